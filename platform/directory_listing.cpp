@@ -1,0 +1,74 @@
+#include "platform/directory_listing.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "platform/file_attributes.h"
+
+namespace halvex::platform {
+
+DirectoryListing::~DirectoryListing() { Close(); }
+
+bool DirectoryListing::Open(const std::string& folder) {
+    Close();
+    DIR* d = opendir(folder.c_str());
+    if (d == nullptr) {
+        error_ = errno;
+        return false;
+    }
+    error_ = 0;
+    dir_ = d;
+    return true;
+}
+
+void DirectoryListing::Close() {
+    if (dir_ != nullptr) {
+        closedir(static_cast<DIR*>(dir_));
+        dir_ = nullptr;
+    }
+}
+
+bool DirectoryListing::Next(DirEntry& entry) {
+    if (dir_ == nullptr) return false;
+    DIR* d = static_cast<DIR*>(dir_);
+    for (;;) {
+        errno = 0;
+        dirent* de = readdir(d);
+        if (de == nullptr) {
+            error_ = errno;
+            return false;
+        }
+        if (std::strcmp(de->d_name, ".") == 0 || std::strcmp(de->d_name, "..") == 0) continue;
+        entry = DirEntry{};
+        entry.name = de->d_name;
+        int fd = dirfd(d);
+        struct stat lst {};
+        if (de->d_type == DT_LNK) {
+            entry.isSymlink = true;
+        } else if (de->d_type == DT_UNKNOWN) {
+            if (fstatat(fd, de->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0)
+                entry.isSymlink = S_ISLNK(lst.st_mode);
+        }
+        struct stat st {};
+        if (fstatat(fd, de->d_name, &st, 0) != 0) {
+            entry.kind = EntryKind::Unreadable;
+            return true;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            entry.kind = EntryKind::Directory;
+        } else if (S_ISREG(st.st_mode)) {
+            entry.kind = EntryKind::RegularFile;
+            entry.size = static_cast<std::uint64_t>(st.st_size);
+        } else {
+            entry.kind = EntryKind::Other;
+        }
+        entry.attributes = AttributesFromMode(st.st_mode);
+        entry.lastWriteTime = FileTimeFromTimespec(st.st_mtim);
+        return true;
+    }
+}
+
+}  // namespace halvex::platform

@@ -1,0 +1,48 @@
+#pragma once
+// Lists one folder: name, attributes, 64-bit size and last-write time of each entry.
+#include <cstdint>
+#include <string>
+
+#include "platform/file_time.h"
+
+namespace halvex::platform {
+
+enum class EntryKind {
+    Directory,
+    RegularFile,
+    Other,       // fifo, socket, device: never opened by a backup
+    Unreadable,  // stat failed (a dangling link, or it vanished while listed)
+};
+
+struct DirEntry {
+    std::string name;
+    EntryKind kind = EntryKind::Other;
+    bool isSymlink = false;         // the entry itself is a symbolic link
+    std::uint32_t attributes = 0;   // of what the entry points to
+    std::uint64_t size = 0;
+    FileTime lastWriteTime = 0;
+};
+
+// RAII folder listing; "." and ".." are never returned.
+class DirectoryListing {
+public:
+    DirectoryListing() = default;
+    explicit DirectoryListing(const std::string& folder) { Open(folder); }
+    ~DirectoryListing();
+    DirectoryListing(const DirectoryListing&) = delete;
+    DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+    // False (errno kept in Error()) when the folder cannot be listed.
+    bool Open(const std::string& folder);
+    bool IsOpen() const { return dir_ != nullptr; }
+    // Next entry; false at the end.
+    bool Next(DirEntry& entry);
+    void Close();
+    int Error() const { return error_; }
+
+private:
+    void* dir_ = nullptr;  // DIR*
+    int error_ = 0;
+};
+
+}  // namespace halvex::platform

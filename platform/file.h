@@ -1,0 +1,55 @@
+#pragma once
+// An open file: RAII over a descriptor. Failures throw FileError.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace halvex::platform {
+
+class File {
+public:
+    enum class Mode {
+        Read,            // existing file, read only
+        ReadWrite,       // existing file, read and write, no truncation
+        CreateTruncate,  // create or truncate, read and write
+        Append,          // create when missing, every write goes to the end
+    };
+
+    File() = default;
+    File(const std::string& path, Mode mode) { Open(path, mode); }
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    void Open(const std::string& path, Mode mode);
+    // As Open, but answers false (errno set) instead of throwing.
+    bool TryOpen(const std::string& path, Mode mode) noexcept;
+    // Closes and reports a failed close (data not written) as FileError.
+    void Close();
+    // Closes and ignores every error (after an exception).
+    void Abandon() noexcept;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    int Descriptor() const { return fd_; }
+
+    // Reads up to count bytes, fewer only at the end of the file.
+    std::size_t Read(void* buffer, std::size_t count);
+    // Writes all count bytes.
+    void Write(const void* buffer, std::size_t count);
+    std::uint64_t Seek(std::uint64_t position);
+    std::uint64_t SeekToEnd();
+    std::uint64_t Position() const;
+    std::uint64_t Length() const;
+    void SetLength(std::uint64_t length);
+    // Makes the written data durable (fsync).
+    void Sync();
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+}  // namespace halvex::platform

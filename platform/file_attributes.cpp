@@ -1,0 +1,42 @@
+#include "platform/file_attributes.h"
+
+#include <sys/stat.h>
+
+namespace halvex::platform {
+
+std::uint32_t AttributesFromMode(mode_t mode) {
+    std::uint32_t attributes = S_ISDIR(mode) ? kAttrDirectory : kAttrArchive;
+    if ((mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
+    return attributes;
+}
+
+std::optional<std::uint32_t> GetAttributes(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return AttributesFromMode(st.st_mode);
+}
+
+bool SetAttributes(const std::string& path, std::uint32_t attributes) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    if ((attributes & kAttrReadOnly) == 0) return true;
+    mode_t mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    return chmod(path.c_str(), mode) == 0;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace halvex::platform

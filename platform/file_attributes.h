@@ -1,0 +1,26 @@
+#pragma once
+// Windows-style attribute bits derived from Linux file modes.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <sys/types.h>
+
+namespace halvex::platform {
+
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrArchive = 0x20;
+
+std::uint32_t AttributesFromMode(mode_t mode);
+
+// Attributes of a path (links followed); nullopt when it cannot be read.
+std::optional<std::uint32_t> GetAttributes(const std::string& path);
+// Applies the read-only bit: set clears every write permission; other bits are ignored.
+bool SetAttributes(const std::string& path, std::uint32_t attributes);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+}  // namespace halvex::platform

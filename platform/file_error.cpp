@@ -1,0 +1,17 @@
+#include "platform/file_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace halvex::platform {
+
+FileError::FileError(std::string operation, std::string path, int osError)
+    : operation_(std::move(operation)), path_(std::move(path)), osError_(osError) {
+    message_ = operation_ + " '" + path_ + "': " + std::strerror(osError_);
+}
+
+void ThrowFileError(const std::string& operation, const std::string& path) {
+    throw FileError(operation, path, errno);
+}
+
+}  // namespace halvex::platform

@@ -1,0 +1,83 @@
+#include "platform/file_operations.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/file_error.h"
+#include "platform/file_time.h"
+
+namespace halvex::platform {
+
+std::string FolderOfPath(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string NameOfPath(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SyncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return ok;
+}
+
+bool CopyFileReplace(const std::string& source, const std::string& destination) {
+    std::string temporary = destination + ".halvex-copy";
+    try {
+        File in(source, File::Mode::Read);
+        File out(temporary, File::Mode::CreateTruncate);
+        std::vector<unsigned char> buffer(1 << 16);
+        for (;;) {
+            std::size_t n = in.Read(buffer.data(), buffer.size());
+            if (n == 0) break;
+            out.Write(buffer.data(), n);
+        }
+        out.Sync();
+        out.Close();
+        FileTime t = 0;
+        if (GetLastWriteTime(source, t)) SetLastWriteTime(temporary, t);
+    } catch (const FileError& e) {
+        ::unlink(temporary.c_str());
+        errno = e.osError();
+        return false;
+    }
+    if (::rename(temporary.c_str(), destination.c_str()) != 0) {
+        int saved = errno;
+        ::unlink(temporary.c_str());
+        errno = saved;
+        return false;
+    }
+    SyncFolder(FolderOfPath(destination));
+    return true;
+}
+
+bool MovePath(const std::string& source, const std::string& destination) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // The file system cannot refuse replacement itself: check first.
+    struct stat st {};
+    if (::lstat(destination.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(source.c_str(), destination.c_str()) == 0;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+}  // namespace halvex::platform
