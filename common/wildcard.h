@@ -1,6 +1,6 @@
 #pragma once
 // Wildcard patterns for backup filters and the restore search: '*' stands for any run of
-// characters (folder separators included); there is no other special character.
+// characters (folder separators included); no other character has a meaning of its own.
 #include <cstddef>
 #include <optional>
 #include <string_view>
