@@ -12,26 +12,16 @@
 #include "backup/job_config.h"
 #include "platform/file.h"
 #include "platform/file_attributes.h"
-#include "platform/process.h"
+#include "tests/support/current_folder.h"
 #include "tests/support/temp_folder.h"
 
 using namespace halvex;
+using halvex::test::InFolder;
 using halvex::test::ReadFile;
 using halvex::test::TempFolder;
 using halvex::test::WriteFile;
 
 namespace {
-
-class InFolder {
-public:
-    explicit InFolder(const std::string& folder) : saved_(platform::CurrentFolder()) {
-        EXPECT_TRUE(platform::SetCurrentFolder(folder));
-    }
-    ~InFolder() { platform::SetCurrentFolder(saved_); }
-
-private:
-    std::string saved_;
-};
 
 std::vector<std::string> SplitCrLf(const std::string& text) {
     std::vector<std::string> lines;
@@ -75,6 +65,7 @@ TEST(ExampleJobFile, WrittenLineByLine) {
 TEST(ExampleJobFile, LoadsIntoOneJob) {
     TempFolder temp;
     InFolder in(temp.path());
+    ASSERT_TRUE(in.entered());
     ASSERT_TRUE(WriteExampleJobFile());
     JobConfig config;
     ASSERT_EQ(LoadJobConfig(config), 0);
@@ -145,6 +136,7 @@ TEST(ExampleJobFile, FailedWriteLeavesNoFile) {
 TEST(LoadJobConfig, ReadsTheJobFileOfTheCurrentFolder) {
     TempFolder temp;
     InFolder in(temp.path());
+    ASSERT_TRUE(in.entered());
     JobConfig config;
     config.jobs.emplace_back();
     EXPECT_EQ(LoadJobConfig(config), -1);

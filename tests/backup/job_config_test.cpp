@@ -300,7 +300,6 @@ TEST(JobConfig, AccessorsAndFlags) {
     EXPECT_EQ(config.JobName(2), std::nullopt);
     EXPECT_EQ(config.JobName(-1), std::nullopt);
     EXPECT_EQ(config.jobs[0].flags, 0);
-    EXPECT_TRUE(config.LastBackupLocal(0).IsZero());
 
     config.SetJobFlags(0, JobSelected | JobCopyToCd);
     config.SetJobFlags(1, JobSelected | JobCopyToCd);
@@ -310,12 +309,6 @@ TEST(JobConfig, AccessorsAndFlags) {
     EXPECT_EQ(config.jobs[1].flags, 0);
     config.SetJobFlags(5, 3);  // ignored
     config.SetJobFlags(-1, 3);
-
-    config.jobs[1].lastBackup.year = 2004;
-    config.jobs[1].lastBackup.month = 10;
-    config.jobs[1].lastBackup.day = 6;
-    EXPECT_EQ(config.LastBackupLocal(1), config.jobs[1].lastBackup);
-    EXPECT_TRUE(config.LastBackupLocal(7).IsZero());
 }
 
 TEST(JobConfigMessages, ResultsBecomeTheStartUpMessages) {
@@ -328,10 +321,4 @@ TEST(JobConfigMessages, ResultsBecomeTheStartUpMessages) {
     EXPECT_EQ(LoadJobConfigMessage(39)->text, "Error in ini file on line 39");
     EXPECT_EQ(LoadJobConfigMessage(39)->caption, "Error");
     EXPECT_EQ(LoadJobConfigMessage(2147483647)->text, "Error in ini file on line 2147483647");
-    EXPECT_EQ(NoJobsMessage().text, "No jobs found in ini file.");
-    EXPECT_EQ(ExampleFailedMessage().text, "Failed to create backup.ini");
-    EXPECT_EQ(ExampleWrittenMessage().caption, "Halvex Backup");
-    EXPECT_EQ(ExampleWrittenMessage().text,
-              "An example backup.ini file has been created in the program directory. Please edit this file "
-              "to configure the backup utility.");
 }

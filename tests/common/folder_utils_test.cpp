@@ -3,28 +3,16 @@
 #include "common/folder_utils.h"
 #include "platform/file_attributes.h"
 #include "platform/process.h"
+#include "tests/support/current_folder.h"
 #include "tests/support/temp_folder.h"
 
 using halvex::ChangeToParentFolder;
 using halvex::CreateParentFolders;
 using halvex::platform::IsDirectory;
 using halvex::platform::PathExists;
+using halvex::test::InFolder;
 using halvex::test::TempFolder;
 using halvex::test::WriteFile;
-
-namespace {
-
-// Restores the current folder when a test has moved it.
-class KeepCurrentFolder {
-public:
-    KeepCurrentFolder() : saved_(halvex::platform::CurrentFolder()) {}
-    ~KeepCurrentFolder() { halvex::platform::SetCurrentFolder(saved_); }
-
-private:
-    std::string saved_;
-};
-
-}  // namespace
 
 TEST(CreateParentFolders, CreatesEveryFolderAboveAFile) {
     TempFolder temp;
@@ -46,8 +34,8 @@ TEST(CreateParentFolders, TrailingSlashCreatesTheFolderItself) {
 
 TEST(CreateParentFolders, RelativePathsAndPathsWithoutSeparator) {
     TempFolder temp;
-    KeepCurrentFolder keep;
-    ASSERT_TRUE(halvex::platform::SetCurrentFolder(temp.path()));
+    InFolder in(temp.path());
+    ASSERT_TRUE(in.entered());
     EXPECT_FALSE(CreateParentFolders("plain"));
     EXPECT_FALSE(PathExists(temp / "plain"));
     EXPECT_FALSE(CreateParentFolders("r/s.txt"));
@@ -60,7 +48,7 @@ TEST(CreateParentFolders, RelativePathsAndPathsWithoutSeparator) {
 
 TEST(ChangeToParentFolder, EntersTheFolderAboveThePath) {
     TempFolder temp;
-    KeepCurrentFolder keep;
+    InFolder keep(temp.path());
     halvex::test::MakeFolders(temp / "p/q");
     EXPECT_TRUE(ChangeToParentFolder(temp / "p/q/file.txt"));
     EXPECT_EQ(halvex::platform::CurrentFolder(), temp / "p/q");
