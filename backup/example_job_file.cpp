@@ -1,0 +1,28 @@
+#include "backup/example_job_file.h"
+
+#include "platform/file.h"
+#include "platform/file_error.h"
+#include "platform/file_operations.h"
+#include "resources/example_backup_ini.h"
+
+namespace halvex {
+
+bool WriteExampleJobFile(const std::string& path) {
+    std::string_view text = kExampleBackupIniText.substr(0, kExampleBackupIniText.find('\x1a'));
+    platform::File file;
+    if (!file.TryOpen(path, platform::File::Mode::CreateNew)) return false;
+    try {
+        file.Write(text.data(), text.size());
+        file.Sync();
+        file.Close();
+    } catch (const platform::FileError&) {
+        // The file is ours (it did not exist): take the incomplete one away again.
+        file.Abandon();
+        platform::DeleteFile(path);
+        return false;
+    }
+    platform::SyncFolder(platform::FolderOfPath(path));
+    return true;
+}
+
+}  // namespace halvex

@@ -1,0 +1,64 @@
+#pragma once
+// The parsed job file (backup.ini): jobs, their source folders with target names and
+// filters, archive locations and CD labels, and the filters that apply to every job.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/local_time.h"
+
+namespace halvex {
+
+inline constexpr const char* kJobFileName = "backup.ini";
+
+// Job flags.
+inline constexpr int JobSelected = 1;  // the job takes part in the current run
+inline constexpr int JobCopyToCd = 2;  // the job's archives go to CD after the run
+
+struct FilterRule {
+    bool isExclude = true;
+    std::string pattern;  // upper-cased, '\' between folder levels
+};
+
+struct SourceMapping {
+    std::string sourceFolder;
+    std::string targetName;  // top folder of the mapping's entries, name of its file list
+    std::vector<FilterRule> filters;
+};
+
+struct Job {
+    std::string name;
+    std::string archiveBaseName;  // archive path without number and extension
+    int flags = 0;
+    std::optional<std::string> cdName;
+    platform::SystemTime lastBackup;  // local time of the last saved run; all zero: never
+    std::vector<SourceMapping> mappings;
+    std::string runLog;
+};
+
+struct JobConfig {
+    std::vector<Job> jobs;
+    std::vector<FilterRule> globalFilters;
+
+    int JobCount() const { return static_cast<int>(jobs.size()); }
+    // The job's name; none for an index outside 0..JobCount()-1.
+    std::optional<std::string_view> JobName(int index) const;
+    // Stores flags, less JobCopyToCd when the job has no CD label. Ignores a bad index.
+    void SetJobFlags(int index, int flags);
+    // The job's last saved run as a local date-time (all zero: never, or a bad index).
+    platform::SystemTime LastBackupLocal(int index) const;
+    void Clear();
+};
+
+// Reads and parses backup.ini in the current folder. 0: success (there may be no job);
+// -1: the file cannot be opened; -2: it could not be read whole; N > 0: the file is in error
+// on line N. On any result but 0 the config is left empty.
+int LoadJobConfig(JobConfig& config);
+// As LoadJobConfig, for the job file at path.
+int LoadJobConfigFile(const std::string& path, JobConfig& config);
+
+// Parses the bytes of a job file (a NUL byte ends the text). 0 or the error line, as above.
+int ParseJobConfig(std::string_view bytes, JobConfig& config);
+
+}  // namespace halvex

@@ -1,0 +1,33 @@
+#pragma once
+// What the start-up tells the user about the job file: the windows show these as message
+// boxes, the command-line mode prints them.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace halvex {
+
+inline constexpr std::string_view kJobFileCaption = "Halvex Backup";
+inline constexpr std::string_view kErrorCaption = "Error";
+
+inline constexpr std::string_view kExampleWrittenText =
+    "An example backup.ini file has been created in the program directory. Please edit this "
+    "file to configure the backup utility.";
+inline constexpr std::string_view kExampleFailedText = "Failed to create backup.ini";
+inline constexpr std::string_view kOpenFailedText = "Couldn't open backup.ini";
+inline constexpr std::string_view kReadFailedText = "Couldn't read backup.ini";
+inline constexpr const char* kLineErrorFormat = "Error in ini file on line %i";
+inline constexpr std::string_view kNoJobsText = "No jobs found in ini file.";
+
+struct UserMessage {
+    std::string text;
+    std::string caption;
+};
+
+// The message for a result of LoadJobConfig; none for 0 (success).
+std::optional<UserMessage> LoadJobConfigMessage(int result);
+UserMessage ExampleWrittenMessage();
+UserMessage ExampleFailedMessage();
+UserMessage NoJobsMessage();
+
+}  // namespace halvex
