@@ -153,7 +153,7 @@ public:
             *link = folder;
             link = &folder->nextSibling;
             folder->files = Files(depth);
-            if (depth < 3 && Chance(depth == 0 ? 60 : 25)) folder->firstChild = Chain(depth + 1);
+            if (depth < 3 && Chance(depth == 0 ? 45 : 25)) folder->firstChild = Chain(depth + 1);
         }
         return head;
     }
@@ -241,7 +241,7 @@ constexpr int kModes[] = {1, 2, 6, 14, 5};
 
 TEST(MergeAgainstReference, RandomTreesGiveIdenticalChainsInEveryMode) {
     std::size_t nonTrivial = 0;
-    for (std::uint32_t seed = 1; seed <= 150; ++seed) {
+    for (std::uint32_t seed = 1; seed <= 70; ++seed) {
         for (int mode : kModes) {
             for (bool ignoreCase : {false, true}) {
                 const Merged expected = RunTrees(seed, mode, ignoreCase, true);
@@ -254,11 +254,11 @@ TEST(MergeAgainstReference, RandomTreesGiveIdenticalChainsInEveryMode) {
             }
         }
     }
-    EXPECT_GT(nonTrivial, 500u);  // the trees are not all tiny
+    EXPECT_GT(nonTrivial, 250u);  // the trees are not all tiny
 }
 
 TEST(MergeAgainstReference, RandomFileListsGiveIdenticalListsInEveryMode) {
-    for (std::uint32_t seed = 1000; seed < 1600; ++seed) {
+    for (std::uint32_t seed = 1000; seed < 1300; ++seed) {
         for (int mode : kModes) {
             for (bool ignoreCase : {false, true}) {
                 const Merged expected = RunLists(seed, mode, ignoreCase, true);
