@@ -1,0 +1,132 @@
+#pragma once
+// The in-memory picture of a folder hierarchy: folders with their sub-folders and files, each
+// file with its last-write time, size and the number of the archive that holds it.
+//
+// Plain heap structures: every node and every name is its own heap block (names from
+// new char[]), chains are reached through the pointer to their first element, and whoever
+// holds that pointer owns the chain. Nothing is ever sorted: siblings and files keep the order
+// in which they were inserted or loaded. Nodes are never shared between two trees.
+//
+// Every walker here iterates along sibling chains and file lists and never recurses along
+// them, so chains of any length are safe. Merges recurse into sub-folders only; trees that
+// come from outside are loaded with their depth bounded (kFileTreeMaxDepth).
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/name_compare.h"
+
+namespace halvex {
+
+inline constexpr std::int32_t kFileTreeFolderKind = 1;
+inline constexpr std::int32_t kFileTreeFileKind = 0;
+
+struct FileTreeFile {
+    std::int32_t kind = kFileTreeFileKind;
+    char* name = nullptr;
+    std::uint64_t size = 0;
+    std::uint16_t archiveNumber = 0;
+    std::uint64_t lastWriteTime = 0;  // 100-ns units since 1601-01-01 UTC
+    FileTreeFile* next = nullptr;
+};
+
+struct FileTreeNode {
+    std::int32_t kind = kFileTreeFolderKind;
+    char* name = nullptr;
+    std::uint64_t totalSize = 0;  // filled by SumFolderSizes
+    std::uint16_t archiveNumber = 0;
+    FileTreeNode* firstChild = nullptr;
+    FileTreeNode* nextSibling = nullptr;
+    FileTreeFile* files = nullptr;
+};
+
+// --- building and freeing --------------------------------------------------------------------
+
+// A heap copy of `name` with its terminating 0, as the nodes hold their names.
+char* NewFileTreeName(std::string_view name);
+// A lone folder / file with a copy of `name` and every link null.
+FileTreeNode* NewFolderNode(std::string_view name, std::uint16_t archiveNumber = 0);
+FileTreeFile* NewFileNode(std::string_view name, std::uint64_t size, std::uint64_t lastWriteTime,
+                          std::uint16_t archiveNumber = 0);
+
+// Frees `node`, its sub-tree and ALL its following siblings, with files and names (null is
+// fine). To free one folder of a chain, unlink it and clear its nextSibling first.
+void FreeFileTree(FileTreeNode* node);
+// Frees `file` and every file after it, with their names (null is fine).
+void FreeFileList(FileTreeFile* file);
+
+// Deep copy of `node`, its following siblings and all descendants, keeping kind, totalSize,
+// archive numbers, names, times, sizes and the order of files. Null gives null.
+FileTreeNode* CloneFileTree(const FileTreeNode* node);
+
+// --- sums and archive numbers ----------------------------------------------------------------
+
+// Sets totalSize of `node`, its siblings and all descendants to the sum of the sizes of every
+// file below each folder (64-bit).
+void SumFolderSizes(FileTreeNode* node);
+
+// Adds `delta` (wrapping at 16 bits) to the archive number of `node`, its following siblings,
+// all descendants and all their files.
+void AddToArchiveNumbers(FileTreeNode* node, int delta);
+
+// Whether two last-write times count as the same. Both are halved (arithmetic shift of the
+// signed value) and the halves may differ by 0 or by exactly +/-20,000,000,000.
+bool SameFileTime(std::uint64_t a, std::uint64_t b);
+
+// --- serialized form -------------------------------------------------------------------------
+//
+// Folder record: name, 0; each file record; 0 (end of files); if the folder has sub-folders,
+// 1 and the folder record of the first sub-folder; then 2 and the folder record of the next
+// sibling, or 0 when there is none. File record: name, 0; lastWriteTime (8 bytes LE); size
+// (8 bytes LE). kind, totalSize and archiveNumber are not stored. A file with an empty name
+// cannot be stored (its record would read as the end of the files); names from a directory
+// listing are never empty.
+
+// Deepest nesting LoadFileTree accepts (top-level folders are depth 1). A path of at most
+// 4,096 bytes cannot hold more levels.
+inline constexpr std::size_t kFileTreeMaxDepth = 2048;
+
+// Reads one serialized tree from [cursor, end). On success returns the tree (never null),
+// advances `cursor` past its last byte, sets ok = true; every folder and file gets
+// `archiveNumber`. Each file is pushed at the head of its folder's list, so the files of a
+// folder come out in the reverse of their stored order; folders keep theirs.
+// A record that runs past `end`, an unknown link byte or nesting deeper than
+// kFileTreeMaxDepth gives nullptr with ok = false: everything built is freed, `cursor` is left
+// where it was, and no byte at or after `end` is read.
+FileTreeNode* LoadFileTree(const unsigned char*& cursor, const unsigned char* end,
+                           std::uint16_t archiveNumber, bool& ok);
+
+// Writes `node` and all its following siblings with their sub-trees; advances `cursor`. The
+// caller provides FileTreeSerializedSize64(node) bytes at `cursor`.
+void SaveFileTree(const FileTreeNode* node, unsigned char*& cursor);
+// The same into [cursor, end): writes nothing and returns false when the tree does not fit.
+bool SaveFileTree(const FileTreeNode* node, unsigned char*& cursor, const unsigned char* end);
+
+// Byte count of the serialized form of `node`, its siblings and all descendants (0 for null).
+std::uint64_t FileTreeSerializedSize64(const FileTreeNode* node);
+// The same as a 32-bit count. A tree whose form would need kFileTreeTooLarge bytes or more
+// gives kFileTreeTooLarge: callers must test for it (or use the 64-bit count) before they
+// allocate, or the unchecked SaveFileTree would write past their buffer.
+inline constexpr std::uint32_t kFileTreeTooLarge = 0xFFFFFFFFu;
+std::uint32_t FileTreeSerializedSize(const FileTreeNode* node);
+
+// --- merging ---------------------------------------------------------------------------------
+//
+// target and source are the addresses of two chain heads; both chains change according to
+// `mode`, and afterwards each node belongs to exactly one of them (the caller frees both).
+//   1  adds the source (an added-files record) to the target, replacing entries of the same
+//      name; what moved is gone from the source.
+//   2  removes from the target the files the source lists with the same time and the folders
+//      it lists as empty leaves; the source loses nothing but takes the removed folders' files.
+//   6  as 2, but matching source entries are consumed.
+//   14 target (a fresh scan) keeps only new and changed files and the folders leading to them;
+//      source (the stored state) keeps only what vanished, gone folders as empty leaves.
+// Any other mode only copies archive numbers of matching folders and recurses.
+// Names are looked up with `nameCase`; the first equal name in the target wins.
+void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode,
+                    NameCase nameCase = kPlatformNameCase);
+// The same for the file lists of two matching folders.
+void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode,
+                    NameCase nameCase = kPlatformNameCase);
+
+}  // namespace halvex

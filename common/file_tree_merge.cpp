@@ -1,0 +1,301 @@
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/file_tree.h"
+
+namespace halvex {
+
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Up to this many entries in the two chains together, a plain scan beats building an index;
+// a scan then costs at most kScanLimit comparisons, even as a merge appends to the target.
+constexpr std::size_t kScanLimit = 32;
+
+FileTreeFile*& NextOf(FileTreeFile* file) { return file->next; }
+FileTreeNode*& NextOf(FileTreeNode* folder) { return folder->nextSibling; }
+
+template <class Item>
+std::size_t CountUpTo(Item* item, std::size_t limit) {
+    std::size_t count = 0;
+    for (; item != nullptr && count <= limit; item = NextOf(item)) ++count;
+    return count;
+}
+
+template <class Item>
+std::size_t Count(Item* item) {
+    std::size_t count = 0;
+    for (; item != nullptr; item = NextOf(item)) ++count;
+    return count;
+}
+
+void FreeOneFile(FileTreeFile* file) {
+    file->next = nullptr;
+    FreeFileList(file);
+}
+
+void FreeOneFolder(FileTreeNode* folder) {
+    folder->nextSibling = nullptr;
+    FreeFileTree(folder);
+}
+
+// The target chain of one merge step: answers "the first element with an equal name" while
+// found elements are removed or replaced and new ones are appended at the end.
+//
+// Short chains are scanned. Long ones get a hash index: the chain's elements by position,
+// their live neighbours (to unlink without a scan), and per name the positions holding it in
+// chain order. Only the first holder of a name is ever removed or replaced, and appends come
+// last in chain order, so each name's positions form a queue and the first live one is always
+// the first equal name in the chain.
+template <class Item>
+class TargetChain {
+public:
+    struct Group {
+        std::size_t first = kNone;
+        std::size_t last = kNone;
+    };
+    struct Hit {
+        Item* item = nullptr;  // null when no equal name was found
+        Item** link = nullptr;  // the link that points at item
+        std::size_t position = kNone;
+        Group* group = nullptr;
+    };
+
+    // `source` is the chain whose elements may be appended.
+    TargetChain(Item** head, NameCase nameCase, Item* source)
+        : head_(head),
+          nameCase_(nameCase),
+          groups_(0, NameHash{nameCase}, NameEqual{nameCase}) {
+        indexed_ = CountUpTo(*head, kScanLimit) + CountUpTo(source, kScanLimit) > kScanLimit;
+        if (!indexed_) return;
+        const std::size_t capacity = Count(*head) + Count(source);
+        items_.reserve(capacity);
+        previous_.reserve(capacity);
+        next_.reserve(capacity);
+        nextSame_.reserve(capacity);
+        groups_.reserve(capacity);
+        for (Item* item = *head; item != nullptr; item = NextOf(item)) AddPosition(item);
+    }
+
+    bool Empty() const { return *head_ == nullptr; }
+
+    Hit Find(const char* name) {
+        Hit hit;
+        if (!indexed_) {
+            for (Item** link = head_; *link != nullptr; link = &NextOf(*link)) {
+                if (SameName((*link)->name, name, nameCase_)) {
+                    hit.item = *link;
+                    hit.link = link;
+                    return hit;
+                }
+            }
+            return hit;
+        }
+        auto found = groups_.find(std::string_view(name));
+        if (found == groups_.end() || found->second.first == kNone) return hit;
+        hit.group = &found->second;
+        hit.position = hit.group->first;
+        hit.item = items_[hit.position];
+        const std::size_t before = previous_[hit.position];
+        hit.link = before == kNone ? head_ : &NextOf(items_[before]);
+        return hit;
+    }
+
+    // Unlinks the found element (it is not freed).
+    void Remove(const Hit& hit) {
+        *hit.link = NextOf(hit.item);
+        NextOf(hit.item) = nullptr;
+        if (!indexed_) return;
+        const std::size_t position = hit.position;
+        const std::size_t before = previous_[position];
+        const std::size_t after = next_[position];
+        if (before != kNone) next_[before] = after;
+        if (after != kNone) {
+            previous_[after] = before;
+        } else {
+            tail_ = before;
+        }
+        hit.group->first = nextSame_[position];
+        if (hit.group->first == kNone) hit.group->last = kNone;
+        items_[position] = nullptr;
+    }
+
+    // Puts `replacement`, whose name equals the found one's, in the found element's place;
+    // the found element is unlinked (not freed).
+    void Replace(const Hit& hit, Item* replacement) {
+        NextOf(replacement) = NextOf(hit.item);
+        *hit.link = replacement;
+        NextOf(hit.item) = nullptr;
+        if (indexed_) items_[hit.position] = replacement;
+    }
+
+    // Links `item` at the end of the chain. Nothing is changed when this throws; afterwards
+    // item's own link is null (so the caller reads it first).
+    void Append(Item* item) {
+        if (!indexed_) {
+            Item** link = head_;
+            while (*link != nullptr) link = &NextOf(*link);
+            NextOf(item) = nullptr;
+            *link = item;
+            return;
+        }
+        const std::size_t before = tail_;
+        AddPosition(item);  // the only step that may throw
+        NextOf(item) = nullptr;
+        if (before == kNone) {
+            *head_ = item;
+        } else {
+            NextOf(items_[before]) = item;
+        }
+    }
+
+private:
+    // Records `item` as the new last element of the chain (links are left to the caller).
+    void AddPosition(Item* item) {
+        const std::size_t position = items_.size();
+        auto [entry, created] = groups_.try_emplace(std::string(item->name));
+        (void)created;
+        items_.push_back(item);
+        previous_.push_back(tail_);
+        next_.push_back(kNone);
+        nextSame_.push_back(kNone);
+        if (tail_ != kNone) next_[tail_] = position;
+        tail_ = position;
+        Group& group = entry->second;
+        if (group.first == kNone) {
+            group.first = position;
+        } else {
+            nextSame_[group.last] = position;
+        }
+        group.last = position;
+    }
+
+    Item** head_;
+    NameCase nameCase_;
+    bool indexed_ = false;
+    std::vector<Item*> items_;
+    std::vector<std::size_t> previous_;
+    std::vector<std::size_t> next_;
+    std::vector<std::size_t> nextSame_;
+    std::size_t tail_ = kNone;
+    std::unordered_map<std::string, Group, NameHash, NameEqual> groups_;
+};
+
+bool IsKnownMode(int mode) { return mode == 1 || mode == 2 || mode == 6 || mode == 14; }
+
+}  // namespace
+
+void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, NameCase nameCase) {
+    if (*source == nullptr || !IsKnownMode(mode)) return;
+    TargetChain<FileTreeFile> chain(target, nameCase, *source);
+    FileTreeFile** sourceLink = source;  // the link to the source file at hand
+    while (FileTreeFile* file = *sourceLink) {
+        const auto hit = chain.Find(file->name);
+        if (mode == 1) {
+            // The source file moves into the target, in the found file's place or at the end.
+            FileTreeFile* following = file->next;
+            if (hit.item != nullptr) {
+                chain.Replace(hit, file);
+                FreeOneFile(hit.item);
+            } else {
+                chain.Append(file);
+            }
+            *sourceLink = following;
+            continue;
+        }
+        if (hit.item == nullptr) {
+            sourceLink = &file->next;
+            continue;
+        }
+        const bool sameTime = SameFileTime(hit.item->lastWriteTime, file->lastWriteTime);
+        if (mode != 2) {  // 6 and 14 consume the source file
+            *sourceLink = file->next;
+            FreeOneFile(file);
+        } else {
+            sourceLink = &file->next;
+        }
+        if (sameTime) {
+            chain.Remove(hit);
+            FreeOneFile(hit.item);
+        }
+    }
+}
+
+void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, NameCase nameCase) {
+    if (*source == nullptr) return;
+    if (*target == nullptr) {
+        if (mode == 1) {
+            *target = *source;
+            *source = nullptr;
+        }
+        return;
+    }
+    const bool removesTargets = mode == 2 || mode == 6 || mode == 14;
+    TargetChain<FileTreeNode> chain(target, nameCase, *source);
+    FileTreeNode** sourceLink = source;  // the link to the source folder at hand
+    while (FileTreeNode* folder = *sourceLink) {
+        // Once every target folder is gone, the source folders not yet visited stay as they are.
+        if (removesTargets && chain.Empty()) break;
+        const auto hit = chain.Find(folder->name);
+        if (hit.item == nullptr) {
+            if (mode == 1) {
+                FileTreeNode* following = folder->nextSibling;
+                chain.Append(folder);
+                *sourceLink = following;
+                continue;
+            }
+            if (mode == 14) {  // gone from the scan: kept as an empty leaf
+                FreeFileTree(folder->firstChild);
+                folder->firstChild = nullptr;
+                FreeFileList(folder->files);
+                folder->files = nullptr;
+            }
+            sourceLink = &folder->nextSibling;
+            continue;
+        }
+
+        FileTreeNode* match = hit.item;
+        match->archiveNumber = folder->archiveNumber;
+        if (folder->files != nullptr) {
+            if (match->files != nullptr) {
+                MergeFileLists(&match->files, &folder->files, mode, nameCase);
+            } else if (mode == 1) {
+                match->files = folder->files;
+                folder->files = nullptr;
+            }
+        } else if ((mode == 2 || mode == 6) && folder->firstChild == nullptr) {
+            // An empty leaf in a record of removals: the folder has gone.
+            chain.Remove(hit);
+            folder->files = match->files;
+            match->files = nullptr;
+            FreeOneFolder(match);
+            if (mode == 6) {
+                *sourceLink = folder->nextSibling;
+                FreeOneFolder(folder);
+            } else {
+                sourceLink = &folder->nextSibling;
+            }
+            continue;
+        }
+
+        MergeFileTrees(&match->firstChild, &folder->firstChild, mode, nameCase);
+
+        if (mode == 14) {
+            if (match->files == nullptr && match->firstChild == nullptr) {
+                chain.Remove(hit);
+                FreeOneFolder(match);
+            }
+            if (folder->files == nullptr && folder->firstChild == nullptr) {
+                *sourceLink = folder->nextSibling;
+                FreeOneFolder(folder);
+                continue;
+            }
+        }
+        sourceLink = &folder->nextSibling;
+    }
+}
+
+}  // namespace halvex

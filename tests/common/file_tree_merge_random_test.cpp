@@ -1,0 +1,273 @@
+// The merge against a plain reference: singly linked lists, linear lookups, written straight
+// from the merge rules. Random trees with duplicate names, case twins, empty lists and empty
+// leaves, long enough chains for the hashed lookups, in every mode and both name comparisons.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <strings.h>
+
+#include "common/file_tree.h"
+#include "tests/common/file_tree_test_util.h"
+
+using namespace halvex;
+using halvex::test::Cat;
+using halvex::test::Describe;
+using halvex::test::OwnedTree;
+
+namespace {
+
+// --- reference ---------------------------------------------------------------------------------
+
+bool RefSameName(const char* a, const char* b, bool ignoreCase) {
+    return ignoreCase ? strcasecmp(a, b) == 0 : std::string(a) == b;
+}
+
+bool RefSameTime(std::uint64_t a, std::uint64_t b) {
+    const std::int64_t d = (static_cast<std::int64_t>(a) >> 1) - (static_cast<std::int64_t>(b) >> 1);
+    return d == 0 || d == 20000000000LL || d == -20000000000LL;
+}
+
+void RefFreeFile(FileTreeFile* f) {
+    f->next = nullptr;
+    FreeFileList(f);
+}
+
+void RefFreeFolder(FileTreeNode* n) {
+    n->nextSibling = nullptr;
+    FreeFileTree(n);
+}
+
+void RefMergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, bool ignoreCase) {
+    FileTreeFile** sl = source;
+    while (FileTreeFile* s = *sl) {
+        FileTreeFile** tl = target;  // ends at the match or at the end link
+        while (*tl != nullptr && !RefSameName((*tl)->name, s->name, ignoreCase)) tl = &(*tl)->next;
+        FileTreeFile* t = *tl;
+        if (mode == 1) {
+            *sl = s->next;
+            s->next = t ? t->next : nullptr;
+            *tl = s;
+            if (t) RefFreeFile(t);
+        } else if (mode == 2) {
+            if (t && RefSameTime(t->lastWriteTime, s->lastWriteTime)) {
+                *tl = t->next;
+                RefFreeFile(t);
+            }
+            sl = &s->next;
+        } else if ((mode == 6 || mode == 14) && t) {
+            const bool same = RefSameTime(t->lastWriteTime, s->lastWriteTime);
+            *sl = s->next;
+            RefFreeFile(s);
+            if (same) {
+                *tl = t->next;
+                RefFreeFile(t);
+            }
+        } else {
+            sl = &s->next;
+        }
+    }
+}
+
+void RefMergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, bool ignoreCase) {
+    if (*source == nullptr) return;
+    if (*target == nullptr) {
+        if (mode == 1) {
+            *target = *source;
+            *source = nullptr;
+        }
+        return;
+    }
+    FileTreeNode** sl = source;
+    while (FileTreeNode* s = *sl) {
+        if ((mode == 2 || mode == 6 || mode == 14) && *target == nullptr) break;
+        FileTreeNode** tl = target;
+        while (*tl != nullptr && !RefSameName((*tl)->name, s->name, ignoreCase)) tl = &(*tl)->nextSibling;
+        FileTreeNode* t = *tl;
+        if (t == nullptr) {
+            if (mode == 1) {
+                *sl = s->nextSibling;
+                s->nextSibling = nullptr;
+                *tl = s;
+                continue;
+            }
+            if (mode == 14) {
+                FreeFileTree(s->firstChild);
+                s->firstChild = nullptr;
+                FreeFileList(s->files);
+                s->files = nullptr;
+            }
+            sl = &s->nextSibling;
+            continue;
+        }
+        t->archiveNumber = s->archiveNumber;
+        if (s->files) {
+            if (t->files) {
+                RefMergeFileLists(&t->files, &s->files, mode, ignoreCase);
+            } else if (mode == 1) {
+                t->files = s->files;
+                s->files = nullptr;
+            }
+        } else if ((mode == 2 || mode == 6) && s->firstChild == nullptr) {
+            *tl = t->nextSibling;
+            s->files = t->files;
+            t->files = nullptr;
+            RefFreeFolder(t);
+            if (mode == 6) {
+                *sl = s->nextSibling;
+                RefFreeFolder(s);
+            } else {
+                sl = &s->nextSibling;
+            }
+            continue;
+        }
+        RefMergeFileTrees(&t->firstChild, &s->firstChild, mode, ignoreCase);
+        if (mode == 14) {
+            if (t->files == nullptr && t->firstChild == nullptr) {
+                *tl = t->nextSibling;
+                RefFreeFolder(t);
+            }
+            if (s->files == nullptr && s->firstChild == nullptr) {
+                *sl = s->nextSibling;
+                RefFreeFolder(s);
+                continue;
+            }
+        }
+        sl = &s->nextSibling;
+    }
+}
+
+// --- random trees ------------------------------------------------------------------------------
+
+class TreeMaker {
+public:
+    explicit TreeMaker(std::uint32_t seed) : rng_(seed) {}
+
+    FileTreeNode* Chain(int depth) {
+        const int length = Length(depth == 0 ? 50 : depth == 1 ? 40 : 6);
+        FileTreeNode* head = nullptr;
+        FileTreeNode** link = &head;
+        for (int i = 0; i < length; ++i) {
+            FileTreeNode* folder = NewFolderNode(Name(length), Archive());
+            *link = folder;
+            link = &folder->nextSibling;
+            folder->files = Files(depth);
+            if (depth < 3 && Chance(depth == 0 ? 45 : 25)) folder->firstChild = Chain(depth + 1);
+        }
+        return head;
+    }
+
+private:
+    bool Chance(int percent) { return Pick(100) < percent; }
+    int Pick(int n) { return static_cast<int>(rng_() % static_cast<std::uint32_t>(n)); }
+
+    int Length(int longest) {
+        const int kind = Pick(10);
+        if (kind < 3) return Pick(4);  // often empty or tiny
+        if (kind < 7) return Pick(longest / 2 + 1);
+        return Pick(longest + 1);
+    }
+
+    std::string Name(int length) {
+        static const char* const kTwins[] = {"a", "A", "b", "B", "ab", "aB", "Ab", "AB"};
+        if (Chance(50)) return kTwins[Pick(8)];
+        return Cat({"n", std::to_string(Pick(length + 1))});
+    }
+
+    std::uint16_t Archive() { return static_cast<std::uint16_t>(Pick(4)); }
+
+    std::uint64_t Time() {
+        // 100 and 101 halve alike; 102 does not; +40,000,000,000 is within the tolerance.
+        static const std::uint64_t kTimes[] = {100, 101, 102, 103, 40000000100ULL, 40000000104ULL};
+        return kTimes[Pick(6)];
+    }
+
+    FileTreeFile* Files(int depth) {
+        const int count = Chance(30) ? 0 : Length(depth <= 1 ? 45 : 8);
+        FileTreeFile* head = nullptr;
+        FileTreeFile** link = &head;
+        for (int i = 0; i < count; ++i) {
+            *link = NewFileNode(Name(count), static_cast<std::uint64_t>(Pick(1000)), Time(), Archive());
+            link = &(*link)->next;
+        }
+        return head;
+    }
+
+    std::mt19937 rng_;
+};
+
+struct Merged {
+    std::string target;
+    std::string source;
+};
+
+Merged RunTrees(std::uint32_t seed, int mode, bool ignoreCase, bool reference) {
+    TreeMaker maker(seed);
+    OwnedTree target(maker.Chain(0));
+    OwnedTree source(maker.Chain(0));
+    if (reference) {
+        RefMergeFileTrees(&target.head, &source.head, mode, ignoreCase);
+    } else {
+        MergeFileTrees(&target.head, &source.head, mode,
+                       ignoreCase ? NameCase::IgnoreCase : NameCase::Exact);
+    }
+    return {Describe(target.head), Describe(source.head)};
+}
+
+// Two file lists of one folder each, merged directly.
+Merged RunLists(std::uint32_t seed, int mode, bool ignoreCase, bool reference) {
+    TreeMaker maker(seed);
+    OwnedTree target(NewFolderNode("t")), source(NewFolderNode("s"));
+    OwnedTree donor(maker.Chain(1));
+    OwnedTree donor2(maker.Chain(1));
+    // Take the first file list found in each random chain (often long, sometimes empty).
+    for (FileTreeNode* n = donor.head; n && !target.head->files; n = n->nextSibling)
+        std::swap(target.head->files, n->files);
+    for (FileTreeNode* n = donor2.head; n && !source.head->files; n = n->nextSibling)
+        std::swap(source.head->files, n->files);
+    if (reference) {
+        RefMergeFileLists(&target.head->files, &source.head->files, mode, ignoreCase);
+    } else {
+        MergeFileLists(&target.head->files, &source.head->files, mode,
+                       ignoreCase ? NameCase::IgnoreCase : NameCase::Exact);
+    }
+    return {Describe(target.head), Describe(source.head)};
+}
+
+constexpr int kModes[] = {1, 2, 6, 14, 5};
+
+}  // namespace
+
+TEST(MergeAgainstReference, RandomTreesGiveIdenticalChainsInEveryMode) {
+    std::size_t nonTrivial = 0;
+    for (std::uint32_t seed = 1; seed <= 70; ++seed) {
+        for (int mode : kModes) {
+            for (bool ignoreCase : {false, true}) {
+                const Merged expected = RunTrees(seed, mode, ignoreCase, true);
+                const Merged got = RunTrees(seed, mode, ignoreCase, false);
+                ASSERT_EQ(got.target, expected.target)
+                    << "seed " << seed << " mode " << mode << " ignoreCase " << ignoreCase;
+                ASSERT_EQ(got.source, expected.source)
+                    << "seed " << seed << " mode " << mode << " ignoreCase " << ignoreCase;
+                if (expected.target.size() > 200) ++nonTrivial;
+            }
+        }
+    }
+    EXPECT_GT(nonTrivial, 250u);  // the trees are not all tiny
+}
+
+TEST(MergeAgainstReference, RandomFileListsGiveIdenticalListsInEveryMode) {
+    for (std::uint32_t seed = 1000; seed < 1300; ++seed) {
+        for (int mode : kModes) {
+            for (bool ignoreCase : {false, true}) {
+                const Merged expected = RunLists(seed, mode, ignoreCase, true);
+                const Merged got = RunLists(seed, mode, ignoreCase, false);
+                ASSERT_EQ(got.target, expected.target)
+                    << "seed " << seed << " mode " << mode << " ignoreCase " << ignoreCase;
+                ASSERT_EQ(got.source, expected.source)
+                    << "seed " << seed << " mode " << mode << " ignoreCase " << ignoreCase;
+            }
+        }
+    }
+}
