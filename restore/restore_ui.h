@@ -1,0 +1,49 @@
+#pragma once
+// How the restore engine reaches the user: the "Directory Exists..." and "File Exists..."
+// questions, the "Restoring..." progress window, message boxes, the archive file chooser and
+// the message pump. Implemented by the Qt windows, the console (halvex-restore --restore) and
+// a scripted interface in tests. Everything runs on the one user-interface thread.
+#include <optional>
+#include <string>
+
+#include "common/message_box.h"
+
+namespace halvex {
+
+// Who owns a message box: the main window, or the progress window during a restore.
+enum class MessageOwner { MainWindow, ProgressWindow };
+
+class RestoreUi {
+public:
+    virtual ~RestoreUi() = default;
+
+    // "Directory Exists...": 0 Cancel, 1 do not replace existing files, 2 replace existing
+    // files, 3 prompt if files already exist, 4 rename destination folder.
+    virtual int AskDirectoryExists(const std::string& folder) = 0;
+    // "File Exists...": 0 Stop (confirmed), 1 Skip, 2 Replace, -1 Skip and -2 Replace with
+    // "Do not ask me again." ticked.
+    virtual int AskFileExists(const std::string& path) = 0;
+
+    // The modeless "Restoring..." window; opening it disables the main window, closing it
+    // enables, repaints and focuses the main window again.
+    virtual void OpenProgress() = 0;
+    virtual void CloseProgress() = 0;
+    virtual void SetProgressFrom(const std::string& entryPath) = 0;
+    virtual void SetProgressTo(const std::string& folder) = 0;
+    virtual void SetTimeRemaining(const std::string& text) = 0;
+    // Bar position, 0 to 1000.
+    virtual void SetProgressBar(int position) = 0;
+    // The path shortened to the width of the progress window's "To:" text.
+    virtual std::string FitToProgressTo(const std::string& path) = 0;
+
+    virtual MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
+                                      MessageButtons buttons, MessageOwner owner) = 0;
+    // Asks for the file of a missing archive (filter and pattern: the archive's name, default
+    // extension ".TQBak", the file must exist). None when the user cancels.
+    virtual std::optional<std::string> ChooseArchiveFile(const std::string& archiveName) = 0;
+    // Lets pending window messages through (a click on Cancel among them). True only when it
+    // stopped at a quit message.
+    virtual bool PumpMessages() = 0;
+};
+
+}  // namespace halvex
