@@ -3,6 +3,7 @@
 // questions, the "Restoring..." progress window, message boxes, the archive file chooser and
 // the message pump. Implemented by the Qt windows, the console (halvex-restore --restore) and
 // a scripted interface in tests. Everything runs on the one user-interface thread.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,8 +26,10 @@ public:
     virtual int AskFileExists(const std::string& path) = 0;
 
     // The modeless "Restoring..." window; opening it disables the main window, closing it
-    // enables, repaints and focuses the main window again.
-    virtual void OpenProgress() = 0;
+    // enables, repaints and focuses the main window again. A click on its Cancel button or
+    // its close box calls onCancelRequest (from within PumpMessages); the engine then asks
+    // its question through ShowMessage.
+    virtual void OpenProgress(std::function<void()> onCancelRequest) = 0;
     virtual void CloseProgress() = 0;
     virtual void SetProgressFrom(const std::string& entryPath) = 0;
     virtual void SetProgressTo(const std::string& folder) = 0;
