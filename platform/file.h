@@ -13,6 +13,7 @@ public:
         ReadWrite,       // existing file, read and write, no truncation
         CreateTruncate,  // create or truncate, read and write
         Append,          // create when missing, every write goes to the end
+        CreateNew,       // create, read and write; fails (EEXIST) when the path exists
     };
 
     File() = default;
