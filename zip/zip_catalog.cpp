@@ -20,6 +20,17 @@ bool SortedLess(const std::pair<const ZipEntryHeader*, std::uint16_t>& a,
     return a.second < b.second;
 }
 
+// True when an extra field holds a zip64 block (header id 1).
+bool HasZip64Block(const std::string& extra) {
+    const auto* p = reinterpret_cast<const unsigned char*>(extra.data());
+    std::size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        if (GetLe16(p + at) == 0x0001) return true;
+        at += 4 + GetLe16(p + at + 2);
+    }
+    return false;
+}
+
 }  // namespace
 
 void ZipCatalog::RaiseDamaged() const { RaiseZipError(kZipDamaged, storage_.Path()); }
@@ -148,18 +159,27 @@ void ZipCatalog::CloseEntryAfterRead(bool checkDescriptor, std::uint64_t dataEnd
     ZipEntryHeader* entry = current_;
     current_ = nullptr;
     if (entry == nullptr || !checkDescriptor || !entry->HasDataDescriptor()) return;
-    unsigned char descriptor[16];
+    // A local header with a zip64 block announces 8-byte sizes in the descriptor (other
+    // tools write that for data of unknown length, such as a pipe).
+    const std::size_t sizeWidth = HasZip64Block(localExtra_) ? 8 : 4;
+    const std::size_t fieldsLength = 4 + 2 * sizeWidth;
+    unsigned char descriptor[4 + 20];
     storage_.Seek(dataEnd);
     storage_.Read(descriptor, 4, true);
     const unsigned char* fields = descriptor;
     if (GetLe32(descriptor) == kDescriptorSignature) {
-        storage_.Read(descriptor + 4, 12, true);
+        storage_.Read(descriptor + 4, fieldsLength, true);
         fields = descriptor + 4;
     } else {
-        storage_.Read(descriptor + 4, 8, true);  // the descriptor began without its signature
+        storage_.Read(descriptor + 4, fieldsLength - 4, true);  // it began without its signature
     }
-    if (GetLe32(fields) != entry->crc32 || GetLe32(fields + 4) != entry->compressedSize ||
-        GetLe32(fields + 8) != entry->uncompressedSize) {
+    auto size = [&](std::size_t at) {
+        std::uint64_t v = GetLe32(fields + at);
+        if (sizeWidth == 8) v |= static_cast<std::uint64_t>(GetLe32(fields + at + 4)) << 32;
+        return v;
+    };
+    if (GetLe32(fields) != entry->crc32 || size(4) != entry->compressedSize ||
+        size(4 + sizeWidth) != entry->uncompressedSize) {
         RaiseDamaged();
     }
 }
