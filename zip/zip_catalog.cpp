@@ -195,7 +195,16 @@ void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     const std::uint64_t position = storage_.SeekToEnd();
     auto entry = std::make_unique<ZipEntryHeader>(header);
     std::string local = entry->BuildLocalHeader();
-    storage_.Write(local.data(), local.size(), true);
+    try {
+        storage_.Write(local.data(), local.size(), true);
+    } catch (...) {
+        // No half header may stay in front of the next entry.
+        try {
+            storage_.TruncateTo(position);
+        } catch (...) {
+        }
+        throw;
+    }
     entry->extraField.clear();
     entry->diskStart = static_cast<std::uint16_t>(storage_.GetCurrentVolume());
     entry->localHeaderOffset = static_cast<std::uint32_t>(position - bytesBeforeArchive_);

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <set>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -421,4 +423,73 @@ TEST_F(Extract, ProgressReportsTheEntrySize) {
     ASSERT_EQ(calls.size(), 4u);  // 65,535 x 3 + 3,395
     EXPECT_EQ(calls[0], std::make_pair(std::uint64_t{200000}, std::uint64_t{65535}));
     EXPECT_EQ(calls[3], std::make_pair(std::uint64_t{200000}, std::uint64_t{200000}));
+}
+
+namespace {
+
+// Makes writes beyond `bytes` fail with EFBIG for the life of the guard (a full disk, as the
+// file calls see it).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+}  // namespace
+
+TEST(OsFailures, AFailedWriteAbandonsTheEntryAndKeepsTheArchiveUsable) {
+    TempFolder dir;
+    const std::string path = dir / "full.zip";
+    ZipArchiveFile zip;
+    zip.Open(path, ZipCreate);
+    AddEntry(zip, "first", TextBytes(5000), 9);
+    const auto length = fs::file_size(path);
+    ZipEntryHeader h;
+    h.SetFileName("too big for the disk");
+    const std::string noise = RandomBytes(1 << 20, 3);
+    {
+        FileSizeLimit limit(length + 200000);
+        ASSERT_TRUE(zip.OpenNewEntry(h, 0));
+        EXPECT_THROW(zip.WriteNewEntry(noise.data(), noise.size()), platform::FileError);
+    }
+    EXPECT_EQ(fs::file_size(path), length);
+    EXPECT_EQ(zip.GetEntryCount(), 1);
+    AddEntry(zip, "second", "fits", 9);
+    zip.Close();
+    zip.Open(path, ZipOpenReadOnly);
+    ASSERT_EQ(zip.GetEntryCount(), 2);
+    EXPECT_EQ(ReadWhole(zip, 1), "fits");
+}
+
+TEST(OsFailures, AFailedExtractionLeavesTheOldFileAndAllowsARetry) {
+    TempFolder dir;
+    const std::string noise = RandomBytes(300000, 4);
+    ZipArchiveFile zip;
+    zip.Open(dir / "x.zip", ZipCreate);
+    AddEntry(zip, "big.bin", noise, 9);
+    zip.Close();
+    zip.Open(dir / "x.zip", ZipOpenReadOnly);
+    test::MakeFolders(dir / "out");
+    test::WriteFile(dir / "out/big.bin", "old");
+    {
+        FileSizeLimit limit(100000);
+        EXPECT_THROW(zip.ExtractEntry(0, dir / "out", false), platform::FileError);
+    }
+    EXPECT_EQ(test::ReadFile(dir / "out/big.bin"), "old");
+    EXPECT_EQ(FilesIn(dir / "out"), std::set<std::string>{"big.bin"});
+    ASSERT_TRUE(zip.ExtractEntry(0, dir / "out", false));
+    EXPECT_EQ(test::ReadFile(dir / "out/big.bin"), noise);
 }
