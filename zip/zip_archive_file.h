@@ -192,6 +192,9 @@ private:
     bool Refuse(ZipRefusal why);
     ZipRefusal CheckNewEntrySizes(std::uint64_t uncompressed, std::uint64_t compressed) const;
     void WriteOut(std::size_t count);  // ioBuffer_ -> storage
+    // One deflate call into ioBuffer_, writing the buffer out first when it is full; `refusal`
+    // is set (and nothing deflated) when what was written passes a limit.
+    int DeflateStep(int flush, ZipRefusal& refusal);
     void AbandonAfterError() noexcept;
     void ReleaseReadEntry() noexcept;
     void ReleaseAll() noexcept;

@@ -89,6 +89,20 @@ void ZipArchiveFile::WriteOut(std::size_t count) {
     pendingOut_ = 0;
 }
 
+int ZipArchiveFile::DeflateStep(int flush, ZipRefusal& refusal) {
+    if (pendingOut_ == kIoBufferSize) {
+        WriteOut(pendingOut_);
+        refusal = CheckNewEntrySizes(bytesIn_, bytesWritten_);
+        if (refusal != ZipRefusal::None) return Z_OK;
+    }
+    z_stream& z = stream_.Get();
+    z.next_out = ioBuffer_.get() + pendingOut_;
+    z.avail_out = static_cast<uInt>(kIoBufferSize - pendingOut_);
+    int rc = deflate(&z, flush);
+    pendingOut_ = kIoBufferSize - z.avail_out;
+    return rc;
+}
+
 bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
     lastRefusal_ = ZipRefusal::None;
     if (entryState_ != 1) return false;
@@ -122,16 +136,10 @@ bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
             z.next_in = const_cast<unsigned char*>(in + done);
             z.avail_in = static_cast<uInt>(slice);
             while (z.avail_in > 0) {
-                if (pendingOut_ == kIoBufferSize) {
-                    WriteOut(pendingOut_);
-                    ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_);
-                    if (why != ZipRefusal::None) return Refuse(why);
-                }
-                z.next_out = ioBuffer_.get() + pendingOut_;
-                z.avail_out = static_cast<uInt>(kIoBufferSize - pendingOut_);
-                int rc = deflate(&z, Z_NO_FLUSH);
+                ZipRefusal why = ZipRefusal::None;
+                int rc = DeflateStep(Z_NO_FLUSH, why);
+                if (why != ZipRefusal::None) return Refuse(why);
                 if (rc < 0 && rc != Z_BUF_ERROR) RaiseZlibError(rc, storage_.Path());
-                pendingOut_ = kIoBufferSize - z.avail_out;
             }
             done += slice;
         }
@@ -150,19 +158,12 @@ bool ZipArchiveFile::CloseNewEntry() {
     try {
         ZipEntryHeader& entry = *catalog_.Current();
         if (entry.method == 8) {
-            z_stream& z = stream_.Get();
-            z.next_in = nullptr;
-            z.avail_in = 0;
+            stream_.Get().next_in = nullptr;
+            stream_.Get().avail_in = 0;
             for (;;) {
-                if (pendingOut_ == kIoBufferSize) {
-                    WriteOut(pendingOut_);
-                    ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_);
-                    if (why != ZipRefusal::None) return Refuse(why);
-                }
-                z.next_out = ioBuffer_.get() + pendingOut_;
-                z.avail_out = static_cast<uInt>(kIoBufferSize - pendingOut_);
-                int rc = deflate(&z, Z_FINISH);
-                pendingOut_ = kIoBufferSize - z.avail_out;
+                ZipRefusal why = ZipRefusal::None;
+                int rc = DeflateStep(Z_FINISH, why);
+                if (why != ZipRefusal::None) return Refuse(why);
                 if (rc == Z_STREAM_END) break;
                 if (rc != Z_OK && rc != Z_NEED_DICT) RaiseZlibError(rc, storage_.Path());
             }

@@ -71,11 +71,7 @@ std::string ZipEntryHeader::DiskFileName() const {
     return name;
 }
 
-std::string ZipEntryHeader::BuildLocalHeader() const {
-    std::string name = DiskFileName();
-    std::string out;
-    out.reserve(kLocalHeaderSize + name.size() + extraField.size());
-    PutLe32(out, kLocalHeaderSignature);
+void ZipEntryHeader::AppendSharedFields(std::string& out, std::size_t diskNameLength) const {
     PutLe16(out, versionNeeded);
     PutLe16(out, flags);
     PutLe16(out, method);
@@ -84,8 +80,16 @@ std::string ZipEntryHeader::BuildLocalHeader() const {
     PutLe32(out, crc32);
     PutLe32(out, compressedSize);
     PutLe32(out, uncompressedSize);
-    PutLe16(out, static_cast<std::uint16_t>(name.size()));
+    PutLe16(out, static_cast<std::uint16_t>(diskNameLength));
     PutLe16(out, static_cast<std::uint16_t>(extraField.size()));
+}
+
+std::string ZipEntryHeader::BuildLocalHeader() const {
+    std::string name = DiskFileName();
+    std::string out;
+    out.reserve(kLocalHeaderSize + name.size() + extraField.size());
+    PutLe32(out, kLocalHeaderSignature);
+    AppendSharedFields(out, name.size());
     out += name;
     out += extraField;
     return out;
@@ -95,16 +99,7 @@ void ZipEntryHeader::AppendCentralRecord(std::string& out) const {
     std::string name = DiskFileName();
     PutLe32(out, kCentralHeaderSignature);
     PutLe16(out, versionMadeBy);
-    PutLe16(out, versionNeeded);
-    PutLe16(out, flags);
-    PutLe16(out, method);
-    PutLe16(out, modTime);
-    PutLe16(out, modDate);
-    PutLe32(out, crc32);
-    PutLe32(out, compressedSize);
-    PutLe32(out, uncompressedSize);
-    PutLe16(out, static_cast<std::uint16_t>(name.size()));
-    PutLe16(out, static_cast<std::uint16_t>(extraField.size()));
+    AppendSharedFields(out, name.size());
     PutLe16(out, static_cast<std::uint16_t>(comment.size()));
     PutLe16(out, diskStart);
     PutLe16(out, internalAttributes);

@@ -78,6 +78,10 @@ public:
     // Parses one central record from `data` (at most `available` bytes). Answers the bytes it
     // took, or 0 when the record is not whole or its signature is wrong.
     std::size_t ParseCentralRecord(const unsigned char* data, std::size_t available);
+
+private:
+    // The run of fields that local and central headers share: version needed .. extra length.
+    void AppendSharedFields(std::string& out, std::size_t diskNameLength) const;
 };
 
 }  // namespace halvex

@@ -294,12 +294,7 @@ TEST_F(Damage, TruncatedDeflateStreamRaises8) {
 TEST(DamageDescriptor, DescriptorDisagreeingWithTheDirectoryRaises10) {
     if (!test::HasTool("python3")) GTEST_SKIP();
     TempFolder dir;
-    auto r = test::RunCommand({"python3", "-c", R"PY(
-import io, sys, zipfile
-class Pipe(io.RawIOBase):
-    def __init__(self, f): self.f = f
-    def writable(self): return True
-    def write(self, b): return self.f.write(b)
+    auto r = test::RunCommand({"python3", "-c", std::string(kPythonPipe) + R"PY(
 with open(sys.argv[1], "wb") as f:
     with zipfile.ZipFile(Pipe(f), "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("x.txt", b"descriptor " * 300)

@@ -139,12 +139,7 @@ TEST(Delete, ForeignLayoutOutOfOrderWithDescriptors) {
     if (!test::HasTool("python3")) GTEST_SKIP();
     TempFolder dir;
     // Entries with data descriptors and a gap, and a directory listing them in reverse order.
-    auto r = test::RunCommand({"python3", "-c", R"PY(
-import io, struct, sys, zipfile
-class Pipe(io.RawIOBase):
-    def __init__(self, f): self.f = f
-    def writable(self): return True
-    def write(self, b): return self.f.write(b)
+    auto r = test::RunCommand({"python3", "-c", std::string(kPythonPipe) + R"PY(
 buf = io.BytesIO()
 with zipfile.ZipFile(Pipe(buf), "w", zipfile.ZIP_DEFLATED) as z:
     for i in range(5):

@@ -130,12 +130,7 @@ TEST(ForeignRead, InfoZipWritingToAPipeUsesDescriptorsAndZip64Sizes) {
 TEST(ForeignRead, PythonZipfileWithAndWithoutDescriptors) {
     if (!test::HasTool("python3")) GTEST_SKIP();
     TempFolder dir;
-    auto r = RunCommand({"python3", "-c", R"PY(
-import io, sys, zipfile
-class Pipe(io.RawIOBase):
-    def __init__(self, f): self.f = f
-    def writable(self): return True
-    def write(self, b): return self.f.write(b)
+    auto r = RunCommand({"python3", "-c", std::string(kPythonPipe) + R"PY(
 def fill(z):
     z.writestr("d/text.txt", b"abc" * 5000, zipfile.ZIP_DEFLATED)
     z.writestr("d/stored.bin", bytes(range(256)) * 40, zipfile.ZIP_STORED)

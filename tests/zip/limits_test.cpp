@@ -11,17 +11,6 @@ using namespace halvex::ziptest;
 using halvex::test::TempFolder;
 namespace fs = std::filesystem;
 
-namespace {
-
-ZipEntryHeader Named(const std::string& name) {
-    ZipEntryHeader h;
-    h.SetFileName(name);
-    h.SetTime(platform::SystemTime{2021, 6, 0, 15, 13, 45, 30, 0});
-    return h;
-}
-
-}  // namespace
-
 TEST(Limits, SetLimitsOnlyLowers) {
     ZipArchiveFile zip;
     zip.SetLimits(ZipLimits{100000, 1ull << 40, 1ull << 40});

@@ -14,14 +14,28 @@
 
 namespace halvex::ziptest {
 
+// A header named `name` with the fixed time every test entry carries.
+inline ZipEntryHeader Named(const std::string& name) {
+    ZipEntryHeader h;
+    h.SetFileName(name);
+    h.SetTime(platform::SystemTime{2021, 6, 0, 15, 13, 45, 30, 0});
+    return h;
+}
+
+// Python prelude: `Pipe(file)` is an unseekable stream, so zipfile writes data descriptors.
+inline const char* kPythonPipe = R"PY(
+import io, struct, sys, zipfile
+class Pipe(io.RawIOBase):
+    def __init__(self, f): self.f = f
+    def writable(self): return True
+    def write(self, b): return self.f.write(b)
+)PY";
+
 // Adds one entry with `content` (level 0 stored, 9 best); fails the test when refused.
 inline void AddEntry(ZipArchiveFile& zip, const std::string& name, const std::string& content,
                      int level = 9, std::uint32_t attributes = kZipAttrArchive) {
-    ZipEntryHeader header;
-    header.SetFileName(name);
+    ZipEntryHeader header = Named(name);
     header.externalAttributes = attributes;
-    platform::SystemTime t{2021, 6, 0, 15, 13, 45, 30, 0};
-    header.SetTime(t);
     ASSERT_TRUE(zip.OpenNewEntry(header, level)) << name;
     ASSERT_TRUE(zip.WriteNewEntry(content.data(), content.size())) << name;
     ASSERT_TRUE(zip.CloseNewEntry()) << name;

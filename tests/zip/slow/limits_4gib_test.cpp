@@ -16,13 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ZipEntryHeader Named(const std::string& name) {
-    ZipEntryHeader h;
-    h.SetFileName(name);
-    h.SetTime(platform::SystemTime{2021, 6, 0, 15, 13, 45, 30, 0});
-    return h;
-}
-
 std::string Le16(std::uint16_t v) {
     std::string s(2, '\0');
     Put16(s, 0, v);
