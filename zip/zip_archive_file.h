@@ -3,9 +3,10 @@
 //
 // Life cycle: Open -> (OpenEntry / ReadEntry / CloseEntry | OpenNewEntry / WriteNewEntry /
 // CloseNewEntry | AddFile | ExtractEntry | DeleteEntry...)* -> Close. One entry at a time is
-// open, for reading or for writing. Close(false) finishes an open entry itself, writes the
-// central directory when something changed and makes the file durable (fsync of the file and
-// of its folder) before it returns; Close(true) releases everything without writing. The
+// open, for reading or for writing. Close(false) finishes an open entry itself (one refused
+// by a limit at that point is dropped, LastRefusal() tells), writes the central directory
+// when something changed and makes the file durable (fsync of the file and of its folder)
+// before it returns; Close(true) releases everything without writing. The
 // destructor does Close(true): an archive that was not closed normally is never completed.
 //
 // Failures:
