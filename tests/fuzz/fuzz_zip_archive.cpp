@@ -1,0 +1,121 @@
+// Opens an arbitrary byte string as an archive, lists it, looks every name up, reads every
+// entry, extracts the entries of small archives, and changes a copy (delete, add, close, read
+// again). Only the zip layer's and the file layer's own exceptions may come out of the layer.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/file_error.h"
+#include "zip/zip_archive_file.h"
+
+using namespace halvex;
+
+namespace {
+
+// Never destroyed: the exit handler that removes the folder runs after static destructors.
+const std::string& ScratchFolder() {
+    static const std::string* folder = [] {
+        // tmpfs when there is one: the layer syncs every archive it closes.
+        std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+        auto* f = new std::string(base + "/halvex-fuzz-zip-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(*f);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(ScratchFolder(), ec);
+        });
+        return f;
+    }();
+    return *folder;
+}
+
+void WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    platform::File f(path, platform::File::Mode::CreateTruncate);
+    if (size > 0) f.Write(data, size);
+    f.Close();
+}
+
+void ReadEverything(ZipArchiveFile& zip, bool extract) {
+    std::vector<unsigned char> buffer(70000);
+    const int count = zip.GetEntryCount();
+    for (int i = 0; i < count; ++i) {
+        ZipEntryHeader h;
+        if (!zip.GetEntryInfo(h, i)) __builtin_trap();
+        // Every name is found again, by both lookups.
+        int exact = zip.FindEntryFast(h.GetFileName(), true);
+        if (exact < 0 || exact > i || zip.FindEntry(h.GetFileName(), true) != exact) __builtin_trap();
+        if (zip.FindEntryExactFirst(h.GetFileName()) != exact) __builtin_trap();
+        try {
+            if (zip.OpenEntry(i)) {
+                std::uint64_t total = 0;
+                for (std::size_t n; (n = zip.ReadEntry(buffer.data(), buffer.size())) > 0;) {
+                    total += n;
+                    if (total > h.uncompressedSize) __builtin_trap();  // never beyond the declared size
+                }
+                zip.CloseEntry();
+            }
+        } catch (const CZipException&) {
+            zip.CloseEntry({}, true);
+        }
+        if (extract) {
+            const std::string out = ScratchFolder() + "/out";
+            try {
+                zip.ExtractEntry(i, out, true);
+                zip.ExtractEntry(i, out, false);
+            } catch (const CZipException&) {
+            } catch (const platform::FileError&) {
+            }
+            std::error_code ec;
+            std::filesystem::remove_all(out, ec);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = ScratchFolder() + "/input.zip";
+    const std::string copy = ScratchFolder() + "/copy.zip";
+    WriteBytes(path, data, size);
+    ZipArchiveFile zip;
+    try {
+        zip.Open(path, ZipOpenReadOnly);
+        ReadEverything(zip, zip.GetEntryCount() <= 8);
+        zip.Close();
+    } catch (const CZipException&) {
+        zip.Close(true);
+    } catch (const platform::FileError&) {
+        zip.Close(true);
+    }
+
+    // Change a copy: deleting from a hostile layout must not corrupt what remains readable.
+    WriteBytes(copy, data, size);
+    try {
+        zip.Open(copy, ZipOpenExisting);
+        if (zip.GetEntryCount() > 0) zip.DeleteEntry(zip.GetEntryCount() / 2);
+        ZipEntryHeader h;
+        h.SetFileName("added\\entry.txt");
+        bool added = zip.OpenNewEntry(h, 6) && zip.WriteNewEntry("fuzz", 4) && zip.CloseNewEntry();
+        zip.Close();
+        zip.Open(copy, ZipOpenReadOnly);
+        const int last = zip.GetEntryCount() - 1;
+        ZipEntryHeader back;
+        if (added && zip.GetEntryInfo(back, last) && back.GetFileName() == "added\\entry.txt") {
+            // What the layer wrote itself reads back.
+            char buffer[8];
+            if (!zip.OpenEntry(last) || zip.ReadEntry(buffer, sizeof buffer) != 4 || zip.CloseEntry() != 1)
+                __builtin_trap();
+        }
+        ReadEverything(zip, false);
+        zip.Close();
+    } catch (const CZipException&) {
+        zip.Close(true);
+    } catch (const platform::FileError&) {
+        zip.Close(true);
+    }
+    return 0;
+}

@@ -1,0 +1,115 @@
+#include "zip/zip_archive_file.h"
+
+#include <algorithm>
+
+#include "platform/file_error.h"
+#include "platform/file_operations.h"
+
+namespace halvex {
+
+ZipArchiveFile::ZipArchiveFile() : catalog_(storage_) {}
+
+ZipArchiveFile::~ZipArchiveFile() { ReleaseAll(); }
+
+void ZipArchiveFile::Open(const std::string& path, int mode, std::uint64_t volumeSize) {
+    if (!IsClosed(true) || !IsClosed(false)) return;
+    entryState_ = 0;
+    lastRefusal_ = ZipRefusal::None;
+    if (mode < ZipOpenExisting || mode > ZipCreateSpan) RaiseZipError(kZipDamaged, path);
+    try {
+        storage_.OpenStorage(path, mode, volumeSize);
+        if (mode == ZipOpenExisting && storage_.Length() == 0) {
+            // An empty file becomes a new archive.
+            storage_.CloseStorage(false);
+            mode = ZipCreate;
+            storage_.OpenStorage(path, mode, volumeSize);
+        }
+        if (mode == ZipOpenExisting || mode == ZipOpenReadOnly) catalog_.ReadCatalog();
+        else catalog_.ResetCatalog();
+    } catch (...) {
+        ReleaseAll();
+        throw;
+    }
+}
+
+void ZipArchiveFile::ReleaseAll() noexcept {
+    stream_.Release();
+    ioBuffer_.reset();
+    entryState_ = 0;
+    catalog_.ClearCatalog();
+    try {
+        storage_.CloseStorage(true);
+    } catch (...) {
+    }
+}
+
+void ZipArchiveFile::Close(bool afterException) {
+    if (IsClosed(true) && IsClosed(false)) return;
+    if (afterException) {
+        ReleaseAll();
+        return;
+    }
+    try {
+        if (entryState_ == -1) CloseEntry({}, false);
+        else if (entryState_ == 1) CloseNewEntry();
+        catalog_.WriteCatalog();
+        const bool modified = storage_.IsModified();
+        const std::string path = storage_.Path();
+        if (modified) storage_.Sync();
+        catalog_.ClearCatalog();
+        storage_.CloseStorage(false);
+        // The archive is only durable once its folder entry is too.
+        if (modified && !platform::SyncFolder(platform::FolderOfPath(path)))
+            platform::ThrowFileError("sync folder", platform::FolderOfPath(path));
+    } catch (...) {
+        ReleaseAll();
+        throw;
+    }
+}
+
+bool ZipArchiveFile::IsClosed(bool archiveLevel) const {
+    return archiveLevel ? !storage_.IsOpen() : !storage_.IsFileOpen();
+}
+
+const std::string& ZipArchiveFile::GetArchivePath() const {
+    return IsClosed(true) ? emptyPath_ : storage_.Path();
+}
+
+std::uint16_t ZipArchiveFile::GetEntryCount() const {
+    return IsClosed(true) ? 0 : static_cast<std::uint16_t>(catalog_.Count());
+}
+
+int ZipArchiveFile::FindEntry(std::string_view name, bool caseSensitive) const {
+    return IsClosed(true) ? -1 : catalog_.FindIndex(name, caseSensitive);
+}
+
+int ZipArchiveFile::FindEntryFast(std::string_view name, bool caseSensitive) {
+    return IsClosed(true) ? -1 : catalog_.FindIndexFast(name, caseSensitive);
+}
+
+int ZipArchiveFile::FindEntryExactFirst(std::string_view name) {
+    int index = FindEntryFast(name, true);
+    return index >= 0 ? index : FindEntryFast(name, false);
+}
+
+void ZipArchiveFile::EnableFindFast(bool on) { catalog_.EnableFindFast(on); }
+
+bool ZipArchiveFile::GetEntryInfo(ZipEntryHeader& header, int index) const {
+    if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
+    header = catalog_.Header(index);
+    return true;
+}
+
+bool ZipArchiveFile::IsFolderEntry(int index) const {
+    if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
+    return catalog_.Header(index).IsFolder();
+}
+
+void ZipArchiveFile::SetLimits(const ZipLimits& limits) {
+    const ZipLimits format;
+    limits_.maxEntries = std::min(limits.maxEntries, format.maxEntries);
+    limits_.maxEntrySize = std::min(limits.maxEntrySize, format.maxEntrySize);
+    limits_.maxArchiveSize = std::min(limits.maxArchiveSize, format.maxArchiveSize);
+}
+
+}  // namespace halvex

@@ -1,0 +1,226 @@
+#pragma once
+// ZipArchiveFile: the one object through which both programs use zip archives.
+//
+// Life cycle: Open -> (OpenEntry / ReadEntry / CloseEntry | OpenNewEntry / WriteNewEntry /
+// CloseNewEntry | AddFile | ExtractEntry | DeleteEntry...)* -> Close. One entry at a time is
+// open, for reading or for writing. Close(false) finishes an open entry itself (one refused
+// by a limit at that point is dropped, LastRefusal() tells), writes the central directory
+// when something changed and makes the file durable (fsync of the file and of its folder)
+// before it returns; Close(true) releases everything without writing. The
+// destructor does Close(true): an archive that was not closed normally is never completed.
+//
+// Failures:
+//  - misuse (wrong state, index out of range, closed archive, read-only archive, encrypted
+//    entry) answers false / 0 / -1 and changes nothing;
+//  - damage, CRC mismatch and compressor errors throw CZipException (zip_exception.h) with the
+//    archive path; operating-system failures throw platform::FileError;
+//  - limits of the format (65,535 entries, 32-bit sizes and offsets) refuse a new entry with
+//    false and LastRefusal() telling why; a refused entry leaves the archive exactly as it was
+//    before that entry was begun (see OpenNewEntry).
+// After an exception, call Close(true) before doing anything else with the archive, except
+// in these cases where the archive stays usable:
+//  - ReadEntry threw: CloseEntry({}, true) releases the entry; other entries can be read;
+//  - OpenEntry, CloseEntry or ExtractEntry threw: the entry is already released;
+//  - WriteNewEntry, CloseNewEntry or AddFile threw: the new entry is already abandoned (the
+//    archive as before it) unless the abandon itself failed; Close(true) is the safe answer.
+//
+// Names: entry names in memory use '\' between folders (stored with '/' on disk; names that
+// are not pure ASCII are flagged as UTF-8). File-system paths use '/'.
+//
+// Not thread-safe: one thread uses an archive object at a time.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_time.h"
+#include "zip/zip_catalog.h"
+#include "zip/zip_entry_header.h"
+#include "zip/zip_exception.h"
+#include "zip/zip_limits.h"
+#include "zip/zip_volume_storage.h"
+#include "zip/zlib_stream.h"
+
+namespace halvex {
+
+enum ZipOpenMode : int {
+    ZipOpenExisting = 0,  // read and change an existing archive (an empty file becomes a new one)
+    ZipOpenReadOnly = 1,  // read only
+    ZipCreate = 2,        // create, or truncate an existing file
+    ZipCreateSpan = 3,    // create a multi-volume archive (not available yet, raises)
+};
+
+// Progress of AddFile / ExtractEntry: (total bytes, bytes done, user data); false stops.
+using ZipProgressCallback = bool (*)(std::uint64_t total, std::uint64_t done, void* userData);
+
+class ZipArchiveFile {
+public:
+    static constexpr std::size_t kIoBufferSize = 16384;
+
+    ZipArchiveFile();
+    ~ZipArchiveFile();
+    ZipArchiveFile(const ZipArchiveFile&) = delete;
+    ZipArchiveFile& operator=(const ZipArchiveFile&) = delete;
+
+    // ---- Archive ----
+
+    // Opens or creates the archive at `path` (volumeSize 0 for single-file archives). Does
+    // nothing when already open. A missing or unopenable file throws platform::FileError; a
+    // damaged one CZipException (10 damaged or multi-volume, 18 no end record). On any throw
+    // the archive is left closed.
+    void Open(const std::string& path, int mode = ZipOpenExisting, std::uint64_t volumeSize = 0);
+    // Closes the archive (see the top of this file). Nothing happens when it is closed.
+    void Close(bool afterException = false);
+    // archiveLevel: no volume open; otherwise: the file object is not open.
+    bool IsClosed(bool archiveLevel = true) const;
+    // Path of the open archive ("" when closed).
+    const std::string& GetArchivePath() const;
+
+    // ---- Catalog ----
+
+    std::uint16_t GetEntryCount() const;
+    // Index of the first entry (catalog order) named `name` ('\' separators): exact bytes when
+    // caseSensitive, ASCII letters folded otherwise; -1 when none or closed. Linear scan.
+    int FindEntry(std::string_view name, bool caseSensitive) const;
+    // The same answer through a sorted index (built on first use, kept across adds, rebuilt
+    // after deletions): O(log n).
+    int FindEntryFast(std::string_view name, bool caseSensitive);
+    // Exact case first, then ignoring case, both through the sorted index (the restore's rule).
+    int FindEntryExactFirst(std::string_view name);
+    // Builds (true) or drops (false) the sorted index.
+    void EnableFindFast(bool on = true);
+    // Copies entry `index`'s header; false when closed or out of range.
+    bool GetEntryInfo(ZipEntryHeader& header, int index) const;
+    bool IsFolderEntry(int index) const;
+
+    // ---- Reading ----
+
+    // Opens entry `index` for reading after checking its local header (CZipException 10 when
+    // it disagrees with the directory or the method is not 0/8). False: out of range, an entry
+    // already open, closed archive, or an encrypted entry.
+    bool OpenEntry(int index);
+    // Delivers up to `count` bytes of the open entry; 0 at its end or when nothing is open.
+    // Never delivers more than the declared uncompressed size and never reads past the
+    // declared compressed size. Damaged deflate data throws CZipException 6 or 8.
+    std::size_t ReadEntry(void* buffer, std::size_t count);
+    // Closes the entry being read:
+    //   1  success (all data read, CRC checked);
+    //  -1  not all data was read (no CRC check);
+    //  -2  the data is good but the target file's attributes could not be set;
+    //   0  no entry was open, or the target file's time could not be set.
+    // With a `targetPath`, that file gets the entry's time (or `exactTime` when given) and its
+    // attributes (read-only clears the write bits). CRC mismatch throws CZipException 11; a
+    // deflate stream that would deliver more than the declared size throws 8. With
+    // afterException the entry is released without any check (result 1). The entry is
+    // released in every case, also when this throws.
+    int CloseEntry(const std::string& targetPath = {}, bool afterException = false,
+                   std::optional<platform::FileTime> exactTime = std::nullopt);
+    // Extracts entry `index` into `destinationFolder`. The file name is the last '\' component
+    // of `newName` (when not empty) or of the entry's name; with fullPath, the whole name
+    // without drive and leading '\' (folders created as needed). Names that would leave the
+    // folder ("..", empty or "." last component, '/' or NUL inside a component) answer false.
+    // A folder entry creates that folder. A file is written under a temporary name in the
+    // target's folder and renamed over the target only once it is complete and its CRC is
+    // right: a failed, stopped or refused extraction leaves an existing target untouched and
+    // no partial file. The file's time is the entry's DOS time, or `exactTime` when given.
+    // True only when the file is complete and verified. Exceptions: as ReadEntry/CloseEntry
+    // (the entry is released first, so a retry works) and platform::FileError for the target.
+    bool ExtractEntry(int index, const std::string& destinationFolder, bool fullPath = true,
+                      const std::string& newName = {}, ZipProgressCallback progress = nullptr,
+                      void* userData = nullptr, std::size_t bufferSize = 65535,
+                      std::optional<platform::FileTime> exactTime = std::nullopt);
+
+    // ---- Writing ----
+
+    // Starts a new entry from `header` (its name with '\', time, attributes, comment). level:
+    // -1 compressor default, 0 stored, 1-9 deflated; folders (attribute 0x10) are always
+    // stored. With `sourcePath`, the file's last-write time and attributes replace the
+    // header's (false when they cannot be read). A header without a date gets the current
+    // time. An empty name becomes "file<n>" with n the entry's 1-based position.
+    // False, archive unchanged: closed, read-only or multi-volume archive, an entry open, a
+    // level outside -1..9; LastRefusal() TooManyEntries when the archive is full,
+    // ArchiveTooLarge when even this entry's headers would not fit. A name, extra field or
+    // comment over 65,535 bytes throws CZipException 16 (archive unchanged).
+    bool OpenNewEntry(const ZipEntryHeader& header, int level = -1, const std::string& sourcePath = {});
+    // Adds `count` bytes to the entry being written. False when none is being written, or when
+    // the entry is refused: LastRefusal() EntryTooLarge (its uncompressed or compressed size
+    // would pass 32 bits) or ArchiveTooLarge (the archive would pass 4 GiB). A refused entry
+    // has already been abandoned: the file is cut back to the entry's local header and the
+    // entry is gone; do not call CloseNewEntry for it.
+    bool WriteNewEntry(const void* buffer, std::size_t count);
+    // Finishes the entry being written (CRC and sizes patched into its local header). False
+    // when none is being written, or when the final compressed size is refused (abandoned as
+    // for WriteNewEntry).
+    bool CloseNewEntry();
+    // Drops the entry being written, leaving the archive as it was before OpenNewEntry (for a
+    // source that cannot be read to its end). False when no entry is being written.
+    bool AbandonNewEntry();
+    // Why the last OpenNewEntry / WriteNewEntry / CloseNewEntry / AddFile answered false
+    // because of a limit; ZipRefusal::None after any other answer.
+    ZipRefusal LastRefusal() const { return lastRefusal_; }
+    // Adds the file or folder at `path`: entry name = the part after the last '/' (fullPath
+    // false) or the whole path without leading '/' with '\' separators. Read in chunks of
+    // `bufferSize`. False (archive unchanged): bufferSize 0, empty name, the file cannot be
+    // opened, OpenNewEntry false, a limit (LastRefusal), or `progress` answered false.
+    bool AddFile(const std::string& path, int level = -1, bool fullPath = true,
+                 ZipProgressCallback progress = nullptr, void* userData = nullptr,
+                 std::size_t bufferSize = 65535);
+
+    // ---- Deleting ----
+
+    // Removes entry `index`, compacting the file in place. False: closed, read-only or
+    // multi-volume archive, an entry open, index out of range.
+    bool DeleteEntry(int index);
+    // Removes the entries at `indices` (duplicates and out-of-range indices ignored) in one
+    // pass over the file. Nothing happens in the cases where DeleteEntry answers false. A
+    // layout that cannot be compacted safely (entries sharing or overrunning data) throws
+    // CZipException 10 before anything changes; a short read while moving data throws 2.
+    void DeleteEntries(const std::vector<int>& indices);
+    // Removes the folder entry `folderName` (ignoring case) and every entry whose name begins
+    // with `folderName` + '\' (ignoring case).
+    void DeleteFolder(std::string_view folderName);
+
+    // ---- Limits ----
+
+    // Lowers the format's limits (for tests); values above the format's are clamped.
+    void SetLimits(const ZipLimits& limits);
+    const ZipLimits& GetLimits() const { return limits_; }
+
+private:
+    bool Refuse(ZipRefusal why);
+    ZipRefusal CheckNewEntrySizes(std::uint64_t uncompressed, std::uint64_t compressed) const;
+    void WriteOut(std::size_t count);  // ioBuffer_ -> storage
+    // One deflate call into ioBuffer_, writing the buffer out first when it is full; `refusal`
+    // is set (and nothing deflated) when what was written passes a limit.
+    int DeflateStep(int flush, ZipRefusal& refusal);
+    void AbandonAfterError() noexcept;
+    void ReleaseReadEntry() noexcept;
+    void ReleaseAll() noexcept;
+    void ConsumeRemainingInput();
+
+    ZipVolumeStorage storage_;
+    ZipCatalog catalog_;
+    int entryState_ = 0;  // 0 none, 1 writing, -1 reading
+    std::unique_ptr<unsigned char[]> ioBuffer_;
+    ZlibStream stream_;
+    std::uint32_t runningCrc_ = 0;
+    std::uint64_t bytesToRead_ = 0;     // reading: compressed bytes not yet read
+    std::uint64_t bytesToDeliver_ = 0;  // reading: uncompressed bytes not yet delivered
+    std::size_t inputPosition_ = 0;     // reading stored data: next byte in ioBuffer_
+    std::size_t inputAvailable_ = 0;    // reading stored data: bytes left in ioBuffer_
+    std::uint64_t dataStart_ = 0;       // reading: file position of the entry's data
+    bool streamEnded_ = false;          // reading: the deflate stream reached its end
+    std::size_t pendingOut_ = 0;        // writing: bytes waiting in ioBuffer_
+    std::uint64_t bytesIn_ = 0;         // writing: uncompressed bytes taken
+    std::uint64_t bytesWritten_ = 0;    // writing: compressed bytes handed to the storage
+    std::uint64_t entryStart_ = 0;      // writing: stored offset of the local header
+    std::uint64_t localHeaderSize_ = 0; // writing
+    ZipLimits limits_;
+    ZipRefusal lastRefusal_ = ZipRefusal::None;
+    std::string emptyPath_;
+};
+
+}  // namespace halvex

@@ -1,0 +1,249 @@
+// Reading entries: OpenEntry, ReadEntry, CloseEntry and ExtractEntry.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/file_attributes.h"
+#include "platform/file_error.h"
+#include "platform/file_operations.h"
+#include "platform/file_time.h"
+#include "zip/zip_archive_file.h"
+#include "zip/zip_extract_path.h"
+
+namespace halvex {
+namespace {
+
+// zlib counts in 32-bit units: larger requests are served in slices of this size.
+constexpr std::size_t kZlibSlice = std::size_t{1} << 30;
+
+}  // namespace
+
+bool ZipArchiveFile::OpenEntry(int index) {
+    if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count() ||
+        storage_.IsMultiVolume() == 1 || entryState_ != 0) {
+        return false;
+    }
+    ioBuffer_ = std::make_unique<unsigned char[]>(kIoBufferSize);
+    try {
+        dataStart_ = catalog_.OpenEntryForRead(index);
+        const ZipEntryHeader& entry = *catalog_.Current();
+        if (entry.IsEncrypted()) {
+            ReleaseReadEntry();
+            return false;
+        }
+        if (entry.method == 8) stream_.StartInflate(storage_.Path());
+        bytesToRead_ = entry.compressedSize;
+        bytesToDeliver_ = entry.uncompressedSize;
+    } catch (...) {
+        ReleaseReadEntry();
+        throw;
+    }
+    runningCrc_ = 0;
+    inputPosition_ = inputAvailable_ = 0;
+    streamEnded_ = false;
+    entryState_ = -1;
+    return true;
+}
+
+void ZipArchiveFile::ReleaseReadEntry() noexcept {
+    stream_.Release();
+    catalog_.ForgetCurrent();
+    ioBuffer_.reset();
+    entryState_ = 0;
+}
+
+std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
+    if (entryState_ != -1 || buffer == nullptr || count == 0) return 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytesToDeliver_));
+    std::uint64_t delivered = 0;
+
+    if (catalog_.Current()->method == 0) {
+        while (room > 0) {
+            if (inputAvailable_ == 0) {
+                if (bytesToRead_ == 0) break;  // the stored data ran out before its declared size
+                std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
+                storage_.Read(ioBuffer_.get(), n, false);
+                bytesToRead_ -= n;
+                inputPosition_ = 0;
+                inputAvailable_ = n;
+            }
+            std::size_t n = std::min(room, inputAvailable_);
+            std::memcpy(out + delivered, ioBuffer_.get() + inputPosition_, n);
+            runningCrc_ = static_cast<std::uint32_t>(crc32(runningCrc_, out + delivered, static_cast<uInt>(n)));
+            inputPosition_ += n;
+            inputAvailable_ -= n;
+            room -= n;
+            delivered += n;
+            bytesToDeliver_ -= n;
+        }
+        return static_cast<std::size_t>(delivered);
+    }
+
+    if (streamEnded_) return 0;
+    if (room == 0) {
+        // Everything declared was delivered: consume what is left of the stream, which must
+        // end without producing more (data beyond the declared size is an error).
+        ConsumeRemainingInput();
+        return 0;
+    }
+    z_stream& z = stream_.Get();
+    while (room > 0) {
+        if (z.avail_in == 0 && bytesToRead_ > 0) {
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
+            storage_.Read(ioBuffer_.get(), n, false);
+            bytesToRead_ -= n;
+            z.next_in = ioBuffer_.get();
+            z.avail_in = static_cast<uInt>(n);
+        }
+        const std::size_t slice = std::min(room, kZlibSlice);
+        z.next_out = out + delivered;
+        z.avail_out = static_cast<uInt>(slice);
+        int rc = inflate(&z, Z_SYNC_FLUSH);
+        const std::size_t produced = slice - z.avail_out;
+        runningCrc_ = static_cast<std::uint32_t>(crc32(runningCrc_, out + delivered, static_cast<uInt>(produced)));
+        delivered += produced;
+        room -= produced;
+        bytesToDeliver_ -= produced;
+        if (rc == Z_STREAM_END) {
+            streamEnded_ = true;
+            break;
+        }
+        if (rc == Z_NEED_DICT) break;  // not an error, but a raw stream cannot go on from here
+        if (rc != Z_OK) RaiseZlibError(rc, storage_.Path());
+    }
+    return static_cast<std::size_t>(delivered);
+}
+
+void ZipArchiveFile::ConsumeRemainingInput() {
+    z_stream& z = stream_.Get();
+    unsigned char none = 0;
+    while (!streamEnded_) {
+        if (z.avail_in == 0) {
+            // Data that stops without an end marker after the declared size is accepted (the
+            // CRC still decides); only more output than declared is an error.
+            if (bytesToRead_ == 0) return;
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
+            storage_.Read(ioBuffer_.get(), n, false);
+            bytesToRead_ -= n;
+            z.next_in = ioBuffer_.get();
+            z.avail_in = static_cast<uInt>(n);
+        }
+        z.next_out = &none;
+        z.avail_out = 0;
+        int rc = inflate(&z, Z_SYNC_FLUSH);
+        // With no room, a stream that still has output answers Z_BUF_ERROR: raised below.
+        if (rc == Z_STREAM_END) streamEnded_ = true;
+        else if (rc == Z_NEED_DICT) return;
+        else if (rc != Z_OK) RaiseZlibError(rc, storage_.Path());
+    }
+}
+
+int ZipArchiveFile::CloseEntry(const std::string& targetPath, bool afterException,
+                               std::optional<platform::FileTime> exactTime) {
+    if (entryState_ != -1) return 0;
+    if (afterException) {
+        ReleaseReadEntry();
+        return 1;
+    }
+    int result = 1;
+    try {
+        const ZipEntryHeader& entry = *catalog_.Current();
+        if (entry.method == 8 && bytesToDeliver_ == 0 && !streamEnded_) {
+            ConsumeRemainingInput();
+        }
+        if (bytesToDeliver_ != 0) result = -1;
+        else if (runningCrc_ != entry.crc32) RaiseZipError(kZipBadCrc, storage_.Path());
+        if (entry.method == 8) stream_.End(storage_.Path());
+        if (!targetPath.empty()) {
+            platform::FileTime time = exactTime ? *exactTime : entry.GetFileTime();
+            if (!platform::SetLastWriteTime(targetPath, time)) {
+                ReleaseReadEntry();
+                return 0;
+            }
+            if (!platform::SetAttributes(targetPath, entry.externalAttributes)) result = -2;
+        }
+        // The descriptor follows the data: only checked when all of it was read.
+        catalog_.CloseEntryAfterRead(result != -1, dataStart_ + entry.compressedSize);
+    } catch (...) {
+        ReleaseReadEntry();
+        throw;
+    }
+    ReleaseReadEntry();
+    return result;
+}
+
+namespace {
+
+// A name for the file being extracted, beside its target, that nothing else uses.
+std::string TemporaryNameIn(const std::string& folder) {
+    static std::atomic<unsigned> counter{0};
+    return folder + "/.halvex-extract-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1)) + ".part";
+}
+
+}  // namespace
+
+bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolder, bool fullPath,
+                                  const std::string& newName, ZipProgressCallback progress,
+                                  void* userData, std::size_t bufferSize,
+                                  std::optional<platform::FileTime> exactTime) {
+    if (bufferSize == 0 || destinationFolder.empty()) return false;
+    if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
+    const ZipEntryHeader entry = catalog_.Header(index);
+    auto relative = ExtractionRelativePath(newName.empty() ? entry.fileName : newName, fullPath);
+    if (!relative) return false;
+    std::string folder = destinationFolder;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const std::string target = (folder == "/" ? folder : folder + "/") + *relative;
+
+    if (entry.IsFolder()) {
+        // A read-only attribute is not applied to a folder: files are restored into it next.
+        return CreateFolderPath(target);
+    }
+    if (!OpenEntry(index)) return false;
+    const std::string parent = platform::FolderOfPath(target);
+    CZipBigFile out;
+    std::string temporary;
+    try {
+        if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
+        for (int attempt = 0; !out.IsOpen(); ++attempt) {
+            temporary = TemporaryNameIn(parent);
+            if (out.TryOpen(temporary, platform::File::Mode::CreateNew)) break;
+            if (errno != EEXIST || attempt > 100) {
+                temporary.clear();
+                platform::ThrowFileError("create", target);
+            }
+        }
+        std::vector<unsigned char> buffer(bufferSize);
+        std::uint64_t done = 0;
+        for (;;) {
+            std::size_t n = ReadEntry(buffer.data(), bufferSize);
+            if (n > 0) {
+                out.Write(buffer.data(), n);
+                done += n;
+                if (progress != nullptr && !progress(entry.uncompressedSize, done, userData)) break;
+            }
+            if (n < bufferSize) break;
+        }
+        out.Close();
+        int result = CloseEntry(temporary, false, exactTime);
+        if (result != 1) {
+            platform::DeleteFile(temporary);
+            return false;
+        }
+        if (std::rename(temporary.c_str(), target.c_str()) != 0) platform::ThrowFileError("rename", target);
+    } catch (...) {
+        out.Abandon();
+        if (entryState_ == -1) ReleaseReadEntry();
+        if (!temporary.empty()) platform::DeleteFile(temporary);
+        throw;
+    }
+    return true;
+}
+
+}  // namespace halvex

@@ -1,0 +1,253 @@
+// Writing entries: OpenNewEntry, WriteNewEntry, CloseNewEntry, AbandonNewEntry and AddFile,
+// with the limits of the format checked as the entry grows.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/file_attributes.h"
+#include "platform/file_operations.h"
+#include "platform/file_time.h"
+#include "platform/local_time.h"
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+namespace {
+
+constexpr std::size_t kZlibSlice = std::size_t{1} << 30;
+
+}  // namespace
+
+bool ZipArchiveFile::Refuse(ZipRefusal why) {
+    AbandonNewEntry();
+    lastRefusal_ = why;
+    return false;
+}
+
+ZipRefusal ZipArchiveFile::CheckNewEntrySizes(std::uint64_t uncompressed, std::uint64_t compressed) const {
+    if (uncompressed > limits_.maxEntrySize || compressed > limits_.maxEntrySize)
+        return ZipRefusal::EntryTooLarge;
+    // The directory (this entry's record included) and end record must still fit after it.
+    if (entryStart_ + localHeaderSize_ + compressed + catalog_.TrailerSize() > limits_.maxArchiveSize)
+        return ZipRefusal::ArchiveTooLarge;
+    return ZipRefusal::None;
+}
+
+bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath) {
+    lastRefusal_ = ZipRefusal::None;
+    if (IsClosed(true) || entryState_ != 0 || storage_.IsMultiVolume() != 0 || storage_.IsReadOnly() ||
+        level < -1 || level > 9) {
+        return false;
+    }
+    if (catalog_.Count() >= limits_.maxEntries) {
+        lastRefusal_ = ZipRefusal::TooManyEntries;
+        return false;
+    }
+    ZipEntryHeader entry = header;
+    if (!sourcePath.empty()) {
+        platform::FileTime time = 0;
+        auto attributes = platform::GetAttributes(sourcePath);
+        if (!attributes || !platform::GetLastWriteTime(sourcePath, time)) return false;
+        entry.SetFileTime(time);
+        entry.externalAttributes = *attributes;
+    } else if (entry.modDate == 0) {
+        entry.SetTime(platform::CurrentLocalTime());
+    }
+    if (entry.fileName.empty()) entry.fileName = "file" + std::to_string(catalog_.Count() + 1);
+    if (!entry.PrepareForWrite(level, storage_.IsMultiVolume() == 1))
+        RaiseZipError(kZipFieldTooLong, storage_.Path());
+
+    // Refuse before anything changes when even the headers would not fit.
+    const std::uint64_t start = catalog_.DataEnd() - catalog_.BytesBeforeArchive();
+    const std::uint64_t localSize = 30 + entry.fileName.size() + entry.extraField.size();
+    const std::uint64_t centralSize = entry.CentralRecordSize() - entry.extraField.size();
+    if (start + localSize + catalog_.TrailerSize() + centralSize > limits_.maxArchiveSize) {
+        lastRefusal_ = ZipRefusal::ArchiveTooLarge;
+        return false;
+    }
+
+    ioBuffer_ = std::make_unique<unsigned char[]>(kIoBufferSize);
+    try {
+        catalog_.AddEntryHeader(entry);
+        entryStart_ = start;
+        localHeaderSize_ = localSize;
+        entryState_ = 1;
+        if (catalog_.Current()->method == 8) stream_.StartDeflate(level, storage_.Path());
+    } catch (...) {
+        AbandonAfterError();
+        throw;
+    }
+    runningCrc_ = 0;
+    pendingOut_ = 0;
+    bytesIn_ = 0;
+    bytesWritten_ = 0;
+    return true;
+}
+
+void ZipArchiveFile::WriteOut(std::size_t count) {
+    storage_.Write(ioBuffer_.get(), count, false);
+    bytesWritten_ += count;
+    pendingOut_ = 0;
+}
+
+int ZipArchiveFile::DeflateStep(int flush, ZipRefusal& refusal) {
+    if (pendingOut_ == kIoBufferSize) {
+        WriteOut(pendingOut_);
+        refusal = CheckNewEntrySizes(bytesIn_, bytesWritten_);
+        if (refusal != ZipRefusal::None) return Z_OK;
+    }
+    z_stream& z = stream_.Get();
+    z.next_out = ioBuffer_.get() + pendingOut_;
+    z.avail_out = static_cast<uInt>(kIoBufferSize - pendingOut_);
+    int rc = deflate(&z, flush);
+    pendingOut_ = kIoBufferSize - z.avail_out;
+    return rc;
+}
+
+bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
+    lastRefusal_ = ZipRefusal::None;
+    if (entryState_ != 1) return false;
+    if (count == 0) return true;
+    if (buffer == nullptr) return false;
+    const bool stored = catalog_.Current()->method == 0;
+    // Exact checks before any work: the uncompressed size, and all of it for stored data.
+    ZipRefusal early = CheckNewEntrySizes(bytesIn_ + count, stored ? bytesWritten_ + pendingOut_ + count : 0);
+    if (early != ZipRefusal::None) return Refuse(early);
+    try {
+        const auto* in = static_cast<const unsigned char*>(buffer);
+        for (std::size_t done = 0; done < count;) {
+            std::size_t slice = std::min(count - done, kZlibSlice);
+            runningCrc_ = static_cast<std::uint32_t>(crc32(runningCrc_, in + done, static_cast<uInt>(slice)));
+            done += slice;
+        }
+        bytesIn_ += count;
+        if (stored) {
+            for (std::size_t done = 0; done < count;) {
+                if (pendingOut_ == kIoBufferSize) WriteOut(pendingOut_);
+                std::size_t n = std::min(count - done, kIoBufferSize - pendingOut_);
+                std::memcpy(ioBuffer_.get() + pendingOut_, in + done, n);
+                pendingOut_ += n;
+                done += n;
+            }
+            return true;
+        }
+        z_stream& z = stream_.Get();
+        for (std::size_t done = 0; done < count;) {
+            std::size_t slice = std::min(count - done, kZlibSlice);
+            z.next_in = const_cast<unsigned char*>(in + done);
+            z.avail_in = static_cast<uInt>(slice);
+            while (z.avail_in > 0) {
+                ZipRefusal why = ZipRefusal::None;
+                int rc = DeflateStep(Z_NO_FLUSH, why);
+                if (why != ZipRefusal::None) return Refuse(why);
+                if (rc < 0 && rc != Z_BUF_ERROR) RaiseZlibError(rc, storage_.Path());
+            }
+            done += slice;
+        }
+    } catch (...) {
+        AbandonAfterError();
+        throw;
+    }
+    ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_ + pendingOut_);
+    if (why != ZipRefusal::None) return Refuse(why);
+    return true;
+}
+
+bool ZipArchiveFile::CloseNewEntry() {
+    lastRefusal_ = ZipRefusal::None;
+    if (entryState_ != 1) return false;
+    try {
+        ZipEntryHeader& entry = *catalog_.Current();
+        if (entry.method == 8) {
+            stream_.Get().next_in = nullptr;
+            stream_.Get().avail_in = 0;
+            for (;;) {
+                ZipRefusal why = ZipRefusal::None;
+                int rc = DeflateStep(Z_FINISH, why);
+                if (why != ZipRefusal::None) return Refuse(why);
+                if (rc == Z_STREAM_END) break;
+                if (rc != Z_OK && rc != Z_NEED_DICT) RaiseZlibError(rc, storage_.Path());
+            }
+            stream_.End(storage_.Path());
+        }
+        ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_ + pendingOut_);
+        if (why != ZipRefusal::None) return Refuse(why);
+        if (pendingOut_ > 0) WriteOut(pendingOut_);
+        entry.crc32 = runningCrc_;
+        entry.compressedSize = static_cast<std::uint32_t>(bytesWritten_);
+        entry.uncompressedSize = static_cast<std::uint32_t>(bytesIn_);
+        catalog_.FinishEntryWrite();
+    } catch (...) {
+        AbandonAfterError();
+        throw;
+    }
+    entryState_ = 0;
+    ioBuffer_.reset();
+    return true;
+}
+
+bool ZipArchiveFile::AbandonNewEntry() {
+    if (entryState_ != 1) return false;
+    stream_.Release();
+    ioBuffer_.reset();
+    entryState_ = 0;
+    catalog_.AbandonLastEntry();
+    return true;
+}
+
+void ZipArchiveFile::AbandonAfterError() noexcept {
+    if (entryState_ != 1) {
+        stream_.Release();
+        ioBuffer_.reset();
+        return;
+    }
+    try {
+        AbandonNewEntry();
+    } catch (...) {
+        // The cut failed too: the caller's Close(true) releases the rest.
+    }
+}
+
+bool ZipArchiveFile::AddFile(const std::string& path, int level, bool fullPath,
+                             ZipProgressCallback progress, void* userData, std::size_t bufferSize) {
+    lastRefusal_ = ZipRefusal::None;
+    if (bufferSize == 0) return false;
+    std::string name;
+    if (fullPath) {
+        name = path.substr(std::min(path.find_first_not_of('/'), path.size()));
+        std::replace(name.begin(), name.end(), '/', '\\');
+    } else {
+        name = platform::NameOfPath(path);
+    }
+    if (name.empty()) return false;
+    const bool folder = platform::IsDirectory(path);
+    CZipBigFile source;
+    // Opened before the entry is begun: a file that cannot be read adds nothing.
+    if (!folder && !source.TryOpen(path, platform::File::Mode::Read)) return false;
+    ZipEntryHeader header;
+    header.SetFileName(name);
+    if (!OpenNewEntry(header, level, path)) return false;
+    if (folder) return CloseNewEntry();
+    try {
+        std::vector<unsigned char> buffer(bufferSize);
+        const std::uint64_t total = source.Length();
+        std::uint64_t done = 0;
+        for (;;) {
+            std::size_t n = source.Read(buffer.data(), bufferSize);
+            if (n > 0) {
+                if (!WriteNewEntry(buffer.data(), n)) return false;  // refused and abandoned
+                done += n;
+                if (progress != nullptr && !progress(total, done, userData)) {
+                    AbandonNewEntry();  // a stopped copy is not stored as if it were whole
+                    return false;
+                }
+            }
+            if (n < bufferSize) break;
+        }
+    } catch (...) {
+        AbandonAfterError();
+        throw;
+    }
+    return CloseNewEntry();
+}
+
+}  // namespace halvex

@@ -1,0 +1,36 @@
+#pragma once
+// Little-endian fields of zip records, read from and appended to byte buffers.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace halvex {
+
+inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;    // 50 4B 03 04
+inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;  // 50 4B 01 02
+inline constexpr std::uint32_t kEndRecordSignature = 0x06054b50;      // 50 4B 05 06
+inline constexpr std::uint32_t kDescriptorSignature = 0x08074b50;     // 50 4B 07 08
+
+inline constexpr std::size_t kLocalHeaderSize = 30;
+inline constexpr std::size_t kCentralHeaderSize = 46;
+inline constexpr std::size_t kEndRecordSize = 22;
+
+inline std::uint16_t GetLe16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t GetLe32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void PutLe16(std::string& out, std::uint16_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>(v >> 8));
+}
+inline void PutLe32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+inline void SetLe32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+}
+
+}  // namespace halvex

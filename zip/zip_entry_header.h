@@ -1,0 +1,87 @@
+#pragma once
+// One archive entry's header: the fields of its central directory record, held in memory.
+// The catalog owns one per entry; callers fill one for OpenNewEntry and get copies from
+// GetEntryInfo.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/file_time.h"
+#include "platform/local_time.h"
+
+namespace halvex {
+
+// General purpose flag bits.
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint16_t kFlagUtf8Name = 0x0800;  // the name is not pure ASCII (UTF-8)
+
+// Windows file attributes kept in externalAttributes.
+inline constexpr std::uint32_t kZipAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kZipAttrDirectory = 0x10;
+inline constexpr std::uint32_t kZipAttrArchive = 0x20;
+
+class ZipEntryHeader {
+public:
+    std::uint32_t signature = 0;  // central header signature once prepared for writing
+    std::uint16_t versionMadeBy = 20;
+    std::uint16_t versionNeeded = 20;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 8;  // 0 stored, 8 deflated
+    std::uint16_t modTime = 0; // DOS time (local)
+    std::uint16_t modDate = 0; // DOS date (local); 0 means "not set"
+    std::uint32_t crc32 = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+    std::uint16_t diskStart = 0;
+    std::uint16_t internalAttributes = 0;
+    std::uint32_t externalAttributes = kZipAttrArchive;
+    std::uint32_t localHeaderOffset = 0;  // less the bytes before the archive
+    std::string extraField;  // bytes
+    std::string fileName;    // bytes without terminator; in memory with '\' separators
+    std::string comment;     // bytes
+
+    // Copies `name` into fileName (an empty name empties it).
+    void SetFileName(std::string_view name) { fileName.assign(name.data(), name.size()); }
+    std::string GetFileName() const { return fileName; }
+
+    // Modification time as a local calendar time (DOS resolution).
+    void SetTime(const platform::SystemTime& local);
+    platform::SystemTime GetTime() const;
+    // The same through a file time (UTC), converted with the local time zone.
+    void SetFileTime(platform::FileTime fileTime);
+    platform::FileTime GetFileTime() const;
+
+    bool IsEncrypted() const { return (flags & kFlagEncrypted) != 0; }
+    bool HasDataDescriptor() const { return (flags & kFlagDataDescriptor) != 0; }
+    bool IsFolder() const { return (externalAttributes & kZipAttrDirectory) != 0; }
+
+    // Size of the central directory record: 46 + name + extra field + comment.
+    std::size_t CentralRecordSize() const {
+        return 46 + fileName.size() + extraField.size() + comment.size();
+    }
+
+    // --- Record layout (used by the catalog) ---
+
+    // Readies a new header for writing at `level` (-1 compressor default, 0 stored, 1-9):
+    // signature, versions 20, zero CRC and sizes, method and flags. Folders are stored.
+    // False when the name, extra field or comment is longer than 65,535 bytes.
+    bool PrepareForWrite(int level, bool creatingSpan);
+    // The name as stored on disk: every '\' becomes '/' (the code-page conversion is the
+    // identity on this platform).
+    std::string DiskFileName() const;
+    // 30-byte local header + disk name + extra field.
+    std::string BuildLocalHeader() const;
+    // Appends the 46-byte central record + disk name + extra field + comment.
+    void AppendCentralRecord(std::string& out) const;
+    // Parses one central record from `data` (at most `available` bytes). Answers the bytes it
+    // took, or 0 when the record is not whole or its signature is wrong.
+    std::size_t ParseCentralRecord(const unsigned char* data, std::size_t available);
+
+private:
+    // The run of fields that local and central headers share: version needed .. extra length.
+    void AppendSharedFields(std::string& out, std::size_t diskNameLength) const;
+};
+
+}  // namespace halvex
