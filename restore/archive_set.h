@@ -3,10 +3,11 @@
 // learns how many archives the set has and what they are called, the backup targets with their
 // whole histories and the backup dates; for a chosen date it builds every target's tree as it
 // stood then (each entry labelled with the archive that holds its version), searches it,
-// and fetches the backup logs.
+// fetches the backup logs, and restores from it, archive by archive.
 //
 // The members are implemented by concern: archive_set.cpp (the set, its names and dates),
-// catalog.cpp (per-date trees, search, logs), restore_job.cpp (opening the set's archives).
+// catalog.cpp (per-date trees, search, logs), restore_job.cpp (destination and extraction),
+// restore_progress.cpp (the progress callback and the time estimate).
 //
 // Single-threaded: everything runs on the user-interface thread. At most one archive is open
 // at a time, and outside an operation none is. Every archive file of the set is looked for in
@@ -19,6 +20,7 @@
 
 #include "restore/backup_target.h"
 #include "restore/catalog.h"
+#include "restore/restore_job.h"
 #include "restore/restore_ui.h"
 #include "zip/zip_archive_file.h"
 
@@ -90,15 +92,52 @@ public:
     // holds no log. The text stays valid until the next RetrieveLog or the end of the set object.
     const std::string* RetrieveLog(int archiveIndex);
 
-    // ---- Opening the archives of the set (restore_job.cpp) ----
+    // ---- The restore job (restore_job.cpp) ----
 
-    // The user interface of questions and messages; null restores the built-in one, which
-    // answers every question with Cancel/Abort and shows nothing.
+    // The user interface of questions, progress and messages; null restores the built-in one,
+    // which answers every question with Cancel/Abort and shows nothing.
     void SetUi(RestoreUi* ui);
+    RestoreUi& Ui() const { return *ui_; }
+
+    // Filled by the caller before PrepareDestination / RestoreTree: the entry path where the
+    // restore starts ("" the top of the archive, "Target" or "Target\sub"), the destination
+    // folder, and the bytes already restored by earlier trees of the same restore.
+    std::string sourcePath;
+    std::string destinationPath;
+    std::uint64_t bytesDone = 0;
+
+    // Settles an existing destination folder with the "Directory Exists..." question (rename
+    // to ".bak", ".bak (2)", ...; keep; replace; prompt per file; cancel) and creates the folder
+    // with its missing parents. kDestinationReady, or kDestinationCancelled, kDestinationNotCreated
+    // or kDestinationNotRenamed (the last two after a message).
+    int PrepareDestination();
+    // Restores every folder and file below `tree` (its top folder stands for destinationPath),
+    // visiting the archives from the selected date's down to 1, each opened at most once and
+    // only when it holds something of the tree. kRestoreCompleted or kRestoreAborted.
+    int RestoreTree(const FileTreeNode* tree);
+    // Stops the running restore at its next check; the progress window shows "Aborting...".
+    void AbortRestore();
     // Opens archive `number` of the set; asks for its file when it is missing (and, on cancel,
-    // "Are you sure you want to abort?"), offers Retry/Cancel when it cannot be read.
+    // "Are you sure you want to abort?"), offers Retry/Cancel when it cannot be read. The time
+    // spent here does not count for the estimate.
     bool OpenArchiveForRestore(int number);
-    // The millisecond clock (tests replace it).
+    // Frees a selection root made by a page: the nodes of its direct sub-folder chain and of its
+    // file chain (shallow copies: not what they point to), then the root.
+    static void FreeRestoreSelection(FileTreeNode* root);
+
+    bool IsRunning() const { return running_; }
+    std::uint8_t GetConflictPolicy() const { return conflictPolicy_; }
+    // Entries left out after an error was answered Ignore, since ResetSkippedEntries.
+    int SkippedEntries() const { return skippedEntries_; }
+    void ResetSkippedEntries() { skippedEntries_ = 0; }
+
+    // ---- Progress (restore_progress.cpp) ----
+
+    // The zip layer's progress callback during an extraction (userData: the ArchiveSet):
+    // moves the bar, renews the time estimate at most once a second, lets window messages
+    // through, and answers whether the restore still runs.
+    static bool RestoreProgress(std::uint64_t entryTotal, std::uint64_t entryDone, void* userData);
+    // The millisecond clock of the estimate (tests replace it).
     void SetTickSource(std::function<std::uint32_t()> tick);
 
 private:
@@ -110,8 +149,16 @@ private:
     int FindBookkeepingEntry(const std::string& name) const;
 
     // restore_job.cpp
+    void RestoreFolder(const FileTreeNode* node);
+    void RestoreFile(const FileTreeFile& file);
+    void RestoreSubFolder(const FileTreeNode& folder);
+    // Shows an error with Abort/Retry/Ignore; true for Retry. Abort stops the restore.
+    bool AskAboutError(const std::string& text);
     bool OpenArchiveFile(const std::string& path, bool& retry);
     void CloseArchive();
+
+    // restore_progress.cpp
+    void OnCancelRequest();
 
     // The set
     std::string archiveBaseName_;
@@ -128,8 +175,18 @@ private:
     int searchHitCount_ = 0;
     std::optional<std::string> logText_;
 
+    // The running restore
     RestoreUi* ui_;
+    std::uint8_t conflictPolicy_ = NoPolicy;
+    bool running_ = false;
+    int currentArchiveNumber_ = 0;
+    std::uint64_t bytesTotal_ = 0;
     std::uint32_t startTick_ = 0;
+    std::uint32_t lastEstimateTick_ = 0;  // kept across restores
+    int skippedEntries_ = 0;
+    // Working paths of the tree walk: the entry name and the destination folder.
+    std::string entryPath_;
+    std::string destinationFolder_;
     std::function<std::uint32_t()> tick_;
 };
 

@@ -11,7 +11,9 @@
 #include "platform/nocase.h"
 #include "restore/archive_dates.h"
 #include "restore/archive_set.h"
+#include "platform/process.h"
 #include "restore/console_restore_ui.h"
+#include "restore/restore_selection.h"
 #include "restore/set_verifier.h"
 
 namespace halvex {
@@ -24,9 +26,11 @@ constexpr const char* kUsage =
     "       halvex-restore --files   ARCHIVE [--date K]\n"
     "       halvex-restore --search  ARCHIVE PATTERN [--look-in FOLDER] [--all] [--date K]\n"
     "       halvex-restore --log     ARCHIVE [--archive N]\n"
+    "       halvex-restore --restore ARCHIVE [--date K] [--target NAME]... [--path ENTRY]...\n"
+    "                                [--to DIR] [--existing ask|rename|keep|replace]\n"
     "       halvex-restore --verify  ARCHIVE [--set]\n";
 
-enum class Mode { None, List, Files, Search, Log, Verify };
+enum class Mode { None, List, Files, Search, Log, Restore, Verify };
 
 struct Options {
     Mode mode = Mode::None;
@@ -37,6 +41,10 @@ struct Options {
     bool all = false;
     std::optional<int> archive;
     bool set = false;
+    std::vector<std::string> targets;
+    std::vector<std::string> paths;
+    std::optional<std::string> to;
+    std::optional<int> existing;
     std::vector<std::string> given;  // the options given, for the check against the mode
 };
 
@@ -65,7 +73,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     };
     const std::pair<const char*, Mode> modes[] = {{"--list", Mode::List},     {"--files", Mode::Files},
                                                   {"--search", Mode::Search}, {"--log", Mode::Log},
-                                                  {"--verify", Mode::Verify}};
+                                                  {"--restore", Mode::Restore}, {"--verify", Mode::Verify}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto mode = std::find_if(std::begin(modes), std::end(modes), [&](const auto& m) { return arg == m.first; });
@@ -82,6 +90,17 @@ Options ParseOptions(const std::vector<std::string>& args) {
             else if (arg == "--all") options.all = true;
             else if (arg == "--archive") options.archive = number(i);
             else if (arg == "--set") options.set = true;
+            else if (arg == "--target") options.targets.push_back(value(i));
+            else if (arg == "--path") options.paths.push_back(value(i));
+            else if (arg == "--to") options.to = value(i);
+            else if (arg == "--existing") {
+                const std::string& answer = value(i);
+                if (answer == "rename") options.existing = 4;
+                else if (answer == "keep") options.existing = 1;
+                else if (answer == "replace") options.existing = 2;
+                else if (answer == "ask") options.existing = 3;
+                else throw UsageError{"--existing takes ask, rename, keep or replace, not " + answer};
+            }
             else throw UsageError{"unknown option " + arg};
             continue;
         }
@@ -99,6 +118,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
         break;
     case Mode::Log: allowed = {"--archive"}; break;
     case Mode::Verify: allowed = {"--set"}; break;
+    case Mode::Restore: allowed = {"--date", "--target", "--path", "--to", "--existing"}; break;
     default: break;
     }
     for (const std::string& option : options.given) {
@@ -108,6 +128,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
     if (options.positional.size() < positionals)
         throw UsageError{options.modeName + (positionals == 2 ? " needs ARCHIVE and PATTERN" : " needs ARCHIVE")};
     if (options.positional.size() > positionals) throw UsageError{"unexpected argument " + options.positional.back()};
+    if (!options.paths.empty() && !options.targets.empty()) throw UsageError{"--target cannot be used with --path"};
+    if (!options.paths.empty() && !options.to) throw UsageError{"--path needs --to DIR"};
+    if (options.to && options.to->empty()) throw UsageError{"--to needs a folder"};
     return options;
 }
 
@@ -133,6 +156,12 @@ public:
     ModeRunner(const Options& options, const RestoreCliStreams& io)
         : options_(options), io_(io), ui_(io.in, io.err, io.interactive) {
         set_.SetUi(&ui_);
+        ui_.SetDirectoryAnswer(options.existing);
+        // Opening the set moves into its folder: a relative --to means the folder started in.
+        if (options.to) {
+            to_ = *options.to;
+            if (to_.front() != '/') to_ = platform::CurrentFolder() + "/" + to_;
+        }
     }
 
     int Run() {
@@ -147,6 +176,7 @@ public:
         case Mode::Files: return Files();
         case Mode::Search: return Search();
         case Mode::Log: return Log();
+        case Mode::Restore: return Restore();
         case Mode::Verify: return VerifyWholeSet();
         default: return 2;
         }
@@ -236,6 +266,67 @@ private:
         return 0;
     }
 
+    // Exit status of a restore: 0 complete, 4 complete with entries skipped after errors,
+    // 1 aborted.
+    int RestoreStatus(int result) const {
+        if (result != 0) return 1;
+        return set_.SkippedEntries() > 0 ? 4 : 0;
+    }
+
+    int Restore() {
+        set_.ResetSkippedEntries();
+        if (!options_.paths.empty()) {
+            std::vector<std::string> paths;
+            for (const std::string& path : options_.paths) paths.push_back(EntryPathFromCommandLine(path));
+            std::string error;
+            auto selection = ResolveSelection(set_, paths, error);
+            if (!selection) {
+                PrintMessageBox(io_.err, error);
+                return 2;
+            }
+            io_.err << "Restoring " << (selection->sourcePath.empty() ? "the set" : selection->sourcePath)
+                    << " into " << to_ << '\n';
+            return RestoreStatus(RestoreSelection(set_, *selection, to_));
+        }
+
+        std::vector<int> targets;
+        if (options_.targets.empty()) {
+            for (int i = 0; i < set_.TargetCount(); ++i) targets.push_back(i);
+        }
+        for (const std::string& name : options_.targets) {
+            int found = -1;
+            for (int i = 0; i < set_.TargetCount() && found < 0; ++i)
+                if (platform::EqualNoCase(name, set_.GetTargetName(i))) found = i;
+            if (found < 0) {
+                PrintMessageBox(io_.err, "the set has no target " + name);
+                return 2;
+            }
+            if (std::find(targets.begin(), targets.end(), found) == targets.end()) targets.push_back(found);
+        }
+        std::vector<int> restorable;
+        for (int target : targets) {
+            const std::string destination = TargetDestination(set_, target, to_);
+            if (set_.GetTargetTree(target) == nullptr) {
+                io_.err << set_.GetTargetName(target) << " has no backup on or before that date: passed over\n";
+                continue;
+            }
+            if (destination.empty() || destination.front() != '/') {
+                PrintMessageBox(io_.err, "the source folder of " + set_.GetTargetName(target) + " (" +
+                                             set_.GetSourceFolder(target) +
+                                             ") is not a folder of this system; restore it with --to DIR");
+                return 2;
+            }
+            restorable.push_back(target);
+        }
+        if (restorable.empty()) {
+            PrintMessageBox(io_.err, "nothing to restore at that date");
+            return 2;
+        }
+        for (int target : restorable)
+            io_.err << "Restoring " << set_.GetTargetName(target) << " to " << TargetDestination(set_, target, to_) << '\n';
+        return RestoreStatus(RestoreTargets(set_, restorable, to_));
+    }
+
     int Report(const VerifySummary& summary) {
         io_.err << VerifySummaryText(summary) << '\n';
         return summary.problems == 0 ? 0 : 1;
@@ -256,6 +347,7 @@ private:
     const RestoreCliStreams& io_;
     ConsoleRestoreUi ui_;
     ArchiveSet set_;
+    std::string to_;  // --to as an absolute folder, "" without it
 };
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "platform/file_attributes.h"
+#include "platform/process.h"
 #include "restore/restore_cli.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
@@ -208,6 +210,75 @@ TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     EXPECT_EQ(r.out.rfind("usage: halvex-restore", 0), 0u);
     EXPECT_EQ(Run({}).status, -1);  // no mode: the window
     EXPECT_EQ(Run({"-autorun"}).status, -1);
+}
+
+TEST_F(RestoreCliTest, RestoreWholeTargetsBelowAFolder) {
+    ASSERT_TRUE(platform::SetCurrentFolder(temp.path()));
+    CliResult r = Run({"--restore", archive, "--to", "out"});  // relative to where it started
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Restoring Data to " + temp / "out/Data\n" + "Restoring Docs to " + temp / "out/Docs\n" +
+                         "Success: Restoration Complete\n");
+    EXPECT_EQ(test::ReadFile(temp / "out/Data/a.txt"), test::EntryContent("Data\\a.txt", 2, 6));
+    EXPECT_EQ(test::ReadFile(temp / "out/Docs/d.doc"), test::EntryContent("Docs\\d.doc", 1, 2));
+    EXPECT_FALSE(platform::PathExists(temp / "out/Data/sub"));
+
+    // Without a terminal an existing destination is renamed; --existing answers otherwise.
+    r = Run({"--restore", archive, "--to", temp / "out", "--target", "docs", "--date", "0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(platform::PathExists(temp / "out/Docs.bak/d.doc"));
+    r = Run({"--restore", archive, "--to", temp / "out", "--target", "Data", "--date", "0", "--existing", "keep"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::ReadFile(temp / "out/Data/a.txt"), test::EntryContent("Data\\a.txt", 2, 6));  // kept
+    EXPECT_TRUE(platform::PathExists(temp / "out/Data/sub/b.txt"));
+    EXPECT_FALSE(platform::PathExists(temp / "out/Data.bak"));
+}
+
+TEST_F(RestoreCliTest, RestoreSelectedEntries) {
+    CliResult r = Run({"--restore", archive, "--date", "0", "--path", "Data/sub", "--path", "Data\\a.txt", "--to",
+                       temp / "pick"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::ReadFile(temp / "pick/a.txt"), test::EntryContent("Data\\a.txt", 1, 5));
+    EXPECT_EQ(test::ReadFile(temp / "pick/sub/b.txt"), test::EntryContent("Data\\sub\\b.txt", 1, 3));
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--restore", archive, "--path", "Data\\a.txt"},
+          {"--restore", archive, "--path", "Data\\nothing", "--to", temp / "x"},
+          {"--restore", archive, "--path", "Data", "--target", "Data", "--to", temp / "x"},
+          {"--restore", archive, "--target", "Nope", "--to", temp / "x"},
+          {"--restore", archive, "--existing", "maybe"}}) {
+        EXPECT_EQ(Run(args).status, 2) << args[2];
+    }
+    EXPECT_FALSE(platform::PathExists(temp / "x"));
+}
+
+TEST_F(RestoreCliTest, RestoreStatusTellsAbortsAndSkips) {
+    // Archive 1 holds the sub-folder's file at date 0; without it the restore is given up.
+    std::rename(builder.ArchivePath(1).c_str(), (temp / "moved.TQBak").c_str());
+    CliResult r = Run({"--restore", archive, "--date", "0", "--target", "Docs", "--to", temp / "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Aborted: Restoration Aborted\n"), std::string::npos) << r.err;
+
+    std::rename((temp / "moved.TQBak").c_str(), builder.ArchivePath(1).c_str());
+    test::TempFolder other;
+    test::SetBuilder set(other.path(), "Job");
+    set.AddTarget("Data", "/src/data");
+    set.omit.insert("Data\\b");
+    const std::string last = set.Run(Day(1), {{"Data", "", "(a@1:1,b@1:1)"}});
+    r = Run({"--restore", last, "--to", temp / "skips"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("Error: The file Data\\b is missing from archive Job.TQBak.\n  -> Ignore\n"),
+              std::string::npos);
+    EXPECT_TRUE(platform::PathExists(temp / "skips/Data/a"));
+}
+
+TEST_F(RestoreCliTest, SourceFoldersOfAnotherSystemNeedAFolderToGoTo) {
+    test::TempFolder other;
+    test::SetBuilder set(other.path(), "Win");
+    set.AddTarget("Data", "C:\\data");
+    const std::string last = set.Run(Day(1), {{"Data", "", "(a@1:1)"}});
+    CliResult r = Run({"--restore", last});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("restore it with --to DIR"), std::string::npos) << r.err;
 }
 
 TEST_F(RestoreCliTest, TheProgramRunsTheModes) {

@@ -22,6 +22,8 @@ public:
     std::deque<std::optional<std::string>> chosenFiles;  // default: cancelled
     // Runs on every PumpMessages (a test clicks Cancel from here).
     std::function<void(ScriptedRestoreUi&)> onPump;
+    // Runs while a message box is open, before it answers.
+    std::function<void(const std::string& caption)> onMessage;
 
     // What the engine showed.
     std::vector<std::string> directoryQuestions;
@@ -67,6 +69,7 @@ public:
     MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageButtons buttons,
                               MessageOwner) override {
         messages.push_back(caption + ": " + text);
+        if (onMessage) onMessage(caption);
         if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
         MessageAnswer fallback = buttons == MessageButtons::YesNo              ? MessageAnswer::Yes
                                  : buttons == MessageButtons::AbortRetryIgnore ? MessageAnswer::Abort
