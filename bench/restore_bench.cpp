@@ -1,6 +1,7 @@
 // Opening an archive set and switching dates: a set of 10 archives whose one target holds
-// 100,000 files (100 folders of 10 sub-folders of 100 files), each later backup changing 1,000
-// files, removing about 100 and adding 50. Run by hand: build/bench/restore_bench [FOLDER]
+// 100,000 files (100 folders of 10 sub-folders of 100 files) at its newest date: the first
+// backup stores 60,000 of them (an archive holds at most 65,535 entries), each later one adds
+// 5,000 more, changes about 1,000 and removes about 100. Run by hand: build/bench/restore_bench [FOLDER]
 // (the set is written to FOLDER, default a fresh folder under /tmp, and left there).
 #include <sys/resource.h>
 
@@ -95,25 +96,27 @@ void AddEntry(ZipArchiveFile& zip, const std::string& name, const std::string& c
 
 // Writes the set: archive k holds the files its backup added and the history so far.
 void WriteSet(const std::string& base) {
+    constexpr int kFirstBackup = 60000, kAddedEach = 5000;
     std::vector<FileRef> state(kFiles);
-    std::vector<bool> present(kFiles, true);
+    std::vector<bool> present(kFiles, false);
     for (int i = 0; i < kFiles; ++i) state[i] = {i, kBaseTime + static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(64 + i % 1000)};
     std::string history = std::string("/home/user/data") + '\0';
     for (int k = 1; k <= kArchives; ++k) {
         const std::uint64_t time = kBaseTime + static_cast<std::uint64_t>(k) * kDay;
         std::vector<FileRef> added, removed;
-        if (k == 1) {
-            added = state;
-        } else {
-            for (int i = 0; i < kFiles; ++i) {
-                if (present[i] && i % 997 == k) {
-                    removed.push_back(state[i]);
-                    present[i] = false;
-                } else if (i % 100 == k || (!present[i] && i % 2000 == 0)) {
-                    state[i].time = time + static_cast<std::uint64_t>(i);
-                    present[i] = true;
-                    added.push_back(state[i]);
-                }
+        const int previous = k == 1 ? 0 : std::min(kFiles, kFirstBackup + (k - 2) * kAddedEach);
+        const int known = std::min(kFiles, kFirstBackup + (k - 1) * kAddedEach);
+        for (int i = 0; i < known; ++i) {
+            if (i >= previous) {
+                present[i] = true;
+                added.push_back(state[i]);
+            } else if (present[i] && i % 997 == k) {
+                removed.push_back(state[i]);
+                present[i] = false;
+            } else if (i % 100 == k) {
+                state[i].time = time + static_cast<std::uint64_t>(i);
+                present[i] = true;
+                added.push_back(state[i]);
             }
         }
         for (int b = 0; b < 8; ++b) history += static_cast<char>((time >> (8 * b)) & 0xFF);
