@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <algorithm>
+
 #include "common/fit_path.h"
 
 namespace halvex {
@@ -25,8 +27,11 @@ int TextWidthOf(const QWidget& control) {
 
 std::string FitPathToControl(const std::string& text, const QWidget& control) {
     QFontMetrics metrics(control.font());
+    // A label lays its text out in the bounding rectangle, which can be a pixel wider than
+    // the advance where the last glyph overhangs.
     auto measure = [&metrics](std::string_view part) {
-        return metrics.horizontalAdvance(QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size())));
+        QString text = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
+        return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(QRect(), Qt::TextSingleLine, text).width());
     };
     return FitPathToWidth(text, TextWidthOf(control), measure);
 }
