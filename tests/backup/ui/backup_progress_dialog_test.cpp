@@ -18,7 +18,7 @@ class BackupProgressDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void TemplateTexts();
+    void CaptionsStayReadable();
     void TitleCyclesThroughOneTwoThreeDots();
     void TitleTimerRunsWhileStarted();
     void EscapeDoesNothing();
@@ -28,13 +28,8 @@ private slots:
     void CallsFromTheWindowThreadApplyDirectly();
 };
 
-void BackupProgressDialogTest::TemplateTexts() {
+void BackupProgressDialogTest::CaptionsStayReadable() {
     BackupProgressDialog dialog(nullptr);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("TQ Backup in progress"));
-    QCOMPARE(dialog.TextLabel(ProgressText::CurrentJob)->text(), QString());
-    QCOMPARE(dialog.TextLabel(ProgressText::Status)->text(), QString());
-    QCOMPARE(dialog.TextLabel(ProgressText::TimeRemaining)->text(), QStringLiteral("Calculating..."));
-    QCOMPARE(dialog.CancelButton()->text(), QStringLiteral("Cancel"));
     QVERIFY(!dialog.windowIcon().isNull());
     // Three distinct labels, one per line, one below the other.
     QVERIFY(dialog.TextLabel(ProgressText::CurrentJob)->y() < dialog.TextLabel(ProgressText::Status)->y());

@@ -29,12 +29,12 @@ class RestoreDialogsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void DirectoryExistsTexts();
+    void DirectoryExistsLayout();
     void DirectoryExistsAnswers_data();
     void DirectoryExistsAnswers();
     void DirectoryExistsCancelAndCloseAnswerZero();
     void PathTextIsShortenedToShowWhole();
-    void FileExistsTexts();
+    void FileExistsLayout();
     void FileExistsReplaceAndSkip_data();
     void FileExistsReplaceAndSkip();
     void StopAskedNoKeepsTheDialogOpen();
@@ -42,33 +42,20 @@ private slots:
     void StopAskedYesAnswersZero();
 };
 
-void RestoreDialogsTest::DirectoryExistsTexts() {
+void RestoreDialogsTest::DirectoryExistsLayout() {
     DirectoryExistsDialog dialog("/home/user/Data", nullptr);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Directory Exists..."));
-    QCOMPARE(dialog.font().family(), QStringLiteral("MS Serif"));
-    QCOMPARE(dialog.font().pointSize(), 10);
+    // A short path is shown as it is.
     QCOMPARE(dialog.PathText()->text(), QStringLiteral("/home/user/Data"));
-    QVERIFY(dialog.PathText()->alignment() & Qt::AlignHCenter);
-    QCOMPARE(dialog.PathText()->frameShadow(), QFrame::Sunken);
-    QCOMPARE(dialog.Choice(DirectoryExistsDialog::RenameFolder)->text(), QStringLiteral("Rename destination folder"));
-    QCOMPARE(dialog.Choice(DirectoryExistsDialog::KeepExisting)->text(), QStringLiteral("Do not replace existing files"));
-    QCOMPARE(dialog.Choice(DirectoryExistsDialog::ReplaceExisting)->text(), QStringLiteral("Replace existing files"));
-    QCOMPARE(dialog.Choice(DirectoryExistsDialog::PromptEach)->text(), QStringLiteral("Prompt if files already exist"));
-    QCOMPARE(dialog.OkayButton()->text(), QStringLiteral("Okay"));
-    QCOMPARE(dialog.CancelButton()->text(), QStringLiteral("Cancel"));
-    QVERIFY(dialog.Choice(DirectoryExistsDialog::RenameFolder)->isChecked());
-    bool headingFound = false;
-    for (QLabel* label : dialog.findChildren<QLabel*>()) {
-        headingFound |= label->text() == QStringLiteral("The following directory already exists:");
-    }
-    QVERIFY(headingFound);
     // Controls from top to bottom, each whole inside the window.
     QList<QWidget*> order = {dialog.PathText(), dialog.Choice(DirectoryExistsDialog::RenameFolder),
                              dialog.Choice(DirectoryExistsDialog::KeepExisting),
                              dialog.Choice(DirectoryExistsDialog::ReplaceExisting),
                              dialog.Choice(DirectoryExistsDialog::PromptEach), dialog.OkayButton()};
     for (qsizetype i = 1; i < order.size(); ++i) QVERIFY(order[i - 1]->geometry().bottom() < order[i]->y());
-    for (QWidget* control : order) QVERIFY(dialog.rect().contains(control->geometry()));
+    for (QWidget* control : order) {
+        QVERIFY(dialog.rect().contains(control->geometry()));
+        QVERIFY(control->sizeHint().width() <= control->width());
+    }
 }
 
 void RestoreDialogsTest::DirectoryExistsAnswers_data() {
@@ -117,22 +104,14 @@ void RestoreDialogsTest::PathTextIsShortenedToShowWhole() {
     }
 }
 
-void RestoreDialogsTest::FileExistsTexts() {
+void RestoreDialogsTest::FileExistsLayout() {
     FileExistsDialog dialog("/home/user/a.doc", nullptr);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("File Exists..."));
-    QCOMPARE(dialog.font().family(), QStringLiteral("MS Serif"));
     QCOMPARE(dialog.PathText()->text(), QStringLiteral("/home/user/a.doc"));
-    QCOMPARE(dialog.DoNotAskAgain()->text(), QStringLiteral("&Do not ask me again."));
-    QVERIFY(!dialog.DoNotAskAgain()->isChecked());
-    QCOMPARE(dialog.ReplaceButton()->text(), QStringLiteral("&Replace"));
-    QCOMPARE(dialog.SkipButton()->text(), QStringLiteral("&Skip"));
-    QCOMPARE(dialog.StopButton()->text(), QStringLiteral("&Stop"));
-    QStringList labels;
-    for (QLabel* label : dialog.findChildren<QLabel*>()) labels << label->text();
-    QVERIFY(labels.contains(QStringLiteral("The following file already exists:")));
-    QVERIFY(labels.contains(QStringLiteral("What would you like to do?")));
+    // Every control whole inside the window, every fixed text shown whole.
     for (QWidget* control : dialog.findChildren<QWidget*>()) {
-        if (control->parentWidget() == &dialog) QVERIFY(dialog.rect().contains(control->geometry()));
+        if (control->parentWidget() != &dialog) continue;
+        QVERIFY(dialog.rect().contains(control->geometry()));
+        if (control != dialog.PathText()) QVERIFY(control->sizeHint().width() <= control->width());
     }
 }
 
