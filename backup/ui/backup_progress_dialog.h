@@ -30,8 +30,9 @@ public:
 
     // Shows the window modally and calls startRun once its event loop is running (startRun
     // starts the worker). Returns the result the run closed the window with. The window
-    // thread must not wait for the worker while the window is up: every view call blocks
-    // until this thread has carried it out.
+    // thread must not wait for the worker while the window is up (every view call blocks
+    // until this thread has carried it out, so a cancel request must not wait for the worker
+    // either), and the window must outlive the worker's last call.
     int Run(const std::function<void()>& startRun);
 
     // BackupView: called from the worker thread, applied on the window thread before returning.
