@@ -1,0 +1,67 @@
+#include "restore/ui/directory_exists_dialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "common/ui/dialog_units.h"
+#include "common/ui/fit_path_to_control.h"
+#include "restore/ui/restore_dialog_font.h"
+#include "restore/ui/restore_path_text.h"
+
+namespace halvex {
+
+DirectoryExistsDialog::DirectoryExistsDialog(const std::string& folder, QWidget* owner) : QDialog(owner) {
+    setWindowTitle(QStringLiteral("Directory Exists..."));
+    setFont(RestoreDialogFont());
+    const DialogUnits units(font());
+
+    auto* heading = new QLabel(QStringLiteral("The following directory already exists:"), this);
+    heading->setGeometry(units.Rect(7, 6, 173, 10));
+    pathText_ = NewPathText(this, units.Rect(7, 18, 173, 12));
+
+    struct Row {
+        Answer answer;
+        const char* text;
+    };
+    const Row rows[] = {
+        {RenameFolder, "Rename destination folder"},
+        {KeepExisting, "Do not replace existing files"},
+        {ReplaceExisting, "Replace existing files"},
+        {PromptEach, "Prompt if files already exist"},
+    };
+    int top = 36;
+    for (const Row& row : rows) {
+        auto* button = new QRadioButton(QString::fromLatin1(row.text), this);
+        button->setGeometry(units.Rect(14, top, 160, 10));
+        choices_[row.answer] = button;
+        top += 12;
+    }
+    choices_[RenameFolder]->setChecked(true);
+
+    okayButton_ = new QPushButton(QStringLiteral("Okay"), this);
+    okayButton_->setGeometry(units.Rect(37, 88, 50, 14));
+    okayButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setGeometry(units.Rect(100, 88, 50, 14));
+    connect(okayButton_, &QPushButton::clicked, this, [this] { done(CheckedAnswer()); });
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);  // answers 0, as the close box does
+
+    setFixedSize(units.Size(187, 109));
+    // A dialog owned by a window that is disabled during a restore still takes input.
+    setEnabled(true);
+    pathText_->setText(QString::fromStdString(FitPathToControl(folder, *pathText_)));
+}
+
+DirectoryExistsDialog::~DirectoryExistsDialog() = default;
+
+QRadioButton* DirectoryExistsDialog::Choice(Answer answer) const { return choices_.at(static_cast<std::size_t>(answer)); }
+
+int DirectoryExistsDialog::CheckedAnswer() const {
+    for (int answer = KeepExisting; answer <= RenameFolder; ++answer) {
+        if (choices_[static_cast<std::size_t>(answer)]->isChecked()) return answer;
+    }
+    return RenameFolder;
+}
+
+}  // namespace halvex

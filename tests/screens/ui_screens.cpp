@@ -1,0 +1,130 @@
+// Draws every window of both programs with sample contents and saves each as a PNG, to look
+// at the layouts by eye: ui_screens OUTPUT_FOLDER [--font "Family,points"]
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFont>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "backup/job_config.h"
+#include "backup/ui/backup_progress_dialog.h"
+#include "backup/ui/job_selection_dialog.h"
+#include "common/ui/qt_message_box.h"
+#include "restore/ui/directory_exists_dialog.h"
+#include "restore/ui/file_exists_dialog.h"
+#include "restore/ui/restore_progress_dialog.h"
+
+using namespace halvex;
+
+namespace {
+
+QString outputFolder;
+
+void Save(QWidget& window, const QString& name) {
+    window.show();
+    QApplication::processEvents();
+    QString path = QDir(outputFolder).filePath(name + QStringLiteral(".png"));
+    bool saved = window.grab().save(path);
+    std::printf("%s %s (%dx%d) \"%s\"\n", saved ? "saved" : "FAILED", qPrintable(path), window.width(),
+                window.height(), qPrintable(window.windowTitle()));
+}
+
+// Saves the message box that ask opens, then answers it with its first button.
+void SaveMessageBox(const QString& name, const std::function<void()>& ask) {
+    QTimer::singleShot(200, [name] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            Save(*box, name);
+            box->buttons().first()->click();
+        }
+    });
+    ask();
+}
+
+Job MakeJob(const char* name, platform::SystemTime lastBackup) {
+    Job job;
+    job.name = name;
+    job.lastBackup = lastBackup;
+    return job;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: ui_screens OUTPUT_FOLDER [--font \"Family,points\"]\n");
+        return 2;
+    }
+    outputFolder = QString::fromLocal8Bit(argv[1]);
+    QString suffix;
+    if (argc >= 4 && std::string(argv[2]) == "--font") {
+        QStringList parts = QString::fromLocal8Bit(argv[3]).split(QLatin1Char(','));
+        QApplication::setFont(QFont(parts.value(0), parts.value(1, QStringLiteral("10")).toInt()));
+        suffix = QStringLiteral("-") + parts.value(0).remove(QLatin1Char(' ')) + parts.value(1);
+    }
+    QDir().mkpath(outputFolder);
+    std::printf("dialog font: %s\n", qPrintable(QApplication::font().toString()));
+
+    JobConfig three;
+    three.jobs.push_back(MakeJob("Documents", platform::SystemTime{2004, 10, 3, 6, 21, 15, 0, 0}));
+    three.jobs.push_back(MakeJob("Pictures and music of the whole family", {}));
+    three.jobs.push_back(MakeJob("Mail", platform::SystemTime{2005, 2, 1, 22, 8, 0, 0, 0}));
+    JobSelectionDialog selection(three, nullptr);
+    selection.JobCheckBox(1)->setChecked(false);
+    Save(selection, QStringLiteral("job-selection-3") + suffix);
+
+    JobConfig ten;
+    for (int i = 0; i < 10; ++i) {
+        std::string name = "Job " + std::to_string(i + 1);
+        ten.jobs.push_back(MakeJob("", i % 3 ? platform::SystemTime{2004, 1, 0, 31, 12, 0, 0, 0} : platform::SystemTime{}));
+        ten.jobs.back().name = name;
+    }
+    JobSelectionDialog selectionTen(ten, nullptr);
+    Save(selectionTen, QStringLiteral("job-selection-10") + suffix);
+
+    BackupProgressDialog progress(nullptr);
+    progress.SetText(ProgressText::CurrentJob, "Documents");
+    progress.show();
+    QApplication::processEvents();
+    progress.SetText(ProgressText::Status,
+                     progress.FitStatusPath("Data\\Letters\\2004\\To the bank about the new account\\letter of October.doc"));
+    progress.SetText(ProgressText::TimeRemaining, "3 minutes, 12 seconds");
+    progress.SetProgressRange(0, 1000);
+    progress.SetProgressPosition(420);
+    progress.AnimateTitle();
+    progress.AnimateTitle();
+    Save(progress, QStringLiteral("backup-progress") + suffix);
+    SaveMessageBox(QStringLiteral("backup-quit-question") + suffix, [&] {
+        progress.ShowMessage("File copy in progress. Are you sure you want to abort?", "Quit??", MessageButtons::YesNo);
+    });
+    SaveMessageBox(QStringLiteral("backup-copy-error") + suffix, [&] {
+        progress.ShowMessage("Could not open file:\n/home/user/data/locked <file>.txt", "Error",
+                             MessageButtons::AbortRetryIgnore);
+    });
+
+    DirectoryExistsDialog directory("/home/user/TQ Restored/Documents from the old computer/Letters", nullptr);
+    Save(directory, QStringLiteral("directory-exists") + suffix);
+
+    FileExistsDialog file("/home/user/TQ Restored/Documents/Letters/2004/To the bank about the new account.doc",
+                          nullptr);
+    Save(file, QStringLiteral("file-exists") + suffix);
+    SaveMessageBox(QStringLiteral("file-exists-stop-question") + suffix, [&] { file.StopButton()->click(); });
+
+    RestoreProgressDialog restore(nullptr, nullptr);
+    restore.show();
+    QApplication::processEvents();
+    restore.SetFrom("Documents\\Letters\\2004\\To the bank about the new account.doc");
+    restore.SetTo("/home/user/TQ Restored/Documents/Letters/2004");
+    restore.SetTimeRemaining("1 minutes, 5 seconds");
+    restore.SetBar(650);
+    Save(restore, QStringLiteral("restore-progress") + suffix);
+    return 0;
+}
