@@ -172,7 +172,12 @@ void ConsoleRestoreUi::DrawProgress(bool force) {
     lastDraw_ = now;
     std::string line = from_;
     constexpr std::size_t kMaxFrom = 50;
-    if (line.size() > kMaxFrom) line = "..." + line.substr(line.size() - (kMaxFrom - 3));
+    if (line.size() > kMaxFrom) {
+        std::size_t cut = line.size() - (kMaxFrom - 3);
+        // Never in the middle of a UTF-8 character.
+        while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) ++cut;
+        line = "..." + line.substr(cut);
+    }
     line += "  " + std::to_string(bar_ / 10) + "%";
     if (!timeRemaining_.empty()) line += "  " + timeRemaining_;
     err_ << "\r\033[K" << line << std::flush;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace halvex {
 
@@ -52,11 +53,18 @@ std::string ErrorText(const std::exception& error) {
 
 std::string LimitText(std::string text, std::size_t limit) {
     if (text.size() <= limit) return text;
-    std::size_t cut = limit;
-    // Never in the middle of a UTF-8 character.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text.resize(cut);
-    return text;
+    constexpr std::string_view kGap = "...";
+    if (limit <= kGap.size()) return std::string(kGap.substr(0, limit));
+    // The start says what failed and the end why: the middle of a long path gives way.
+    auto boundary = [&](std::size_t at) {  // never in the middle of a UTF-8 character
+        while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+        return at;
+    };
+    const std::size_t room = limit - kGap.size();
+    const std::size_t head = boundary(room / 2);
+    std::size_t tail = text.size() - (room - head);
+    while (tail < text.size() && (static_cast<unsigned char>(text[tail]) & 0xC0) == 0x80) ++tail;
+    return text.substr(0, head) + std::string(kGap) + text.substr(tail);
 }
 
 }  // namespace halvex

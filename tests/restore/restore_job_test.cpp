@@ -360,6 +360,24 @@ TEST_F(AbortTest, TimeInTheQuitQuestionDoesNotCountForTheEstimate) {
     EXPECT_EQ(test::ReadFile(out + "/first"), EntryContent("Data\\first", 1, 10 * kChunk));
 }
 
+TEST_F(RestoreJobTest, PathsLongerThanTheSystemTakesAreReportedNotOverrun) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    // 20 levels of 220-character folder names: over 4,400 characters below the destination.
+    std::string tree = "(x@" + Time(1) + ":1)";
+    for (int level = 0; level < 20; ++level) tree = "[" + std::string(220, static_cast<char>('a' + level)) + tree + "]";
+    builder.Run(Day(1), {{"Data", "", tree}});
+    Open();
+    ui.messageAnswers = std::deque<MessageAnswer>(40, MessageAnswer::Ignore);
+    set.ResetSkippedEntries();
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find("File name too long"), std::string::npos) << ui.messages.back();
+    EXPECT_EQ(set.SkippedEntries(), static_cast<int>(ui.messages.size()));
+    EXPECT_LE(ui.messages.back().size(), std::string("Error: ").size() + 500);
+    EXPECT_TRUE(platform::IsDirectory(out + "/" + std::string(220, 't')));
+}
+
 TEST_F(RestoreJobTest, SelectionOfEmptyFilesShowsAFullBar) {
     SetUpFolders();
     builder.AddTarget("Data", "/data");

@@ -1,4 +1,5 @@
-// Backs a changing folder up over six runs, then restores every date into a fresh folder and
+// Backs a changing folder up over six runs (with a small stand-in of the backup run, and with
+// the backup program itself when it is built), then restores every date into a fresh folder and
 // compares it with what the folder held at that run: the same files with the same bytes and
 // last-write times, nothing more, and every folder. (A folder removed together with all its
 // files may come back empty: the removal record lists its files, not the folder, when the
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/file_attributes.h"
 #include "platform/file_operations.h"
 #include "platform/file_time.h"
 #include "restore/archive_set.h"
@@ -16,6 +18,7 @@
 #include "tests/restore/scripted_restore_ui.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/tools.h"
 
 namespace halvex {
 namespace {
@@ -70,8 +73,27 @@ std::string Describe(const Snapshot& snapshot) {
     return text;
 }
 
-class RoundTripTest : public ::testing::Test {
+// The parameter: true for the backup program, false for the stand-in.
+class RoundTripTest : public ::testing::TestWithParam<bool> {
 protected:
+    void SetUp() override {
+        if (!GetParam()) return;
+        program = test::BuiltProgram("halvex-backup");
+        if (!platform::IsRegularFile(program)) GTEST_SKIP() << program << " is not built";
+        test::MakeFolders(temp / "program");
+        test::WriteFile(temp / "program/backup.ini",
+                        "[Home]\r\n\tdir:\"" + src + "\"\r\n\tto:\"Data\"\r\n\tzip:\"" + temp.path() + "\"\r\n");
+    }
+    // One backup run at day `day`.
+    void BackUp(int day) {
+        if (!GetParam()) {
+            backup.Run(test::Day(day));
+            return;
+        }
+        const test::CommandResult r = test::RunCommand({program, "--run", "--dir", temp / "program"});
+        ASSERT_EQ(r.exitCode, 0) << r.errors;
+    }
+
     // Writes a file with its own time: `second` seconds into day `day`, plus some nanoseconds.
     void Write(const std::string& relative, const std::string& content, int day, int second) {
         const std::string path = src + "/" + relative;
@@ -85,12 +107,13 @@ protected:
     test::TempFolder temp;
     const std::string src = temp / "src";
     test::MiniBackup backup{temp.path(), "Home", "Data", src};
+    std::string program;
 };
 
-TEST_F(RoundTripTest, EveryDateComesBackAsItWas) {
+TEST_P(RoundTripTest, EveryDateComesBackAsItWas) {
     std::vector<Snapshot> snapshots;
     auto run = [&](int day) {
-        backup.Run(test::Day(day));
+        BackUp(day);
         snapshots.push_back(Take(src));
     };
     test::MakeFolders(src);
@@ -122,8 +145,9 @@ TEST_F(RoundTripTest, EveryDateComesBackAsItWas) {
     Write("empty.txt", "no longer empty", 5, 1);
     run(5);
 
-    Remove("sub");
-    run(6);  // nothing added, a folder removed
+    Remove("sub");  // a folder with its files and sub-folder
+    Write("late.txt", "late", 6, 1);  // a run that only removes stores nothing
+    run(6);
 
     ArchiveSet set;
     test::ScriptedRestoreUi ui;
@@ -143,6 +167,11 @@ TEST_F(RoundTripTest, EveryDateComesBackAsItWas) {
     EXPECT_EQ(ui.progressOpened, ui.progressClosed);
     EXPECT_TRUE(ui.directoryQuestions.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Writers, RoundTripTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "BackupProgram" : "StandIn";
+                         });
 
 }  // namespace
 }  // namespace halvex
