@@ -150,7 +150,10 @@ private:
 
     // restore_job.cpp
     void RestoreFolder(const FileTreeNode* node);
-    void RestoreFile(const FileTreeFile& file);
+    // Extracts `file` (its entry name is in entryPath_) into destinationFolder_, after the
+    // question about an existing file; errors are offered Abort/Retry/Ignore.
+    void RestoreEntry(const FileTreeFile& file);
+    // Makes the sub-folder in destinationFolder_ (folders are made from the tree, not their entry).
     void RestoreSubFolder(const FileTreeNode& folder);
     // Shows an error with Abort/Retry/Ignore; true for Retry. Abort stops the restore.
     bool AskAboutError(const std::string& text);

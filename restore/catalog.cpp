@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/wildcard.h"
+#include "platform/nocase.h"
 #include "restore/archive_set.h"
 #include "restore/set_records.h"
 
@@ -57,6 +58,13 @@ bool SearchFolder(SearchRun& run, const FileTreeNode* folder) {
 }
 
 }  // namespace
+
+std::string LookInFilter(const std::string& lookIn) {
+    if (platform::EqualNoCase(lookIn, "<All Dirs>")) return {};
+    std::string filter = lookIn;
+    if (filter.empty() || filter.back() != '\\') filter += '\\';
+    return filter + "*";
+}
 
 void ArchiveSet::ClearTargetTrees() { targetTrees_.clear(); }
 

@@ -237,13 +237,7 @@ private:
     }
 
     int Search() {
-        std::string filter;
-        const std::string lookIn = EntryPathFromCommandLine(options_.lookIn.value_or("<All Dirs>"));
-        if (!platform::EqualNoCase(lookIn, "<All Dirs>")) {
-            filter = lookIn;
-            if (filter.empty() || filter.back() != '\\') filter += '\\';
-            filter += '*';
-        }
+        const std::string filter = LookInFilter(EntryPathFromCommandLine(options_.lookIn.value_or("<All Dirs>")));
         set_.Search(options_.positional[1].c_str(), filter.c_str(), options_.all, &ModeRunner::PrintHit, this);
         return 0;
     }

@@ -119,7 +119,7 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
         if (file->archiveNumber != currentArchiveNumber_) continue;
         entryPath_.resize(nameStart);
         entryPath_ += file->name;
-        RestoreFile(*file);
+        RestoreEntry(*file);
     }
     for (const FileTreeNode* sub = node->firstChild; sub != nullptr && running_; sub = sub->nextSibling) {
         entryPath_.resize(nameStart);
@@ -136,7 +136,7 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
     destinationFolder_.resize(destinationLength);
 }
 
-void ArchiveSet::RestoreFile(const FileTreeFile& file) {
+void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     ui_->SetProgressFrom(entryPath_);
     ui_->SetProgressTo(destinationFolder_);
     const std::string target = JoinPath(destinationFolder_, file.name);

@@ -186,6 +186,12 @@ TEST_F(SearchTest, FolderFilterDoesNotStopTheDescent) {
               (std::vector<std::string>{"Data\\a.txt#2", "Data\\sub\\b.doc#1", "Data\\sub\\deep\\c.TXT#1"}));
 }
 
+TEST(LookInFilterTest, FolderTextsGiveAFilterBelowTheFolder) {
+    EXPECT_EQ(LookInFilter("Docs"), "Docs\\*");
+    EXPECT_EQ(LookInFilter("Docs\\"), "Docs\\*");
+    EXPECT_EQ(LookInFilter("<all dirs>"), "");
+}
+
 TEST_F(SearchTest, StoppingAndMissingPattern) {
     std::vector<Hit> hits;
     auto stop = [](void* userData, const FileTreeFile*, const char*, void*) {
