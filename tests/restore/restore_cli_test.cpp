@@ -271,12 +271,20 @@ TEST_F(RestoreCliTest, RestoreStatusTellsAbortsAndSkips) {
     EXPECT_TRUE(platform::PathExists(temp / "skips/Data/a"));
 }
 
-TEST_F(RestoreCliTest, SourceFoldersOfAnotherSystemNeedAFolderToGoTo) {
+TEST_F(RestoreCliTest, WithoutAFolderToGoToTargetsReturnToTheirSourceFolders) {
     test::TempFolder other;
-    test::SetBuilder set(other.path(), "Win");
-    set.AddTarget("Data", "C:\\data");
-    const std::string last = set.Run(Day(1), {{"Data", "", "(a@1:1)"}});
+    test::SetBuilder set(other.path(), "Job");
+    set.AddTarget("Data", other / "source");
+    std::string last = set.Run(Day(1), {{"Data", "", "(a@1:1)"}});
     CliResult r = Run({"--restore", last});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::ReadFile(other / "source/a"), test::EntryContent("Data\\a", 1, 1));
+
+    // A source folder of another system cannot be restored to.
+    test::SetBuilder windows(other.path(), "Win");
+    windows.AddTarget("Data", "C:\\data");
+    last = windows.Run(Day(1), {{"Data", "", "(a@1:1)"}});
+    r = Run({"--restore", last});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("restore it with --to DIR"), std::string::npos) << r.err;
 }
