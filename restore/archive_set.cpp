@@ -1,0 +1,224 @@
+// The open set: reading it from one archive, its archive names and backup dates.
+#include "restore/archive_set.h"
+
+#include <algorithm>
+#include <exception>
+#include <span>
+
+#include "common/archive_naming.h"
+#include "common/folder_utils.h"
+#include "platform/directory_listing.h"
+#include "platform/file_operations.h"
+#include "platform/nocase.h"
+#include "platform/tick.h"
+#include "restore/set_records.h"
+
+namespace halvex {
+
+namespace {
+
+// Answers every question of a restore with Cancel / Abort and shows nothing: what the set
+// does when no user interface has been given to it.
+class SilentRestoreUi final : public RestoreUi {
+public:
+    int AskDirectoryExists(const std::string&) override { return 0; }
+    int AskFileExists(const std::string&) override { return 0; }
+    void OpenProgress(std::function<void()>) override {}
+    void CloseProgress() override {}
+    void SetProgressFrom(const std::string&) override {}
+    void SetProgressTo(const std::string&) override {}
+    void SetTimeRemaining(const std::string&) override {}
+    void SetProgressBar(int) override {}
+    std::string FitToProgressTo(const std::string& path) override { return path; }
+    MessageAnswer ShowMessage(const std::string&, const std::string&, MessageButtons buttons,
+                              MessageOwner) override {
+        switch (buttons) {
+        case MessageButtons::Ok: return MessageAnswer::Ok;
+        case MessageButtons::YesNo: return MessageAnswer::Yes;  // "abort?" questions: yes
+        case MessageButtons::AbortRetryIgnore: return MessageAnswer::Abort;
+        default: return MessageAnswer::Cancel;
+        }
+    }
+    std::optional<std::string> ChooseArchiveFile(const std::string&) override { return std::nullopt; }
+    bool PumpMessages() override { return false; }
+};
+
+SilentRestoreUi silentUi;
+
+// The base from which the set's archive names are made: the opened file's name less its
+// ".TQBak" and, for archive 2 and later, less the number that names it.
+std::string DeriveBaseName(const std::string& fileName, int archiveCount) {
+    std::string base = fileName;
+    const std::size_t extension = kArchiveExtension.size();
+    if (base.size() >= extension &&
+        platform::EqualNoCase(std::string_view(base).substr(base.size() - extension), kArchiveExtension)) {
+        base.resize(base.size() - extension);
+    }
+    if (archiveCount >= 2) {
+        const std::string number = std::to_string(archiveCount);
+        if (base.size() >= number.size() && base.compare(base.size() - number.size(), number.size(), number) == 0)
+            base.resize(base.size() - number.size());
+    }
+    return base;
+}
+
+}  // namespace
+
+ArchiveSet::ArchiveSet() : ui_(&silentUi), tick_(platform::TickCountMs) {}
+
+ArchiveSet::~ArchiveSet() { zip_.Close(true); }
+
+void ArchiveSet::SetUi(RestoreUi* ui) { ui_ = ui != nullptr ? ui : &silentUi; }
+
+void ArchiveSet::SetTickSource(std::function<std::uint32_t()> tick) {
+    tick_ = tick ? std::move(tick) : std::function<std::uint32_t()>(platform::TickCountMs);
+}
+
+void ArchiveSet::Clear() {
+    zip_.Close(true);
+    ClearTargetTrees();
+    targets_.clear();
+    dates_.clear();
+    archiveNames_.clear();
+    archiveBaseName_.clear();
+    archiveCount_ = 0;
+    dateCount_ = 0;
+    currentArchiveIndex_ = 0;
+}
+
+bool ArchiveSet::OpenSet(const std::string& path) {
+    Clear();
+    try {
+        zip_.Open(path, ZipOpenReadOnly, 0);
+    } catch (const std::exception&) {
+        zip_.Close(true);
+        return false;
+    }
+    bool ok = false;
+    try {
+        ok = ReadSet(path);
+    } catch (const std::exception&) {
+        // A damaged entry (zip error, CRC mismatch), a read error of the disc, or a history too
+        // large for memory: the set cannot be used.
+        ok = false;
+    }
+    if (!ok) {
+        zip_.Close(true);
+        Clear();
+        return false;
+    }
+    return true;
+}
+
+int ArchiveSet::FindBookkeepingEntry(const std::string& name) const {
+    const int exact = zip_.FindEntry(name, true);
+    return exact >= 0 ? exact : zip_.FindEntry(name, false);
+}
+
+std::optional<std::vector<unsigned char>> ArchiveSet::ReadWholeEntry(int index, std::uint64_t& budget) {
+    ZipEntryHeader header;
+    if (!zip_.GetEntryInfo(header, index)) return std::nullopt;
+    // The declared size is checked before anything is allocated for it.
+    if (header.uncompressedSize > budget) return std::nullopt;
+    budget -= header.uncompressedSize;
+    if (!zip_.OpenEntry(index)) return std::nullopt;
+    std::vector<unsigned char> bytes(header.uncompressedSize);
+    std::size_t got = 0;
+    try {
+        while (got < bytes.size()) {
+            const std::size_t n = zip_.ReadEntry(bytes.data() + got, bytes.size() - got);
+            if (n == 0) break;
+            got += n;
+        }
+    } catch (...) {
+        zip_.CloseEntry({}, true);
+        throw;
+    }
+    // 1 only when everything declared was delivered and the CRC is right.
+    if (zip_.CloseEntry() != 1 || got != bytes.size()) return std::nullopt;
+    return bytes;
+}
+
+bool ArchiveSet::ReadSet(const std::string& path) {
+    const int toDirsIndex = FindBookkeepingEntry("ToDirs.tq");
+    if (toDirsIndex < 0) return false;
+    // Later archives of the set are looked for beside this one.
+    ChangeToParentFolder(path);
+
+    std::uint64_t budget = kMaxBookkeepingBytes;
+    const auto toDirsBytes = ReadWholeEntry(toDirsIndex, budget);
+    if (!toDirsBytes) return false;
+    // Every target needs a history entry of its own.
+    auto toDirs = ParseToDirs(*toDirsBytes, zip_.GetEntryCount());
+    if (!toDirs) return false;
+    archiveCount_ = toDirs->archiveCount;
+    const std::string fileName = platform::NameOfPath(zip_.GetArchivePath());
+    archiveBaseName_ = DeriveBaseName(fileName, archiveCount_);
+
+    targets_.resize(toDirs->targetNames.size());
+    for (std::size_t i = 0; i < targets_.size(); ++i) {
+        BackupTarget& target = targets_[i];
+        target.targetName = std::move(toDirs->targetNames[i]);
+        const int historyIndex = FindBookkeepingEntry(target.targetName + ".tq");
+        if (historyIndex < 0) return false;
+        const auto history = ReadWholeEntry(historyIndex, budget);
+        if (!history) return false;
+        if (!ParseTargetHistory(std::span<const unsigned char>(*history), archiveCount_, target)) return false;
+        // A target with fewer backups than the set has archives joined the set later: its
+        // backups lie in the newest archives.
+        const int delta = archiveCount_ - target.backupCount;
+        if (delta != 0) {
+            for (int k = 0; k < target.backupCount; ++k) {
+                AddToArchiveNumbers(target.removedTrees[k].get(), delta);
+                AddToArchiveNumbers(target.addedTrees[k].get(), delta);
+            }
+        }
+        if (target.backupCount >= dateCount_) {
+            dateCount_ = target.backupCount;
+            dates_ = target.backupTimes;
+        }
+    }
+    zip_.Close(true);  // opened read-only: nothing to write
+
+    archiveNames_.reserve(archiveCount_);
+    for (int number = 1; number <= archiveCount_; ++number)
+        archiveNames_.push_back(MakeArchiveFileName(archiveBaseName_, number));
+    // The opened file is the last archive whatever its name says.
+    archiveNames_.back() = fileName;
+    return true;
+}
+
+const std::string* ArchiveSet::GetArchiveName(int number) const {
+    if (number < 1 || number > static_cast<int>(archiveNames_.size())) return nullptr;
+    return &archiveNames_[number - 1];
+}
+
+bool ArchiveSet::OpenNewestArchive(bool* opened) {
+    if (opened != nullptr) *opened = false;
+    platform::DirectoryListing listing(".");
+    std::vector<platform::DirEntry> archives;
+    platform::DirEntry entry;
+    while (listing.Next(entry)) {
+        if (entry.kind != platform::EntryKind::RegularFile) continue;
+        const std::size_t extension = kArchiveExtension.size();
+        if (entry.name.size() <= extension) continue;
+        if (!platform::EqualNoCase(std::string_view(entry.name).substr(entry.name.size() - extension),
+                                   kArchiveExtension))
+            continue;
+        archives.push_back(entry);
+    }
+    if (archives.empty()) return false;
+    // The listing's own order is arbitrary on this platform: name order makes "the first one
+    // listed" the same every time.
+    std::sort(archives.begin(), archives.end(),
+              [](const platform::DirEntry& a, const platform::DirEntry& b) { return a.name < b.name; });
+    const platform::DirEntry* newest = &archives.front();
+    for (const auto& candidate : archives) {
+        if (candidate.lastWriteTime > newest->lastWriteTime) newest = &candidate;
+    }
+    const bool ok = OpenSet(newest->name);
+    if (opened != nullptr) *opened = ok;
+    return true;
+}
+
+}  // namespace halvex

@@ -1,0 +1,196 @@
+#pragma once
+// ArchiveSet: the restore program's one object for the open archive set. From one archive it
+// learns how many archives the set has and what they are called, the backup targets with their
+// whole histories and the backup dates; for a chosen date it builds every target's tree as it
+// stood then (each entry labelled with the archive that holds its version), searches it,
+// fetches the backup logs, and restores from it, archive by archive.
+//
+// The members are implemented by concern: archive_set.cpp (the set, its names and dates),
+// catalog.cpp (per-date trees, search, logs), restore_job.cpp (destination and extraction),
+// restore_progress.cpp (the progress callback and the time estimate).
+//
+// Single-threaded: everything runs on the user-interface thread. At most one archive is open
+// at a time, and outside an operation none is. Every archive file of the set is looked for in
+// the current folder, which OpenSet makes the opened archive's folder.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "restore/backup_target.h"
+#include "restore/catalog.h"
+#include "restore/restore_job.h"
+#include "restore/restore_ui.h"
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+
+class ArchiveSet {
+public:
+    ArchiveSet();
+    ~ArchiveSet();
+    ArchiveSet(const ArchiveSet&) = delete;
+    ArchiveSet& operator=(const ArchiveSet&) = delete;
+
+    // ---- The set (archive_set.cpp) ----
+
+    // Forgets the open set and reads the set that the archive at `path` ends (it is taken to
+    // be the set's last archive); makes that archive's folder the current folder. False, with
+    // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
+    // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
+    bool OpenSet(const std::string& path);
+    // Forgets the open set: targets, histories, trees, dates and archive names.
+    void Clear();
+    bool IsOpen() const { return archiveCount_ > 0; }
+
+    // File name (no folder) of archive `number` (1-based), or null when there is none.
+    const std::string* GetArchiveName(int number) const;
+    // The backup dates (file times), oldest first: the times of the last target with the most
+    // backups.
+    const std::vector<std::uint64_t>& GetBackupDates() const { return dates_; }
+    // Index into GetBackupDates of the selected date.
+    int CurrentDateIndex() const { return currentArchiveIndex_ + dateCount_ - archiveCount_; }
+    const std::string& GetTargetName(int i) const { return targets_.at(i).targetName; }
+    const std::string& GetSourceFolder(int i) const { return targets_.at(i).sourceFolder; }
+    const BackupTarget& GetTarget(int i) const { return targets_.at(i); }
+
+    int TargetCount() const { return static_cast<int>(targets_.size()); }
+    int ArchiveCount() const { return archiveCount_; }
+    int DateCount() const { return dateCount_; }
+    // 0-based archive index of the selected date; archive CurrentArchiveIndex() + 1 is the
+    // newest archive whose contents count for it.
+    int CurrentArchiveIndex() const { return currentArchiveIndex_; }
+    const std::string& ArchiveBaseName() const { return archiveBaseName_; }
+
+    // Opens the set of the ".TQBak" file in the current folder with the latest last-write time
+    // (on equal times the first one listed). False when there is none; otherwise true, and
+    // `opened` (when given) tells whether OpenSet succeeded.
+    bool OpenNewestArchive(bool* opened = nullptr);
+
+    // ---- The catalog (catalog.cpp) ----
+
+    // Builds every target's tree as it stood at date `dateIndex` (0 = oldest) from the
+    // histories in memory. An index outside the date list changes nothing.
+    void SelectDate(int dateIndex);
+    // Target i's tree at the selected date: its top folder is named after the target and
+    // stands for the source folder; every folder's totalSize is filled; every folder and file
+    // carries the number of the archive holding the version that counts. Null when none of
+    // the target's backups is on or before the date. Valid until SelectDate, Clear or OpenSet.
+    const FileTreeNode* GetTargetTree(int i) const;
+    void ClearTargetTrees();
+    // Calls `callback` for every file whose name matches `pattern` (MatchWildcard ignoring
+    // case) in a folder whose path ("Target\sub\", with the final '\') matches `folderFilter`
+    // (null or empty: every folder); sub-folders are searched whatever the filter says. Searches
+    // the selected date's trees, or with allBackups every backup's added tree in backup order.
+    // True when everything was searched; false when the callback stopped it or pattern is null.
+    bool Search(const char* pattern, const char* folderFilter, bool allBackups, SearchCallback callback,
+                void* userData);
+    int SearchHitCount() const { return searchHitCount_; }
+    // The "tqbackup.log" text of archive archiveIndex + 1 (-1: the selected date's archive),
+    // opened through OpenArchiveForRestore. Null when the archive cannot be opened or read or
+    // holds no log. The text stays valid until the next RetrieveLog or the end of the set object.
+    const std::string* RetrieveLog(int archiveIndex);
+
+    // ---- The restore job (restore_job.cpp) ----
+
+    // The user interface of questions, progress and messages; null restores the built-in one,
+    // which answers every question with Cancel/Abort and shows nothing.
+    void SetUi(RestoreUi* ui);
+    RestoreUi& Ui() const { return *ui_; }
+
+    // Filled by the caller before PrepareDestination / RestoreTree: the entry path where the
+    // restore starts ("" the top of the archive, "Target" or "Target\sub"), the destination
+    // folder, and the bytes already restored by earlier trees of the same restore.
+    std::string sourcePath;
+    std::string destinationPath;
+    std::uint64_t bytesDone = 0;
+
+    // Settles an existing destination folder with the "Directory Exists..." question (rename
+    // to ".bak", ".bak (2)", ...; keep; replace; prompt per file; cancel) and creates the folder
+    // with its missing parents. kDestinationReady, or kDestinationCancelled, kDestinationNotCreated
+    // or kDestinationNotRenamed (the last two after a message).
+    int PrepareDestination();
+    // Restores every folder and file below `tree` (its top folder stands for destinationPath),
+    // visiting the archives from the selected date's down to 1, each opened at most once and
+    // only when it holds something of the tree. kRestoreCompleted or kRestoreAborted.
+    int RestoreTree(const FileTreeNode* tree);
+    // Stops the running restore at its next check; the progress window shows "Aborting...".
+    void AbortRestore();
+    // Opens archive `number` of the set; asks for its file when it is missing (and, on cancel,
+    // "Are you sure you want to abort?"), offers Retry/Cancel when it cannot be read. The time
+    // spent here does not count for the estimate.
+    bool OpenArchiveForRestore(int number);
+    // Frees a selection root made by a page: the nodes of its direct sub-folder chain and of its
+    // file chain (shallow copies: not what they point to), then the root.
+    static void FreeRestoreSelection(FileTreeNode* root);
+
+    bool IsRunning() const { return running_; }
+    std::uint8_t GetConflictPolicy() const { return conflictPolicy_; }
+    // Entries left out after an error was answered Ignore, since ResetSkippedEntries.
+    int SkippedEntries() const { return skippedEntries_; }
+    void ResetSkippedEntries() { skippedEntries_ = 0; }
+
+    // ---- Progress (restore_progress.cpp) ----
+
+    // The zip layer's progress callback during an extraction (userData: the ArchiveSet):
+    // moves the bar, renews the time estimate at most once a second, lets window messages
+    // through, and answers whether the restore still runs.
+    static bool RestoreProgress(std::uint64_t entryTotal, std::uint64_t entryDone, void* userData);
+    // The millisecond clock of the estimate (tests replace it).
+    void SetTickSource(std::function<std::uint32_t()> tick);
+
+private:
+    // archive_set.cpp
+    bool ReadSet(const std::string& path);
+    // Entry `index` whole, its CRC checked; its declared size is taken from `budget`. Nothing
+    // when it does not fit the budget, cannot be opened or is short.
+    std::optional<std::vector<unsigned char>> ReadWholeEntry(int index, std::uint64_t& budget);
+    int FindBookkeepingEntry(const std::string& name) const;
+
+    // restore_job.cpp
+    void RestoreFolder(const FileTreeNode* node);
+    // Extracts `file` (its entry name is in entryPath_) into destinationFolder_, after the
+    // question about an existing file; errors are offered Abort/Retry/Ignore.
+    void RestoreEntry(const FileTreeFile& file);
+    // Makes the sub-folder in destinationFolder_ (folders are made from the tree, not their entry).
+    void RestoreSubFolder(const FileTreeNode& folder);
+    // Shows an error with Abort/Retry/Ignore; true for Retry. Abort stops the restore.
+    bool AskAboutError(const std::string& text);
+    bool OpenArchiveFile(const std::string& path, bool& retry);
+    void CloseArchive();
+
+    // restore_progress.cpp
+    void OnCancelRequest();
+
+    // The set
+    std::string archiveBaseName_;
+    int archiveCount_ = 0;
+    std::vector<std::string> archiveNames_;  // index number - 1
+    std::vector<BackupTarget> targets_;
+    int dateCount_ = 0;
+    std::vector<std::uint64_t> dates_;
+    int currentArchiveIndex_ = 0;
+    ZipArchiveFile zip_;
+
+    // The catalog
+    std::vector<FileTreePtr> targetTrees_;
+    int searchHitCount_ = 0;
+    std::optional<std::string> logText_;
+
+    // The running restore
+    RestoreUi* ui_;
+    std::uint8_t conflictPolicy_ = NoPolicy;
+    bool running_ = false;
+    int currentArchiveNumber_ = 0;
+    std::uint64_t bytesTotal_ = 0;
+    std::uint32_t startTick_ = 0;
+    std::uint32_t lastEstimateTick_ = 0;  // kept across restores
+    int skippedEntries_ = 0;
+    // Working paths of the tree walk: the entry name and the destination folder.
+    std::string entryPath_;
+    std::string destinationFolder_;
+    std::function<std::uint32_t()> tick_;
+};
+
+}  // namespace halvex

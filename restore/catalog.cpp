@@ -1,0 +1,146 @@
+// The catalog: every target's tree at a chosen date, the wildcard search and the backup logs.
+#include "restore/catalog.h"
+
+#include <exception>
+#include <string>
+
+#include "common/wildcard.h"
+#include "platform/nocase.h"
+#include "restore/archive_set.h"
+#include "restore/set_records.h"
+
+namespace halvex {
+
+namespace {
+
+// Merges a deep copy of `record` into `state` with `mode`, then frees what is left of the copy;
+// the history keeps its record for the next date change.
+void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, int mode) {
+    FileTreeNode* copy = CloneFileTree(record);
+    try {
+        MergeFileTrees(&state, &copy, mode);
+    } catch (...) {
+        FreeFileTree(copy);
+        throw;
+    }
+    FreeFileTree(copy);
+}
+
+struct SearchRun {
+    const char* pattern;
+    const char* folderFilter;  // null: every folder
+    SearchCallback callback;
+    void* userData;
+    int& hits;
+    std::string path;  // the folder path so far
+};
+
+// Searches `folder` (whose path is run.path) and its sub-folders; false when stopped. The depth
+// is bounded by the depth LoadFileTree accepts.
+bool SearchFolder(SearchRun& run, const FileTreeNode* folder) {
+    if (folder == nullptr) return true;
+    run.path += '\\';
+    if (run.folderFilter == nullptr || MatchWildcard(run.path.c_str(), run.folderFilter, false)) {
+        for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
+            if (!MatchWildcard(file->name, run.pattern, false)) continue;
+            ++run.hits;
+            if (run.callback != nullptr && run.callback(run.userData, file, run.path.c_str(), run.userData) == 0)
+                return false;
+        }
+    }
+    const std::size_t length = run.path.size();
+    for (const FileTreeNode* sub = folder->firstChild; sub != nullptr; sub = sub->nextSibling) {
+        run.path += sub->name;
+        if (!SearchFolder(run, sub)) return false;
+        run.path.resize(length);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string LookInFilter(const std::string& lookIn) {
+    if (platform::EqualNoCase(lookIn, "<All Dirs>")) return {};
+    std::string filter = lookIn;
+    if (filter.empty() || filter.back() != '\\') filter += '\\';
+    return filter + "*";
+}
+
+void ArchiveSet::ClearTargetTrees() { targetTrees_.clear(); }
+
+const FileTreeNode* ArchiveSet::GetTargetTree(int i) const {
+    if (i < 0 || i >= static_cast<int>(targetTrees_.size())) return nullptr;
+    return targetTrees_[i].get();
+}
+
+void ArchiveSet::SelectDate(int dateIndex) {
+    if (dateIndex < 0 || dateIndex >= dateCount_) return;
+    currentArchiveIndex_ = archiveCount_ - dateCount_ + dateIndex;
+    ClearTargetTrees();
+    targetTrees_.resize(targets_.size());
+    const std::uint64_t date = dates_[dateIndex];
+    for (std::size_t j = 0; j < targets_.size(); ++j) {
+        const BackupTarget& target = targets_[j];
+        FileTreeNode* state = nullptr;
+        try {
+            // A backup made at the very time of the date counts as on or before it.
+            for (int k = 0; k < target.backupCount && target.backupTimes[k] <= date; ++k) {
+                if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), 2);
+                if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), 1);
+            }
+            if (state != nullptr) {
+                char* name = NewFileTreeName(target.targetName);
+                delete[] state->name;
+                state->name = name;
+                SumFolderSizes(state);
+            }
+        } catch (...) {
+            FreeFileTree(state);
+            throw;
+        }
+        targetTrees_[j].reset(state);
+    }
+}
+
+bool ArchiveSet::Search(const char* pattern, const char* folderFilter, bool allBackups,
+                        SearchCallback callback, void* userData) {
+    if (pattern == nullptr) return false;
+    searchHitCount_ = 0;
+    SearchRun run{pattern, (folderFilter != nullptr && folderFilter[0] != '\0') ? folderFilter : nullptr,
+                  callback, userData, searchHitCount_, {}};
+    for (int i = 0; i < TargetCount(); ++i) {
+        const BackupTarget& target = targets_[i];
+        if (!allBackups) {
+            run.path = target.targetName;
+            if (!SearchFolder(run, GetTargetTree(i))) return false;
+            continue;
+        }
+        for (int k = 0; k < target.backupCount; ++k) {
+            run.path = target.targetName;
+            if (!SearchFolder(run, target.addedTrees[k].get())) return false;
+        }
+    }
+    return true;
+}
+
+const std::string* ArchiveSet::RetrieveLog(int archiveIndex) {
+    if (archiveIndex == -1) archiveIndex = currentArchiveIndex_;
+    logText_.reset();
+    if (!IsOpen() || archiveIndex < 0 || archiveIndex >= archiveCount_) return nullptr;
+    if (!OpenArchiveForRestore(archiveIndex + 1)) return nullptr;
+    try {
+        const int index = FindBookkeepingEntry("tqbackup.log");
+        std::uint64_t budget = kMaxBookkeepingBytes;
+        if (index >= 0) {
+            if (auto bytes = ReadWholeEntry(index, budget))
+                logText_.emplace(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+        }
+    } catch (const std::exception&) {
+        // A damaged log entry reads as no log.
+        logText_.reset();
+    }
+    zip_.Close(true);
+    return logText_ ? &*logText_ : nullptr;
+}
+
+}  // namespace halvex

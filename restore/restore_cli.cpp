@@ -1,0 +1,371 @@
+#include "restore/restore_cli.h"
+
+#include <algorithm>
+#include <functional>
+#include <istream>
+#include <ostream>
+
+#include "common/file_tree_walk.h"
+#include "common/program_names.h"
+#include "platform/local_time.h"
+#include "platform/nocase.h"
+#include "restore/archive_dates.h"
+#include "restore/archive_set.h"
+#include "platform/process.h"
+#include "restore/console_restore_ui.h"
+#include "restore/restore_selection.h"
+#include "restore/set_verifier.h"
+
+namespace halvex {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: halvex-restore [-AUTORUN]\n"
+    "       halvex-restore --list    ARCHIVE\n"
+    "       halvex-restore --files   ARCHIVE [--date K]\n"
+    "       halvex-restore --search  ARCHIVE PATTERN [--look-in FOLDER] [--all] [--date K]\n"
+    "       halvex-restore --log     ARCHIVE [--archive N]\n"
+    "       halvex-restore --restore ARCHIVE [--date K] [--target NAME]... [--path ENTRY]...\n"
+    "                                [--to DIR] [--existing ask|rename|keep|replace]\n"
+    "       halvex-restore --verify  ARCHIVE [--set]\n";
+
+enum class Mode { None, List, Files, Search, Log, Restore, Verify };
+
+struct Options {
+    Mode mode = Mode::None;
+    std::string modeName;
+    std::vector<std::string> positional;
+    std::optional<int> date;
+    std::optional<std::string> lookIn;
+    bool all = false;
+    std::optional<int> archive;
+    bool set = false;
+    std::vector<std::string> targets;
+    std::vector<std::string> paths;
+    std::optional<std::string> to;
+    std::optional<int> existing;
+    std::vector<std::string> given;  // the options given, for the check against the mode
+};
+
+struct UsageError {
+    std::string message;
+};
+
+std::optional<int> ParseNumber(const std::string& text) {
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return std::stoi(text);
+}
+
+Options ParseOptions(const std::vector<std::string>& args) {
+    Options options;
+    auto value = [&](std::size_t& i) -> const std::string& {
+        if (i + 1 >= args.size()) throw UsageError{"missing argument for " + args[i]};
+        return args[++i];
+    };
+    auto number = [&](std::size_t& i) {
+        const std::string& option = args[i];
+        const std::string& text = value(i);
+        auto n = ParseNumber(text);
+        if (!n) throw UsageError{"not a number for " + option + ": " + text};
+        return *n;
+    };
+    const std::pair<const char*, Mode> modes[] = {{"--list", Mode::List},     {"--files", Mode::Files},
+                                                  {"--search", Mode::Search}, {"--log", Mode::Log},
+                                                  {"--restore", Mode::Restore}, {"--verify", Mode::Verify}};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto mode = std::find_if(std::begin(modes), std::end(modes), [&](const auto& m) { return arg == m.first; });
+        if (mode != std::end(modes)) {
+            if (options.mode != Mode::None) throw UsageError{"only one of the modes may be given: " + arg};
+            options.mode = mode->second;
+            options.modeName = arg;
+            continue;
+        }
+        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            options.given.push_back(arg);
+            if (arg == "--date") options.date = number(i);
+            else if (arg == "--look-in") options.lookIn = value(i);
+            else if (arg == "--all") options.all = true;
+            else if (arg == "--archive") options.archive = number(i);
+            else if (arg == "--set") options.set = true;
+            else if (arg == "--target") options.targets.push_back(value(i));
+            else if (arg == "--path") options.paths.push_back(value(i));
+            else if (arg == "--to") options.to = value(i);
+            else if (arg == "--existing") {
+                const std::string& answer = value(i);
+                if (answer == "rename") options.existing = 4;
+                else if (answer == "keep") options.existing = 1;
+                else if (answer == "replace") options.existing = 2;
+                else if (answer == "ask") options.existing = 3;
+                else throw UsageError{"--existing takes ask, rename, keep or replace, not " + answer};
+            }
+            else throw UsageError{"unknown option " + arg};
+            continue;
+        }
+        options.positional.push_back(arg);
+    }
+    if (options.mode == Mode::None) throw UsageError{"no mode given"};
+
+    std::vector<std::string> allowed;
+    std::size_t positionals = 1;
+    switch (options.mode) {
+    case Mode::Files: allowed = {"--date"}; break;
+    case Mode::Search:
+        allowed = {"--look-in", "--all", "--date"};
+        positionals = 2;
+        break;
+    case Mode::Log: allowed = {"--archive"}; break;
+    case Mode::Verify: allowed = {"--set"}; break;
+    case Mode::Restore: allowed = {"--date", "--target", "--path", "--to", "--existing"}; break;
+    default: break;
+    }
+    for (const std::string& option : options.given) {
+        if (std::find(allowed.begin(), allowed.end(), option) == allowed.end())
+            throw UsageError{option + " cannot be used with " + options.modeName};
+    }
+    if (options.positional.size() < positionals)
+        throw UsageError{options.modeName + (positionals == 2 ? " needs ARCHIVE and PATTERN" : " needs ARCHIVE")};
+    if (options.positional.size() > positionals) throw UsageError{"unexpected argument " + options.positional.back()};
+    if (!options.paths.empty() && !options.targets.empty()) throw UsageError{"--target cannot be used with --path"};
+    if (!options.paths.empty() && !options.to) throw UsageError{"--path needs --to DIR"};
+    if (options.to && options.to->empty()) throw UsageError{"--to needs a folder"};
+    return options;
+}
+
+void PrintMessageBox(std::ostream& err, const std::string& text) {
+    err << kRestoreProgramName << ": " << text << '\n';
+}
+
+// Entry paths are written with '\'; a '/' typed on the command line means the same (no name
+// in a set can hold either).
+std::string EntryPathFromCommandLine(std::string text) {
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+std::string FileLine(const ArchiveSet& set, const FileTreeFile& file, const std::string& entryPath) {
+    const std::string* archive = set.GetArchiveName(file.archiveNumber);
+    return (archive != nullptr ? *archive : std::string()) + '\t' + std::to_string(file.size) + '\t' +
+           platform::FormatUtcTime("%Y-%m-%d %H:%M:%S", file.lastWriteTime) + '\t' + entryPath;
+}
+
+class ModeRunner {
+public:
+    ModeRunner(const Options& options, const RestoreCliStreams& io)
+        : options_(options), io_(io), ui_(io.in, io.err, io.interactive) {
+        set_.SetUi(&ui_);
+        ui_.SetDirectoryAnswer(options.existing);
+        // Opening the set moves into its folder: a relative --to means the folder started in.
+        if (options.to) {
+            to_ = *options.to;
+            if (to_.front() != '/') to_ = platform::CurrentFolder() + "/" + to_;
+        }
+    }
+
+    int Run() {
+        if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
+        if (!set_.OpenSet(options_.positional[0])) {
+            PrintMessageBox(io_.err, "Error openning archive.");
+            return 2;
+        }
+        if (!SelectDate()) return 2;
+        switch (options_.mode) {
+        case Mode::List: return List();
+        case Mode::Files: return Files();
+        case Mode::Search: return Search();
+        case Mode::Log: return Log();
+        case Mode::Restore: return Restore();
+        case Mode::Verify: return VerifyWholeSet();
+        default: return 2;
+        }
+    }
+
+private:
+    // The date of --date K, or the newest.
+    bool SelectDate() {
+        if (options_.date) {
+            auto index = DateIndexFromLabel(set_.ArchiveCount(), set_.DateCount(), *options_.date);
+            if (!index) {
+                PrintMessageBox(io_.err, "no backup date is labelled " + std::to_string(*options_.date));
+                return false;
+            }
+            set_.SelectDate(*index);
+        } else if (set_.DateCount() > 0) {
+            set_.SelectDate(set_.DateCount() - 1);
+        }
+        return true;
+    }
+
+    int List() {
+        io_.out << "set\t" << *set_.GetArchiveName(set_.ArchiveCount()) << '\t' << set_.ArchiveCount() << '\n';
+        for (const DateMenuItem& item : BuildDateMenu(set_))
+            io_.out << "date\t" << item.label << '\t' << item.dateText << '\n';
+        for (int i = 0; i < set_.TargetCount(); ++i)
+            io_.out << "target\t" << set_.GetTargetName(i) << '\t' << set_.GetSourceFolder(i) << '\n';
+        return 0;
+    }
+
+    int Files() {
+        for (int i = 0; i < set_.TargetCount(); ++i) {
+            const FileTreeNode* tree = set_.GetTargetTree(i);
+            if (tree == nullptr) continue;
+            std::vector<std::size_t> lengths;
+            std::string path;
+            detail::WalkFolders(
+                tree,
+                [&](const FileTreeNode* folder) {
+                    lengths.push_back(path.size());
+                    if (folder != tree) path += '\\';
+                    path += folder->name;
+                    for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next)
+                        io_.out << FileLine(set_, *file, path + '\\' + file->name) << '\n';
+                },
+                [&](const FileTreeNode*) {
+                    path.resize(lengths.back());
+                    lengths.pop_back();
+                });
+        }
+        return 0;
+    }
+
+    static int PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
+        auto& runner = *static_cast<ModeRunner*>(userData);
+        runner.io_.out << FileLine(runner.set_, *file, std::string(folderPath) + file->name) << '\n';
+        return 1;
+    }
+
+    int Search() {
+        const std::string filter = LookInFilter(EntryPathFromCommandLine(options_.lookIn.value_or("<All Dirs>")));
+        set_.Search(options_.positional[1].c_str(), filter.c_str(), options_.all, &ModeRunner::PrintHit, this);
+        return 0;
+    }
+
+    int Log() {
+        int index = -1;
+        if (options_.archive) {
+            if (*options_.archive < 1 || *options_.archive > set_.ArchiveCount()) {
+                PrintMessageBox(io_.err, "the set has no archive " + std::to_string(*options_.archive));
+                return 2;
+            }
+            index = *options_.archive - 1;
+        }
+        const std::string* text = set_.RetrieveLog(index);
+        if (text == nullptr) {
+            io_.err << "Unable to retrieve error log.\n";
+            return 1;
+        }
+        io_.out << *text;
+        return 0;
+    }
+
+    // Exit status of a restore: 0 complete, 4 complete with entries skipped after errors,
+    // 1 aborted.
+    int RestoreStatus(int result) const {
+        if (result != 0) return 1;
+        return set_.SkippedEntries() > 0 ? 4 : 0;
+    }
+
+    int Restore() {
+        set_.ResetSkippedEntries();
+        if (!options_.paths.empty()) {
+            std::vector<std::string> paths;
+            for (const std::string& path : options_.paths) paths.push_back(EntryPathFromCommandLine(path));
+            std::string error;
+            auto selection = ResolveSelection(set_, paths, error);
+            if (!selection) {
+                PrintMessageBox(io_.err, error);
+                return 2;
+            }
+            io_.err << "Restoring " << (selection->sourcePath.empty() ? "the set" : selection->sourcePath)
+                    << " into " << to_ << '\n';
+            return RestoreStatus(RestoreSelection(set_, *selection, to_));
+        }
+
+        std::vector<int> targets;
+        if (options_.targets.empty()) {
+            for (int i = 0; i < set_.TargetCount(); ++i) targets.push_back(i);
+        }
+        for (const std::string& name : options_.targets) {
+            int found = -1;
+            for (int i = 0; i < set_.TargetCount() && found < 0; ++i)
+                if (platform::EqualNoCase(name, set_.GetTargetName(i))) found = i;
+            if (found < 0) {
+                PrintMessageBox(io_.err, "the set has no target " + name);
+                return 2;
+            }
+            if (std::find(targets.begin(), targets.end(), found) == targets.end()) targets.push_back(found);
+        }
+        std::vector<int> restorable;
+        for (int target : targets) {
+            const std::string destination = TargetDestination(set_, target, to_);
+            if (set_.GetTargetTree(target) == nullptr) {
+                io_.err << set_.GetTargetName(target) << " has no backup on or before that date: passed over\n";
+                continue;
+            }
+            if (destination.empty() || destination.front() != '/') {
+                PrintMessageBox(io_.err, "the source folder of " + set_.GetTargetName(target) + " (" +
+                                             set_.GetSourceFolder(target) +
+                                             ") is not a folder of this system; restore it with --to DIR");
+                return 2;
+            }
+            restorable.push_back(target);
+        }
+        if (restorable.empty()) {
+            PrintMessageBox(io_.err, "nothing to restore at that date");
+            return 2;
+        }
+        for (int target : restorable)
+            io_.err << "Restoring " << set_.GetTargetName(target) << " to " << TargetDestination(set_, target, to_) << '\n';
+        return RestoreStatus(RestoreTargets(set_, restorable, to_));
+    }
+
+    int Report(const VerifySummary& summary) {
+        io_.err << VerifySummaryText(summary) << '\n';
+        return summary.problems == 0 ? 0 : 1;
+    }
+
+    int VerifyOne() {
+        const std::string& path = options_.positional[0];
+        const std::size_t slash = path.rfind('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) { io_.out << line.Format() << '\n'; }));
+    }
+
+    int VerifyWholeSet() {
+        return Report(VerifySet(set_, [&](const VerifyLine& line) { io_.out << line.Format() << '\n'; }));
+    }
+
+    const Options& options_;
+    const RestoreCliStreams& io_;
+    ConsoleRestoreUi ui_;
+    ArchiveSet set_;
+    std::string to_;  // --to as an absolute folder, "" without it
+};
+
+}  // namespace
+
+std::string RestoreUsage() { return kUsage; }
+
+std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io) {
+    const bool onlyAutorun = std::all_of(args.begin(), args.end(), [](const std::string& arg) {
+        return platform::UpperCased(arg).find("-AUTORUN") != std::string::npos;
+    });
+    if (onlyAutorun) return std::nullopt;
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+        io.out << kUsage;
+        return 0;
+    }
+    Options options;
+    try {
+        options = ParseOptions(args);
+    } catch (const UsageError& error) {
+        io.err << kRestoreProgramName << ": " << error.message << '\n' << kUsage;
+        return 2;
+    }
+    ModeRunner runner(options, io);
+    return runner.Run();
+}
+
+}  // namespace halvex

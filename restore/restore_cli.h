@@ -1,0 +1,26 @@
+#pragma once
+// The command-line modes of the restore program: --list, --files, --search, --log, --restore
+// and --verify. They run the same archive set, catalog and restore engine as the windows,
+// through the console user interface.
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halvex {
+
+struct RestoreCliStreams {
+    std::istream& in;
+    std::ostream& out;  // listings
+    std::ostream& err;  // messages, questions, progress
+    bool interactive;   // questions are asked (a terminal) instead of answered with fixed answers
+};
+
+// Runs the mode the arguments (without the program name) ask for and answers its exit status.
+// Nothing when they ask for no mode: no arguments, or only "-AUTORUN" (the main window).
+std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io);
+
+// The usage text.
+std::string RestoreUsage();
+
+}  // namespace halvex

@@ -1,0 +1,195 @@
+#include "restore/restore_selection.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/home_folder.h"
+#include "platform/nocase.h"
+#include "restore/archive_set.h"
+
+namespace halvex {
+
+namespace {
+
+struct SelectionDeleter {
+    void operator()(FileTreeNode* root) const { ArchiveSet::FreeRestoreSelection(root); }
+};
+using SelectionRoot = std::unique_ptr<FileTreeNode, SelectionDeleter>;
+
+void ShowOutcome(RestoreUi& ui, int result) {
+    if (result == 0)
+        ui.ShowMessage("Restoration Complete", "Success", MessageButtons::Ok, MessageOwner::MainWindow);
+    else
+        ui.ShowMessage("Restoration Aborted", "Aborted", MessageButtons::Ok, MessageOwner::MainWindow);
+}
+
+// The element of a chain named `name`: the exact name, or the only one equal ignoring case.
+template <class Item, class Next>
+const Item* FindByName(const Item* first, const std::string& name, Next next) {
+    const Item* folded = nullptr;
+    int foldedCount = 0;
+    for (const Item* item = first; item != nullptr; item = next(item)) {
+        if (name == item->name) return item;
+        if (platform::EqualNoCase(name, item->name)) {
+            folded = item;
+            ++foldedCount;
+        }
+    }
+    return foldedCount == 1 ? folded : nullptr;
+}
+
+const FileTreeNode* FindFolder(const FileTreeNode* parent, const std::string& name) {
+    return FindByName(parent->firstChild, name, [](const FileTreeNode* n) { return n->nextSibling; });
+}
+
+const FileTreeFile* FindFileIn(const FileTreeNode* parent, const std::string& name) {
+    return FindByName(parent->files, name, [](const FileTreeFile* f) { return f->next; });
+}
+
+std::vector<std::string> SplitEntryPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = path.find('\\', start);
+        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
+std::string DefaultAlternateFolder() { return platform::HomeFolder() + "/TQ Restored"; }
+
+std::string TargetDestination(const ArchiveSet& set, int target, const std::string& alternateFolder) {
+    if (alternateFolder.empty()) return set.GetSourceFolder(target);
+    std::string destination = alternateFolder;
+    if (destination.back() != '/') destination += '/';
+    return destination + set.GetTargetName(target);
+}
+
+int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder) {
+    // The selection root holds a shallow copy of each target's top folder, in row order.
+    SelectionRoot root(new FileTreeNode{});
+    std::vector<int> order;  // target index of each copy, in chain order
+    for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
+        const FileTreeNode* tree = set.GetTargetTree(*it);
+        if (tree == nullptr) continue;  // no backup of it on or before the date
+        auto* copy = new FileTreeNode(*tree);
+        copy->nextSibling = root->firstChild;
+        root->firstChild = copy;
+        root->totalSize += tree->totalSize;
+        order.insert(order.begin(), *it);
+    }
+    int result = 0;
+    std::uint64_t restored = 0;
+    std::size_t row = 0;
+    for (FileTreeNode* copy = root->firstChild; copy != nullptr; copy = copy->nextSibling, ++row) {
+        const int target = order[row];
+        set.destinationPath = TargetDestination(set, target, alternateFolder);
+        set.sourcePath = set.GetTargetName(target);
+        result = set.PrepareDestination();
+        if (result != 0) break;
+        // The progress window measures against the sum of all the targets.
+        const std::uint64_t own = copy->totalSize;
+        copy->totalSize = root->totalSize;
+        set.bytesDone = restored;
+        result = set.RestoreTree(copy);
+        if (result != 0) break;
+        restored += own;
+    }
+    root.reset();
+    ShowOutcome(set.Ui(), result);
+    return result;
+}
+
+std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const std::vector<std::string>& entryPaths,
+                                                 std::string& error) {
+    CatalogSelection selection;
+    bool first = true;
+    const FileTreeNode* commonParent = nullptr;  // null: the targets themselves
+    for (const std::string& path : entryPaths) {
+        const std::vector<std::string> parts = SplitEntryPath(path);
+        int target = -1;
+        for (int i = 0; i < set.TargetCount() && target < 0; ++i) {
+            if (parts[0] == set.GetTargetName(i)) target = i;
+        }
+        // Target names are unique ignoring case.
+        for (int i = 0; i < set.TargetCount() && target < 0; ++i) {
+            if (platform::EqualNoCase(parts[0], set.GetTargetName(i))) target = i;
+        }
+        const FileTreeNode* tree = target >= 0 ? set.GetTargetTree(target) : nullptr;
+        if (tree == nullptr) {
+            error = path + " is not in the catalog at that date";
+            return std::nullopt;
+        }
+        const FileTreeNode* parent = nullptr;
+        std::string parentPath;
+        const FileTreeNode* folder = nullptr;
+        const FileTreeFile* file = nullptr;
+        if (parts.size() == 1) {
+            folder = tree;
+        } else {
+            parent = tree;
+            parentPath = set.GetTargetName(target);
+            for (std::size_t i = 1; parent != nullptr && i + 1 < parts.size(); ++i) {
+                parent = FindFolder(parent, parts[i]);
+                if (parent != nullptr) parentPath += std::string("\\") + parent->name;
+            }
+            if (parent != nullptr) {
+                file = FindFileIn(parent, parts.back());
+                if (file == nullptr) folder = FindFolder(parent, parts.back());
+            }
+            if (file == nullptr && folder == nullptr) {
+                error = path + " is not in the catalog at that date";
+                return std::nullopt;
+            }
+        }
+        if (!first && parent != commonParent) {
+            error = "the entries to restore must all lie in one folder";
+            return std::nullopt;
+        }
+        first = false;
+        commonParent = parent;
+        selection.sourcePath = parentPath;
+        if (file != nullptr) {
+            if (std::find(selection.files.begin(), selection.files.end(), file) == selection.files.end())
+                selection.files.push_back(file);
+        } else if (std::find(selection.folders.begin(), selection.folders.end(), folder) == selection.folders.end()) {
+            selection.folders.push_back(folder);
+        }
+    }
+    if (first) {
+        error = "nothing to restore";
+        return std::nullopt;
+    }
+    return selection;
+}
+
+int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination) {
+    set.destinationPath = destination;
+    const int prepared = set.PrepareDestination();
+    if (prepared != 0) return prepared;
+    SelectionRoot root(new FileTreeNode{});
+    for (const FileTreeNode* folder : selection.folders) {
+        auto* copy = new FileTreeNode(*folder);
+        copy->nextSibling = root->firstChild;
+        root->firstChild = copy;
+        root->totalSize += folder->totalSize;
+    }
+    for (const FileTreeFile* file : selection.files) {
+        auto* copy = new FileTreeFile(*file);
+        copy->next = root->files;
+        root->files = copy;
+        root->totalSize += file->size;
+    }
+    set.sourcePath = selection.sourcePath;
+    set.bytesDone = 0;
+    const int result = set.RestoreTree(root.get());
+    root.reset();
+    ShowOutcome(set.Ui(), result);
+    return result;
+}
+
+}  // namespace halvex

@@ -1,0 +1,48 @@
+#pragma once
+// What a restore takes from the catalog and where it goes, written once for the pages and the
+// command line: whole targets to their source folders or below an alternate folder (the Easy
+// Restore page), and files and folders of one folder into a chosen folder (the File Browser
+// page). Both report the outcome ("Restoration Complete" / "Restoration Aborted") through the
+// set's user interface.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/file_tree.h"
+
+namespace halvex {
+
+class ArchiveSet;
+
+// "TQ Restored" in the user's home folder: where whole targets go when the user asks for the
+// alternate folder.
+std::string DefaultAlternateFolder();
+
+// Where target `target` is restored: its source folder, or alternateFolder/target name.
+std::string TargetDestination(const ArchiveSet& set, int target, const std::string& alternateFolder);
+
+// Restores the targets (indices, in row order) as of the selected date, each to
+// TargetDestination, one after the other against the total size of them all; a target without
+// a tree at the date is passed over. Stops at the first target whose destination is refused
+// or whose restore is aborted. 0 when every target was restored, else that first nonzero result.
+int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder);
+
+// Files and folders of one folder of the catalog, and the entry path of that folder ("" when
+// they are whole targets).
+struct CatalogSelection {
+    std::string sourcePath;
+    std::vector<const FileTreeNode*> folders;
+    std::vector<const FileTreeFile*> files;
+};
+
+// Finds entry paths ("Target\folder\name", as the file listing shows them) in the selected
+// date's trees. Names match exactly, or ignoring case when exactly one name does. Nothing, with
+// `error` set, when a path is not in the catalog or the paths are not all in one folder.
+std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const std::vector<std::string>& entryPaths,
+                                                 std::string& error);
+
+// Restores the selection into `destination`: the destination is prepared first (a refusal
+// ends here without a further message), then the selection is restored. 0 when completed.
+int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination);
+
+}  // namespace halvex

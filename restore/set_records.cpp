@@ -1,0 +1,124 @@
+#include "restore/set_records.h"
+
+#include <cstring>
+#include <unordered_set>
+
+#include "common/file_tree_walk.h"
+#include "platform/nocase.h"
+
+namespace halvex {
+
+namespace {
+
+std::int32_t ReadInt32(const unsigned char* p) {
+    std::uint32_t value = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    return static_cast<std::int32_t>(value);
+}
+
+std::uint64_t ReadUint64(const unsigned char* p) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+}
+
+void ClearHistory(BackupTarget& target) {
+    target.sourceFolder.clear();
+    target.backupCount = 0;
+    target.backupTimes.clear();
+    target.removedTrees.clear();
+    target.addedTrees.clear();
+}
+
+// Reads a 0/1 flag and, when it is 1, the tree that follows. False on damage.
+bool ReadFlaggedTree(const unsigned char*& p, const unsigned char* end, std::uint16_t archiveNumber,
+                     FileTreePtr& tree) {
+    if (p == end) return false;
+    const unsigned char flag = *p++;
+    if (flag == 0) return true;
+    if (flag != 1) return false;
+    bool ok = false;
+    tree.reset(LoadFileTree(p, end, archiveNumber, ok));
+    return ok && HasSafeNames(tree.get());
+}
+
+}  // namespace
+
+bool IsSafeName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+bool HasSafeNames(const FileTreeNode* root) {
+    if (root == nullptr) return true;
+    if (root->name == nullptr || root->name[0] != '\0' || root->nextSibling != nullptr) return false;
+    bool safe = true;
+    detail::ForEachFolder(root, [&](const FileTreeNode* folder) {
+        if (!safe) return;
+        if (folder != root && !IsSafeName(folder->name)) safe = false;
+        for (const FileTreeFile* file = folder->files; safe && file != nullptr; file = file->next) {
+            if (!IsSafeName(file->name)) safe = false;
+        }
+    });
+    return safe;
+}
+
+std::optional<ToDirsRecord> ParseToDirs(std::span<const unsigned char> bytes, std::size_t maxTargets) {
+    if (bytes.size() < 4) return std::nullopt;
+    const std::int32_t earlier = ReadInt32(bytes.data());
+    if (earlier < 0 || earlier >= kMaxArchiveCount) return std::nullopt;
+    ToDirsRecord record;
+    record.archiveCount = earlier + 1;
+    std::span<const unsigned char> names = bytes.subspan(4);
+    if (!names.empty() && names.back() != 0) return std::nullopt;
+    std::unordered_set<std::string> seen;  // upper-cased
+    const auto* p = reinterpret_cast<const char*>(names.data());
+    const char* end = p + names.size();
+    while (p < end) {
+        const std::size_t length = std::strlen(p);  // ends at the latest at the final 0 byte
+        std::string_view name(p, length);
+        if (!IsSafeName(name) || record.targetNames.size() >= maxTargets) return std::nullopt;
+        if (!seen.insert(platform::UpperCased(name)).second) return std::nullopt;
+        record.targetNames.emplace_back(name);
+        p += length + 1;
+    }
+    return record;
+}
+
+bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target) {
+    ClearHistory(target);
+    const unsigned char* p = bytes.data();
+    const unsigned char* end = p + bytes.size();
+    const void* zero = bytes.empty() ? nullptr : std::memchr(p, 0, bytes.size());
+    if (zero == nullptr) return false;
+    const auto* folderEnd = static_cast<const unsigned char*>(zero);
+    target.sourceFolder.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(folderEnd - p));
+    p = folderEnd + 1;
+
+    while (p < end) {
+        const int k = target.backupCount;
+        if (k >= archiveCount || end - p < 8) {
+            ClearHistory(target);
+            return false;
+        }
+        const std::uint64_t time = ReadUint64(p);
+        p += 8;
+        const auto archiveNumber = static_cast<std::uint16_t>(k + 1);
+        FileTreePtr removed, added;
+        bool ok = ReadFlaggedTree(p, end, archiveNumber, removed);
+        // The first backup has nothing to remove: a removed tree there is damage.
+        if (ok && k == 0 && removed) ok = false;
+        if (ok) ok = ReadFlaggedTree(p, end, archiveNumber, added);
+        if (!ok) {
+            ClearHistory(target);
+            return false;
+        }
+        target.backupTimes.push_back(time);
+        target.removedTrees.push_back(std::move(removed));
+        target.addedTrees.push_back(std::move(added));
+        target.backupCount = k + 1;
+    }
+    return true;
+}
+
+}  // namespace halvex

@@ -1,0 +1,177 @@
+#include "restore/set_verifier.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "common/file_tree_walk.h"
+#include "platform/file_error.h"
+#include "restore/archive_set.h"
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+
+namespace {
+
+int ErrorCode(const std::exception& error) {
+    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return zip->code;
+    return 0;
+}
+
+// Reads entry `index` to its end; the status and code of its line.
+void VerifyEntry(ZipArchiveFile& zip, int index, std::vector<unsigned char>& buffer, VerifyLine& line) {
+    try {
+        if (!zip.OpenEntry(index)) {
+            line.status = VerifyLine::Status::Refused;
+            return;
+        }
+    } catch (const std::exception& error) {
+        line.status = VerifyLine::Status::Error;
+        line.code = ErrorCode(error);
+        return;
+    }
+    try {
+        while (zip.ReadEntry(buffer.data(), buffer.size()) != 0) {
+        }
+    } catch (const std::exception& error) {
+        zip.CloseEntry({}, true);
+        line.status = VerifyLine::Status::Error;
+        line.code = ErrorCode(error);
+        return;
+    }
+    try {
+        const int result = zip.CloseEntry();
+        line.status = result == 1 ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
+    } catch (const std::exception& error) {
+        line.status = VerifyLine::Status::Error;
+        line.code = ErrorCode(error);
+    }
+}
+
+}  // namespace
+
+const char* VerifyStatusText(VerifyLine::Status status) {
+    switch (status) {
+    case VerifyLine::Status::Ok: return "ok";
+    case VerifyLine::Status::Error: return "error";
+    case VerifyLine::Status::Refused: return "refused";
+    case VerifyLine::Status::Short: return "short";
+    case VerifyLine::Status::Missing: return "missing";
+    case VerifyLine::Status::OpenFailed: return "open-failed";
+    }
+    return "";
+}
+
+std::string VerifyLine::Format() const {
+    std::string out = VerifyStatusText(status);
+    out += '\t' + std::to_string(code) + '\t' + archive + '\t';
+    if (status == Status::OpenFailed) return out + '\t';
+    out += entry + '\t';
+    if (size) out += std::to_string(*size);
+    out += '\t';
+    if (crc) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(*crc));
+        out += hex;
+    }
+    return out;
+}
+
+VerifySummary VerifyArchive(const std::string& path, const std::string& archiveName,
+                            const std::vector<std::string>& needed, const VerifySink& sink) {
+    VerifySummary summary;
+    summary.archives = 1;
+    auto emit = [&](const VerifyLine& line) {
+        if (line.status != VerifyLine::Status::OpenFailed) ++summary.entries;
+        if (line.status != VerifyLine::Status::Ok) ++summary.problems;
+        sink(line);
+    };
+    ZipArchiveFile zip;
+    try {
+        zip.Open(path, ZipOpenReadOnly, 0);
+    } catch (const std::exception& error) {
+        zip.Close(true);
+        VerifyLine line;
+        line.status = VerifyLine::Status::OpenFailed;
+        line.code = ErrorCode(error);
+        line.archive = archiveName;
+        emit(line);
+        return summary;
+    }
+    std::vector<unsigned char> buffer(65536);
+    const int count = zip.GetEntryCount();
+    for (int index = 0; index < count; ++index) {
+        ZipEntryHeader header;
+        if (!zip.GetEntryInfo(header, index)) continue;
+        VerifyLine line;
+        line.archive = archiveName;
+        line.entry = header.fileName;
+        line.size = header.uncompressedSize;
+        line.crc = header.crc32;
+        VerifyEntry(zip, index, buffer, line);
+        emit(line);
+    }
+    for (const std::string& name : needed) {
+        const int index = zip.FindEntryExactFirst(name);
+        if (index >= 0 && !zip.IsFolderEntry(index)) continue;
+        VerifyLine line;
+        line.status = VerifyLine::Status::Missing;
+        line.archive = archiveName;
+        line.entry = name;
+        emit(line);
+    }
+    zip.Close(true);
+    return summary;
+}
+
+std::vector<std::string> FilesExpectedIn(const ArchiveSet& set, int number) {
+    std::vector<std::string> names;
+    for (int i = 0; i < set.TargetCount(); ++i) {
+        const BackupTarget& target = set.GetTarget(i);
+        for (int k = 0; k < target.backupCount; ++k) {
+            const FileTreeNode* tree = target.addedTrees[k].get();
+            if (tree == nullptr || tree->archiveNumber != number) continue;
+            std::vector<std::size_t> lengths;  // path length before each open folder's name
+            std::string path;
+            detail::WalkFolders(
+                tree,
+                [&](const FileTreeNode* folder) {
+                    lengths.push_back(path.size());
+                    if (folder == tree) {
+                        path += target.targetName;
+                    } else {
+                        path += '\\';
+                        path += folder->name;
+                    }
+                    for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next)
+                        names.push_back(path + "\\" + file->name);
+                },
+                [&](const FileTreeNode*) {
+                    path.resize(lengths.back());
+                    lengths.pop_back();
+                });
+        }
+    }
+    return names;
+}
+
+VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink) {
+    VerifySummary total;
+    for (int number = 1; number <= set.ArchiveCount(); ++number) {
+        const std::string& name = *set.GetArchiveName(number);
+        const VerifySummary one = VerifyArchive(name, name, FilesExpectedIn(set, number), sink);
+        total.archives += one.archives;
+        total.entries += one.entries;
+        total.problems += one.problems;
+    }
+    return total;
+}
+
+std::string VerifySummaryText(const VerifySummary& summary) {
+    std::string text = "Verified " + std::to_string(summary.entries) + (summary.entries == 1 ? " entry" : " entries") +
+                       " in " + std::to_string(summary.archives) + (summary.archives == 1 ? " archive" : " archives") +
+                       ": ";
+    if (summary.problems == 0) return text + "all ok.";
+    return text + std::to_string(summary.problems) + (summary.problems == 1 ? " problem." : " problems.");
+}
+
+}  // namespace halvex

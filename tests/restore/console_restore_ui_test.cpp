@@ -1,0 +1,78 @@
+// The console's questions: fixed answers without a terminal, typed answers with one.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/process.h"
+#include "restore/console_restore_ui.h"
+#include "tests/support/temp_folder.h"
+
+namespace halvex {
+namespace {
+
+TEST(ConsoleRestoreUiTest, FixedAnswersWithoutATerminalArePrinted) {
+    std::istringstream in;
+    std::ostringstream err;
+    ConsoleRestoreUi ui(in, err, false);
+    EXPECT_EQ(ui.AskDirectoryExists("/d"), 4);
+    ui.SetDirectoryAnswer(1);
+    EXPECT_EQ(ui.AskDirectoryExists("/d"), 1);
+    EXPECT_EQ(ui.AskFileExists("/d/f"), 1);
+    EXPECT_EQ(ui.ShowMessage("bad entry", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
+              MessageAnswer::Ignore);
+    EXPECT_EQ(ui.ShowMessage("bad archive", "Error", MessageButtons::RetryCancel, MessageOwner::MainWindow),
+              MessageAnswer::Cancel);
+    EXPECT_EQ(ui.ShowMessage("Are you sure you want to abort?", "Abort?", MessageButtons::YesNo,
+                             MessageOwner::MainWindow),
+              MessageAnswer::Yes);
+    EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), std::nullopt);
+    EXPECT_EQ(err.str(),
+              "Directory Exists...: The following directory already exists: /d\n  -> Rename destination folder\n"
+              "Directory Exists...: The following directory already exists: /d\n  -> Do not replace existing files\n"
+              "File Exists...: The following file already exists: /d/f\n  -> Skip\n"
+              "Error: bad entry\n  -> Ignore\n"
+              "Error: bad archive\n  -> Cancel\n"
+              "Abort?: Are you sure you want to abort?\n  -> Yes\n"
+              "Open: The archive Job.TQBak was not found.\n  -> Cancel\n");
+}
+
+TEST(ConsoleRestoreUiTest, TypedAnswersOnATerminal) {
+    test::TempFolder temp;
+    test::WriteFile(temp / "Job.TQBak", "x");
+    const std::string saved = platform::CurrentFolder();
+    ASSERT_TRUE(platform::SetCurrentFolder(temp.path()));
+    // Directory: an unknown answer, then replace. File: stop, not confirmed, then replace all;
+    // stop confirmed. Message: retry. Chooser: a missing file, then one relative to the start.
+    std::istringstream in("x\np\nt\nn\na\nt\ny\nr\nnone\nJob.TQBak\n");
+    std::ostringstream err;
+    ConsoleRestoreUi ui(in, err, true);
+    ASSERT_TRUE(platform::SetCurrentFolder(saved));
+    EXPECT_EQ(ui.AskDirectoryExists("/d"), 2);
+    EXPECT_EQ(ui.AskFileExists("/d/f"), -2);
+    EXPECT_EQ(ui.AskFileExists("/d/g"), 0);
+    EXPECT_EQ(ui.ShowMessage("bad", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
+              MessageAnswer::Retry);
+    EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), temp / "Job.TQBak");
+    // At the end of the input the chooser gives up and questions take their safe answer.
+    EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), std::nullopt);
+    EXPECT_EQ(ui.AskDirectoryExists("/d"), 0);
+}
+
+TEST(ConsoleRestoreUiTest, ASignalActsAsTheCancelButtonWhileTheProgressIsOpen) {
+    std::istringstream in;
+    std::ostringstream err;
+    ConsoleRestoreUi ui(in, err, false);
+    int requests = 0;
+    ui.OpenProgress([&] { ++requests; });
+    ui.PumpMessages();
+    EXPECT_EQ(requests, 0);
+    ui.RequestCancel();
+    ui.PumpMessages();
+    ui.PumpMessages();
+    EXPECT_EQ(requests, 1);
+    ui.CloseProgress();
+    EXPECT_EQ(err.str(), "");  // no progress line without a terminal
+}
+
+}  // namespace
+}  // namespace halvex

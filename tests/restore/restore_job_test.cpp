@@ -1,0 +1,392 @@
+// The restore job: preparing the destination, extracting archive by archive, conflicts,
+// errors, missing archives and aborts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/file_attributes.h"
+#include "platform/file_time.h"
+#include "platform/process.h"
+#include "restore/archive_set.h"
+#include "restore/restore_selection.h"
+#include "tests/restore/scripted_restore_ui.h"
+#include "tests/restore/set_builder.h"
+#include "tests/support/temp_folder.h"
+
+namespace halvex {
+namespace {
+
+using test::Day;
+using test::EntryContent;
+
+std::string Time(int day, int extra = 0) { return std::to_string(Day(day) + static_cast<std::uint64_t>(extra)); }
+
+class RestoreJobTest : public ::testing::Test {
+protected:
+    void SetUp() override { set.SetUi(&ui); }
+    void TearDown() override {
+        // Whatever ended a restore, its progress window went away again.
+        EXPECT_EQ(ui.progressOpened, ui.progressClosed);
+        EXPECT_FALSE(set.IsRunning());
+    }
+
+    void Open(int dateIndex = -1) {
+        ASSERT_TRUE(set.OpenSet(builder.ArchivePath(builder.ArchiveCount())));
+        set.SelectDate(dateIndex < 0 ? set.DateCount() - 1 : dateIndex);
+    }
+    // Prepares `destination` and restores target 0's whole tree into it.
+    int RestoreAll(const std::string& destination) {
+        set.destinationPath = destination;
+        const int prepared = set.PrepareDestination();
+        if (prepared != 0) return 10 + prepared;
+        set.sourcePath = set.GetTargetName(0);
+        set.bytesDone = 0;
+        return set.RestoreTree(set.GetTargetTree(0));
+    }
+
+    test::KeepCurrentFolder keep;
+    test::TempFolder temp;
+    test::SetBuilder builder{temp / "set", "Job"};
+    test::ScriptedRestoreUi ui;
+    ArchiveSet set;
+    const std::string out = temp / "out";
+
+    void SetUpFolders() { test::MakeFolders(temp / "set"); }
+};
+
+class PrepareDestinationTest : public RestoreJobTest {};
+
+TEST_F(PrepareDestinationTest, MissingDestinationIsCreatedWithoutAQuestion) {
+    set.destinationPath = temp / "a/b/c/";
+    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_EQ(set.destinationPath, temp / "a/b/c");
+    EXPECT_TRUE(platform::IsDirectory(temp / "a/b/c"));
+    EXPECT_TRUE(ui.directoryQuestions.empty());
+    EXPECT_EQ(set.GetConflictPolicy(), NoPolicy);
+}
+
+TEST_F(PrepareDestinationTest, RenameMovesTheFolderToTheFirstFreeBackupName) {
+    const std::string data = temp / "Data";
+    test::MakeFolders(data);
+    test::WriteFile(data + "/old.txt", "old");
+    ui.directoryAnswers = {RenameFolder, RenameFolder, RenameFolder};
+    set.destinationPath = data;
+    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_EQ(test::ReadFile(data + ".bak/old.txt"), "old");
+    EXPECT_TRUE(platform::IsDirectory(data));
+    EXPECT_FALSE(platform::PathExists(data + "/old.txt"));
+    EXPECT_EQ(set.GetConflictPolicy(), PromptEach);
+
+    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_TRUE(platform::IsDirectory(data + ".bak (2)"));
+    // Candidates keep counting past 999.
+    for (int n = 3; n <= 1000; ++n) test::MakeFolders(data + ".bak (" + std::to_string(n) + ")");
+    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_TRUE(platform::IsDirectory(data + ".bak (1001)"));
+    EXPECT_EQ(ui.directoryQuestions, std::vector<std::string>(3, data));
+}
+
+TEST_F(PrepareDestinationTest, CancelChangesNothingOtherAnswersSetThePolicy) {
+    const std::string data = temp / "Data";
+    test::MakeFolders(data);
+    test::WriteFile(data + "/old.txt", "old");
+    ui.directoryAnswers = {0, KeepExisting, ReplaceExisting, PromptEach};
+    set.destinationPath = data;
+    EXPECT_EQ(set.PrepareDestination(), kDestinationCancelled);
+    EXPECT_EQ(test::ReadFile(data + "/old.txt"), "old");
+    for (std::uint8_t policy : {KeepExisting, ReplaceExisting, PromptEach}) {
+        EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+        EXPECT_EQ(set.GetConflictPolicy(), policy);
+    }
+    EXPECT_FALSE(platform::PathExists(data + ".bak"));
+}
+
+TEST_F(PrepareDestinationTest, RefusedRenameAndCreationAreReported) {
+    // Nothing in /proc can be renamed.
+    ui.directoryAnswers = {RenameFolder};
+    set.destinationPath = "/proc/version";
+    EXPECT_EQ(set.PrepareDestination(), kDestinationNotRenamed);
+    // A folder cannot be made below a file, nor where a kept file stands.
+    test::WriteFile(temp / "file", "x");
+    set.destinationPath = temp / "file/sub";
+    EXPECT_EQ(set.PrepareDestination(), kDestinationNotCreated);
+    ui.directoryAnswers = {KeepExisting};
+    set.destinationPath = temp / "file";
+    EXPECT_EQ(set.PrepareDestination(), kDestinationNotCreated);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"Error: Could not rename directory",
+                                                      "Error: Could not create destination directory",
+                                                      "Error: Could not create destination directory"}));
+}
+
+TEST_F(RestoreJobTest, EachArchiveIsOpenedOnlyWhenItHoldsSomethingOfTheSelection) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":10,b@" + Time(1) + ":20)"}});
+    builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":21)"}});
+    builder.Run(Day(3), {{"Data", "", "(c@" + Time(3) + ":5)"}});
+    builder.Run(Day(4), {{"Data", "", ""}});
+    builder.Run(Day(5), {{"Data", "", ""}});
+    Open();
+    ASSERT_EQ(set.CurrentArchiveIndex(), 4);
+    // Archives 4 and 5 hold nothing of the tree: without their files nothing is asked.
+    std::remove(builder.ArchivePath(4).c_str());
+    std::remove(builder.ArchivePath(5).c_str());
+
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(ui.chooserRequests.empty());
+    EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 10));
+    EXPECT_EQ(test::ReadFile(out + "/b"), EntryContent("Data\\b", 2, 21));
+    EXPECT_EQ(test::ReadFile(out + "/c"), EntryContent("Data\\c", 3, 5));
+    // Newest archive first.
+    EXPECT_EQ(ui.fromTexts, (std::vector<std::string>{"Data\\c", "Data\\b", "Data\\a"}));
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(RestoreJobTest, FilesGetTheExactTimeOfTheTreeAndCaseTwinsTheirOwnContent) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(Makefile@" + Time(1, 1234567) + ":7,makefile@" + Time(1, 1) + ":8)[Sub(x@" +
+                                          Time(0, 3) + ":1)]"}});
+    Open();
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(test::ReadFile(out + "/Makefile"), EntryContent("Data\\Makefile", 1, 7));
+    EXPECT_EQ(test::ReadFile(out + "/makefile"), EntryContent("Data\\makefile", 1, 8));
+    platform::FileTime time = 0;
+    ASSERT_TRUE(platform::GetLastWriteTime(out + "/Makefile", time));
+    EXPECT_EQ(time, Day(1) + 1234567);
+    ASSERT_TRUE(platform::GetLastWriteTime(out + "/Sub/x", time));
+    EXPECT_EQ(time, Day(0) + 3);
+}
+
+TEST_F(RestoreJobTest, FolderRenumberedWithoutAnEntryIsSimplyCreated) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "[sub(a@" + Time(1) + ":1,b@" + Time(1) + ":2)[empty]]"}});
+    builder.Run(Day(2), {{"Data", "[sub(a@" + Time(1) + ":1)]", ""}});
+    Open();
+    ASSERT_EQ(set.GetTargetTree(0)->firstChild->archiveNumber, 2);
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(test::ReadFile(out + "/sub/b"), EntryContent("Data\\sub\\b", 1, 2));
+    EXPECT_FALSE(platform::PathExists(out + "/sub/a"));
+    EXPECT_TRUE(platform::IsDirectory(out + "/sub/empty"));
+}
+
+class ConflictTest : public RestoreJobTest {
+protected:
+    void SetUp() override {
+        RestoreJobTest::SetUp();
+        SetUpFolders();
+        builder.AddTarget("Data", "/data");
+        builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":3,b@" + Time(1) + ":3,c@" + Time(1) + ":3)"}});
+        Open();
+        test::MakeFolders(out);
+        for (const char* name : {"a", "b", "c"}) test::WriteFile(out + "/" + name, "mine");
+    }
+    // The file names whose content was restored.
+    std::string Replaced() {
+        std::string names;
+        for (const char* name : {"a", "b", "c"})
+            if (test::ReadFile(out + "/" + name) != "mine") names += name;
+        return names;
+    }
+};
+
+TEST_F(ConflictTest, KeepLeavesExistingFilesAndReplaceOverwritesThem) {
+    ui.directoryAnswers = {KeepExisting, ReplaceExisting};
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(Replaced(), "");
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(Replaced(), "abc");
+    EXPECT_TRUE(ui.fileQuestions.empty());
+}
+
+TEST_F(ConflictTest, PromptEachAsksUntilDoNotAskAgain) {
+    // The list order of a loaded folder is the reverse of its stored order: c, b, a.
+    ui.directoryAnswers = {PromptEach};
+    ui.fileAnswers = {1, -2};  // c: skip; b: replace and do not ask again
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(Replaced(), "ab");
+    EXPECT_EQ(ui.fileQuestions, (std::vector<std::string>{out + "/c", out + "/b"}));
+    EXPECT_EQ(set.GetConflictPolicy(), ReplaceExisting);
+}
+
+TEST_F(ConflictTest, SkipWithDoNotAskAgainKeepsTheRest) {
+    ui.directoryAnswers = {PromptEach};
+    ui.fileAnswers = {-1};
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(Replaced(), "");
+    EXPECT_EQ(ui.fileQuestions.size(), 1u);
+}
+
+TEST_F(ConflictTest, StopAbortsTheRestore) {
+    ui.directoryAnswers = {PromptEach};
+    ui.fileAnswers = {2, 0};  // c replaced, then stop at b
+    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(Replaced(), "c");
+    EXPECT_EQ(ui.fromTexts.back(), "Aborting...");
+}
+
+class ExtractionErrorTest : public RestoreJobTest {
+protected:
+    void SetUp() override {
+        RestoreJobTest::SetUp();
+        SetUpFolders();
+        builder.AddTarget("Data", "/data");
+        builder.omit.insert("Data\\b");
+        builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":3,b@" + Time(1) + ":3,c@" + Time(1) + ":3)"}});
+        Open();
+    }
+};
+
+TEST_F(ExtractionErrorTest, MissingEntryIsReportedAndIgnoreGoesOn) {
+    ui.messageAnswers = {MessageAnswer::Retry, MessageAnswer::Ignore};
+    set.ResetSkippedEntries();
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(ui.messages, std::vector<std::string>(2, "Error: The file Data\\b is missing from archive Job.TQBak."));
+    EXPECT_EQ(set.SkippedEntries(), 1);
+    EXPECT_TRUE(platform::PathExists(out + "/a"));
+    EXPECT_TRUE(platform::PathExists(out + "/c"));
+    EXPECT_FALSE(platform::PathExists(out + "/b"));
+}
+
+TEST_F(ExtractionErrorTest, AbortStopsAtTheFailingEntry) {
+    ui.messageAnswers = {MessageAnswer::Abort};
+    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_TRUE(platform::PathExists(out + "/c"));  // restored before b
+    EXPECT_FALSE(platform::PathExists(out + "/a"));
+}
+
+TEST_F(ExtractionErrorTest, FileThatCannotBeCreatedIsReportedLikeAZipError) {
+    builder.omit.clear();
+    builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":3)"}});
+    Open();
+    test::MakeFolders(out + "/b/in-the-way");  // a folder where the file goes
+    ui.directoryAnswers = {ReplaceExisting};
+    ui.messageAnswers = {MessageAnswer::Ignore};
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].rfind("Error: Could not rename '" + out + "/b'", 0), 0u) << ui.messages[0];
+    EXPECT_TRUE(platform::PathExists(out + "/a"));
+}
+
+TEST_F(RestoreJobTest, MissingArchiveIsAskedForAndGivingUpAborts) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":3)"}});
+    builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":3)"}});
+    Open();
+    test::MakeFolders(temp / "elsewhere");
+    ASSERT_EQ(std::rename(builder.ArchivePath(1).c_str(), (temp / "elsewhere/Job.TQBak").c_str()), 0);
+
+    // Cancel, No (show the chooser again), Cancel, Yes: aborted after archive 2's file.
+    ui.messageAnswers = {MessageAnswer::No, MessageAnswer::Yes};
+    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(ui.chooserRequests, (std::vector<std::string>{"Job.TQBak", "Job.TQBak"}));
+    EXPECT_TRUE(platform::PathExists(out + "/b"));
+    EXPECT_FALSE(platform::PathExists(out + "/a"));
+
+    ui.chosenFiles = {temp / "elsewhere/Job.TQBak"};
+    ui.directoryAnswers = {ReplaceExisting};
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
+    EXPECT_EQ(platform::CurrentFolder(), temp / "elsewhere");
+}
+
+TEST_F(RestoreJobTest, UnreadableArchiveOffersRetryAndCancel) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":3)"}});
+    builder.Run(Day(2), {{"Data", "", ""}});
+    Open();
+    test::WriteFile(builder.ArchivePath(1), "damaged beyond repair");
+    ui.messageAnswers = {MessageAnswer::Retry, MessageAnswer::Cancel};
+    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0], "Error: Error 18 in archive Job.TQBak: it is not a zip archive, or it has been cut short.");
+}
+
+class AbortTest : public RestoreJobTest {
+protected:
+    static constexpr std::uint64_t kChunk = 65535;
+    void SetUp() override {
+        RestoreJobTest::SetUp();
+        SetUpFolders();
+        builder.AddTarget("Data", "/data");
+        builder.Run(Day(1), {{"Data", "", "(first@" + Time(1) + ":" + std::to_string(10 * kChunk) + ",second@" +
+                                             Time(1) + ":" + std::to_string(10 * kChunk) + ")"}});
+        Open();
+        set.SetTickSource([this] { return clock; });
+        // Every message pump takes one second.
+        ui.onPump = [this](test::ScriptedRestoreUi& u) {
+            clock += 1000;
+            if (++pumps == cancelAt) u.ClickCancel();
+        };
+    }
+    std::uint32_t clock = 0;
+    int pumps = 0;
+    int cancelAt = -1;
+};
+
+TEST_F(AbortTest, CancelStopsWithinOneProgressStep) {
+    // The list order is second, first; the pump before the archive opens is the first.
+    cancelAt = 4;  // after the third chunk of "second"
+    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"Quit??: File restoration in progress. Are you sure you want to abort?"}));
+    EXPECT_EQ(ui.barPositions.size(), 1u + 3);  // the start, then three chunks: nothing after
+    EXPECT_FALSE(platform::PathExists(out + "/second"));
+    EXPECT_FALSE(platform::PathExists(out + "/first"));
+    // No partial or temporary file is left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()), 0);
+    EXPECT_EQ(ui.timeTexts.back(), "Aborting...");
+}
+
+TEST_F(AbortTest, TimeInTheQuitQuestionDoesNotCountForTheEstimate) {
+    cancelAt = 6;  // after the fifth chunk of "second": half of it, a quarter of the whole
+    ui.messageAnswers = {MessageAnswer::No};
+    ui.onMessage = [this](const std::string&) { clock += 60000; };  // a minute to answer
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    // 20 chunks of a second each: after chunk k, 20 - k seconds remain (give or take the
+    // rounding of the estimate); counting the minute would make it 154 seconds after chunk 6.
+    ASSERT_EQ(ui.timeTexts.size(), 20u);
+    for (int k = 1; k <= 20; ++k) {
+        const int shown = std::stoi(ui.timeTexts[k - 1]);
+        EXPECT_LE(std::abs(shown - (20 - k)), 1) << "chunk " << k << ": " << ui.timeTexts[k - 1];
+    }
+    EXPECT_EQ(ui.barPositions.back(), 1000);
+    EXPECT_EQ(ui.barPositions[10], 500);
+    EXPECT_EQ(test::ReadFile(out + "/first"), EntryContent("Data\\first", 1, 10 * kChunk));
+}
+
+TEST_F(RestoreJobTest, PathsLongerThanTheSystemTakesAreReportedNotOverrun) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    // 20 levels of 220-character folder names: over 4,400 characters below the destination.
+    std::string tree = "(x@" + Time(1) + ":1)";
+    for (int level = 0; level < 20; ++level) tree = "[" + std::string(220, static_cast<char>('a' + level)) + tree + "]";
+    builder.Run(Day(1), {{"Data", "", tree}});
+    Open();
+    ui.messageAnswers = std::deque<MessageAnswer>(40, MessageAnswer::Ignore);
+    set.ResetSkippedEntries();
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find("File name too long"), std::string::npos) << ui.messages.back();
+    EXPECT_EQ(set.SkippedEntries(), static_cast<int>(ui.messages.size()));
+    EXPECT_LE(ui.messages.back().size(), std::string("Error: ").size() + 500);
+    EXPECT_TRUE(platform::IsDirectory(out + "/" + std::string(220, 't')));
+}
+
+TEST_F(RestoreJobTest, SelectionOfEmptyFilesShowsAFullBar) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(empty@" + Time(1) + ":0)"}});
+    Open();
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(ui.barPositions, std::vector<int>{1000});
+    EXPECT_EQ(test::ReadFile(out + "/empty"), "");
+}
+
+}  // namespace
+}  // namespace halvex

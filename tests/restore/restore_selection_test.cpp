@@ -1,0 +1,125 @@
+// Whole targets and selections of one folder, as the pages and the command line restore them;
+// the progress arithmetic.
+#include <gtest/gtest.h>
+
+#include "common/text_format.h"
+#include "platform/file_attributes.h"
+#include "restore/archive_set.h"
+#include "restore/restore_progress.h"
+#include "restore/restore_selection.h"
+#include "tests/restore/scripted_restore_ui.h"
+#include "tests/restore/set_builder.h"
+#include "tests/support/temp_folder.h"
+
+namespace halvex {
+namespace {
+
+using test::Day;
+using test::EntryContent;
+
+class RestoreSelectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::MakeFolders(temp / "set");
+        const std::string t = std::to_string(Day(1));
+        builder.AddTarget("Data", "/data");
+        builder.AddTarget("Docs", "/docs");
+        builder.AddTarget("More", "/more");
+        builder.Run(Day(1), {{"Data", "", "(d@" + t + ":10)[one(a@" + t + ":1) two(b@" + t + ":2)]"},
+                             {"Docs", "", "(e@" + t + ":20)"},
+                             {"More", "", "(m@" + t + ":30)"}});
+        ASSERT_TRUE(set.OpenSet(builder.ArchivePath(1)));
+        set.SelectDate(0);
+        set.SetUi(&ui);
+    }
+    void TearDown() override { EXPECT_EQ(ui.progressOpened, ui.progressClosed); }
+
+    CatalogSelection Resolve(const std::vector<std::string>& paths) {
+        std::string error;
+        auto selection = ResolveSelection(set, paths, error);
+        EXPECT_TRUE(selection) << error;
+        return selection.value_or(CatalogSelection{});
+    }
+
+    test::KeepCurrentFolder keep;
+    test::TempFolder temp;
+    test::SetBuilder builder{temp / "set", "Job"};
+    test::ScriptedRestoreUi ui;
+    ArchiveSet set;
+    const std::string out = temp / "out";
+};
+
+TEST_F(RestoreSelectionTest, TargetsAreRestoredInRowOrderAgainstTheirTotal) {
+    // Files of 13, 20 and 30 bytes: the bar starts each target where the earlier ones ended.
+    EXPECT_EQ(RestoreTargets(set, {0, 1, 2}, out), 0);
+    EXPECT_EQ(ui.barPositions, (std::vector<int>{0, 158, 174, 206, 206, 523, 523, 1000}));
+    EXPECT_EQ(test::ReadFile(out + "/Data/one/a"), EntryContent("Data\\one\\a", 1, 1));
+    EXPECT_EQ(test::ReadFile(out + "/Docs/e"), EntryContent("Docs\\e", 1, 20));
+    EXPECT_EQ(test::ReadFile(out + "/More/m"), EntryContent("More\\m", 1, 30));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Success: Restoration Complete"});
+    EXPECT_EQ(TargetDestination(set, 1, ""), "/docs");
+    EXPECT_EQ(TargetDestination(set, 1, "/x/"), "/x/Docs");
+}
+
+TEST_F(RestoreSelectionTest, CancellingTheSecondDestinationKeepsTheFirstRestored) {
+    test::MakeFolders(out + "/Docs");
+    ui.directoryAnswers = {0};
+    EXPECT_EQ(RestoreTargets(set, {0, 1, 2}, out), kDestinationCancelled);
+    EXPECT_TRUE(platform::PathExists(out + "/Data/d"));
+    EXPECT_FALSE(platform::PathExists(out + "/Docs/e"));
+    EXPECT_FALSE(platform::PathExists(out + "/More"));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Aborted: Restoration Aborted"});
+}
+
+TEST_F(RestoreSelectionTest, SubFoldersSideBySideLandDirectlyInTheDestination) {
+    const CatalogSelection selection = Resolve({"Data\\one", "Data\\two"});
+    EXPECT_EQ(selection.sourcePath, "Data");
+    EXPECT_EQ(RestoreSelection(set, selection, out), 0);
+    EXPECT_EQ(test::ReadFile(out + "/one/a"), EntryContent("Data\\one\\a", 1, 1));
+    EXPECT_EQ(test::ReadFile(out + "/two/b"), EntryContent("Data\\two\\b", 1, 2));
+    EXPECT_FALSE(platform::PathExists(out + "/d"));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Success: Restoration Complete"});
+}
+
+TEST_F(RestoreSelectionTest, FilesAndWholeTargetsCanBeSelected) {
+    EXPECT_EQ(RestoreSelection(set, Resolve({"data\\ONE\\a"}), out), 0);  // letter case folded
+    EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\one\\a", 1, 1));
+
+    const CatalogSelection targets = Resolve({"Docs", "More"});
+    EXPECT_EQ(targets.sourcePath, "");
+    ui.directoryAnswers = {ReplaceExisting};
+    EXPECT_EQ(RestoreSelection(set, targets, out), 0);
+    EXPECT_TRUE(platform::PathExists(out + "/Docs/e"));
+    EXPECT_TRUE(platform::PathExists(out + "/More/m"));
+}
+
+TEST_F(RestoreSelectionTest, SelectionsMustExistAndShareOneFolder) {
+    std::string error;
+    EXPECT_FALSE(ResolveSelection(set, {"Data\\one\\a", "Data\\two\\b"}, error));
+    EXPECT_EQ(error, "the entries to restore must all lie in one folder");
+    EXPECT_FALSE(ResolveSelection(set, {"Data\\three"}, error));
+    EXPECT_EQ(error, "Data\\three is not in the catalog at that date");
+    EXPECT_FALSE(ResolveSelection(set, {"Nope"}, error));
+    EXPECT_FALSE(ResolveSelection(set, {"Data", "Data\\d"}, error));
+}
+
+TEST_F(RestoreSelectionTest, RefusedDestinationEndsWithoutAnOutcomeMessage) {
+    test::WriteFile(temp / "file", "x");
+    EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), temp / "file/sub"), kDestinationNotCreated);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Error: Could not create destination directory"});
+    EXPECT_EQ(ui.progressOpened, 0);
+}
+
+TEST(RestoreProgressTest, BarAndEstimate) {
+    // 5 MB of 10 MB done after 10 seconds: half the bar, 10 seconds to go.
+    EXPECT_EQ(ProgressBarPosition(ProgressFraction(5000000, 10000000)), 500);
+    EXPECT_EQ(FormatDuration(EstimateRemainingSeconds(10000, ProgressFraction(5000000, 10000000))), "10 seconds");
+    // Nothing to do is done; more than the total never passes the end of the bar.
+    EXPECT_EQ(ProgressBarPosition(ProgressFraction(0, 0)), 1000);
+    EXPECT_EQ(ProgressBarPosition(ProgressFraction(12, 10)), 1000);
+    EXPECT_EQ(ProgressBarPosition(ProgressFraction(999, 1000)), 999);
+    EXPECT_EQ(EstimateRemainingSeconds(10000, 0.0), 0u);
+}
+
+}  // namespace
+}  // namespace halvex

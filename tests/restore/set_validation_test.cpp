@@ -1,0 +1,180 @@
+// Damaged and crafted archives: every one is refused as a whole, with no set left open, no
+// archive left open and nothing read past an entry.
+#include <gtest/gtest.h>
+
+#include "restore/archive_set.h"
+#include "restore/set_records.h"
+#include "tests/restore/set_builder.h"
+#include "tests/support/temp_folder.h"
+#include "tests/zip/zip_test_support.h"
+
+namespace halvex {
+namespace {
+
+using test::Day;
+using test::HistoryBytes;
+using test::RawRecord;
+using test::Record;
+using test::ToDirsBytes;
+using test::TreeBytes;
+
+std::string GoodHistory() { return HistoryBytes("/d", std::vector<Record>{{Day(1), "", "(a.txt@1:1)"}}); }
+
+class SetValidationTest : public ::testing::Test {
+protected:
+    // Writes an archive of these entries and opens it; checks that a refused open leaves
+    // nothing behind.
+    bool Open(const std::vector<test::RawEntry>& entries) {
+        const std::string path = temp / "Set.TQBak";
+        test::WriteArchive(path, entries);
+        return OpenPath(path);
+    }
+    bool OpenPath(const std::string& path) {
+        const int descriptors = test::OpenDescriptorCount();
+        const bool opened = set.OpenSet(path);
+        if (!opened) {
+            EXPECT_FALSE(set.IsOpen());
+            EXPECT_EQ(set.TargetCount(), 0);
+            EXPECT_EQ(set.DateCount(), 0);
+            EXPECT_EQ(set.GetArchiveName(1), nullptr);
+        }
+        EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+        return opened;
+    }
+    // A one-target set whose history is `history`.
+    bool OpenWithHistory(const std::string& history, int earlier = 0) {
+        return Open({{"Data.tq", history}, {"ToDirs.tq", ToDirsBytes(earlier, {"Data"}), 0}});
+    }
+
+    test::KeepCurrentFolder keep;
+    test::TempFolder temp;
+    ArchiveSet set;
+};
+
+TEST_F(SetValidationTest, TheWellFormedBaseCaseOpens) { EXPECT_TRUE(OpenWithHistory(GoodHistory())); }
+
+TEST_F(SetValidationTest, DamagedToDirsIsRefused) {
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", std::string("\0\0\0", 3), 0}}));
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", ToDirsBytes(-1, {"Data"}), 0}}));
+    // N = 65,535 would make 65,536 archives; 65,534 is the largest set.
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", ToDirsBytes(65535, {"Data"}), 0}}));
+    EXPECT_TRUE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", ToDirsBytes(65534, {"Data"}), 0}}));
+    EXPECT_EQ(set.ArchiveCount(), 65535);
+    // The last name must end with its 0 byte at the very end.
+    std::string unterminated = ToDirsBytes(0, {"Data"});
+    unterminated.pop_back();
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", unterminated, 0}}));
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}}));
+}
+
+TEST_F(SetValidationTest, UnsafeOrRepeatedTargetNamesAreRefused) {
+    for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("a/b"),
+                                    std::string("a\\b")}) {
+        std::string historyName = name;
+        historyName.append(".tq");
+        EXPECT_FALSE(Open({{historyName, GoodHistory()}, {"ToDirs.tq", ToDirsBytes(0, {name}), 0}})) << name;
+    }
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", ToDirsBytes(0, {"Data", "DATA"}), 0}}));
+    // More names than the archive has entries: some history must be missing.
+    std::vector<std::string> many;
+    for (int i = 0; i < 100; ++i) many.push_back(std::string("t").append(std::to_string(i)));
+    EXPECT_FALSE(Open({{"t0.tq", GoodHistory()}, {"ToDirs.tq", ToDirsBytes(0, many), 0}}));
+}
+
+TEST_F(SetValidationTest, MissingHistoryIsRefused) {
+    EXPECT_FALSE(Open({{"Data.tq", GoodHistory()}, {"ToDirs.tq", ToDirsBytes(0, {"Data", "Other"}), 0}}));
+}
+
+TEST_F(SetValidationTest, HistoryStructureDamageIsRefused) {
+    // More records than the set has archives.
+    EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<Record>{{Day(1), "", "(a@1:1)"}, {Day(2), "", ""}}), 0));
+    EXPECT_TRUE(OpenWithHistory(HistoryBytes("/d", std::vector<Record>{{Day(1), "", "(a@1:1)"}, {Day(2), "", ""}}), 1));
+    // A first record with a removed tree.
+    EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<RawRecord>{{Day(1), 1, TreeBytes("(a@1:1)"), 0, ""}})));
+    // Flags other than 0 and 1.
+    EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<RawRecord>{{Day(1), 0, "", 2, TreeBytes("(a@1:1)")}})));
+    // A tree that runs past the end of the entry.
+    std::string cut = GoodHistory();
+    cut.pop_back();
+    EXPECT_FALSE(OpenWithHistory(cut));
+    // A record cut inside its time.
+    EXPECT_FALSE(OpenWithHistory(GoodHistory() + std::string(5, '\1'), 1));
+    // A source folder without its 0 byte.
+    EXPECT_FALSE(OpenWithHistory("/d"));
+    // A history of only its source folder has no backups, and is read as such.
+    EXPECT_TRUE(OpenWithHistory(std::string("/d\0", 3)));
+    EXPECT_EQ(set.GetTarget(0).backupCount, 0);
+}
+
+TEST_F(SetValidationTest, UnsafeNamesInTreesAreRefused) {
+    const std::vector<std::string> unsafe = {"(.@1:1)", "(..@1:1)", "[..(a@1:1)]", "[.(a@1:1)]", "[(a@1:1)]",
+                                             "[x(..@1:1)]"};
+    for (const std::string& tree : unsafe)
+        EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<Record>{{Day(1), "", tree}}))) << tree;
+
+    // Names holding a separator cannot be written as tree texts: patch them into the bytes.
+    for (const char separator : {'/', '\\'}) {
+        std::string bytes = TreeBytes("[sub(aXb@1:1)]");
+        bytes[bytes.find('X')] = separator;
+        EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<RawRecord>{{Day(1), 0, "", 1, bytes}})))
+            << separator;
+        bytes = TreeBytes("[aXb(c@1:1)]");
+        bytes[bytes.find('X')] = separator;
+        EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<RawRecord>{{Day(1), 0, "", 1, bytes}})))
+            << separator;
+    }
+    // The top folder stands for the source folder: it has no name and no sibling.
+    EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<Record>{{Day(1), "", "top(a@1:1)"}})));
+    EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<Record>{{Day(1), "", "(a@1:1) other(b@1:1)"}})));
+    // The same checks hold for removed trees.
+    EXPECT_FALSE(OpenWithHistory(HistoryBytes("/d", std::vector<Record>{{Day(1), "", "(a@1:1)"}, {Day(2), "[..]", ""}}), 1));
+}
+
+TEST_F(SetValidationTest, DamagedEntryDataIsRefused) {
+    const std::string path = temp / "Set.TQBak";
+    const std::string history = GoodHistory();
+    // Stored (level 0), so the history's bytes can be found and changed in the file.
+    test::WriteArchive(path, {{"Data.tq", history, 0}, {"ToDirs.tq", ToDirsBytes(0, {"Data"}), 0}});
+    std::string bytes = test::ReadFile(path);
+    const std::size_t at = bytes.find(history);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + history.size() - 20] ^= 0x01;  // inside the file record: the CRC no longer matches
+    test::WriteFile(path, bytes);
+    EXPECT_FALSE(OpenPath(path));
+}
+
+TEST_F(SetValidationTest, DeclaredSizesBeyondTheLimitAreRefused) {
+    const std::string path = temp / "Set.TQBak";
+    test::WriteArchive(path, {{"Data.tq", GoodHistory(), 0}, {"ToDirs.tq", ToDirsBytes(0, {"Data"}), 0}});
+    // Declare a 4 GB history in the central directory (offset 24 of its record).
+    std::string bytes = test::ReadFile(path);
+    const std::size_t central = bytes.find(std::string("PK\1\2", 4));
+    ASSERT_NE(central, std::string::npos);
+    ziptest::Put32(bytes, central + 24, 0xF0000000u);
+    test::WriteFile(path, bytes);
+    EXPECT_FALSE(OpenPath(path));
+}
+
+TEST_F(SetValidationTest, ANewOpenAfterARefusalWorks) {
+    EXPECT_FALSE(OpenWithHistory("/d"));
+    EXPECT_TRUE(OpenWithHistory(GoodHistory()));
+    EXPECT_EQ(set.TargetCount(), 1);
+}
+
+// The record parsers on their own, for the cases an archive can hardly be made to hold.
+TEST(SetRecordsTest, ToDirsParsing) {
+    auto bytes = [](const std::string& s) {
+        return std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+    };
+    const std::string record = ToDirsBytes(2, {"HardDrive", "dir1"});
+    EXPECT_EQ(record.size(), 4u + 10 + 5);
+    auto parsed = ParseToDirs(bytes(record), 10);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->archiveCount, 3);
+    EXPECT_EQ(parsed->targetNames, (std::vector<std::string>{"HardDrive", "dir1"}));
+    EXPECT_FALSE(ParseToDirs(bytes(record), 1));  // more names than allowed
+    EXPECT_FALSE(ParseToDirs(bytes(ToDirsBytes(0, {"a", ""})), 10));
+}
+
+}  // namespace
+}  // namespace halvex
