@@ -53,6 +53,9 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
         entry.SetTime(platform::CurrentLocalTime());
     }
     if (entry.fileName.empty()) entry.fileName = "file" + std::to_string(catalog_.Count() + 1);
+    // Other zip tools tell a folder entry by the separator that ends its name; without it they
+    // extract the folder as an empty file and then cannot put its contents below it.
+    if (entry.IsFolder() && entry.fileName.back() != '\\') entry.fileName += '\\';
     if (!entry.PrepareForWrite(level, storage_.IsMultiVolume() == 1))
         RaiseZipError(kZipFieldTooLong, storage_.Path());
 

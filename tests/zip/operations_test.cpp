@@ -277,7 +277,7 @@ TEST(AddFile, NamesTimesAttributesAndFolders) {
     EXPECT_EQ(h.GetFileName(), full);  // whole path without the leading '/'
     EXPECT_EQ(h.externalAttributes, 0x21u);
     ASSERT_TRUE(zip.GetEntryInfo(h, 2));
-    EXPECT_EQ(h.GetFileName(), "inner");
+    EXPECT_EQ(h.GetFileName(), "inner\\");
     EXPECT_TRUE(h.IsFolder());
     EXPECT_EQ(h.method, 0);
     EXPECT_EQ(h.flags, 0);

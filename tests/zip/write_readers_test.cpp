@@ -131,6 +131,7 @@ TEST(ZipWrite, IndependentReadersAcceptEveryKindOfEntry) {
         std::string diskName = cases[i].name;
         for (auto& ch : diskName)
             if (ch == '\\') ch = '/';
+        if (cases[i].attributes & 0x10) diskName += '/';  // folders end with a separator
         SCOPED_TRACE(diskName);
         EXPECT_EQ(e.name, diskName);  // central directory in entry order, '/' on disk
         EXPECT_EQ(e.flags, cases[i].flags);
@@ -152,6 +153,29 @@ TEST(ZipWrite, IndependentReadersAcceptEveryKindOfEntry) {
         auto r = test::RunCommand({"unzip", "-p", path, "Job/best.txt"});
         EXPECT_EQ(r.output, text);
     }
+}
+
+TEST(ZipWrite, OtherToolsExtractFoldersAsFoldersWithTheirFiles) {
+    TempFolder dir;
+    const std::string path = dir / "tree.zip";
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipCreate);
+        AddEntry(zip, "Data", "", 0, 0x10);
+        AddEntry(zip, "Data\\Docs", "", 0, 0x10);
+        AddEntry(zip, "Data\\Docs\\a.txt", "hello", 9, 0x20);
+        zip.Close();
+    }
+    if (test::HasTool("unzip")) {
+        auto r = test::RunCommand({"unzip", "-q", path, "-d", dir / "unzip"});
+        EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
+        EXPECT_EQ(test::ReadFile(dir / "unzip/Data/Docs/a.txt"), "hello");
+    }
+    auto py = test::RunCommand({"python3", "-c",
+                                "import sys,zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])",
+                                path, dir / "python"});
+    EXPECT_EQ(py.exitCode, 0) << py.errors;
+    EXPECT_EQ(test::ReadFile(dir / "python/Data/Docs/a.txt"), "hello");
 }
 
 TEST(ZipWrite, LayerReadsBackWhatItWrote) {
