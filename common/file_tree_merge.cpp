@@ -15,6 +15,10 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // a scan then costs at most kScanLimit comparisons, even as a merge appends to the target.
 constexpr std::size_t kScanLimit = 32;
 
+// With this few source elements (so this few lookups), scanning a long target costs less than
+// building its index: a date change merges small records into a large state.
+constexpr std::size_t kFewLookups = 8;
+
 FileTreeFile*& NextOf(FileTreeFile* file) { return file->next; }
 FileTreeNode*& NextOf(FileTreeNode* folder) { return folder->nextSibling; }
 
@@ -69,7 +73,8 @@ public:
         : head_(head),
           nameCase_(nameCase),
           groups_(0, NameHash{nameCase}, NameEqual{nameCase}) {
-        indexed_ = CountUpTo(*head, kScanLimit) + CountUpTo(source, kScanLimit) > kScanLimit;
+        indexed_ = CountUpTo(source, kFewLookups) > kFewLookups &&
+                   CountUpTo(*head, kScanLimit) + CountUpTo(source, kScanLimit) > kScanLimit;
         if (!indexed_) return;
         const std::size_t capacity = Count(*head) + Count(source);
         items_.reserve(capacity);
