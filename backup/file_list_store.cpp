@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "backup/bookkeeping.h"
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
@@ -66,10 +67,14 @@ bool FileListStore::OpenForRun() {
     if (IsOpen()) return true;
     const std::string store = PathOf(kFileListsName);
     const std::string working = PathOf(kFileListsWorkingName);
+    if (!lock_.TryLock(folder_)) return false;
     try {
         if (platform::PathExists(store)) {
-            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName))) return false;
-            if (!platform::CopyFileReplace(store, working)) return false;
+            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName)) ||
+                !platform::CopyFileReplace(store, working)) {
+                lock_.Unlock();
+                return false;
+            }
             zip_.Open(working, ZipOpenExisting);
         } else {
             zip_.Open(working, ZipCreate);
@@ -77,6 +82,7 @@ bool FileListStore::OpenForRun() {
     } catch (const std::exception&) {
         zip_.Close(true);
         platform::DeleteFile(working);
+        lock_.Unlock();
         return false;
     }
     return true;
@@ -147,23 +153,14 @@ void FileListStore::SaveJob(std::string_view jobName, int archiveNumber, std::sp
     const unsigned char numberBytes[4] = {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
                                           static_cast<unsigned char>(number >> 16),
                                           static_cast<unsigned char>(number >> 24)};
-    const std::span<const unsigned char> numberPart[] = {numberBytes};
-    AddEntry(numberName, 0, numberPart, entryTime);
+    auto refused = [](const std::string& name) {
+        return std::length_error("FileLists.tq cannot take the entry " + name);
+    };
+    if (!WriteWholeEntry(zip_, numberName, 0, entryTime, {numberBytes})) throw refused(numberName);
     for (std::size_t i = 0; i < histories.size(); ++i) {
-        const std::span<const unsigned char> parts[] = {histories[i].history, histories[i].addedPart};
-        AddEntry(names[i + 1], 9, parts, entryTime);
+        if (!WriteWholeEntry(zip_, names[i + 1], 9, entryTime, {histories[i].history, histories[i].addedPart}))
+            throw refused(names[i + 1]);
     }
-}
-
-void FileListStore::AddEntry(const std::string& name, int level, std::span<const std::span<const unsigned char>> parts,
-                             const platform::SystemTime& entryTime) {
-    ZipEntryHeader header;
-    header.SetFileName(name);
-    header.SetTime(entryTime);
-    bool ok = zip_.OpenNewEntry(header, level);
-    for (std::size_t i = 0; ok && i < parts.size(); ++i) ok = zip_.WriteNewEntry(parts[i].data(), parts[i].size());
-    ok = ok && zip_.CloseNewEntry();
-    if (!ok) throw std::length_error(std::string("FileLists.tq cannot take the entry ") + name);
 }
 
 void FileListStore::Close() {
@@ -174,21 +171,25 @@ void FileListStore::Close() {
     } catch (...) {
         zip_.Close(true);
         platform::DeleteFile(working);
+        lock_.Unlock();
         throw;
     }
     if (std::rename(working.c_str(), PathOf(kFileListsName).c_str()) != 0) {
         const int error = errno;
         platform::DeleteFile(working);
+        lock_.Unlock();
         throw platform::FileError("rename", working, error);
     }
     // The rename is done; the store is in place even if this last flush is refused.
     platform::SyncFolder(folder_);
+    lock_.Unlock();
 }
 
 void FileListStore::Abandon() noexcept {
     if (!IsOpen()) return;
     zip_.Close(true);
     platform::DeleteFile(PathOf(kFileListsWorkingName));
+    lock_.Unlock();
 }
 
 }  // namespace halvex

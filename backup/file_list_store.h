@@ -9,7 +9,8 @@
 //
 // A run works on a copy of the store (FileLists.new) and puts it in place of FileLists.tq in
 // one rename once it is complete and on disk, so a run that is cancelled, fails or is killed
-// at any moment leaves FileLists.tq exactly as it was.
+// at any moment leaves FileLists.tq exactly as it was. While a run has the store open it
+// holds a lock on the program folder: a second run at the same time cannot open it.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -18,6 +19,7 @@
 
 #include "backup/job_config.h"
 #include "backup/target_history.h"
+#include "platform/folder_lock.h"
 #include "platform/local_time.h"
 #include "zip/zip_archive_file.h"
 
@@ -54,8 +56,9 @@ public:
     FileListStore(const FileListStore&) = delete;
     FileListStore& operator=(const FileListStore&) = delete;
 
-    // Copies FileLists.tq over FileLists.bak, then opens a working copy of it (a new, empty
-    // store when there is none). False when any step fails; nothing is then left open.
+    // Locks the folder, copies FileLists.tq over FileLists.bak, then opens a working copy of
+    // it (a new, empty store when there is none). False when any step fails (also when
+    // another run holds the lock); nothing is then left open.
     bool OpenForRun();
     bool IsOpen() const { return !zip_.IsClosed(); }
 
@@ -82,13 +85,11 @@ public:
     std::string PathOf(const char* name) const;
 
 private:
-    // Adds entry `name` made of `parts`; throws std::length_error when the archive refuses it.
-    void AddEntry(const std::string& name, int level, std::span<const std::span<const unsigned char>> parts,
-                  const platform::SystemTime& entryTime);
     // Reads entry `index` whole; false when it is damaged.
     bool ReadWholeEntry(int index, HistoryBytes& out);
 
     std::string folder_;
+    platform::FolderLock lock_;
     ZipArchiveFile zip_;
 };
 

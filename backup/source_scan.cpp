@@ -1,7 +1,6 @@
 #include "backup/source_scan.h"
 
-#include <cstdio>
-
+#include "backup/run_messages.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -12,12 +11,12 @@ namespace halvex {
 namespace {
 
 // Run-log texts for entries the scan leaves out.
-constexpr const char* kNoticeBackslash = "Skipped (Name contains a backslash): %s";
-constexpr const char* kNoticeTooLong = "Skipped (Path too long): %s";
-constexpr const char* kNoticeNotRegular = "Skipped File (Not a regular file): %s";
-constexpr const char* kNoticeUnreadable = "Skipped (Could not read): %s";
-constexpr const char* kNoticeFolderLink = "Skipped Directory (Link to a directory): %s";
-constexpr const char* kNoticeCannotList = "Skipped Directory (Could not list): %s";
+constexpr std::string_view kNoticeBackslash = "Skipped (Name contains a backslash): %s";
+constexpr std::string_view kNoticeTooLong = "Skipped (Path too long): %s";
+constexpr std::string_view kNoticeNotRegular = "Skipped File (Not a regular file): %s";
+constexpr std::string_view kNoticeUnreadable = "Skipped (Could not read): %s";
+constexpr std::string_view kNoticeFolderLink = "Skipped Directory (Link to a directory): %s";
+constexpr std::string_view kNoticeCannotList = "Skipped Directory (Could not list): %s";
 
 bool AnyRuleMatches(bool exclude, std::string_view path, const FilterRule& rule) {
     return rule.isExclude == exclude && MatchWildcard(path, rule.pattern, true);
@@ -44,12 +43,8 @@ SourceScanner::SourceScanner(RunControl& control) : control_(control) {
     filterPath_.reserve(platform::kPathLimit + 512);
 }
 
-void SourceScanner::Notice(const char* format, const std::string& path) {
-    const int size = std::snprintf(nullptr, 0, format, path.c_str());
-    notice_.resize(static_cast<std::size_t>(size) + 1);
-    std::snprintf(notice_.data(), notice_.size(), format, path.c_str());
-    notice_.pop_back();
-    notices_->push_back(notice_);
+void SourceScanner::Notice(std::string_view format, const std::string& path) {
+    notices_->push_back(FillIn(format, {path}));
 }
 
 FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::vector<FilterRule>& globalFilters,

@@ -49,12 +49,11 @@ private:
     // Lists the folder whose path is sourcePath_[0, pathEnd) and whose filter path is
     // filterPath_[0, filterEnd); `name` becomes the node's name.
     FileTreeNode* ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name);
-    void Notice(const char* format, const std::string& path);
+    void Notice(std::string_view format, const std::string& path);
 
     RunControl& control_;
     std::string sourcePath_;  // the path being listed, built in place
     std::string filterPath_;  // upper-cased relative path with '\', built in place
-    std::string notice_;
     std::size_t rootEnd_ = 0;
     bool rootHasSeparator_ = false;  // the source folder is "/"
     bool hasFilters_ = false;

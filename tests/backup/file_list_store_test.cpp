@@ -209,3 +209,13 @@ TEST(FileListStore, TargetNamedLikeTheArchiveNumberIsRefused) {
     const HistoryToSave save[] = {{"archnum", h, added}};
     EXPECT_THROW(store.SaveJob("Job", 1, save, false, kRunTime), std::invalid_argument);
 }
+
+TEST(FileListStore, OneRunAtATimeHoldsTheStore) {
+    TempFolder dir;
+    FileListStore first(dir.path());
+    ASSERT_TRUE(first.OpenForRun());
+    FileListStore second(dir.path());
+    EXPECT_FALSE(second.OpenForRun());
+    first.Close();
+    EXPECT_TRUE(second.OpenForRun());
+}
