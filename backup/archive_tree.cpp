@@ -77,7 +77,7 @@ bool BackupEngine::AddFolderEntry(FileTreeNode** link) {
                 if (archive_.CloseNewEntry()) return true;
             }
             if (archive_.LastRefusal() != ZipRefusal::None) {
-                SkipForLimit(kLogArchiveFullFormat, folder->totalSize);
+                SkipForLimit(true, folder->totalSize);
                 DropFolder(link);
                 return false;
             }
@@ -125,7 +125,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     std::uint64_t remaining = 0;
     try {
         if (!archive_.OpenNewEntry(header, 9)) {
-            SkipForLimit(kLogTooLargeFormat, file->size);
+            SkipForLimit(false, file->size);
             return FileCopy::Skipped;
         }
         remaining = source.Length();
@@ -144,7 +144,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
             } else if (!archive_.WriteNewEntry(copyBuffer_.get(), chunk)) {
                 // Refused for a limit; the entry is gone already.
                 bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
-                SkipForLimit(kLogTooLargeFormat, file->size);
+                SkipForLimit(false, file->size);
                 UpdateProgress();
                 return FileCopy::Skipped;
             }
@@ -169,7 +169,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     try {
         if (!archive_.CloseNewEntry()) {
             bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
-            SkipForLimit(kLogTooLargeFormat, file->size);
+            SkipForLimit(false, file->size);
             return FileCopy::Skipped;
         }
     } catch (const std::exception&) {
@@ -179,7 +179,10 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     return FileCopy::Copied;
 }
 
-void BackupEngine::SkipForLimit(std::string_view format, std::uint64_t size) {
+void BackupEngine::SkipForLimit(bool folder, std::uint64_t size) {
+    const std::string_view format = folder ? kLogFolderArchiveFullFormat
+                                    : archive_.LastRefusal() == ZipRefusal::EntryTooLarge ? kLogTooLargeFormat
+                                                                                           : kLogFileArchiveFullFormat;
     NoteSkipped(FillIn(format, {sourcePathBuffer_}));
     bytesToCopy_ = LessOrZero(bytesToCopy_, size);
 }

@@ -113,7 +113,8 @@ private:
     bool AddFolderEntry(FileTreeNode** link);
     FileCopy CopyFileEntry(FileTreeFile* file);
     void UpdateProgress();
-    void SkipForLimit(std::string_view format, std::uint64_t size);
+    // Logs the file or folder the archive's limits refused and takes its size off the total.
+    void SkipForLimit(bool folder, std::uint64_t size);
 
     BackupView* view_ = nullptr;
     std::thread workerThread_;

@@ -58,7 +58,8 @@ inline constexpr std::string_view kLogDoingTask = "Doing Task ";
 inline constexpr std::string_view kLogFolderSkippedFormat = "Skipped Directory (Was not found): %s";
 inline constexpr std::string_view kLogFileSkippedFormat = "Skipped File (Could not open): %s";
 inline constexpr std::string_view kLogTooLargeFormat = "Skipped File (Too large for this archive): %s";
-inline constexpr std::string_view kLogArchiveFullFormat = "Skipped Directory (Archive is full): %s";
+inline constexpr std::string_view kLogFileArchiveFullFormat = "Skipped File (Archive is full): %s";
+inline constexpr std::string_view kLogFolderArchiveFullFormat = "Skipped Directory (Archive is full): %s";
 inline constexpr std::string_view kLogBackupFinished = "Backup Finished.";
 
 // The format with each "%s" replaced by the next value, in order.
