@@ -121,7 +121,6 @@ private:
     std::atomic<bool> finished_{true};
     bool startBrandNew_ = false;
     RunControl control_;
-    const SourceMapping* currentMapping_ = nullptr;
     std::string* currentJobLog_ = nullptr;
     std::string entryPathBuffer_;
     std::string sourcePathBuffer_;

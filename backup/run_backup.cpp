@@ -122,7 +122,6 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
         bool damaged = false;
         for (std::size_t m = 0; m < job.mappings.size() && control_.KeepGoing(); ++m) {
             const SourceMapping& mapping = job.mappings[m];
-            currentMapping_ = &mapping;
             MappingAnalysis analysis = AnalyzeMapping(scanner_, store_, TargetHistoryEntryName(job.name, mapping.targetName),
                                                       mapping, settings, control_);
             skipped_.insert(skipped_.end(), analysis.notices.begin(), analysis.notices.end());
@@ -137,7 +136,6 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             mappingRun.changeTree = std::move(analysis.changeTree);
             mappingRun.newHistory = std::move(analysis.newHistory);
         }
-        currentMapping_ = nullptr;
         if (!control_.KeepGoing()) break;
         // A damaged store entry drops the job; its entries and archives stay as they are.
         std::optional<int> stored;
@@ -249,7 +247,6 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
         if (!control_.KeepGoing()) return;
         const SourceMapping& mapping = job.mappings[m];
         MappingRun& mappingRun = run.mappings[m];
-        currentMapping_ = &mapping;
         AppendLogLine(std::string(kLogDoingTask) + mapping.targetName);
         for (const std::string& notice : mappingRun.notices) AppendLogLine(notice);
         if (mappingRun.changeTree) {
@@ -273,7 +270,6 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
                              {mappingRun.newHistory, mappingRun.addedPart}))
             throw refused("a history");
     }
-    currentMapping_ = nullptr;
 
     if (!archive_.AddFile(kJobFileName, 9, false, nullptr, nullptr, kJobFileEntryBuffer) &&
         archive_.LastRefusal() != ZipRefusal::None)
@@ -347,7 +343,6 @@ void BackupEngine::CancelRun() {
 void BackupEngine::EndRun() {
     jobRuns_.clear();
     currentJobLog_ = nullptr;
-    currentMapping_ = nullptr;
     if (control_.IsRunning()) {
         const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });
         if (anyDisc) {
