@@ -26,6 +26,7 @@ protected:
         program = dir / "program";
         test::MakeFolders(program);
     }
+    void TearDown() override { ExpectEveryArchiveAccepted(dir.path()); }
     test::CommandResult Backup(std::vector<std::string> args) {
         args.insert(args.begin(), test::BuiltProgram("halvex-backup"));
         return RunCommand(args);

@@ -3,6 +3,7 @@
 // scripted view, and reading back what the runs wrote.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,6 +72,19 @@ inline void ExpectReadersAccept(const std::string& path) {
     EXPECT_TRUE(ziptest::SevenZipAccepts(path, &log)) << path << log;
 }
 
+// Every archive below `folder`, and the store, as the independent readers see them (a store
+// that start-up created and no run has written yet is an empty file).
+inline void ExpectEveryArchiveAccepted(const std::string& folder) {
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const bool archive = name.size() > 6 && name.compare(name.size() - 6, 6, ".TQBak") == 0;
+        const bool store = name == "FileLists.tq" && it->is_regular_file() && it->file_size(error) > 0;
+        if ((archive && it->is_regular_file()) || store) ExpectReadersAccept(it->path().string());
+    }
+}
+
 // The added and removed paths of each record of a history.
 struct RecordPaths {
     std::vector<std::string> removed, added;
@@ -95,7 +109,10 @@ protected:
         inProgram = std::make_unique<test::InFolder>(program);
         ASSERT_TRUE(inProgram->entered());
     }
-    void TearDown() override { inProgram.reset(); }
+    void TearDown() override {
+        inProgram.reset();
+        ExpectEveryArchiveAccepted(dir.path());
+    }
 
     // backup.ini from its lines (CR LF line ends).
     void Ini(std::initializer_list<std::string> lines) {
