@@ -6,6 +6,12 @@
 // Every call comes from the run's worker thread and returns only once the view has applied it
 // (a message box returns the user's answer). A view never calls back into the run from these
 // calls; the window side asks for a cancel through BackupEngine::RequestCancel on its own thread.
+//
+// RequestCancel asks its question through the AskFunction it is given, on the calling thread,
+// and never calls the view. Until the worker reaches its next cancellation test it may still
+// make (blocking) view calls, so the question must not wait for the worker: a window view
+// keeps applying them while the question is open (a modal message box's own event loop does).
+// After a confirmed cancel the worker itself writes "Aborting..." into the three texts.
 #include <string>
 
 #include "common/message_box.h"

@@ -17,6 +17,7 @@ int FlagsFor(File::Mode mode) {
         case File::Mode::CreateTruncate: return O_RDWR | O_CREAT | O_TRUNC;
         case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
         case File::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
+        case File::Mode::ReadRegular: return O_RDONLY | O_NONBLOCK;  // a fifo must not block the open
     }
     return O_RDONLY;
 }
@@ -51,6 +52,14 @@ bool File::TryOpen(const std::string& path, Mode mode) noexcept {
         ::close(fd);
         errno = EISDIR;
         return false;
+    }
+    if (mode == Mode::ReadRegular) {
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd);
+            errno = EINVAL;
+            return false;
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     fd_ = fd;
     try {

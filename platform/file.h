@@ -14,6 +14,8 @@ public:
         CreateTruncate,  // create or truncate, read and write
         Append,          // create when missing, every write goes to the end
         CreateNew,       // create, read and write; fails when the path exists (even as a link)
+        ReadRegular,     // existing regular file (links followed), read only; anything else
+                         // (fifo, device, socket, folder) is refused at once, without waiting
     };
 
     File() = default;

@@ -57,6 +57,21 @@ TEST(File, AppendCreatesAndAppends) {
     EXPECT_EQ(ReadFile(dir / "log"), "ab");
 }
 
+TEST(File, ReadRegularRefusesFifosWithoutWaiting) {
+    TempFolder dir;
+    WriteFile(dir / "real", "data");
+    ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    File f;
+    ASSERT_TRUE(f.TryOpen(dir / "link", File::Mode::ReadRegular));
+    char buf[8] = {};
+    EXPECT_EQ(f.Read(buf, sizeof buf), 4u);  // reads block normally once open
+    f.Close();
+    EXPECT_FALSE(f.TryOpen(dir / "fifo", File::Mode::ReadRegular));  // would hang with Read
+    EXPECT_FALSE(f.TryOpen(dir.path(), File::Mode::ReadRegular));
+    EXPECT_FALSE(f.TryOpen("/dev/null", File::Mode::ReadRegular));
+}
+
 TEST(Attributes, MappedFromModes) {
     TempFolder dir;
     WriteFile(dir / "f", "x");

@@ -1,0 +1,206 @@
+// ArchiveTree: copying one mapping's change tree into the job's open archive, asking the
+// user to retry, ignore or abort when a folder has gone or a file cannot be opened.
+#include <algorithm>
+#include <sys/stat.h>
+
+#include "backup/backup_engine.h"
+#include "backup/run_messages.h"
+#include "common/text_format.h"
+#include "platform/file.h"
+#include "platform/file_attributes.h"
+#include "platform/file_time.h"
+#include "platform/tick.h"
+
+namespace halvex {
+namespace {
+
+std::uint64_t LessOrZero(std::uint64_t value, std::uint64_t minus) { return value > minus ? value - minus : 0; }
+
+// Unlinks the folder `*link` points to (the link then points to its next sibling) and frees
+// it with everything below it.
+void DropFolder(FileTreeNode** link) {
+    FileTreeNode* folder = *link;
+    *link = folder->nextSibling;
+    folder->nextSibling = nullptr;
+    FreeFileTree(folder);
+}
+
+}  // namespace
+
+void BackupEngine::ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd) {
+    // Along the sibling chain in a loop; only sub-folders recurse.
+    while (*link != nullptr && control_.KeepGoing()) {
+        FileTreeNode* folder = *link;
+        sourcePathBuffer_.resize(sourceEnd);
+        entryPathBuffer_.resize(entryEnd);
+        sourcePathBuffer_ += folder->name;
+        entryPathBuffer_ += folder->name;
+        if (!AddFolderEntry(link)) {
+            if (!control_.IsRunning()) return;
+            continue;  // dropped: the link now points to the next sibling
+        }
+        if (sourcePathBuffer_.empty() || sourcePathBuffer_.back() != '/') sourcePathBuffer_ += '/';
+        entryPathBuffer_ += '\\';
+        const std::size_t childSourceEnd = sourcePathBuffer_.size();
+        const std::size_t childEntryEnd = entryPathBuffer_.size();
+
+        lastEstimateTick_ = platform::TickCountMs();
+        FileTreeFile** fileLink = &folder->files;
+        while (*fileLink != nullptr && control_.KeepGoing()) {
+            FileTreeFile* file = *fileLink;
+            sourcePathBuffer_.resize(childSourceEnd);
+            entryPathBuffer_.resize(childEntryEnd);
+            sourcePathBuffer_ += file->name;
+            entryPathBuffer_ += file->name;
+            view_->SetText(ProgressText::Status, view_->FitStatusPath(entryPathBuffer_));
+            if (CopyFileEntry(file) == FileCopy::Skipped) {
+                // Not in the archive, so not in the added tree either: the next run retries it.
+                *fileLink = file->next;
+                file->next = nullptr;
+                FreeFileList(file);
+            } else {
+                fileLink = &file->next;
+            }
+        }
+        ArchiveTree(&folder->firstChild, childSourceEnd, childEntryEnd);
+        link = &folder->nextSibling;
+    }
+}
+
+bool BackupEngine::AddFolderEntry(FileTreeNode** link) {
+    FileTreeNode* folder = *link;
+    for (;;) {
+        if (platform::IsDirectory(sourcePathBuffer_)) {
+            ZipEntryHeader header;
+            header.SetFileName(entryPathBuffer_);
+            if (archive_.OpenNewEntry(header, 0, sourcePathBuffer_)) {
+                if (archive_.CloseNewEntry()) return true;
+            }
+            if (archive_.LastRefusal() != ZipRefusal::None) {
+                SkipForLimit(true, folder->totalSize);
+                DropFolder(link);
+                return false;
+            }
+            // It went away between the test and the entry: as if it had not been there.
+        }
+        switch (AskAndPause(FillIn(kFolderMissingFormat, {sourcePathBuffer_}), MessageButtons::AbortRetryIgnore)) {
+            case MessageAnswer::Abort: AbortRun(); return false;
+            case MessageAnswer::Ignore:
+                NoteSkipped(FillIn(kLogFolderSkippedFormat, {sourcePathBuffer_}));
+                bytesToCopy_ = LessOrZero(bytesToCopy_, folder->totalSize);
+                DropFolder(link);
+                return false;
+            default: break;  // Retry
+        }
+    }
+}
+
+BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
+    platform::File source;
+    while (!source.TryOpen(sourcePathBuffer_, platform::File::Mode::ReadRegular)) {
+        switch (AskAndPause(FillIn(kFileAccessFormat, {sourcePathBuffer_}), MessageButtons::AbortRetryIgnore)) {
+            case MessageAnswer::Abort: AbortRun(); return FileCopy::Aborted;
+            case MessageAnswer::Ignore:
+                NoteSkipped(FillIn(kLogFileSkippedFormat, {sourcePathBuffer_}));
+                bytesToCopy_ = LessOrZero(bytesToCopy_, file->size);
+                return FileCopy::Skipped;
+            default: break;  // Retry
+        }
+    }
+    auto fail = [this] {
+        view_->ShowMessage(std::string(kReadWriteErrorText), std::string(kErrorCaption), MessageButtons::Ok);
+        AbortRun();
+    };
+
+    // Time and attributes of the file that is open, whatever happens to its path meanwhile.
+    ZipEntryHeader header;
+    header.SetFileName(entryPathBuffer_);
+    struct stat st {};
+    if (fstat(source.Descriptor(), &st) == 0) {
+        header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
+        header.externalAttributes = platform::AttributesFromMode(st.st_mode);
+    } else {
+        header.SetTime(platform::CurrentLocalTime());
+    }
+    std::uint64_t remaining = 0;
+    try {
+        if (!archive_.OpenNewEntry(header, 9)) {
+            SkipForLimit(false, file->size);
+            return FileCopy::Skipped;
+        }
+        remaining = source.Length();
+    } catch (const std::exception&) {
+        fail();
+        return FileCopy::Aborted;
+    }
+
+    std::uint64_t copiedOfFile = 0;
+    while (remaining > 0 && control_.KeepGoing()) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, CopyChunkSize));
+        bool failed = false;
+        try {
+            if (source.Read(copyBuffer_.get(), chunk) < chunk) {
+                failed = true;  // the file shrank while it was copied
+            } else if (!archive_.WriteNewEntry(copyBuffer_.get(), chunk)) {
+                // Refused for a limit; the entry is gone already.
+                bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
+                SkipForLimit(false, file->size);
+                UpdateProgress();
+                return FileCopy::Skipped;
+            }
+        } catch (const std::exception&) {
+            failed = true;
+        }
+        if (failed) fail();
+        remaining -= chunk;
+        bytesCopied_ += chunk;
+        copiedOfFile += chunk;
+        UpdateProgress();
+    }
+    source.Abandon();
+    if (!control_.IsRunning()) {
+        // Cut short: the archive is deleted with the cancelled run.
+        try {
+            archive_.AbandonNewEntry();
+        } catch (const std::exception&) {
+        }
+        return FileCopy::Aborted;
+    }
+    try {
+        if (!archive_.CloseNewEntry()) {
+            bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
+            SkipForLimit(false, file->size);
+            return FileCopy::Skipped;
+        }
+    } catch (const std::exception&) {
+        fail();
+        return FileCopy::Aborted;
+    }
+    return FileCopy::Copied;
+}
+
+void BackupEngine::SkipForLimit(bool folder, std::uint64_t size) {
+    const std::string_view format = folder ? kLogFolderArchiveFullFormat
+                                    : archive_.LastRefusal() == ZipRefusal::EntryTooLarge ? kLogTooLargeFormat
+                                                                                           : kLogFileArchiveFullFormat;
+    NoteSkipped(FillIn(format, {sourcePathBuffer_}));
+    bytesToCopy_ = LessOrZero(bytesToCopy_, size);
+}
+
+void BackupEngine::UpdateProgress() {
+    // With nothing to copy at the scan (only empty files), whatever is copied completes it.
+    const double fraction =
+        bytesToCopy_ == 0 ? 1.0 : static_cast<double>(bytesCopied_) / static_cast<double>(bytesToCopy_);
+    view_->SetProgressPosition(static_cast<int>(std::min(fraction, 1.0) * 1000));
+    const std::uint32_t now = platform::TickCountMs();
+    if (now - lastEstimateTick_ <= 1000) return;
+    lastEstimateTick_ = now;
+    if (bytesCopied_ == 0) return;  // nothing to estimate from yet
+    const double elapsed = static_cast<double>(static_cast<std::uint32_t>(now - startTick_.load()));
+    // A file that grew since the scan takes the fraction past 1: nothing is left then.
+    const double estimate = std::max(0.0, elapsed / fraction - elapsed);
+    const double seconds = std::min(estimate / 1000, 4294967295.0);
+    view_->SetText(ProgressText::TimeRemaining, FormatDuration(static_cast<std::uint32_t>(seconds)));
+}
+
+}  // namespace halvex

@@ -1,0 +1,129 @@
+#include "backup/backup_cli.h"
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <pthread.h>
+#include <string_view>
+
+#include "backup/backup_engine.h"
+#include "backup/backup_startup.h"
+#include "backup/console_backup_view.h"
+#include "platform/nocase.h"
+
+namespace halvex {
+
+ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
+    ParsedBackupOptions parsed;
+    BackupOptions& o = parsed.options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](std::string_view name) -> std::optional<std::string> {
+            if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
+                return std::string(arg.substr(name.size() + 1));
+            if (arg != name) return std::nullopt;
+            if (i + 1 >= argc) {
+                parsed.error = std::string(name) + " needs an argument";
+                return std::nullopt;
+            }
+            return std::string(argv[++i]);
+        };
+        if (arg == "--run") {
+            o.run = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--brand-new") {
+            o.brandNew = true;
+        } else if (auto dir = value("--dir")) {
+            o.folder = *dir;
+        } else if (auto job = value("--job")) {
+            o.jobs.push_back(*job);
+        } else if (parsed.error.empty()) {
+            parsed.error = "unknown option '" + std::string(arg) + "'";
+        }
+        if (!parsed.error.empty()) return parsed;
+    }
+    if (!o.run && !o.help && (o.brandNew || !o.jobs.empty())) parsed.error = "--job and --brand-new need --run";
+    return parsed;
+}
+
+std::string BackupUsage() {
+    return "usage: halvex-backup [--dir DIR]\n"
+           "       halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new]\n"
+           "       halvex-backup --help\n"
+           "\n"
+           "  (no option)   choose the jobs to back up in the job-selection window\n"
+           "  --run         back up without windows: every job, or the jobs named with --job\n"
+           "  --dir DIR     use DIR in place of the program's folder (backup.ini, FileLists.tq,\n"
+           "                FileLists.bak, backups.log and archives without a folder)\n"
+           "  --job NAME    back up the job NAME (letter case ignored); may be repeated\n"
+           "  --brand-new   start brand new archives (refused for jobs whose archives exist)\n"
+           "\n"
+           "Exit status of --run: 0 done, 1 canceled, 2 start-up or command-line error,\n"
+           "3 FileLists.tq could not be opened or saved, 4 done but files were skipped.\n";
+}
+
+bool SelectJobs(JobConfig& config, const std::vector<std::string>& names, std::string& unknown) {
+    std::vector<bool> ticked(config.jobs.size(), names.empty());
+    for (const std::string& name : names) {
+        bool found = false;
+        for (std::size_t i = 0; i < config.jobs.size(); ++i) {
+            if (platform::EqualNoCase(config.jobs[i].name, name)) {
+                ticked[i] = true;
+                found = true;
+            }
+        }
+        if (!found) {
+            unknown = name;
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < config.jobs.size(); ++i)
+        config.SetJobFlags(static_cast<int>(i), ticked[i] ? JobSelected | JobCopyToCd : 0);
+    return true;
+}
+
+int RunUnattendedBackup(const BackupOptions& options) {
+    // Signals are taken by this thread alone (the run's thread inherits the mask) and turned
+    // into cancel requests.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    BackupEngine engine;
+    const StartupResult startup = StartBackupProgram(engine, options.folder);
+    if (startup.message)
+        std::fprintf(stderr, "%s: %s\n", startup.message->caption.c_str(), startup.message->text.c_str());
+    if (!startup.ready) return kExitStartup;
+    std::string unknown;
+    if (!SelectJobs(engine, options.jobs, unknown)) {
+        std::fprintf(stderr, "halvex-backup: backup.ini has no job named '%s'\n", unknown.c_str());
+        return kExitStartup;
+    }
+
+    ConsoleBackupView view(stderr, stdin, ConsoleBackupView::StandardStreamsAreTerminals());
+    const AskFunction ask = [&view](const std::string& text, const std::string& caption, MessageButtons buttons) {
+        return view.Ask(text, caption, buttons);
+    };
+    engine.StartRun(view, options.brandNew);
+    while (!engine.RunFinished()) {
+        const timespec wait{0, 100 * 1000 * 1000};
+        const int signal = sigtimedwait(&signals, nullptr, &wait);
+        if (signal == SIGINT || signal == SIGTERM) engine.RequestCancel(ask);
+    }
+    engine.WaitForRun();
+    for (const std::string& skipped : engine.SkippedEntries()) view.PrintLine(skipped);
+
+    switch (engine.Outcome()) {
+        case BackupEngine::RunOutcome::Succeeded:
+            return engine.SkippedEntries().empty() ? kExitSucceeded : kExitSkipped;
+        case BackupEngine::RunOutcome::StoreError: return kExitStoreError;
+        case BackupEngine::RunOutcome::Cancelled:
+        case BackupEngine::RunOutcome::NotRun: break;
+    }
+    return kExitCanceled;
+}
+
+}  // namespace halvex

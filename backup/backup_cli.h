@@ -1,0 +1,45 @@
+#pragma once
+// The command line of halvex-backup:
+//   halvex-backup [--dir DIR]                                   the job-selection window
+//   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new]  an unattended run
+//   halvex-backup --help
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/job_config.h"
+
+namespace halvex {
+
+struct BackupOptions {
+    bool run = false;
+    bool help = false;
+    bool brandNew = false;
+    std::optional<std::string> folder;  // --dir
+    std::vector<std::string> jobs;      // --job, in the order given
+};
+
+struct ParsedBackupOptions {
+    BackupOptions options;
+    std::string error;  // empty when the command line is good
+};
+
+ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv);
+std::string BackupUsage();
+
+// Ticks the named jobs (all when `names` is empty) as "&Backup" does and clears the others.
+// False with `unknown` set when a name matches no job (letter case ignored).
+bool SelectJobs(JobConfig& config, const std::vector<std::string>& names, std::string& unknown);
+
+// Exit statuses of an unattended run.
+inline constexpr int kExitSucceeded = 0;
+inline constexpr int kExitCanceled = 1;
+inline constexpr int kExitStartup = 2;  // also: bad command line
+inline constexpr int kExitStoreError = 3;
+inline constexpr int kExitSkipped = 4;  // succeeded, but files or folders were skipped
+
+// `halvex-backup --run`: the start-up, then one run with the console view. SIGINT and
+// SIGTERM act as the Cancel button (a second one does not end the program early).
+int RunUnattendedBackup(const BackupOptions& options);
+
+}  // namespace halvex

@@ -1,0 +1,79 @@
+#include "backup/backup_engine.h"
+
+#include "backup/run_log.h"
+#include "backup/run_messages.h"
+#include "platform/path_limits.h"
+#include "platform/tick.h"
+
+namespace halvex {
+
+BackupEngine::BackupEngine() {
+    // Paths are given up at the platform's limit, so these never grow during a run.
+    sourcePathBuffer_.reserve(platform::kPathLimit + 512);
+    entryPathBuffer_.reserve(platform::kPathLimit + 512);
+}
+
+BackupEngine::~BackupEngine() { WaitForRun(); }
+
+void BackupEngine::StartRun(BackupView& view, bool startBrandNew) {
+    WaitForRun();
+    view_ = &view;
+    startBrandNew_ = startBrandNew;
+    outcome_ = RunOutcome::NotRun;
+    skipped_.clear();
+    control_.Start();
+    finished_ = false;
+    workerThread_ = std::thread([this] {
+        RunBackup();
+        finished_ = true;
+    });
+}
+
+void BackupEngine::WaitForRun() {
+    if (workerThread_.joinable()) workerThread_.join();
+}
+
+void BackupEngine::RequestCancel(const AskFunction& ask) {
+    switch (control_.PauseForQuestion()) {
+        case RunControl::CancelState::NotRunning: return;
+        case RunControl::CancelState::Uninterruptible:
+            ask(std::string(kUnableToAbortText), std::string(kUnableToAbortCaption), MessageButtons::Ok);
+            return;
+        case RunControl::CancelState::Paused: break;
+    }
+    const std::uint32_t asked = platform::TickCountMs();
+    bool abort = false;
+    try {
+        abort = ask(std::string(kQuitQuestionText), std::string(kQuitQuestionCaption), MessageButtons::YesNo) ==
+                MessageAnswer::Yes;
+    } catch (...) {
+        control_.ResumeAfterQuestion(false);
+        throw;
+    }
+    // The worker is still waiting: the estimate leaves the question's time out from its next
+    // update on.
+    AddPausedTime(platform::TickCountMs() - asked);
+    control_.ResumeAfterQuestion(abort);
+}
+
+void BackupEngine::AddPausedTime(std::uint32_t milliseconds) { startTick_ += milliseconds; }
+
+void BackupEngine::AbortRun() { control_.Stop(); }
+
+MessageAnswer BackupEngine::AskAndPause(const std::string& text, MessageButtons buttons) {
+    const std::uint32_t asked = platform::TickCountMs();
+    const MessageAnswer answer = view_->ShowMessage(text, std::string(kErrorCaption), buttons);
+    AddPausedTime(platform::TickCountMs() - asked);
+    return answer;
+}
+
+void BackupEngine::AppendLogLine(std::string_view text) {
+    if (currentJobLog_ != nullptr) *currentJobLog_ += RunLogLine(text, platform::CurrentLocalTime());
+}
+
+void BackupEngine::NoteSkipped(std::string text) {
+    AppendLogLine(text);
+    skipped_.push_back(std::move(text));
+}
+
+}  // namespace halvex

@@ -1,0 +1,144 @@
+#pragma once
+// BackupEngine: the backup program's one run object. It is the parsed job file extended with
+// the state of one backup run, which RunBackup performs on a worker thread of its own:
+// checks, analysis of every mapping, one new archive per job, saving the file-list store and
+// backups.log. The user is reached only through a BackupView; the thread that shows the
+// view asks for a cancel through RequestCancel.
+//
+// A cancelled or failed run leaves no new archive and the store unchanged. A new archive is
+// written under a temporary name (archive name + ".partial") and renamed into place only once
+// it is complete and on disk, so an archive under a set's name is always whole, even after a
+// crash. "Backup Successfull!" is shown only once every new archive, the store and
+// backups.log are on disk.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "backup/backup_view.h"
+#include "backup/file_list_store.h"
+#include "backup/job_config.h"
+#include "backup/run_control.h"
+#include "backup/source_scan.h"
+#include "backup/target_history.h"
+#include "common/file_tree_ptr.h"
+#include "common/message_box.h"
+#include "platform/local_time.h"
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+
+// Files are streamed into the archive through one buffer of this size.
+inline constexpr std::size_t CopyChunkSize = 262144;
+// A new archive's name while it is being written.
+inline constexpr const char* kPartialArchiveSuffix = ".partial";
+
+class BackupEngine : public JobConfig {
+public:
+    enum class RunOutcome {
+        NotRun,
+        Succeeded,   // "Backup Successfull!"
+        Cancelled,   // "Backup Canceled" (by the user, or after an error while copying)
+        StoreError,  // FileLists.tq could not be opened or saved; no new archive is left
+    };
+
+    BackupEngine();
+    virtual ~BackupEngine();
+    BackupEngine(const BackupEngine&) = delete;
+    BackupEngine& operator=(const BackupEngine&) = delete;
+
+    // Starts RunBackup for the jobs flagged JobSelected on a new thread. Paths are relative to
+    // the current folder (the program folder). The view must outlive the run.
+    void StartRun(BackupView& view, bool startBrandNew);
+    // Waits for the run's thread to end.
+    void WaitForRun();
+    // Whether the run's thread has finished its work (WaitForRun then returns at once).
+    bool RunFinished() const { return finished_.load(); }
+
+    // A cancel request (the Cancel button, closing the window, a signal), answered on the
+    // calling thread through `ask`: ignored when no run is going; refused with "Unable to
+    // abort at this time." while the store is being saved; otherwise the run pauses at its
+    // next cancellation test while "Quit??" is asked, and Yes cancels it.
+    void RequestCancel(const AskFunction& ask);
+
+    // What one archive may hold: the zip format's limits unless lowered (tests lower them to
+    // reach them with small files).
+    void SetArchiveLimits(const ZipLimits& limits) { archiveLimits_ = limits; }
+
+    RunOutcome Outcome() const { return outcome_; }
+    // One run-log text per file or folder the run left out (skipped at the scan, ignored
+    // after an error, or refused by the archive's limits), in the order they happened.
+    const std::vector<std::string>& SkippedEntries() const { return skipped_; }
+
+private:
+    struct MappingRun {
+        FileTreePtr changeTree;
+        HistoryBytes newHistory;
+        HistoryBytes addedPart;
+        std::vector<std::string> notices;
+    };
+    struct JobRun {
+        std::vector<MappingRun> mappings;
+        int storedArchiveNumber = 0;
+        int archiveNumber = 0;        // 0 until its archive is begun
+        std::string archivePath;      // the archive's name in its set
+        bool archiveCreated = false;  // this run has created the archive (maybe still partial)
+        bool archiveFinished = false; // it has been renamed to archivePath
+    };
+    enum class FileCopy { Copied, Skipped, Aborted };
+
+    // run_backup.cpp: the run's phases.
+    void RunBackup();
+    int CheckJobs();
+    bool AnalyzeJobs(int mappingTotal);
+    bool CopyJobs();
+    bool CreateArchive(const Job& job, JobRun& run);
+    // The zip limits while the job's files are copied: room is kept for the entries that
+    // end its archive, so that they always fit.
+    ZipLimits FileEntryLimits(const Job& job, const JobRun& run) const;
+    void WriteJobArchive(Job& job, JobRun& run);
+    bool SaveStore();
+    void CancelRun();
+    void EndRun();
+    void AppendLogLine(std::string_view text);
+    void NoteSkipped(std::string text);
+    void AbortRun();
+    void AddPausedTime(std::uint32_t milliseconds);
+    MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);
+
+    // archive_tree.cpp: copying a change tree into the open archive.
+    void ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd);
+    bool AddFolderEntry(FileTreeNode** link);
+    FileCopy CopyFileEntry(FileTreeFile* file);
+    void UpdateProgress();
+    // Logs the file or folder the archive's limits refused and takes its size off the total.
+    void SkipForLimit(bool folder, std::uint64_t size);
+
+    BackupView* view_ = nullptr;
+    std::thread workerThread_;
+    std::atomic<bool> finished_{true};
+    bool startBrandNew_ = false;
+    RunControl control_;
+    std::string* currentJobLog_ = nullptr;
+    std::string entryPathBuffer_;
+    std::string sourcePathBuffer_;
+    std::unique_ptr<unsigned char[]> copyBuffer_;
+    std::uint64_t bytesCopied_ = 0;
+    std::uint64_t bytesToCopy_ = 0;
+    std::atomic<std::uint32_t> startTick_{0};
+    std::uint32_t lastEstimateTick_ = 0;
+
+    std::uint64_t runTime_ = 0;  // taken when the first history is built, then kept
+    platform::SystemTime copyTime_{};  // local time at which copying began
+    FileListStore store_;
+    SourceScanner scanner_{control_};
+    ZipArchiveFile archive_;
+    ZipLimits archiveLimits_;
+    std::vector<JobRun> jobRuns_;
+    RunOutcome outcome_ = RunOutcome::NotRun;
+    std::vector<std::string> skipped_;
+};
+
+}  // namespace halvex

@@ -1,0 +1,39 @@
+#include "backup/backup_startup.h"
+
+#include "backup/example_job_file.h"
+#include "backup/file_list_store.h"
+#include "platform/file_attributes.h"
+#include "platform/file_operations.h"
+#include "platform/process.h"
+
+namespace halvex {
+
+StartupResult StartBackupProgram(JobConfig& config, const std::optional<std::string>& folder) {
+    StartupResult result;
+    std::string programFolder = folder ? *folder : std::string();
+    if (!folder) {
+        const std::string executable = platform::ExecutablePath();
+        if (!executable.empty()) programFolder = platform::FolderOfPath(executable);
+    }
+    if (programFolder.empty() || !platform::IsDirectory(programFolder) || !platform::SetCurrentFolder(programFolder)) {
+        result.message = UserMessage{"Cannot use the folder '" + programFolder + "'", std::string(kErrorCaption)};
+        return result;
+    }
+    if (!platform::PathExists(kJobFileName)) {
+        result.message = WriteExampleJobFile(kJobFileName) ? ExampleWrittenMessage() : ExampleFailedMessage();
+        return result;
+    }
+    if (auto message = LoadJobConfigMessage(LoadJobConfig(config))) {
+        result.message = std::move(message);
+        return result;
+    }
+    ReadLastBackupTimes(config);
+    if (config.JobCount() == 0) {
+        result.message = NoJobsMessage();
+        return result;
+    }
+    result.ready = true;
+    return result;
+}
+
+}  // namespace halvex

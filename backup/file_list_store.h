@@ -1,0 +1,96 @@
+#pragma once
+// The file-list store: FileLists.tq in the program folder, a zip archive that remembers per
+// job the number of its latest archive ("<job>\ArchNum.tq", stored, 4 bytes LE) and per
+// mapping its target history ("<job>\<target>.tq", level 9). Entry names are looked up with
+// letter case ignored; an entry is never rewritten in place but deleted and added anew.
+//
+// FileLists.bak is a plain copy of the store taken at the start of every run, before anything
+// is written; a store that cannot be opened at start-up is replaced by it.
+//
+// A run works on a copy of the store (FileLists.new) and puts it in place of FileLists.tq in
+// one rename once it is complete and on disk, so a run that is cancelled, fails or is killed
+// at any moment leaves FileLists.tq exactly as it was. While a run has the store open it
+// holds a lock on the program folder: a second run at the same time cannot open it.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "backup/job_config.h"
+#include "backup/target_history.h"
+#include "platform/folder_lock.h"
+#include "platform/local_time.h"
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+
+inline constexpr const char* kFileListsName = "FileLists.tq";
+inline constexpr const char* kFileListsBackupName = "FileLists.bak";
+inline constexpr const char* kFileListsWorkingName = "FileLists.new";
+
+// "<job>\ArchNum.tq" and "<job>\<target>.tq".
+std::string ArchiveNumberEntryName(std::string_view jobName);
+std::string TargetHistoryEntryName(std::string_view jobName, std::string_view targetName);
+
+// Start-up: opens the store in `folder` (creating it when missing; replacing it by
+// FileLists.bak when it is damaged, or creating it empty when that copy fails) and sets each
+// job's lastBackup to the time of its "\ArchNum.tq" entry (all zero when it has none). The
+// store is closed without writing. False when no store could be opened at all (every job
+// then shows "never").
+bool ReadLastBackupTimes(JobConfig& config, const std::string& folder = ".");
+
+// One mapping's history as a completed run saves it: the new history and the added part.
+struct HistoryToSave {
+    std::string_view targetName;
+    const HistoryBytes& history;
+    const HistoryBytes& addedPart;
+};
+
+class FileListStore {
+public:
+    enum class Read { Found, Missing, Damaged };
+
+    explicit FileListStore(std::string folder = ".");
+    ~FileListStore();
+    FileListStore(const FileListStore&) = delete;
+    FileListStore& operator=(const FileListStore&) = delete;
+
+    // Locks the folder, copies FileLists.tq over FileLists.bak, then opens a working copy of
+    // it (a new, empty store when there is none). False when any step fails (also when
+    // another run holds the lock); nothing is then left open.
+    bool OpenForRun();
+    bool IsOpen() const { return !zip_.IsClosed(); }
+
+    // The job's latest archive number: 0 for a brand-new run or when the store has none;
+    // none when the entry is damaged.
+    std::optional<int> ReadArchiveNumber(std::string_view jobName, bool brandNew);
+    // The whole entry `name` (letter case ignored) into `out`.
+    Read ReadTargetHistory(const std::string& name, HistoryBytes& out);
+
+    // Writes one job of a completed run: a brand-new run first deletes every entry of the
+    // job's folder; then "\ArchNum.tq" with `archiveNumber` and each mapping's history
+    // followed by its added part, each replacing the entry of the same name. Every entry
+    // carries `entryTime`. Throws the zip layer's and the platform's errors; the store is then
+    // beyond use (Abandon it).
+    void SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
+                 bool brandNew, const platform::SystemTime& entryTime);
+
+    // Finishes the working copy (central directory, data and folder on disk) and puts it in
+    // place of FileLists.tq. Throws on failure, after abandoning the copy.
+    void Close();
+    // Drops the working copy: FileLists.tq stays as it was.
+    void Abandon() noexcept;
+
+    std::string PathOf(const char* name) const;
+
+private:
+    // Reads entry `index` whole; false when it is damaged.
+    bool ReadWholeEntry(int index, HistoryBytes& out);
+
+    std::string folder_;
+    platform::FolderLock lock_;
+    ZipArchiveFile zip_;
+};
+
+}  // namespace halvex

@@ -1,0 +1,31 @@
+// halvex-backup: the job-selection window, or with --run an unattended backup.
+#include <clocale>
+#include <cstdio>
+
+#include "backup/backup_cli.h"
+
+#ifdef HALVEX_WITH_GUI
+#include "backup/ui/backup_app.h"
+#endif
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");  // month and day names of the run logs follow the user's locale
+    const halvex::ParsedBackupOptions parsed = halvex::ParseBackupOptions(argc, argv);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "halvex-backup: %s\n%s", parsed.error.c_str(), halvex::BackupUsage().c_str());
+        return halvex::kExitStartup;
+    }
+    if (parsed.options.help) {
+        std::fputs(halvex::BackupUsage().c_str(), stdout);
+        return 0;
+    }
+    if (parsed.options.run) return halvex::RunUnattendedBackup(parsed.options);
+
+    // The job-selection window.
+#ifdef HALVEX_WITH_GUI
+    return halvex::RunBackupWindows(argc, argv, parsed.options.folder);
+#else
+    std::fprintf(stderr, "halvex-backup: this build has no windows; use --run (see --help)\n");
+    return halvex::kExitStartup;
+#endif
+}

@@ -1,0 +1,364 @@
+// RunBackup: one backup run of the selected jobs, on the run's worker thread.
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+#include "backup/backup_engine.h"
+#include "backup/bookkeeping.h"
+#include "backup/kill_point_for_tests.h"
+#include "backup/run_log.h"
+#include "backup/run_messages.h"
+#include "common/archive_naming.h"
+#include "common/folder_utils.h"
+#include "common/wildcard.h"
+#include "platform/directory_listing.h"
+#include "platform/file.h"
+#include "platform/file_attributes.h"
+#include "platform/file_error.h"
+#include "platform/file_operations.h"
+#include "platform/nocase.h"
+#include "platform/tick.h"
+
+namespace halvex {
+namespace {
+
+const std::string kErrorBox(kErrorCaption);
+
+// Whether any file of the folder of `base` is named like an archive of it: the base's name,
+// anything, then the archive extension (letter case ignored).
+bool OldArchivesExist(const std::string& base) {
+    const std::string pattern = platform::NameOfPath(base) + "*" + std::string(kArchiveExtension);
+    platform::DirectoryListing listing;
+    if (!listing.Open(platform::FolderOfPath(base))) return false;
+    platform::DirEntry entry;
+    while (listing.Next(entry))
+        if (MatchWildcard(entry.name, pattern, false)) return true;
+    return false;
+}
+
+// A target name whose entries would take the place of the bookkeeping entries: the
+// store's "<job>\ArchNum.tq" or the archive's "ToDirs.tq".
+bool IsReservedTargetName(const std::string& target) {
+    return platform::EqualNoCase(target, "ArchNum") || platform::EqualNoCase(HistoryEntryName(target), kToDirsEntryName);
+}
+
+// Room kept free for the entries that end an archive, so that the job's files can never
+// fill it past what the zip format holds.
+constexpr std::uint64_t kRunLogAllowance = 4u << 20;
+constexpr std::uint64_t kEntryAllowance = 64u << 10;
+
+}  // namespace
+
+void BackupEngine::RunBackup() {
+    view_->StartTitleTimer();
+    jobRuns_.clear();
+    jobRuns_.resize(jobs.size());
+    runTime_ = 0;
+    currentJobLog_ = nullptr;
+    const int mappingTotal = CheckJobs();
+    if (!store_.OpenForRun()) {
+        view_->ShowMessage(std::string(kStoreOpenErrorText), kErrorBox, MessageButtons::Ok);
+        outcome_ = RunOutcome::StoreError;
+        jobRuns_.clear();
+        control_.Finish();
+        view_->StopTitleTimer();
+        view_->CloseWindow(2);
+        return;
+    }
+    try {
+        if (!(AnalyzeJobs(mappingTotal) && CopyJobs() && SaveStore())) CancelRun();
+    } catch (const std::exception&) {
+        // Nothing is expected here (each phase handles its own errors); whatever it was,
+        // nothing half done may stay behind.
+        view_->ShowMessage(std::string(kReadWriteErrorText), kErrorBox, MessageButtons::Ok);
+        AbortRun();
+        CancelRun();
+    }
+    EndRun();
+}
+
+int BackupEngine::CheckJobs() {
+    int mappingTotal = 0;
+    for (Job& job : jobs) {
+        if ((job.flags & JobSelected) == 0) continue;
+        for (const SourceMapping& mapping : job.mappings) {
+            if (!platform::GetAttributes(mapping.sourceFolder)) {
+                view_->ShowMessage(FillIn(kSourceMissingFormat, {mapping.sourceFolder, job.name}), kErrorBox,
+                                   MessageButtons::Ok);
+                job.flags &= ~JobSelected;
+                break;
+            }
+        }
+        if ((job.flags & JobSelected) != 0) {
+            for (const SourceMapping& mapping : job.mappings) {
+                if (IsReservedTargetName(mapping.targetName)) {
+                    view_->ShowMessage(FillIn(kReservedTargetFormat, {mapping.targetName, job.name}), kErrorBox,
+                                       MessageButtons::Ok);
+                    job.flags &= ~JobSelected;
+                    break;
+                }
+            }
+        }
+        if (startBrandNew_ && OldArchivesExist(job.archiveBaseName)) {
+            view_->ShowMessage(std::string(kBrandNewRefusedText) + job.name, kErrorBox, MessageButtons::Ok);
+            job.flags = 0;
+        }
+        if ((job.flags & JobSelected) != 0) mappingTotal += static_cast<int>(job.mappings.size());
+    }
+    return mappingTotal;
+}
+
+bool BackupEngine::AnalyzeJobs(int mappingTotal) {
+    view_->SetText(ProgressText::CurrentJob, std::string(kAnalyzingText));
+    view_->SetProgressRange(0, std::min(2 * mappingTotal, 65535));
+    view_->SetProgressPosition(0);
+    bytesToCopy_ = 0;
+    AnalysisSettings settings{globalFilters, startBrandNew_, runTime_, [this] { view_->StepProgress(); }};
+    for (std::size_t j = 0; j < jobs.size() && control_.KeepGoing(); ++j) {
+        Job& job = jobs[j];
+        if ((job.flags & JobSelected) == 0) continue;
+        JobRun& run = jobRuns_[j];
+        run.mappings.resize(job.mappings.size());
+        bool damaged = false;
+        for (std::size_t m = 0; m < job.mappings.size() && control_.KeepGoing(); ++m) {
+            const SourceMapping& mapping = job.mappings[m];
+            MappingAnalysis analysis = AnalyzeMapping(scanner_, store_, TargetHistoryEntryName(job.name, mapping.targetName),
+                                                      mapping, settings, control_);
+            skipped_.insert(skipped_.end(), analysis.notices.begin(), analysis.notices.end());
+            MappingRun& mappingRun = run.mappings[m];
+            mappingRun.notices = std::move(analysis.notices);
+            if (analysis.outcome == MappingAnalysis::Outcome::DamagedHistory) {
+                view_->ShowMessage(FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), kErrorBox,
+                                   MessageButtons::Ok);
+                damaged = true;
+                break;
+            }
+            mappingRun.changeTree = std::move(analysis.changeTree);
+            mappingRun.newHistory = std::move(analysis.newHistory);
+        }
+        if (!control_.KeepGoing()) break;
+        // A damaged store entry drops the job; its entries and archives stay as they are.
+        std::optional<int> stored;
+        if (!damaged) {
+            const bool anyChange = std::any_of(run.mappings.begin(), run.mappings.end(),
+                                               [](const MappingRun& r) { return r.changeTree != nullptr; });
+            if (!anyChange) {
+                // Nothing to store (deletions alone are found again by a later run).
+                job.flags &= ~JobSelected;
+                run = JobRun{};
+                continue;
+            }
+            stored = store_.ReadArchiveNumber(job.name, startBrandNew_);
+            if (!stored) {
+                view_->ShowMessage(FillIn(kDamagedArchiveNumberFormat, {job.name}), kErrorBox, MessageButtons::Ok);
+            }
+        }
+        if (!stored) {
+            job.flags &= ~JobSelected;
+            run = JobRun{};
+            continue;
+        }
+        run.storedArchiveNumber = *stored;
+        for (const MappingRun& r : run.mappings)
+            if (r.changeTree) bytesToCopy_ += r.changeTree->totalSize;
+    }
+    return control_.KeepGoing();
+}
+
+bool BackupEngine::CopyJobs() {
+    view_->SetText(ProgressText::Status, std::string(kBackingUpText));
+    view_->SetProgressRange(0, 1000);
+    view_->SetProgressPosition(0);
+    bytesCopied_ = 0;
+    copyBuffer_ = std::make_unique_for_overwrite<unsigned char[]>(CopyChunkSize);
+    copyTime_ = platform::CurrentLocalTime();
+    startTick_ = platform::TickCountMs();
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        Job& job = jobs[j];
+        if ((job.flags & JobSelected) == 0) continue;
+        if (!control_.KeepGoing()) return false;
+        JobRun& run = jobRuns_[j];
+        job.runLog = RunLogHeader(job.name, platform::CurrentLocalTime());
+        currentJobLog_ = &job.runLog;
+        view_->SetText(ProgressText::CurrentJob, job.name);
+        run.archiveNumber = run.storedArchiveNumber + 1;
+        run.archivePath = MakeArchiveFileName(job.archiveBaseName, run.archiveNumber);
+        if (!CreateArchive(job, run)) {
+            // This job gets no archive; its store entries stay as they were.
+            job.flags &= ~JobSelected;
+            continue;
+        }
+        try {
+            WriteJobArchive(job, run);
+        } catch (const std::exception&) {
+            archive_.Close(true);
+            view_->ShowMessage(std::string(kReadWriteErrorText), kErrorBox, MessageButtons::Ok);
+            AbortRun();
+        }
+        if (!control_.KeepGoing()) return false;
+    }
+    return true;
+}
+
+bool BackupEngine::CreateArchive(const Job&, JobRun& run) {
+    const std::string partial = run.archivePath + kPartialArchiveSuffix;
+    for (;;) {
+        CreateParentFolders(run.archivePath);
+        try {
+            archive_.Open(partial, ZipCreate);
+            archive_.SetLimits(archiveLimits_);
+            run.archiveCreated = true;
+            return true;
+        } catch (const std::exception&) {
+            archive_.Close(true);
+        }
+        if (AskAndPause(std::string(kCreateArchiveErrorText) + run.archivePath, MessageButtons::RetryCancel) !=
+            MessageAnswer::Retry)
+            return false;
+    }
+}
+
+ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const {
+    const std::uint64_t entries = job.mappings.size() + 3;
+    std::uint64_t reserve = kRunLogAllowance + 4;
+    for (std::size_t m = 0; m < job.mappings.size(); ++m) {
+        const MappingRun& r = run.mappings[m];
+        reserve += r.newHistory.size() + 1 + FileTreeSerializedSize64(r.changeTree.get());
+        reserve += job.mappings[m].targetName.size() + 1;
+        for (const std::string& notice : r.notices) reserve += notice.size() + 64;
+    }
+    platform::File jobFile;
+    if (jobFile.TryOpen(kJobFileName, platform::File::Mode::Read)) reserve += jobFile.Length();
+    // Headers, and deflate's worst case on data that does not compress.
+    reserve += reserve / 64 + entries * kEntryAllowance;
+    ZipLimits limits = archiveLimits_;
+    limits.maxEntries = entries >= limits.maxEntries ? 0 : limits.maxEntries - static_cast<std::uint32_t>(entries);
+    limits.maxArchiveSize = reserve >= limits.maxArchiveSize ? 0 : limits.maxArchiveSize - reserve;
+    return limits;
+}
+
+void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
+    AppendLogLine(kLogBackupStarted);
+
+    const ZipLimits reduced = FileEntryLimits(job, run);
+
+    auto refused = [](const char* what) { return std::length_error(std::string("archive refused ") + what); };
+    for (std::size_t m = 0; m < job.mappings.size(); ++m) {
+        if (!control_.KeepGoing()) return;
+        const SourceMapping& mapping = job.mappings[m];
+        MappingRun& mappingRun = run.mappings[m];
+        AppendLogLine(std::string(kLogDoingTask) + mapping.targetName);
+        for (const std::string& notice : mappingRun.notices) AppendLogLine(notice);
+        if (mappingRun.changeTree) {
+            sourcePathBuffer_.assign(mapping.sourceFolder);
+            entryPathBuffer_.assign(mapping.targetName);
+            archive_.SetLimits(reduced);
+            FileTreeNode* tree = mappingRun.changeTree.release();
+            try {
+                ArchiveTree(&tree, sourcePathBuffer_.size(), entryPathBuffer_.size());
+            } catch (...) {
+                mappingRun.changeTree.reset(tree);
+                throw;
+            }
+            mappingRun.changeTree.reset(tree);
+            archive_.SetLimits(archiveLimits_);
+        }
+        if (!control_.KeepGoing()) return;
+        // The added tree lists exactly what the archive received.
+        mappingRun.addedPart = BuildAddedPart(mappingRun.changeTree.get());
+        if (!WriteWholeEntry(archive_, HistoryEntryName(mapping.targetName), 9, copyTime_,
+                             {mappingRun.newHistory, mappingRun.addedPart}))
+            throw refused("a history");
+    }
+
+    if (!archive_.AddFile(kJobFileName, 9, false, nullptr, nullptr, kJobFileEntryBuffer) &&
+        archive_.LastRefusal() != ZipRefusal::None)
+        throw refused(kJobFileName);
+    const std::string toDirs = MakeToDirs(run.archiveNumber, job.mappings);
+    if (!WriteWholeEntry(archive_, kToDirsEntryName, 0, copyTime_, {BytesOf(toDirs)})) throw refused(kToDirsEntryName);
+    AppendLogLine(kLogBackupFinished);
+    if (!WriteWholeEntry(archive_, kRunLogEntryName, 9, copyTime_, {BytesOf(job.runLog)}))
+        throw refused(kRunLogEntryName);
+
+    // On disk first, then under its name in the set.
+    archive_.Close();
+    const std::string partial = run.archivePath + kPartialArchiveSuffix;
+    if (std::rename(partial.c_str(), run.archivePath.c_str()) != 0) platform::ThrowFileError("rename", partial);
+    run.archiveFinished = true;
+    platform::SyncFolder(platform::FolderOfPath(run.archivePath));
+    KillPointForTests("archive-written");
+}
+
+bool BackupEngine::SaveStore() {
+    copyBuffer_.reset();
+    // From here on a cancel request is refused, before "Saving File Lists..." is shown.
+    if (!control_.BeginUninterruptible()) return false;
+    view_->SetText(ProgressText::Status, std::string(kSavingText));
+    view_->EnableCancel(false);
+    try {
+        for (std::size_t j = 0; j < jobs.size(); ++j) {
+            const Job& job = jobs[j];
+            if ((job.flags & JobSelected) == 0) continue;
+            const JobRun& run = jobRuns_[j];
+            std::vector<HistoryToSave> histories;
+            for (std::size_t m = 0; m < job.mappings.size(); ++m)
+                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart});
+            store_.SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
+        }
+        KillPointForTests("store-written");
+        store_.Close();
+    } catch (const std::exception&) {
+        store_.Abandon();
+        view_->ShowMessage(std::string(kStoreSaveErrorText), kErrorBox, MessageButtons::Ok);
+        outcome_ = RunOutcome::StoreError;
+        AbortRun();
+        return false;
+    }
+    KillPointForTests("store-replaced");
+
+    // The logs go in only once the store is complete, so that every block in backups.log
+    // belongs to a completed run. A log that cannot be written does not undo the backup.
+    CumulativeLog log;
+    bool logged = log.Open(kCumulativeLogName);
+    for (const Job& job : jobs)
+        if ((job.flags & JobSelected) != 0) logged = log.Append(job.runLog) && logged;
+    logged = log.Close() && logged;
+    if (!logged) view_->ShowMessage(std::string(kCumulativeLogErrorText), kErrorBox, MessageButtons::Ok);
+    return true;
+}
+
+void BackupEngine::CancelRun() {
+    for (ProgressText line : {ProgressText::CurrentJob, ProgressText::Status, ProgressText::TimeRemaining})
+        view_->SetText(line, std::string(kAbortingText));
+    store_.Abandon();
+    archive_.Close(true);
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        const JobRun& run = jobRuns_[j];
+        if ((jobs[j].flags & JobSelected) == 0 || !run.archiveCreated) continue;
+        platform::DeleteFile(run.archiveFinished ? run.archivePath : run.archivePath + kPartialArchiveSuffix);
+    }
+    copyBuffer_.reset();
+}
+
+void BackupEngine::EndRun() {
+    jobRuns_.clear();
+    currentJobLog_ = nullptr;
+    if (control_.IsRunning()) {
+        const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });
+        if (anyDisc) {
+            // The copy-to-CD task (CopyToCdTask) runs here for the jobs that keep JobCopyToCd,
+            // once disc burning is part of the program; until then their archives stay where
+            // they were written.
+        }
+        outcome_ = RunOutcome::Succeeded;
+        view_->ShowMessage(std::string(kSuccessText), std::string(kSuccessCaption), MessageButtons::Ok);
+    } else {
+        if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Cancelled;
+        view_->ShowMessage(std::string(kCanceledText), std::string(kCanceledCaption), MessageButtons::Ok);
+    }
+    control_.Finish();
+    view_->StopTitleTimer();
+    view_->CloseWindow(2);
+}
+
+}  // namespace halvex

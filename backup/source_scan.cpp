@@ -1,0 +1,189 @@
+#include "backup/source_scan.h"
+
+#include "backup/run_messages.h"
+#include "common/wildcard.h"
+#include "platform/directory_listing.h"
+#include "platform/file_time.h"
+#include "platform/nocase.h"
+#include "platform/path_limits.h"
+
+namespace halvex {
+namespace {
+
+// Run-log texts for entries the scan leaves out.
+constexpr std::string_view kNoticeBackslash = "Skipped (Name contains a backslash): %s";
+constexpr std::string_view kNoticeTooLong = "Skipped (Path too long): %s";
+constexpr std::string_view kNoticeNotRegular = "Skipped File (Not a regular file): %s";
+constexpr std::string_view kNoticeUnreadable = "Skipped (Could not read): %s";
+constexpr std::string_view kNoticeFolderLink = "Skipped Directory (Link to a directory): %s";
+constexpr std::string_view kNoticeCannotList = "Skipped Directory (Could not list): %s";
+
+bool AnyRuleMatches(bool exclude, std::string_view path, const FilterRule& rule) {
+    return rule.isExclude == exclude && MatchWildcard(path, rule.pattern, true);
+}
+
+}  // namespace
+
+bool IsExcluded(std::string_view relativePath, const std::vector<FilterRule>& mappingRules,
+                const std::vector<FilterRule>& globalRules) {
+    bool excluded = false;
+    for (const std::vector<FilterRule>* rules : {&mappingRules, &globalRules}) {
+        for (const FilterRule& rule : *rules) {
+            // Only a rule that could change the state is tested.
+            if (AnyRuleMatches(!excluded, relativePath, rule)) excluded = !excluded;
+        }
+    }
+    return excluded;
+}
+
+SourceScanner::SourceScanner(RunControl& control) : control_(control) {
+    // Names are at most 255 bytes, and a path is given up once it passes the limit, so the
+    // buffers never grow during a scan.
+    sourcePath_.reserve(platform::kPathLimit + 512);
+    filterPath_.reserve(platform::kPathLimit + 512);
+}
+
+void SourceScanner::Notice(std::string_view format, const std::string& path) {
+    notices_->push_back(FillIn(format, {path}));
+}
+
+FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::vector<FilterRule>& globalFilters,
+                                      std::vector<std::string>& notices) {
+    mapping_ = &mapping;
+    globalFilters_ = &globalFilters;
+    notices_ = &notices;
+    hasFilters_ = !mapping.filters.empty() || !globalFilters.empty();
+    sourcePath_.assign(mapping.sourceFolder);
+    filterPath_.clear();
+    rootEnd_ = sourcePath_.size();
+    rootHasSeparator_ = !sourcePath_.empty() && sourcePath_.back() == '/';
+    if (sourcePath_.size() >= platform::kPathLimit) {
+        Notice(kNoticeTooLong, sourcePath_);
+        return nullptr;
+    }
+    return FileTreePtr(ScanFolder(rootEnd_, 0, ""));
+}
+
+FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name) {
+    if (!control_.KeepGoing()) return nullptr;
+    FileTreePtr node(NewFolderNode(name));
+    sourcePath_.resize(pathEnd);
+    platform::DirectoryListing listing;
+    if (!listing.Open(sourcePath_)) {
+        Notice(kNoticeCannotList, sourcePath_);
+        return nullptr;
+    }
+    const bool addSeparator = !(pathEnd == rootEnd_ && rootHasSeparator_);
+    // Sub-folders are entered once this listing is closed, so a deep tree holds one open
+    // listing at a time.
+    std::vector<std::string> folders;
+    platform::DirEntry entry;
+    while (listing.Next(entry)) {
+        sourcePath_.resize(pathEnd);
+        if (addSeparator) sourcePath_ += '/';
+        sourcePath_ += entry.name;
+        if (entry.name.find('\\') != std::string::npos) {
+            Notice(kNoticeBackslash, sourcePath_);
+            continue;
+        }
+        if (sourcePath_.size() >= platform::kPathLimit) {
+            Notice(kNoticeTooLong, sourcePath_);
+            continue;
+        }
+        if (hasFilters_) {
+            filterPath_.resize(filterEnd);
+            if (filterEnd > 0) filterPath_ += '\\';
+            const std::size_t nameStart = filterPath_.size();
+            filterPath_ += entry.name;
+            platform::UpperCaseInPlace(filterPath_.data() + nameStart);
+            if (IsExcluded(filterPath_, mapping_->filters, *globalFilters_)) continue;
+        }
+        switch (entry.kind) {
+            case platform::EntryKind::Directory:
+                if (entry.isSymlink) {
+                    Notice(kNoticeFolderLink, sourcePath_);
+                } else {
+                    folders.push_back(entry.name);
+                }
+                break;
+            case platform::EntryKind::RegularFile: {
+                FileTreeFile* file = NewFileNode(entry.name, entry.size, entry.lastWriteTime);
+                file->next = node->files;
+                node->files = file;
+                break;
+            }
+            case platform::EntryKind::Other: Notice(kNoticeNotRegular, sourcePath_); break;
+            case platform::EntryKind::Unreadable: Notice(kNoticeUnreadable, sourcePath_); break;
+        }
+    }
+    listing.Close();
+
+    FileTreeNode** tail = &node->firstChild;
+    for (const std::string& folder : folders) {
+        sourcePath_.resize(pathEnd);
+        if (addSeparator) sourcePath_ += '/';
+        sourcePath_ += folder;
+        std::size_t childFilterEnd = filterEnd;
+        if (hasFilters_) {
+            filterPath_.resize(filterEnd);
+            if (filterEnd > 0) filterPath_ += '\\';
+            filterPath_ += platform::UpperCased(folder);
+            childFilterEnd = filterPath_.size();
+        }
+        FileTreeNode* child = ScanFolder(sourcePath_.size(), childFilterEnd, folder);
+        if (child == nullptr) continue;
+        *tail = child;
+        tail = &child->nextSibling;
+    }
+    return node.release();
+}
+
+MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, const std::string& historyName,
+                               const SourceMapping& mapping, const AnalysisSettings& settings, RunControl& control) {
+    MappingAnalysis result;
+    auto step = [&] {
+        if (settings.stepProgress) settings.stepProgress();
+    };
+    FileTreePtr tree = scanner.ScanSource(mapping, settings.globalFilters, result.notices);
+    step();
+    if (!control.KeepGoing()) return result;
+
+    HistoryBytes stored;
+    bool haveStored = false;
+    FileTreePtr state;
+    if (!settings.startBrandNew) {
+        switch (store.ReadTargetHistory(historyName, stored)) {
+            case FileListStore::Read::Missing: break;
+            case FileListStore::Read::Damaged: result.outcome = MappingAnalysis::Outcome::DamagedHistory; return result;
+            case FileListStore::Read::Found:
+                haveStored = true;
+                switch (ReplayTargetHistory(stored, control, state)) {
+                    case ReplayResult::Done: break;
+                    case ReplayResult::Cancelled: return result;
+                    case ReplayResult::Damaged:
+                        result.outcome = MappingAnalysis::Outcome::DamagedHistory;
+                        return result;
+                }
+                break;
+        }
+    }
+    step();
+    if (!control.KeepGoing()) return result;
+
+    // Afterwards `tree` holds the new and changed files, `state` what has gone.
+    MergeFileTrees(tree, state, 14);
+    SumFolderSizes(tree.get());
+    if (!control.KeepGoing()) return result;
+
+    if (settings.runTime == 0) settings.runTime = platform::CurrentFileTime();
+    result.newHistory = BuildNewHistory(mapping.sourceFolder, haveStored ? &stored : nullptr, settings.runTime, state.get());
+    if (!control.KeepGoing()) {
+        result.newHistory.clear();
+        return result;
+    }
+    result.changeTree = std::move(tree);
+    result.outcome = MappingAnalysis::Outcome::Done;
+    return result;
+}
+
+}  // namespace halvex

@@ -1,0 +1,90 @@
+#pragma once
+// Source scan and change detection: the tree of a mapping's source folder less what the
+// filters remove, the replay of its stored history, and the comparison of the two into the
+// change tree (new and changed files) and the removed tree (what has gone). Changes are found
+// by name and last-write time only.
+//
+// Linux specifics: the path buffer keeps the names' case as on disk and holds up to the
+// platform's path limit; filters are tested against an upper-cased copy of the relative path
+// with '\' between levels. Entries that cannot be backed up are left out and described in
+// the analysis' notices, one run-log text each: names holding '\', paths past the limit,
+// fifos, sockets and devices, entries that cannot be read (dangling links), links to
+// folders (never followed, so a scan never loops or leaves its source), and folders that
+// cannot be listed. A link to a file is scanned as the file it points to.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backup/file_list_store.h"
+#include "backup/job_config.h"
+#include "backup/run_control.h"
+#include "backup/target_history.h"
+#include "common/file_tree_ptr.h"
+
+namespace halvex {
+
+// Whether the filters remove an entry. `relativePath` is upper-cased, relative to the source
+// folder, with '\' between levels and no leading '\'. Walking the mapping's rules and then
+// the global ones, in file order: an exclude that matches excludes the entry, an include that
+// matches takes an earlier exclude back; a rule that cannot change the state is passed over.
+bool IsExcluded(std::string_view relativePath, const std::vector<FilterRule>& mappingRules,
+                const std::vector<FilterRule>& globalRules);
+
+// Lists source folders into file trees, with one path buffer for the whole scan.
+class SourceScanner {
+public:
+    explicit SourceScanner(RunControl& control);
+
+    // The tree of the mapping's source folder: a root folder with the empty name, its files
+    // in the reverse of listing order, its sub-folders in listing order; sizes and
+    // last-write times as listed. None when the source folder cannot be listed or the run was
+    // cancelled. Entries left out are described in `notices`.
+    FileTreePtr ScanSource(const SourceMapping& mapping, const std::vector<FilterRule>& globalFilters,
+                           std::vector<std::string>& notices);
+
+private:
+    // Lists the folder whose path is sourcePath_[0, pathEnd) and whose filter path is
+    // filterPath_[0, filterEnd); `name` becomes the node's name.
+    FileTreeNode* ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name);
+    void Notice(std::string_view format, const std::string& path);
+
+    RunControl& control_;
+    std::string sourcePath_;  // the path being listed, built in place
+    std::string filterPath_;  // upper-cased relative path with '\', built in place
+    std::size_t rootEnd_ = 0;
+    bool rootHasSeparator_ = false;  // the source folder is "/"
+    bool hasFilters_ = false;
+    const SourceMapping* mapping_ = nullptr;
+    const std::vector<FilterRule>* globalFilters_ = nullptr;
+    std::vector<std::string>* notices_ = nullptr;
+};
+
+struct MappingAnalysis {
+    enum class Outcome {
+        Done,            // changeTree (maybe none) and newHistory are set
+        Cancelled,       // the run was cancelled; nothing is kept
+        DamagedHistory,  // the stored history cannot be read; the store is untouched
+    };
+    Outcome outcome = Outcome::Cancelled;
+    FileTreePtr changeTree;   // new and changed files with the folders leading to them
+    HistoryBytes newHistory;  // up to and including this run's removed tree
+    std::vector<std::string> notices;
+};
+
+struct AnalysisSettings {
+    const std::vector<FilterRule>& globalFilters;
+    bool startBrandNew = false;
+    // The run's time, taken from the clock when the first history is built and then kept.
+    std::uint64_t& runTime;
+    // Advances the progress bar one step (after the scan and after the replay).
+    std::function<void()> stepProgress;
+};
+
+// Analyses one mapping against the history stored under `historyName` ("<job>\<target>.tq").
+MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, const std::string& historyName,
+                               const SourceMapping& mapping, const AnalysisSettings& settings, RunControl& control);
+
+}  // namespace halvex

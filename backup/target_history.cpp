@@ -1,0 +1,131 @@
+#include "backup/target_history.h"
+
+#include <cstring>
+
+namespace halvex {
+namespace {
+
+constexpr std::size_t kRunTimeSize = 8;
+
+std::uint64_t ReadLittleEndian64(const unsigned char* p) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+}
+
+void AppendLittleEndian64(HistoryBytes& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// Appends a flag byte and, when there is a tree, its serialized form.
+void AppendTreePart(HistoryBytes& out, const FileTreeNode* tree) {
+    if (tree == nullptr) {
+        out.push_back(0);
+        return;
+    }
+    out.push_back(1);
+    const std::size_t start = out.size();
+    out.resize(start + FileTreeSerializedSize64(tree));
+    unsigned char* cursor = out.data() + start;
+    SaveFileTree(tree, cursor);
+}
+
+}  // namespace
+
+TargetHistoryReader::TargetHistoryReader(const unsigned char* data, std::size_t size)
+    : cursor_(data), end_(data + size) {
+    if (size == 0) return;
+    const void* zero = std::memchr(data, 0, size);
+    if (zero == nullptr) return;
+    const auto* terminator = static_cast<const unsigned char*>(zero);
+    sourceFolder_ = std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(terminator - data));
+    cursor_ = terminator + 1;
+    valid_ = true;
+}
+
+TargetHistoryReader::Step TargetHistoryReader::Next(BackupRecord& record, std::uint16_t archiveNumber) {
+    record = BackupRecord{};
+    if (!valid_) return Step::Damaged;
+    if (cursor_ == end_) return Step::End;
+
+    // A tree part: flag byte, then the tree when the flag is 1.
+    auto readTree = [&](FileTreePtr& tree) {
+        if (cursor_ == end_) return false;
+        const unsigned char flag = *cursor_++;
+        if (flag == 0) return true;
+        if (flag != 1) return false;
+        bool ok = false;
+        tree.reset(LoadFileTree(cursor_, end_, archiveNumber, ok));
+        return ok;
+    };
+
+    bool ok = static_cast<std::size_t>(end_ - cursor_) >= kRunTimeSize + 1;
+    if (ok) {
+        record.runTime = ReadLittleEndian64(cursor_);
+        cursor_ += kRunTimeSize;
+        if (first_) {
+            ++cursor_;  // the first record never has a removed tree
+        } else {
+            ok = readTree(record.removed);
+        }
+    }
+    ok = ok && readTree(record.added);
+    first_ = false;
+    if (!ok) {
+        valid_ = false;
+        record = BackupRecord{};
+        return Step::Damaged;
+    }
+    return Step::Record;
+}
+
+ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& control, FileTreePtr& state) {
+    state.reset();
+    TargetHistoryReader reader(history);
+    BackupRecord record;
+    for (;;) {
+        switch (reader.Next(record)) {
+            case TargetHistoryReader::Step::End: return ReplayResult::Done;
+            case TargetHistoryReader::Step::Damaged: state.reset(); return ReplayResult::Damaged;
+            case TargetHistoryReader::Step::Record: break;
+        }
+        for (FileTreePtr* part : {&record.removed, &record.added}) {
+            if (!*part) continue;
+            MergeFileTrees(state, *part, part == &record.removed ? 6 : 1);
+            if (!control.KeepGoing()) {
+                state.reset();
+                return ReplayResult::Cancelled;
+            }
+        }
+    }
+}
+
+std::size_t HistoryRecordsOffset(const HistoryBytes& history) {
+    const void* zero = history.empty() ? nullptr : std::memchr(history.data(), 0, history.size());
+    if (zero == nullptr) return history.size();
+    return static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - history.data()) + 1;
+}
+
+HistoryBytes BuildNewHistory(std::string_view sourceFolder, const HistoryBytes* storedHistory,
+                             std::uint64_t runTime, const FileTreeNode* removedTree) {
+    const std::size_t recordsStart = storedHistory ? HistoryRecordsOffset(*storedHistory) : 0;
+    const std::size_t recordsSize = storedHistory ? storedHistory->size() - recordsStart : 0;
+    HistoryBytes out;
+    out.reserve(sourceFolder.size() + 1 + recordsSize + kRunTimeSize + 1 +
+                static_cast<std::size_t>(FileTreeSerializedSize64(removedTree)));
+    out.insert(out.end(), sourceFolder.begin(), sourceFolder.end());
+    out.push_back(0);
+    if (recordsSize > 0)
+        out.insert(out.end(), storedHistory->begin() + static_cast<std::ptrdiff_t>(recordsStart), storedHistory->end());
+    AppendLittleEndian64(out, runTime);
+    AppendTreePart(out, removedTree);
+    return out;
+}
+
+HistoryBytes BuildAddedPart(const FileTreeNode* addedTree) {
+    HistoryBytes out;
+    AppendTreePart(out, addedTree);
+    return out;
+}
+
+}  // namespace halvex

@@ -1,0 +1,354 @@
+// Whole backup runs: phases, job dropping, the entries of each archive and their order, the
+// store and backups.log, cancelling, and the progress shown.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "backup/bookkeeping.h"
+#include "backup/run_log.h"
+#include "platform/file_attributes.h"
+#include "tests/backup/run_fixture.h"
+
+using namespace halvex;
+using namespace halvex::backuptest;
+using halvex::test::ReadFile;
+using halvex::test::WriteFile;
+
+namespace {
+
+std::string Bytes4(std::uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+}
+
+class RunBackupTest : public RunFixture {};
+
+}  // namespace
+
+TEST_F(RunBackupTest, ArchiveEntriesTheirOrderAndTheStore) {
+    Ini({"[Job]", "dir:\"" + (dir / "first") + "\"", "to:\"First\"", "dir:\"" + (dir / "second") + "\"",
+         "to:\"Second\"", "zip:\"" + (dir / "archives") + "\""});
+    Put("first/a.txt", "alpha");
+    Put("second/s1.txt", "s1");
+    Put("second/sub/s2.txt", std::string(3000, 'x'));
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{"Done: Backup Successfull!"}));
+    const std::string first = dir / "archives/Job.TQBak";
+    EXPECT_EQ(EntryNames(first), (std::vector<std::string>{"First", "First\\a.txt", "First.tq", "Second",
+                                                           "Second\\s1.txt", "Second\\sub", "Second\\sub\\s2.txt",
+                                                           "Second.tq", "backup.ini", "ToDirs.tq", "tqbackup.log"}));
+    ExpectReadersAccept(first);
+
+    // Second run: only the second mapping changed. The first mapping's history is written
+    // all the same, with an added flag 0.
+    Put("second/sub/s2.txt", "changed", kSourceTime + 10);
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string second = dir / "archives/Job2.TQBak";
+    const auto entries = ReadArchive(second);
+    std::vector<std::string> names;
+    for (const auto& e : entries) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"First.tq", "Second", "Second\\sub", "Second\\sub\\s2.txt", "Second.tq",
+                                               "backup.ini", "ToDirs.tq", "tqbackup.log"}));
+    ExpectReadersAccept(second);
+    // Levels: folders and ToDirs stored, files and the rest deflated.
+    EXPECT_EQ(FindEntry(entries, "Second")->method, 0);
+    EXPECT_TRUE(FindEntry(entries, "Second")->header.IsFolder());
+    EXPECT_EQ(FindEntry(entries, "Second\\sub\\s2.txt")->method, 8);
+    EXPECT_EQ(FindEntry(entries, "Second\\sub\\s2.txt")->data, "changed");
+    EXPECT_EQ(FindEntry(entries, "ToDirs.tq")->method, 0);
+    EXPECT_EQ(FindEntry(entries, "ToDirs.tq")->data, Bytes4(1) + "First" + '\0' + "Second" + '\0');
+    EXPECT_EQ(FindEntry(entries, "backup.ini")->data, ReadFile(program + "/backup.ini"));
+    // Bookkeeping entries carry one time (the start of copying); files their own.
+    const auto& history = FindEntry(entries, "First.tq")->header;
+    for (const char* name : {"Second.tq", "ToDirs.tq", "tqbackup.log"}) {
+        EXPECT_EQ(FindEntry(entries, name)->header.modDate, history.modDate) << name;
+        EXPECT_EQ(FindEntry(entries, name)->header.modTime, history.modTime) << name;
+    }
+    ZipEntryHeader sourceTime;
+    sourceTime.SetFileTime(platform::FileTimeFromUnixSeconds(kSourceTime + 10));
+    EXPECT_EQ(FindEntry(entries, "Second\\sub\\s2.txt")->header.modTime, sourceTime.modTime);
+
+    // The unchanged mapping's history: its one record plus a second with nothing added.
+    const auto firstHistory = HistoryRecords(FindEntry(entries, "First.tq")->data);
+    ASSERT_EQ(firstHistory.size(), 2u);
+    EXPECT_TRUE(firstHistory[1].added.empty());
+    EXPECT_EQ(FindEntry(entries, "First.tq")->data.back(), '\0');
+    const auto secondHistory = HistoryRecords(FindEntry(entries, "Second.tq")->data);
+    ASSERT_EQ(secondHistory.size(), 2u);
+    EXPECT_EQ(secondHistory[1].added, (std::vector<std::string>{"sub\\", "sub\\s2.txt"}));
+    // The store holds the same histories and the new archive number.
+    EXPECT_EQ(StoreEntry("Job\\Second.tq"), FindEntry(entries, "Second.tq")->data);
+    EXPECT_EQ(StoreEntry("Job\\ArchNum.tq"), Bytes4(2));
+}
+
+TEST_F(RunBackupTest, ThirdArchiveToDirs) {
+    Ini({"[Job]", "dir:\"" + (dir / "hd") + "\"", "to:\"HardDrive\"", "dir:\"" + (dir / "d1") + "\"", "to:\"dir1\""});
+    for (int run = 0; run < 3; ++run) {
+        Put("hd/f.txt", "v", kSourceTime + run * 10);
+        Put("d1/g.txt", "w");
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    }
+    const auto entries = ReadArchive(program + "/Job3.TQBak");
+    const std::string toDirs = FindEntry(entries, "ToDirs.tq")->data;
+    EXPECT_EQ(toDirs, Bytes4(2) + "HardDrive" + '\0' + "dir1" + '\0');
+    EXPECT_EQ(toDirs.size(), 4u + 10 + 5);
+    // A top-level file of the target dir1 is stored as dir1\ and its name (first archive).
+    EXPECT_NE(FindEntry(ReadArchive(program + "/Job.TQBak"), "dir1\\g.txt"), nullptr);
+}
+
+TEST_F(RunBackupTest, RunLogAndBackupsLog) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string log = FindEntry(ReadArchive(program + "/Job.TQBak"), "tqbackup.log")->data;
+    // " TQ Backup", 11 dashes, job, long date, empty line, then "[time] - event" lines.
+    const std::string header = " TQ Backup\r\n-----------\r\nJob: Job\r\nDate: ";
+    ASSERT_EQ(log.substr(0, header.size()), header);
+    std::vector<std::string> events;
+    std::size_t at = log.find("\r\n\r\n") + 4;
+    while (at < log.size()) {
+        const std::size_t end = log.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "every line ends with CR LF";
+        const std::string line = log.substr(at, end - at);
+        ASSERT_EQ(line[0], '[');
+        events.push_back(line.substr(line.find("] - ") + 4));
+        at = end + 2;
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"Backup Started.", "Doing Task Data", "Backup Finished."}));
+    EXPECT_EQ(ReadFile(program + "/backups.log"), log + RunLogSeparator());
+
+    // A cancelled run adds nothing; a second completed run adds its block.
+    Put("src/a.txt", "b", kSourceTime + 20);
+    ScriptedBackupView cancelled;
+    cancelled.onCall = [this](const std::string& call) {
+        std::vector<std::string> asked;
+        if (call == "text CurrentJob Job") engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
+    };
+    ASSERT_EQ(Run(cancelled), BackupEngine::RunOutcome::Cancelled);
+    EXPECT_EQ(ReadFile(program + "/backups.log"), log + RunLogSeparator());
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string both = ReadFile(program + "/backups.log");
+    const std::string separator = "\r\n" + std::string(62, '-') + "\r\n\r\n";
+    EXPECT_EQ(both.substr(both.size() - separator.size()), separator);
+    EXPECT_EQ(both.find(separator), log.size());
+    EXPECT_EQ(both.find(header, log.size()), log.size() + separator.size());
+}
+
+TEST_F(RunBackupTest, JobWithoutChangesIsDroppedAfterTheAnalysis) {
+    Ini({"[Quiet]", "dir:\"" + (dir / "quiet") + "\"", "to:\"Q\"", "[Busy]", "dir:\"" + (dir / "busy") + "\"",
+         "to:\"B\"", "[Empty]"});
+    Put("quiet/q.txt", "q");
+    Put("busy/b.txt", "b");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string quietStore = StoreEntry("Quiet\\Q.tq");
+    Put("busy/b.txt", "b2", kSourceTime + 30);
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_FALSE(platform::PathExists(program + "/Quiet2.TQBak"));
+    EXPECT_TRUE(platform::PathExists(program + "/Busy2.TQBak"));
+    EXPECT_FALSE(platform::PathExists(program + "/Empty.TQBak"));  // a job without mappings takes no part
+    EXPECT_EQ(StoreEntry("Quiet\\Q.tq"), quietStore);
+    EXPECT_EQ(StoreEntry("Quiet\\ArchNum.tq"), Bytes4(1));
+    EXPECT_EQ(StoreEntry("Busy\\ArchNum.tq"), Bytes4(2));
+    EXPECT_FALSE(view.Saw("text CurrentJob Quiet"));
+    EXPECT_TRUE(view.Saw("text CurrentJob Busy"));
+}
+
+TEST_F(RunBackupTest, CancelDuringTheSecondOfThreeJobs) {
+    Ini({"[Alpha]", "dir:\"" + (dir / "a") + "\"", "to:\"A\"", "[Beta]", "dir:\"" + (dir / "b") + "\"", "to:\"B\"",
+         "[Gamma]", "dir:\"" + (dir / "c") + "\"", "to:\"C\""});
+    for (const char* d : {"a", "b", "c"}) Put(std::string(d) + "/one.txt", "1");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string store = ReadFile(program + "/FileLists.tq");
+    const std::string gamma = ReadFile(program + "/Gamma.TQBak");
+    const std::string log = ReadFile(program + "/backups.log");
+    for (const char* d : {"a", "b", "c"}) {
+        Put(std::string(d) + "/two.txt", std::string(100000, 't'));
+        Put(std::string(d) + "/three.txt", "3");
+    }
+
+    ScriptedBackupView view;
+    std::vector<std::string> asked;
+    bool inBeta = false;
+    int betaFiles = 0;
+    view.onCall = [&](const std::string& call) {
+        if (call == "text CurrentJob Beta") inBeta = true;
+        // The cancel comes while Beta's second file is being copied.
+        if (inBeta && call.rfind("fit B\\", 0) == 0 && ++betaFiles == 2)
+            engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
+    };
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Cancelled);
+    EXPECT_EQ(asked, (std::vector<std::string>{"Quit??: File copy in progress. Are you sure you want to abort?"}));
+    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{"Canceled.: Backup Canceled"}));
+    for (const char* line : {"CurrentJob", "Status", "TimeRemaining"})
+        EXPECT_TRUE(view.Saw(std::string("text ") + line + " Aborting...")) << line;
+    // Alpha's complete new archive and Beta's partial one are gone; Gamma never started.
+    EXPECT_FALSE(platform::PathExists(program + "/Alpha2.TQBak"));
+    EXPECT_FALSE(platform::PathExists(program + "/Beta2.TQBak"));
+    EXPECT_FALSE(platform::PathExists(program + "/Beta2.TQBak.partial"));
+    EXPECT_FALSE(platform::PathExists(program + "/Gamma2.TQBak"));
+    EXPECT_EQ(ReadFile(program + "/Gamma.TQBak"), gamma);
+    EXPECT_EQ(ReadFile(program + "/FileLists.tq"), store);
+    EXPECT_EQ(ReadFile(program + "/backups.log"), log);
+    EXPECT_FALSE(platform::PathExists(program + "/FileLists.new"));
+    EXPECT_FALSE(view.Saw("text Status Saving File Lists..."));
+    EXPECT_EQ(view.Calls().back(), "close 2");
+
+    // The next run stores what the cancelled one did not.
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    std::vector<std::string> names = EntryNames(program + "/Beta2.TQBak");
+    ASSERT_EQ(names.size(), 7u);
+    std::sort(names.begin() + 1, names.begin() + 3);  // the two files come in listing order
+    EXPECT_EQ(names, (std::vector<std::string>{"B", "B\\three.txt", "B\\two.txt", "B.tq", "backup.ini", "ToDirs.tq",
+                                               "tqbackup.log"}));
+}
+
+TEST_F(RunBackupTest, CancelAnsweredNoAndCancelWhileSavingAreRefused) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ScriptedBackupView view;
+    std::vector<std::string> asked;
+    view.onCall = [&](const std::string& call) {
+        if (call == "text CurrentJob Job") engine->RequestCancel(Asker(asked, MessageAnswer::No));
+        if (call == "text Status Saving File Lists...") engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
+    };
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(asked, (std::vector<std::string>{"Quit??: File copy in progress. Are you sure you want to abort?",
+                                               "Abort: Unable to abort at this time."}));
+    EXPECT_TRUE(view.Saw("cancel off"));
+    EXPECT_TRUE(platform::PathExists(program + "/Job.TQBak"));
+    // After the run nothing is asked at all.
+    engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
+    EXPECT_EQ(asked.size(), 2u);
+}
+
+TEST_F(RunBackupTest, CancelDuringTheAnalysisLeavesNothing) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ScriptedBackupView view;
+    std::vector<std::string> asked;
+    view.onCall = [&](const std::string& call) {
+        if (call == "step") engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
+    };
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Cancelled);
+    EXPECT_EQ(asked.size(), 1u);  // the second request found the run cancelled already
+    EXPECT_FALSE(platform::PathExists(program + "/Job.TQBak"));
+    EXPECT_FALSE(view.Saw("text Status Backing Up Files..."));
+}
+
+TEST_F(RunBackupTest, ChecksDropJobsWithMessages) {
+    Ini({"[Missing]", "dir:\"" + (dir / "nowhere") + "\"", "to:\"X\"", "dir:\"" + (dir / "also-nowhere") + "\"",
+         "to:\"Y\"", "[Reserved]", "dir:\"" + (dir / "src") + "\"", "to:\"todirs\"", "[Fine]",
+         "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(view.MessageLines(),
+              (std::vector<std::string>{
+                  "Error: Error, cannot access path '" + (dir / "nowhere") + "', skipping Job 'Missing'.",
+                  "Error: The target name 'todirs' is used by the backup's own files, skipping Job 'Reserved'.",
+                  "Done: Backup Successfull!"}));
+    EXPECT_TRUE(platform::PathExists(program + "/Fine.TQBak"));
+    EXPECT_FALSE(platform::PathExists(program + "/Reserved.TQBak"));
+    // The analysis bar counted only the mappings of the job that stayed.
+    EXPECT_TRUE(view.Saw("range 0 2"));
+}
+
+TEST_F(RunBackupTest, BrandNewRuns) {
+    // "Job" is a prefix of "Job2"'s archive names in the same folder: Job's brand-new run is
+    // refused because of them.
+    Ini({"[Job2]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\"", "[Job]", "dir:\"" + (dir / "src") + "\"",
+         "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ASSERT_EQ(Run({"Job2"}), BackupEngine::RunOutcome::Succeeded);
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view, {"Job"}, true), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(view.MessageLines()[0],
+              "Error: Cannot start a brand new archive while old archives exist in backup directory.\nPlease remove "
+              "the old archives and try again.\n\nSkipping job: Job");
+    EXPECT_FALSE(platform::PathExists(program + "/Job.TQBak"));
+    EXPECT_EQ(engine->jobs[1].flags, 0);
+
+    // With the old archives moved away, a brand-new run starts again at 1 and replaces the
+    // job's whole folder in the store, also entries of mappings no longer configured.
+    Ini({"[Job2]", "dir:\"" + (dir / "src") + "\"", "to:\"Other\""});
+    Put("src/b.txt", "b");
+    ASSERT_EQ(Run({"Job2"}), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(std::rename((program + "/Job2.TQBak").c_str(), (dir / "old1").c_str()), 0);
+    ASSERT_EQ(std::rename((program + "/Job22.TQBak").c_str(), (dir / "old2").c_str()), 0);
+    ASSERT_EQ(Run({"Job2"}, true), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_TRUE(platform::PathExists(program + "/Job2.TQBak"));
+    EXPECT_EQ(StoreEntry("Job2\\ArchNum.tq"), Bytes4(1));
+    EXPECT_EQ(StoreEntry("Job2\\Data.tq"), "");
+    EXPECT_EQ(HistoryRecords(StoreEntry("Job2\\Other.tq")).size(), 1u);
+}
+
+TEST_F(RunBackupTest, StoreThatCannotBeOpenedEndsTheRun) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    test::MakeFolders(program + "/FileLists.tq");  // a folder where the store should be
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::StoreError);
+    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{"Error: Error Opening FileLists.tq"}));
+    EXPECT_FALSE(platform::PathExists(program + "/Job.TQBak"));
+    const auto calls = view.Calls();
+    EXPECT_EQ(calls.front(), "timer start");
+    EXPECT_EQ(calls[calls.size() - 2], "timer stop");
+    EXPECT_EQ(calls.back(), "close 2");
+}
+
+TEST_F(RunBackupTest, DamagedHistoryDropsOnlyItsJob) {
+    Ini({"[Broken]", "dir:\"" + (dir / "a") + "\"", "to:\"A\"", "[Fine]", "dir:\"" + (dir / "b") + "\"", "to:\"B\""});
+    Put("a/x.txt", "x");
+    Put("b/y.txt", "y");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    {
+        // A history cut inside its first record.
+        const HistoryBytes cut = ToBytes(StoreEntry("Broken\\A.tq").substr(0, 12)), none;
+        FileListStore store(program);
+        ASSERT_TRUE(store.OpenForRun());
+        const HistoryToSave save[] = {{"A", cut, none}};
+        store.SaveJob("Broken", 1, save, false, platform::CurrentLocalTime());
+        store.Close();
+    }
+    const std::string broken = StoreEntry("Broken\\A.tq");
+    Put("a/x.txt", "x2", kSourceTime + 5);
+    Put("b/y.txt", "y2", kSourceTime + 5);
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(view.MessageLines(),
+              (std::vector<std::string>{"Error: The file list of target 'A' in FileLists.tq is damaged, skipping Job 'Broken'.",
+                                        "Done: Backup Successfull!"}));
+    EXPECT_FALSE(platform::PathExists(program + "/Broken2.TQBak"));
+    EXPECT_TRUE(platform::PathExists(program + "/Fine2.TQBak"));
+    EXPECT_EQ(StoreEntry("Broken\\A.tq"), broken);
+    EXPECT_EQ(StoreEntry("Broken\\ArchNum.tq"), Bytes4(1));
+}
+
+TEST_F(RunBackupTest, ArchiveThatCannotBeCreated) {
+    Ini({"[Blocked]", "dir:\"" + (dir / "a") + "\"", "to:\"A\"", "zip:\"" + (dir / "blocker/sub") + "\"", "[Free]",
+         "dir:\"" + (dir / "b") + "\"", "to:\"B\""});
+    Put("a/x.txt", "x");
+    Put("b/y.txt", "y");
+    WriteFile(dir / "blocker", "a file where a folder should be");
+    ScriptedBackupView view;
+    view.answers = {MessageAnswer::Retry, MessageAnswer::Cancel};
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    const std::string question = "Error: Error creating file:\n\n" + (dir / "blocker/sub/Blocked.TQBak");
+    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{question, question, "Done: Backup Successfull!"}));
+    EXPECT_EQ(view.Messages()[0].buttons, MessageButtons::RetryCancel);
+    EXPECT_TRUE(platform::PathExists(program + "/Free.TQBak"));
+    EXPECT_EQ(StoreEntry("Blocked\\ArchNum.tq"), "");
+    EXPECT_EQ(StoreEntry("Free\\ArchNum.tq"), Bytes4(1));
+
+    // Retry after the obstacle has gone.
+    ScriptedBackupView retried;
+    retried.answers = {MessageAnswer::Retry};
+    retried.onCall = [&](const std::string& call) {
+        if (call.rfind("message Error: Error creating file:", 0) == 0) std::remove((dir / "blocker").c_str());
+    };
+    ASSERT_EQ(Run(retried, {"Blocked"}), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_TRUE(platform::PathExists(dir / "blocker/sub/Blocked.TQBak"));
+}
