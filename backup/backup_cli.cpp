@@ -115,7 +115,10 @@ int RunUnattendedBackup(const BackupOptions& options) {
     }
     engine.WaitForRun();
     for (const std::string& skipped : engine.SkippedEntries()) view.PrintLine(skipped);
+    return ExitStatusOfRun(engine);
+}
 
+int ExitStatusOfRun(const BackupEngine& engine) {
     switch (engine.Outcome()) {
         case BackupEngine::RunOutcome::Succeeded:
             return engine.SkippedEntries().empty() ? kExitSucceeded : kExitSkipped;

@@ -38,6 +38,10 @@ inline constexpr int kExitStartup = 2;  // also: bad command line
 inline constexpr int kExitStoreError = 3;
 inline constexpr int kExitSkipped = 4;  // succeeded, but files or folders were skipped
 
+class BackupEngine;
+// The exit status that tells how the engine's run ended (also for the window program).
+int ExitStatusOfRun(const BackupEngine& engine);
+
 // `halvex-backup --run`: the start-up, then one run with the console view. SIGINT and
 // SIGTERM act as the Cancel button (a second one does not end the program early).
 int RunUnattendedBackup(const BackupOptions& options);

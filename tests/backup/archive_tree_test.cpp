@@ -45,7 +45,7 @@ TEST_F(ArchiveTreeTest, VanishedFileIgnoredIsLoggedAndRetriedNextRun) {
                                            "cancel backup");
     EXPECT_EQ(view.Messages()[0].buttons, MessageButtons::AbortRetryIgnore);
     const std::string archive = program + "/Job.TQBak";
-    EXPECT_EQ(EntryNames(archive), (std::vector<std::string>{"Data", "Data\\keep.txt", "Data.tq", "backup.ini",
+    EXPECT_EQ(EntryNames(archive), (std::vector<std::string>{"Data\\", "Data\\keep.txt", "Data.tq", "backup.ini",
                                                              "ToDirs.tq", "tqbackup.log"}));
     EXPECT_EQ(AddedByLastRecord(archive), (std::vector<std::string>{"keep.txt"}));
     EXPECT_NE(Log(archive).find("] - Skipped File (Could not open): " + path + "\r\n"), std::string::npos);

@@ -36,8 +36,8 @@ TEST_F(RunBackupTest, ArchiveEntriesTheirOrderAndTheStore) {
     ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
     EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{"Done: Backup Successfull!"}));
     const std::string first = dir / "archives/Job.TQBak";
-    EXPECT_EQ(EntryNames(first), (std::vector<std::string>{"First", "First\\a.txt", "First.tq", "Second",
-                                                           "Second\\s1.txt", "Second\\sub", "Second\\sub\\s2.txt",
+    EXPECT_EQ(EntryNames(first), (std::vector<std::string>{"First\\", "First\\a.txt", "First.tq", "Second\\",
+                                                           "Second\\s1.txt", "Second\\sub\\", "Second\\sub\\s2.txt",
                                                            "Second.tq", "backup.ini", "ToDirs.tq", "tqbackup.log"}));
     ExpectReadersAccept(first);
 
@@ -49,12 +49,12 @@ TEST_F(RunBackupTest, ArchiveEntriesTheirOrderAndTheStore) {
     const auto entries = ReadArchive(second);
     std::vector<std::string> names;
     for (const auto& e : entries) names.push_back(e.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"First.tq", "Second", "Second\\sub", "Second\\sub\\s2.txt", "Second.tq",
+    EXPECT_EQ(names, (std::vector<std::string>{"First.tq", "Second\\", "Second\\sub\\", "Second\\sub\\s2.txt", "Second.tq",
                                                "backup.ini", "ToDirs.tq", "tqbackup.log"}));
     ExpectReadersAccept(second);
     // Levels: folders and ToDirs stored, files and the rest deflated.
-    EXPECT_EQ(FindEntry(entries, "Second")->method, 0);
-    EXPECT_TRUE(FindEntry(entries, "Second")->header.IsFolder());
+    EXPECT_EQ(FindEntry(entries, "Second\\")->method, 0);
+    EXPECT_TRUE(FindEntry(entries, "Second\\")->header.IsFolder());
     EXPECT_EQ(FindEntry(entries, "Second\\sub\\s2.txt")->method, 8);
     EXPECT_EQ(FindEntry(entries, "Second\\sub\\s2.txt")->data, "changed");
     EXPECT_EQ(FindEntry(entries, "ToDirs.tq")->method, 0);
@@ -201,7 +201,7 @@ TEST_F(RunBackupTest, CancelDuringTheSecondOfThreeJobs) {
     std::vector<std::string> names = EntryNames(program + "/Beta2.TQBak");
     ASSERT_EQ(names.size(), 7u);
     std::sort(names.begin() + 1, names.begin() + 3);  // the two files come in listing order
-    EXPECT_EQ(names, (std::vector<std::string>{"B", "B\\three.txt", "B\\two.txt", "B.tq", "backup.ini", "ToDirs.tq",
+    EXPECT_EQ(names, (std::vector<std::string>{"B\\", "B\\three.txt", "B\\two.txt", "B.tq", "backup.ini", "ToDirs.tq",
                                                "tqbackup.log"}));
 }
 

@@ -1,0 +1,13 @@
+#pragma once
+// The backup program as a desktop program: start-up, the job-selection window, and the run
+// under its progress window.
+#include <optional>
+#include <string>
+
+namespace halvex {
+
+// Runs the window program in `folder` (the program's own folder when none) and returns the
+// program's exit status.
+int RunBackupWindows(int argc, char** argv, const std::optional<std::string>& folder);
+
+}  // namespace halvex
