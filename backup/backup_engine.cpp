@@ -71,6 +71,14 @@ void BackupEngine::AppendLogLine(std::string_view text) {
     if (currentJobLog_ != nullptr) *currentJobLog_ += RunLogLine(text, platform::CurrentLocalTime());
 }
 
+void BackupEngine::DropJob(Job& job, const std::string& message, int keepFlags) {
+    view_->ShowMessage(message, std::string(kErrorCaption), MessageButtons::Ok);
+    job.flags &= keepFlags;
+    // A job left out is reported with the run's skips, so an unattended run does not end as
+    // if everything had been saved.
+    skipped_.push_back(FillIn(kJobNotSavedFormat, {job.name}));
+}
+
 void BackupEngine::NoteSkipped(std::string text) {
     AppendLogLine(text);
     skipped_.push_back(std::move(text));

@@ -69,7 +69,8 @@ public:
 
     RunOutcome Outcome() const { return outcome_; }
     // One run-log text per file or folder the run left out (skipped at the scan, ignored
-    // after an error, or refused by the archive's limits), in the order they happened.
+    // after an error, or refused by the archive's limits), and one line per job left out
+    // (dropped by a check, or its archive could not be created), in the order they happened.
     const std::vector<std::string>& SkippedEntries() const { return skipped_; }
 
 private:
@@ -104,6 +105,9 @@ private:
     void EndRun();
     void AppendLogLine(std::string_view text);
     void NoteSkipped(std::string text);
+    // Shows why the job takes no further part, keeps only keepFlags of its flags and notes it
+    // with the skips.
+    void DropJob(Job& job, const std::string& message, int keepFlags);
     void AbortRun();
     void AddPausedTime(std::uint32_t milliseconds);
     MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);

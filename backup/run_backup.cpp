@@ -36,6 +36,25 @@ bool OldArchivesExist(const std::string& base) {
     return false;
 }
 
+// Whether an archive of the set named by `base` exists: base + ".TQBak" or base, a number and
+// ".TQBak" (exactly the names the run gives its archives).
+bool ArchivesOfSetExist(const std::string& base) {
+    const std::string prefix = platform::NameOfPath(base);
+    const std::string extension(kArchiveExtension);
+    platform::DirectoryListing listing;
+    if (!listing.Open(platform::FolderOfPath(base))) return false;
+    platform::DirEntry entry;
+    while (listing.Next(entry)) {
+        const std::string& name = entry.name;
+        if (name.size() < prefix.size() + extension.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+            continue;
+        const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
+        if (std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) return true;
+    }
+    return false;
+}
+
 // A target name whose entries would take the place of the bookkeeping entries: the
 // store's "<job>\ArchNum.tq" or the archive's "ToDirs.tq".
 bool IsReservedTargetName(const std::string& target) {
@@ -83,25 +102,20 @@ int BackupEngine::CheckJobs() {
         if ((job.flags & JobSelected) == 0) continue;
         for (const SourceMapping& mapping : job.mappings) {
             if (!platform::GetAttributes(mapping.sourceFolder)) {
-                view_->ShowMessage(FillIn(kSourceMissingFormat, {mapping.sourceFolder, job.name}), kErrorBox,
-                                   MessageButtons::Ok);
-                job.flags &= ~JobSelected;
+                DropJob(job, FillIn(kSourceMissingFormat, {mapping.sourceFolder, job.name}), ~JobSelected);
                 break;
             }
         }
         if ((job.flags & JobSelected) != 0) {
             for (const SourceMapping& mapping : job.mappings) {
                 if (IsReservedTargetName(mapping.targetName)) {
-                    view_->ShowMessage(FillIn(kReservedTargetFormat, {mapping.targetName, job.name}), kErrorBox,
-                                       MessageButtons::Ok);
-                    job.flags &= ~JobSelected;
+                    DropJob(job, FillIn(kReservedTargetFormat, {mapping.targetName, job.name}), ~JobSelected);
                     break;
                 }
             }
         }
         if (startBrandNew_ && OldArchivesExist(job.archiveBaseName)) {
-            view_->ShowMessage(std::string(kBrandNewRefusedText) + job.name, kErrorBox, MessageButtons::Ok);
-            job.flags = 0;
+            DropJob(job, std::string(kBrandNewRefusedText) + job.name, 0);
         }
         if ((job.flags & JobSelected) != 0) mappingTotal += static_cast<int>(job.mappings.size());
     }
@@ -128,8 +142,7 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             MappingRun& mappingRun = run.mappings[m];
             mappingRun.notices = std::move(analysis.notices);
             if (analysis.outcome == MappingAnalysis::Outcome::DamagedHistory) {
-                view_->ShowMessage(FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), kErrorBox,
-                                   MessageButtons::Ok);
+                DropJob(job, FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), ~JobSelected);
                 damaged = true;
                 break;
             }
@@ -150,7 +163,12 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             }
             stored = store_.ReadArchiveNumber(job.name, startBrandNew_);
             if (!stored) {
-                view_->ShowMessage(FillIn(kDamagedArchiveNumberFormat, {job.name}), kErrorBox, MessageButtons::Ok);
+                DropJob(job, FillIn(kDamagedArchiveNumberFormat, {job.name}), ~JobSelected);
+            } else if (*stored == 0 && !startBrandNew_ && ArchivesOfSetExist(job.archiveBaseName)) {
+                // The store knows nothing of archives that are there (it was lost or replaced):
+                // numbering again from 1 would overwrite them and mix two sets.
+                DropJob(job, FillIn(kUnrecordedArchivesFormat, {job.name, job.name}), ~JobSelected);
+                stored.reset();
             }
         }
         if (!stored) {
@@ -186,6 +204,7 @@ bool BackupEngine::CopyJobs() {
         if (!CreateArchive(job, run)) {
             // This job gets no archive; its store entries stay as they were.
             job.flags &= ~JobSelected;
+            skipped_.push_back(FillIn(kJobNotSavedFormat, {job.name}));
             continue;
         }
         try {

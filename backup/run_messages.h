@@ -16,6 +16,11 @@ inline constexpr std::string_view kBrandNewRefusedText =
     "Please remove the old archives and try again.\n\nSkipping job: ";
 inline constexpr std::string_view kReservedTargetFormat =
     "The target name '%s' is used by the backup's own files, skipping Job '%s'.";
+inline constexpr std::string_view kUnrecordedArchivesFormat =
+    "Archives of job '%s' exist in the backup directory, but FileLists.tq has no record of them.\n"
+    "Please put back the FileLists.tq they belong to, or move the old archives away, and try again.\n\n"
+    "Skipping job: %s";
+inline constexpr std::string_view kJobNotSavedFormat = "Job not backed up: %s";
 inline constexpr std::string_view kStoreOpenErrorText = "Error Opening FileLists.tq";
 inline constexpr std::string_view kDamagedHistoryFormat =
     "The file list of target '%s' in FileLists.tq is damaged, skipping Job '%s'.";

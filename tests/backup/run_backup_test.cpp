@@ -7,6 +7,7 @@
 #include "backup/bookkeeping.h"
 #include "backup/run_log.h"
 #include "platform/file_attributes.h"
+#include "platform/file_operations.h"
 #include "tests/backup/run_fixture.h"
 
 using namespace halvex;
@@ -254,6 +255,40 @@ TEST_F(RunBackupTest, ChecksDropJobsWithMessages) {
     EXPECT_FALSE(platform::PathExists(program + "/Reserved.TQBak"));
     // The analysis bar counted only the mappings of the job that stayed.
     EXPECT_TRUE(view.Saw("range 0 2"));
+    // Jobs left out count as skips, so an unattended run does not report everything saved.
+    EXPECT_EQ(engine->SkippedEntries(),
+              (std::vector<std::string>{"Job not backed up: Missing", "Job not backed up: Reserved"}));
+}
+
+TEST_F(RunBackupTest, ArchivesTheStoreNoLongerKnowsAreNeverOverwritten) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    Put("src/b.txt", "b");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string first = test::ReadFile(program + "/Job.TQBak");
+    const std::string second = test::ReadFile(program + "/Job2.TQBak");
+    // The store and its copy are gone: numbering would start again at 1.
+    ASSERT_TRUE(platform::DeleteFile(program + "/FileLists.tq"));
+    ASSERT_TRUE(platform::DeleteFile(program + "/FileLists.bak"));
+    Put("src/c.txt", "c");
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(view.MessageLines(),
+              (std::vector<std::string>{"Error: Archives of job 'Job' exist in the backup directory, but FileLists.tq "
+                                        "has no record of them.\nPlease put back the FileLists.tq they belong to, or "
+                                        "move the old archives away, and try again.\n\nSkipping job: Job",
+                                        "Done: Backup Successfull!"}));
+    EXPECT_EQ(test::ReadFile(program + "/Job.TQBak"), first);
+    EXPECT_EQ(test::ReadFile(program + "/Job2.TQBak"), second);
+    EXPECT_EQ(engine->SkippedEntries(), (std::vector<std::string>{"Job not backed up: Job"}));
+
+    // With the old set moved away the job starts a new set at 1.
+    ASSERT_TRUE(platform::MovePath(program + "/Job.TQBak", dir / "old1"));
+    ASSERT_TRUE(platform::MovePath(program + "/Job2.TQBak", dir / "old2"));
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_TRUE(platform::PathExists(program + "/Job.TQBak"));
+    EXPECT_EQ(StoreEntry("Job\\ArchNum.tq"), Bytes4(1));
 }
 
 TEST_F(RunBackupTest, BrandNewRuns) {
