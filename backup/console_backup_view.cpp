@@ -14,19 +14,6 @@ namespace {
 
 constexpr std::uint32_t kRedrawInterval = 100;  // ms between redraws of the progress line
 
-const char* AnswerName(MessageAnswer answer) {
-    switch (answer) {
-        case MessageAnswer::Ok: return "OK";
-        case MessageAnswer::Cancel: return "Cancel";
-        case MessageAnswer::Yes: return "Yes";
-        case MessageAnswer::No: return "No";
-        case MessageAnswer::Retry: return "Retry";
-        case MessageAnswer::Abort: return "Abort";
-        case MessageAnswer::Ignore: return "Ignore";
-    }
-    return "";
-}
-
 struct Choice {
     char key;
     MessageAnswer answer;
@@ -156,7 +143,7 @@ MessageAnswer ConsoleBackupView::ShowMessage(const std::string& text, const std:
     MessageAnswer answer = MessageAnswer::Ok;
     if (buttons != MessageButtons::Ok) {
         answer = interactive_ ? Prompt(buttons) : FixedAnswer(buttons);
-        if (!interactive_) std::fprintf(out_, "Answer: %s\n", AnswerName(answer));
+        if (!interactive_) std::fprintf(out_, "Answer: %s\n", MessageAnswerName(answer));
     }
     std::fflush(out_);
     lastPhase_.clear();
@@ -171,7 +158,7 @@ MessageAnswer ConsoleBackupView::Prompt(MessageButtons buttons) {
         if (std::fgets(line, sizeof line, in_) == nullptr) {
             // Input has ended: the answer a run without a terminal would take.
             const MessageAnswer answer = FixedAnswer(buttons);
-            std::fprintf(out_, "\nAnswer: %s\n", AnswerName(answer));
+            std::fprintf(out_, "\nAnswer: %s\n", MessageAnswerName(answer));
             return answer;
         }
         const char* p = line;

@@ -7,12 +7,6 @@ namespace {
 
 constexpr std::size_t kRunTimeSize = 8;
 
-std::uint64_t ReadLittleEndian64(const unsigned char* p) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
-
 void AppendLittleEndian64(HistoryBytes& out, std::uint64_t value) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
@@ -31,53 +25,6 @@ void AppendTreePart(HistoryBytes& out, const FileTreeNode* tree) {
 }
 
 }  // namespace
-
-TargetHistoryReader::TargetHistoryReader(const unsigned char* data, std::size_t size)
-    : cursor_(data), end_(data + size) {
-    if (size == 0) return;
-    const void* zero = std::memchr(data, 0, size);
-    if (zero == nullptr) return;
-    const auto* terminator = static_cast<const unsigned char*>(zero);
-    sourceFolder_ = std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(terminator - data));
-    cursor_ = terminator + 1;
-    valid_ = true;
-}
-
-TargetHistoryReader::Step TargetHistoryReader::Next(BackupRecord& record, std::uint16_t archiveNumber) {
-    record = BackupRecord{};
-    if (!valid_) return Step::Damaged;
-    if (cursor_ == end_) return Step::End;
-
-    // A tree part: flag byte, then the tree when the flag is 1.
-    auto readTree = [&](FileTreePtr& tree) {
-        if (cursor_ == end_) return false;
-        const unsigned char flag = *cursor_++;
-        if (flag == 0) return true;
-        if (flag != 1) return false;
-        bool ok = false;
-        tree.reset(LoadFileTree(cursor_, end_, archiveNumber, ok));
-        return ok;
-    };
-
-    bool ok = static_cast<std::size_t>(end_ - cursor_) >= kRunTimeSize + 1;
-    if (ok) {
-        record.runTime = ReadLittleEndian64(cursor_);
-        cursor_ += kRunTimeSize;
-        if (first_) {
-            ++cursor_;  // the first record never has a removed tree
-        } else {
-            ok = readTree(record.removed);
-        }
-    }
-    ok = ok && readTree(record.added);
-    first_ = false;
-    if (!ok) {
-        valid_ = false;
-        record = BackupRecord{};
-        return Step::Damaged;
-    }
-    return Step::Record;
-}
 
 ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& control, FileTreePtr& state) {
     state.reset();

@@ -1,19 +1,5 @@
 #pragma once
-// TargetHistory: the byte form of one target's history, written into the file-list store
-// ("<job>\<target>.tq") and into every archive ("<target>.tq"). Little-endian, no alignment,
-// no length fields:
-//
-//   source folder   the mapping's folder as configured when last written, then a 0 byte
-//   BackupRecord    one per completed run, oldest first; the history ends exactly after the
-//                   last record:
-//     run time      8 bytes: file time (UTC, 100-ns units since 1601) of the run
-//     removed flag  1 byte: 1 when a removed tree follows; always 0 in the first record
-//     removed tree  serialized file tree of the files and folders no longer found
-//                   (gone folders as empty leaves)
-//     added flag    1 byte: 1 when an added tree follows
-//     added tree    serialized file tree of every file the run stored in its archive
-//
-// The top folder of both trees has the empty name and stands for the source folder.
+// Writing and replaying target histories (the byte form: common/target_history_reader.h).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -21,47 +7,9 @@
 
 #include "backup/run_control.h"
 #include "common/file_tree_ptr.h"
+#include "common/target_history_reader.h"
 
 namespace halvex {
-
-using HistoryBytes = std::vector<unsigned char>;
-
-struct BackupRecord {
-    std::uint64_t runTime = 0;
-    FileTreePtr removed;  // none when the removed flag is 0
-    FileTreePtr added;    // none when the added flag is 0
-};
-
-// Reads a history record by record, in place. Every read is checked against the end: a
-// history that does not follow the layout is reported as damaged, never read past.
-class TargetHistoryReader {
-public:
-    enum class Step {
-        Record,   // the next record was read
-        End,      // the history ended just after the previous record
-        Damaged,  // the bytes do not follow the layout (nothing more can be read)
-    };
-
-    TargetHistoryReader(const unsigned char* data, std::size_t size);
-    explicit TargetHistoryReader(const HistoryBytes& bytes) : TargetHistoryReader(bytes.data(), bytes.size()) {}
-    // The reader points into the bytes: they must outlive it.
-    explicit TargetHistoryReader(HistoryBytes&&) = delete;
-
-    // False when the bytes do not even hold a 0-terminated source folder.
-    bool Valid() const { return valid_; }
-    std::string_view SourceFolder() const { return sourceFolder_; }
-
-    // Reads the next record; its trees get `archiveNumber`. In the first record the removed
-    // flag is skipped without being read (it is always 0 there).
-    Step Next(BackupRecord& record, std::uint16_t archiveNumber = 0);
-
-private:
-    const unsigned char* cursor_;
-    const unsigned char* end_;
-    std::string_view sourceFolder_;
-    bool valid_ = false;
-    bool first_ = true;
-};
 
 // Replays a stored history into the state the earlier runs left: the first record's added
 // tree, then per further record its removed tree (merge mode 6) and its added tree (mode 1).

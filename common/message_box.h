@@ -10,6 +10,9 @@ enum class MessageButtons { Ok, OkCancel, YesNo, RetryCancel, AbortRetryIgnore }
 
 enum class MessageAnswer { Ok, Cancel, Yes, No, Retry, Abort, Ignore };
 
+// The answer as its button reads ("OK", "Cancel", "Yes", ...), for the console.
+const char* MessageAnswerName(MessageAnswer answer);
+
 // Shows a box with text, caption and buttons on the caller's own thread and returns the answer.
 using AskFunction =
     std::function<MessageAnswer(const std::string& text, const std::string& caption, MessageButtons buttons)>;

@@ -6,15 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "common/file_tree.h"
+#include "common/file_tree_ptr.h"
 
 namespace halvex {
-
-struct FileTreeDeleter {
-    void operator()(FileTreeNode* node) const { FreeFileTree(node); }
-};
-// Owns a whole chain (the node, its sub-tree and its following siblings).
-using FileTreePtr = std::unique_ptr<FileTreeNode, FileTreeDeleter>;
 
 struct BackupTarget {
     std::string targetName;

@@ -50,19 +50,6 @@ const char* DirectoryAnswerText(int answer) {
     }
 }
 
-const char* MessageAnswerText(MessageAnswer answer) {
-    switch (answer) {
-    case MessageAnswer::Ok: return "OK";
-    case MessageAnswer::Cancel: return "Cancel";
-    case MessageAnswer::Yes: return "Yes";
-    case MessageAnswer::No: return "No";
-    case MessageAnswer::Retry: return "Retry";
-    case MessageAnswer::Abort: return "Abort";
-    case MessageAnswer::Ignore: return "Ignore";
-    }
-    return "";
-}
-
 }  // namespace
 
 bool HasInteractiveTerminal() { return ::isatty(0) == 1 && ::isatty(2) == 1; }
@@ -216,7 +203,7 @@ MessageAnswer ConsoleRestoreUi::ShowMessage(const std::string& text, const std::
         break;
     }
     if (!interactive_) {
-        PrintFixedAnswer(MessageAnswerText(fixed));
+        PrintFixedAnswer(MessageAnswerName(fixed));
         return fixed;
     }
     for (;;) {

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "common/file_tree_walk.h"
+#include "common/target_history_reader.h"
 #include "platform/nocase.h"
 
 namespace halvex {
@@ -16,30 +17,12 @@ std::int32_t ReadInt32(const unsigned char* p) {
     return static_cast<std::int32_t>(value);
 }
 
-std::uint64_t ReadUint64(const unsigned char* p) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
-
 void ClearHistory(BackupTarget& target) {
     target.sourceFolder.clear();
     target.backupCount = 0;
     target.backupTimes.clear();
     target.removedTrees.clear();
     target.addedTrees.clear();
-}
-
-// Reads a 0/1 flag and, when it is 1, the tree that follows. False on damage.
-bool ReadFlaggedTree(const unsigned char*& p, const unsigned char* end, std::uint16_t archiveNumber,
-                     FileTreePtr& tree) {
-    if (p == end) return false;
-    const unsigned char flag = *p++;
-    if (flag == 0) return true;
-    if (flag != 1) return false;
-    bool ok = false;
-    tree.reset(LoadFileTree(p, end, archiveNumber, ok));
-    return ok && HasSafeNames(tree.get());
 }
 
 }  // namespace
@@ -87,38 +70,25 @@ std::optional<ToDirsRecord> ParseToDirs(std::span<const unsigned char> bytes, st
 
 bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target) {
     ClearHistory(target);
-    const unsigned char* p = bytes.data();
-    const unsigned char* end = p + bytes.size();
-    const void* zero = bytes.empty() ? nullptr : std::memchr(p, 0, bytes.size());
-    if (zero == nullptr) return false;
-    const auto* folderEnd = static_cast<const unsigned char*>(zero);
-    target.sourceFolder.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(folderEnd - p));
-    p = folderEnd + 1;
-
-    while (p < end) {
+    TargetHistoryReader reader(bytes.data(), bytes.size(), /*checkFirstRemovedFlag=*/true);
+    if (!reader.Valid()) return false;
+    target.sourceFolder = reader.SourceFolder();
+    BackupRecord record;
+    for (;;) {
         const int k = target.backupCount;
-        if (k >= archiveCount || end - p < 8) {
-            ClearHistory(target);
-            return false;
-        }
-        const std::uint64_t time = ReadUint64(p);
-        p += 8;
         const auto archiveNumber = static_cast<std::uint16_t>(k + 1);
-        FileTreePtr removed, added;
-        bool ok = ReadFlaggedTree(p, end, archiveNumber, removed);
-        // The first backup has nothing to remove: a removed tree there is damage.
-        if (ok && k == 0 && removed) ok = false;
-        if (ok) ok = ReadFlaggedTree(p, end, archiveNumber, added);
-        if (!ok) {
+        const TargetHistoryReader::Step step = reader.Next(record, archiveNumber);
+        if (step == TargetHistoryReader::Step::End) return true;
+        if (step == TargetHistoryReader::Step::Damaged || k >= archiveCount ||
+            !HasSafeNames(record.removed.get()) || !HasSafeNames(record.added.get())) {
             ClearHistory(target);
             return false;
         }
-        target.backupTimes.push_back(time);
-        target.removedTrees.push_back(std::move(removed));
-        target.addedTrees.push_back(std::move(added));
+        target.backupTimes.push_back(record.runTime);
+        target.removedTrees.push_back(std::move(record.removed));
+        target.addedTrees.push_back(std::move(record.added));
         target.backupCount = k + 1;
     }
-    return true;
 }
 
 }  // namespace halvex

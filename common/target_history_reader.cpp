@@ -1,0 +1,67 @@
+#include "common/target_history_reader.h"
+
+#include <cstring>
+
+namespace halvex {
+namespace {
+
+constexpr std::size_t kRunTimeSize = 8;
+
+std::uint64_t ReadLittleEndian64(const unsigned char* p) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+}
+
+}  // namespace
+
+TargetHistoryReader::TargetHistoryReader(const unsigned char* data, std::size_t size, bool checkFirstRemovedFlag)
+    : cursor_(data), end_(data + size), checkFirstRemovedFlag_(checkFirstRemovedFlag) {
+    if (size == 0) return;
+    const void* zero = std::memchr(data, 0, size);
+    if (zero == nullptr) return;
+    const auto* terminator = static_cast<const unsigned char*>(zero);
+    sourceFolder_ = std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(terminator - data));
+    cursor_ = terminator + 1;
+    valid_ = true;
+}
+
+TargetHistoryReader::Step TargetHistoryReader::Next(BackupRecord& record, std::uint16_t archiveNumber) {
+    record = BackupRecord{};
+    if (!valid_) return Step::Damaged;
+    if (cursor_ == end_) return Step::End;
+
+    // A tree part: flag byte, then the tree when the flag is 1.
+    auto readTree = [&](FileTreePtr& tree) {
+        if (cursor_ == end_) return false;
+        const unsigned char flag = *cursor_++;
+        if (flag == 0) return true;
+        if (flag != 1) return false;
+        bool ok = false;
+        tree.reset(LoadFileTree(cursor_, end_, archiveNumber, ok));
+        return ok;
+    };
+
+    bool ok = static_cast<std::size_t>(end_ - cursor_) >= kRunTimeSize + 1;
+    if (ok) {
+        record.runTime = ReadLittleEndian64(cursor_);
+        cursor_ += kRunTimeSize;
+        if (first_) {
+            // The first record never has a removed tree.
+            ok = !checkFirstRemovedFlag_ || *cursor_ == 0;
+            ++cursor_;
+        } else {
+            ok = readTree(record.removed);
+        }
+    }
+    ok = ok && readTree(record.added);
+    first_ = false;
+    if (!ok) {
+        valid_ = false;
+        record = BackupRecord{};
+        return Step::Damaged;
+    }
+    return Step::Record;
+}
+
+}  // namespace halvex
