@@ -10,6 +10,7 @@
 #include "backup/backup_startup.h"
 #include "backup/console_backup_view.h"
 #include "platform/nocase.h"
+#include "platform/terminal.h"
 
 namespace halvex {
 
@@ -103,7 +104,7 @@ int RunUnattendedBackup(const BackupOptions& options) {
         return kExitStartup;
     }
 
-    ConsoleBackupView view(stderr, stdin, ConsoleBackupView::StandardStreamsAreTerminals());
+    ConsoleBackupView view(stderr, stdin, platform::HasInteractiveTerminal());
     const AskFunction ask = [&view](const std::string& text, const std::string& caption, MessageButtons buttons) {
         return view.Ask(text, caption, buttons);
     };

@@ -60,7 +60,6 @@ int TerminalWidth(std::FILE* out) {
 ConsoleBackupView::ConsoleBackupView(std::FILE* out, std::FILE* in, bool interactive)
     : out_(out), in_(in), interactive_(interactive) {}
 
-bool ConsoleBackupView::StandardStreamsAreTerminals() { return isatty(0) == 1 && isatty(2) == 1; }
 
 MessageAnswer ConsoleBackupView::FixedAnswer(MessageButtons buttons) {
     switch (buttons) {

@@ -23,7 +23,6 @@ class ConsoleBackupView : public BackupView {
 public:
     ConsoleBackupView(std::FILE* out, std::FILE* in, bool interactive);
     // Whether standard input and standard error are both terminals.
-    static bool StandardStreamsAreTerminals();
     // The answer taken without a terminal.
     static MessageAnswer FixedAnswer(MessageButtons buttons);
 

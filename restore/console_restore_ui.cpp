@@ -52,8 +52,6 @@ const char* DirectoryAnswerText(int answer) {
 
 }  // namespace
 
-bool HasInteractiveTerminal() { return ::isatty(0) == 1 && ::isatty(2) == 1; }
-
 ConsoleRestoreUi::ConsoleRestoreUi(std::istream& in, std::ostream& err, bool interactive)
     : in_(in), err_(err), interactive_(interactive), startFolder_(platform::CurrentFolder()) {}
 

@@ -14,9 +14,6 @@
 
 namespace halvex {
 
-// True when standard input and standard error are both terminals.
-bool HasInteractiveTerminal();
-
 class ConsoleRestoreUi final : public RestoreUi {
 public:
     // `interactive`: ask questions on `in`/`err` (a terminal); otherwise take the fixed answers.
