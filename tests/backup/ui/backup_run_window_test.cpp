@@ -138,7 +138,8 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 long SecondsOf(const QString& text) {
     unsigned minutes = 0, seconds = 0;
     const QByteArray bytes = text.toUtf8();
-    if (std::sscanf(bytes.constData(), "%u minutes, %u seconds", &minutes, &seconds) == 2) return minutes * 60L + seconds;
+    if (std::sscanf(bytes.constData(), "%u minutes, %u seconds", &minutes, &seconds) == 2)
+        return minutes * 60L + seconds;
     if (std::sscanf(bytes.constData(), "%u seconds", &seconds) == 1 && bytes.endsWith(" seconds")) return seconds;
     return -1;
 }
@@ -405,7 +406,7 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     const std::vector<std::string> archivesBefore = Listing(place / "archives");
     const std::string storeBefore = test::ReadFile(place.program() + "/FileLists.tq");
     const std::string logBefore = test::ReadFile(place.program() + "/backups.log");
-    QCOMPARE(archivesBefore, std::vector<std::string>{"Job.TQBak|" + std::to_string(fs::file_size(place / "archives/Job.TQBak"))});
+    QCOMPARE(archivesBefore.size(), std::size_t{1});
 
     place.Put("data/sub/big.bin", RandomBytes(kChunks * CopyChunkSize, 2));
     BackupEngine engine;
@@ -413,11 +414,12 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     std::atomic<bool> questionOpen{false};
     int chunks = 0;
     int barAtAnswer = -1;
-    bool secondCancelAsked = false, canceledBoxStayed = false;
+    bool secondCancelAsked = false, canceledBoxStayed = false, partialWhileCopying = false;
     SeenBox question, canceled;
     QStringList textsWhenCanceled;
     PointHook hook([&](const char* point) {
         if (std::strcmp(point, "chunk-written") != 0 || ++chunks != 1) return;
+        partialWhileCopying = fs::exists(place / "archives/Job2.TQBak.partial");
         // Cancel while the first chunk of the large file is in; the run goes on to its next
         // test, showing its progress while the question is open, and must wait there.
         PostToWindowThread([&] {
@@ -464,6 +466,7 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     QVERIFY(!secondCancelAsked);
     QVERIFY(canceledBoxStayed);
 
+    QVERIFY(partialWhileCopying);
     QCOMPARE(Listing(place / "archives"), archivesBefore);
     QCOMPARE(Listing(place.program()), programBefore);
     QVERIFY(test::ReadFile(place.program() + "/FileLists.tq") == storeBefore);
@@ -636,13 +639,11 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
     QCOMPARE(names(windows / "archives"), names(unattended / "archives"));
     QCOMPARE(names(windows / "archives"),
              QStringList({"Docs.TQBak", "Docs2.TQBak", "Music Set.TQBak", "Pictures.TQBak"}));
-    QVERIFY(!fs::exists(windows / "archives/Pictures2.TQBak"));
-    for (const char* name : {"Docs.TQBak", "Docs2.TQBak", "Pictures.TQBak", "Music Set.TQBak"}) {
-        CompareRunOutputs(windows / (std::string("archives/") + name), unattended / (std::string("archives/") + name),
-                          false);
-        if (QTest::currentTestFailed()) QFAIL(name);
+    for (const std::string name : {"Docs.TQBak", "Docs2.TQBak", "Pictures.TQBak", "Music Set.TQBak"}) {
+        CompareRunOutputs(windows / ("archives/" + name), unattended / ("archives/" + name), false);
+        if (QTest::currentTestFailed()) QFAIL(name.c_str());
         if (test::HasTool("unzip")) {
-            const test::CommandResult check = test::RunCommand({"unzip", "-tq", windows / (std::string("archives/") + name)});
+            const test::CommandResult check = test::RunCommand({"unzip", "-tq", windows / ("archives/" + name)});
             QVERIFY2(check.exitCode == 0, check.output.c_str());
         }
     }
