@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "backup/backup_engine.h"
+#include "backup/kill_point_for_tests.h"
 #include "backup/run_messages.h"
 #include "common/text_format.h"
 #include "platform/file.h"
@@ -155,6 +156,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
         remaining -= chunk;
         bytesCopied_ += chunk;
         copiedOfFile += chunk;
+        KillPointForTests("chunk-written");
         UpdateProgress();
     }
     source.Abandon();

@@ -68,6 +68,9 @@ public:
     void SetArchiveLimits(const ZipLimits& limits) { archiveLimits_ = limits; }
 
     RunOutcome Outcome() const { return outcome_; }
+    // The tick the time-remaining estimate counts from: when copying began, moved on by the
+    // time questions were open.
+    std::uint32_t EstimateStartTick() const { return startTick_.load(); }
     // One run-log text per file or folder the run left out (skipped at the scan, ignored
     // after an error, or refused by the archive's limits), and one line per job left out
     // (dropped by a check, or its archive could not be created), in the order they happened.

@@ -5,8 +5,8 @@
 #include "backup/backup_cli.h"
 #include "backup/backup_engine.h"
 #include "backup/backup_startup.h"
-#include "backup/ui/backup_progress_dialog.h"
 #include "backup/ui/job_selection_dialog.h"
+#include "backup/ui/show_progress_window.h"
 #include "common/ui/program_icons.h"
 #include "common/ui/qt_message_box.h"
 
@@ -15,7 +15,10 @@ namespace halvex {
 int RunBackupWindows(int argc, char** argv, const std::optional<std::string>& folder) {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(BackupProgramIcon());
+    return RunBackupApp(folder);
+}
 
+int RunBackupApp(const std::optional<std::string>& folder) {
     BackupEngine engine;
     const StartupResult startup = StartBackupProgram(engine, folder);
     if (startup.message) {
@@ -25,10 +28,7 @@ int RunBackupWindows(int argc, char** argv, const std::optional<std::string>& fo
 
     bool ran = false;
     JobSelectionDialog dialog(engine, [&engine, &ran](bool startBrandNew) {
-        BackupProgressDialog progress(
-            [&engine](const AskFunction& ask) { engine.RequestCancel(ask); });
-        progress.Run([&engine, &progress, startBrandNew] { engine.StartRun(progress, startBrandNew); });
-        engine.WaitForRun();
+        ShowProgressWindow(engine, startBrandNew);
         ran = true;
     });
     dialog.exec();

@@ -10,4 +10,8 @@ namespace halvex {
 // program's exit status.
 int RunBackupWindows(int argc, char** argv, const std::optional<std::string>& folder);
 
+// The same once the application object exists: start-up (its messages as boxes), the
+// job-selection window and at most one run. Makes `folder` the current folder.
+int RunBackupApp(const std::optional<std::string>& folder);
+
 }  // namespace halvex
