@@ -84,6 +84,8 @@ void JobSelectionDialog::CreateJobControls() {
         auto* box = new QCheckBox(QString::fromStdString(job.name), this);
         box->setChecked(true);
         box->setGeometry(kCheckBoxLeft, kRowTop + j * kRowStep, kCheckBoxRight - kCheckBoxLeft, kRowHeight);
+        // The box has a fixed width: a long job name shows whole in its tooltip.
+        box->setToolTip(QString::fromStdString(job.name));
         connect(box, &QCheckBox::toggled, this, [this] { UpdateBackupEnabled(); });
         jobBoxes_.push_back(box);
 
