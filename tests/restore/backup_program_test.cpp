@@ -24,7 +24,7 @@ const FileTreeFile* FileNamed(const FileTreeNode* folder, const std::string& nam
 
 TEST(BackupProgramSetTest, TargetAddedLaterLiesInTheNewestArchives) {
     const std::string program = test::BuiltProgram("halvex-backup");
-    if (!platform::IsRegularFile(program)) GTEST_SKIP() << program << " is not built";
+    ASSERT_TRUE(platform::IsRegularFile(program)) << program << " is not built";
     test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::MakeFolders(temp / "data");

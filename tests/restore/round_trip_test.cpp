@@ -1,6 +1,5 @@
-// Backs a changing folder up over six runs (with a small stand-in of the backup run, and with
-// the backup program itself when it is built), then restores every date into a fresh folder and
-// compares it with what the folder held at that run: the same files with the same bytes and
+// Backs a changing folder up over six runs of the backup program, then restores every date into
+// a fresh folder and compares it with what the folder held at that run: the same files with the same bytes and
 // last-write times, nothing more, and every folder. (A folder removed together with all its
 // files may come back empty: the removal record lists its files, not the folder, when the
 // scan found no sub-folders beside it.)
@@ -14,7 +13,6 @@
 #include "platform/file_time.h"
 #include "restore/archive_set.h"
 #include "restore/restore_selection.h"
-#include "tests/restore/mini_backup.h"
 #include "tests/restore/scripted_restore_ui.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
@@ -73,23 +71,17 @@ std::string Describe(const Snapshot& snapshot) {
     return text;
 }
 
-// The parameter: true for the backup program, false for the stand-in.
-class RoundTripTest : public ::testing::TestWithParam<bool> {
+class RoundTripTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!GetParam()) return;
         program = test::BuiltProgram("halvex-backup");
-        if (!platform::IsRegularFile(program)) GTEST_SKIP() << program << " is not built";
+        ASSERT_TRUE(platform::IsRegularFile(program)) << program << " is not built";
         test::MakeFolders(temp / "program");
         test::WriteFile(temp / "program/backup.ini",
                         "[Home]\r\n\tdir:\"" + src + "\"\r\n\tto:\"Data\"\r\n\tzip:\"" + temp.path() + "\"\r\n");
     }
-    // One backup run at day `day`.
-    void BackUp(int day) {
-        if (!GetParam()) {
-            backup.Run(test::Day(day));
-            return;
-        }
+    // One backup run.
+    void BackUp() {
         const test::CommandResult r = test::RunCommand({program, "--run", "--dir", temp / "program"});
         ASSERT_EQ(r.exitCode, 0) << r.errors;
     }
@@ -106,14 +98,13 @@ protected:
     test::KeepCurrentFolder keep;
     test::TempFolder temp;
     const std::string src = temp / "src";
-    test::MiniBackup backup{temp.path(), "Home", "Data", src};
     std::string program;
 };
 
-TEST_P(RoundTripTest, EveryDateComesBackAsItWas) {
+TEST_F(RoundTripTest, EveryDateComesBackAsItWas) {
     std::vector<Snapshot> snapshots;
-    auto run = [&](int day) {
-        BackUp(day);
+    auto run = [&] {
+        BackUp();
         snapshots.push_back(Take(src));
     };
     test::MakeFolders(src);
@@ -125,29 +116,29 @@ TEST_P(RoundTripTest, EveryDateComesBackAsItWas) {
     Write("gone/x.txt", "x", 1, 6);
     Write("Makefile", "upper", 1, 7);
     Write("makefile", "lower", 1, 8);
-    run(1);
+    run();
 
     Write("a.txt", "second a, longer", 2, 1);  // changed
     Write("new.txt", "new", 2, 2);              // added
     Remove("b.txt");                            // removed
-    run(2);
+    run();
 
     ASSERT_EQ(std::rename((src + "/sub/c.txt").c_str(), (src + "/sub/c2.txt").c_str()), 0);  // renamed
     Remove("gone");                                                                         // folder removed
     Write("b.txt", "b is back", 3, 1);                                                      // added again
-    run(3);
+    run();
 
     Write("a.txt", "older a", 0, 9);  // changed back to an older time
     Write("Makefile", "UPPER", 4, 1);  // only one of the case twins
-    run(4);
+    run();
 
     Remove("sub/deep/d.txt");  // its folder stays, empty
     Write("empty.txt", "no longer empty", 5, 1);
-    run(5);
+    run();
 
     Remove("sub");  // a folder with its files and sub-folder
     Write("late.txt", "late", 6, 1);  // a run that only removes stores nothing
-    run(6);
+    run();
 
     ArchiveSet set;
     test::ScriptedRestoreUi ui;
@@ -167,11 +158,6 @@ TEST_P(RoundTripTest, EveryDateComesBackAsItWas) {
     EXPECT_EQ(ui.progressOpened, ui.progressClosed);
     EXPECT_TRUE(ui.directoryQuestions.empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Writers, RoundTripTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "BackupProgram" : "StandIn";
-                         });
 
 }  // namespace
 }  // namespace halvex
