@@ -12,6 +12,7 @@
 
 #include "common/file_tree.h"
 #include "platform/process.h"
+#include "tests/support/current_folder.h"
 
 namespace halvex::test {
 
@@ -85,18 +86,6 @@ private:
     std::string base_;
     int archiveCount_ = 0;
     std::map<std::string, Target> targets_;
-};
-
-// Saves the current folder and goes back to it at the end of a test (opening a set moves there).
-class KeepCurrentFolder {
-public:
-    KeepCurrentFolder() : saved_(platform::CurrentFolder()) {}
-    ~KeepCurrentFolder() { platform::SetCurrentFolder(saved_); }
-    KeepCurrentFolder(const KeepCurrentFolder&) = delete;
-    KeepCurrentFolder& operator=(const KeepCurrentFolder&) = delete;
-
-private:
-    std::string saved_;
 };
 
 // Number of file descriptors the process has open (to see that no archive stays open).

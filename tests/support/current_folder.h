@@ -1,11 +1,24 @@
 #pragma once
-// Moves a test into a folder and back to where it was when the scope ends.
+// Keeping tests from leaving the current folder changed behind them.
 #include <string>
 
 #include "platform/process.h"
 
 namespace halvex::test {
 
+// Saves the current folder and goes back to it when the scope ends (opening a set moves there).
+class KeepCurrentFolder {
+public:
+    KeepCurrentFolder() : saved_(platform::CurrentFolder()) {}
+    ~KeepCurrentFolder() { platform::SetCurrentFolder(saved_); }
+    KeepCurrentFolder(const KeepCurrentFolder&) = delete;
+    KeepCurrentFolder& operator=(const KeepCurrentFolder&) = delete;
+
+private:
+    std::string saved_;
+};
+
+// Moves a test into a folder and back to where it was when the scope ends.
 class InFolder {
 public:
     explicit InFolder(const std::string& folder) : saved_(platform::CurrentFolder()) {
