@@ -11,25 +11,11 @@
 #include "platform/file.h"
 #include "platform/process.h"
 #include "restore/archive_set.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 using namespace halvex;
 
 namespace {
-
-// Never destroyed: the exit handler that removes the folder runs after static destructors.
-const std::string& ScratchFolder() {
-    static const std::string* folder = [] {
-        std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-        auto* f = new std::string(base + "/halvex-fuzz-set-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(*f);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(ScratchFolder(), ec);
-        });
-        return f;
-    }();
-    return *folder;
-}
 
 int CountHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
     // Touch what the callback receives, as a page would.
@@ -42,12 +28,8 @@ int CountHit(void* userData, const FileTreeFile* file, const char* folderPath, v
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string startFolder = platform::CurrentFolder();
-    const std::string path = ScratchFolder() + "/Set3.TQBak";
-    {
-        platform::File file(path, platform::File::Mode::CreateTruncate);
-        if (size > 0) file.Write(data, size);
-        file.Close();
-    }
+    const std::string path = fuzz::ScratchFolder() + "/Set3.TQBak";
+    fuzz::WriteBytes(path, data, size);
     // Opening a set (even one refused) moves into its folder; the fuzzer's own paths are relative.
     struct BackToStart {
         ~BackToStart() { platform::SetCurrentFolder(startFolder); }

@@ -11,33 +11,12 @@
 
 #include "platform/file.h"
 #include "platform/file_error.h"
+#include "tests/fuzz/fuzz_scratch.h"
 #include "zip/zip_archive_file.h"
 
 using namespace halvex;
 
 namespace {
-
-// Never destroyed: the exit handler that removes the folder runs after static destructors.
-const std::string& ScratchFolder() {
-    static const std::string* folder = [] {
-        // tmpfs when there is one: the layer syncs every archive it closes.
-        std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-        auto* f = new std::string(base + "/halvex-fuzz-zip-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(*f);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(ScratchFolder(), ec);
-        });
-        return f;
-    }();
-    return *folder;
-}
-
-void WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    platform::File f(path, platform::File::Mode::CreateTruncate);
-    if (size > 0) f.Write(data, size);
-    f.Close();
-}
 
 void ReadEverything(ZipArchiveFile& zip, bool extract) {
     std::vector<unsigned char> buffer(70000);
@@ -62,7 +41,7 @@ void ReadEverything(ZipArchiveFile& zip, bool extract) {
             zip.CloseEntry({}, true);
         }
         if (extract) {
-            const std::string out = ScratchFolder() + "/out";
+            const std::string out = fuzz::ScratchFolder() + "/out";
             try {
                 zip.ExtractEntry(i, out, true);
                 zip.ExtractEntry(i, out, false);
@@ -78,9 +57,9 @@ void ReadEverything(ZipArchiveFile& zip, bool extract) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = ScratchFolder() + "/input.zip";
-    const std::string copy = ScratchFolder() + "/copy.zip";
-    WriteBytes(path, data, size);
+    const std::string path = fuzz::ScratchFolder() + "/input.zip";
+    const std::string copy = fuzz::ScratchFolder() + "/copy.zip";
+    fuzz::WriteBytes(path, data, size);
     ZipArchiveFile zip;
     try {
         zip.Open(path, ZipOpenReadOnly);
@@ -93,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Change a copy: deleting from a hostile layout must not corrupt what remains readable.
-    WriteBytes(copy, data, size);
+    fuzz::WriteBytes(copy, data, size);
     try {
         zip.Open(copy, ZipOpenExisting);
         if (zip.GetEntryCount() > 0) zip.DeleteEntry(zip.GetEntryCount() / 2);
