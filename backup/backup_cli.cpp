@@ -33,6 +33,8 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
             o.run = true;
         } else if (arg == "--help" || arg == "-h") {
             o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--brand-new") {
             o.brandNew = true;
         } else if (auto dir = value("--dir")) {
@@ -51,7 +53,7 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
 std::string BackupUsage() {
     return "usage: halvex-backup [--dir DIR]\n"
            "       halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new]\n"
-           "       halvex-backup --help\n"
+           "       halvex-backup --help | --version\n"
            "\n"
            "  (no option)   choose the jobs to back up in the job-selection window\n"
            "  --run         back up without windows: every job, or the jobs named with --job\n"

@@ -2,7 +2,7 @@
 // The command line of halvex-backup:
 //   halvex-backup [--dir DIR]                                   the job-selection window
 //   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new]  an unattended run
-//   halvex-backup --help
+//   halvex-backup --help | --version
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +14,7 @@ namespace halvex {
 struct BackupOptions {
     bool run = false;
     bool help = false;
+    bool version = false;
     bool brandNew = false;
     std::optional<std::string> folder;  // --dir
     std::vector<std::string> jobs;      // --job, in the order given

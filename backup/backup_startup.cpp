@@ -5,6 +5,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 
 namespace halvex {
 
@@ -12,8 +13,12 @@ StartupResult StartBackupProgram(JobConfig& config, const std::optional<std::str
     StartupResult result;
     std::string programFolder = folder ? *folder : std::string();
     if (!folder) {
-        const std::string executable = platform::ExecutablePath();
-        if (!executable.empty()) programFolder = platform::FolderOfPath(executable);
+        std::string error;
+        programFolder = platform::ProgramFolder(error);
+        if (programFolder.empty()) {
+            result.message = UserMessage{"Cannot use the program folder: " + error, std::string(kErrorCaption)};
+            return result;
+        }
     }
     if (programFolder.empty() || !platform::IsDirectory(programFolder) || !platform::SetCurrentFolder(programFolder)) {
         result.message = UserMessage{"Cannot use the folder '" + programFolder + "'", std::string(kErrorCaption)};

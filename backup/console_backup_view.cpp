@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "common/listing_record.h"
 #include "platform/tick.h"
 
 namespace halvex {
@@ -130,7 +131,7 @@ void ConsoleBackupView::CloseWindow(int) {
 void ConsoleBackupView::PrintLine(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     ClearProgressLine();
-    std::fprintf(out_, "%s\n", line.c_str());
+    std::fprintf(out_, "%s\n", EscapeForTerminal(line).c_str());
     std::fflush(out_);
 }
 
@@ -138,7 +139,8 @@ MessageAnswer ConsoleBackupView::ShowMessage(const std::string& text, const std:
                                              MessageButtons buttons) {
     std::lock_guard<std::mutex> lock(mutex_);
     ClearProgressLine();
-    std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
+    // The box's own line breaks stay; every other control character of a name is escaped.
+    std::fprintf(out_, "%s: %s\n", caption.c_str(), EscapeForTerminal(text, true).c_str());
     MessageAnswer answer = MessageAnswer::Ok;
     if (buttons != MessageButtons::Ok) {
         answer = interactive_ ? Prompt(buttons) : FixedAnswer(buttons);
@@ -170,7 +172,7 @@ MessageAnswer ConsoleBackupView::Prompt(MessageButtons buttons) {
 void ConsoleBackupView::PrintPhase(const std::string& line) {
     if (line == lastPhase_) return;
     lastPhase_ = line;
-    std::fprintf(out_, "%s\n", line.c_str());
+    std::fprintf(out_, "%s\n", EscapeForTerminal(line).c_str());
     std::fflush(out_);
 }
 
@@ -184,10 +186,10 @@ void ConsoleBackupView::Redraw(bool force) {
     const std::uint32_t now = platform::TickCountMs();
     if (!force && lineShown_ && now - lastRedraw_ < kRedrawInterval) return;
     lastRedraw_ = now;
-    std::string line = currentJob_;
+    std::string line = EscapeForTerminal(currentJob_);
     if (!status_.empty()) {
         if (!line.empty()) line += ": ";
-        line += status_;
+        line += EscapeForTerminal(status_);
     }
     if (maximum_ > minimum_) {
         const long percent = (static_cast<long>(position_) - minimum_) * 100 / (maximum_ - minimum_);

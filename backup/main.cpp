@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "backup/backup_cli.h"
+#include "common/program_names.h"
 
 #ifdef HALVEX_WITH_GUI
 #include "backup/ui/backup_app.h"
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
     }
     if (parsed.options.help) {
         std::fputs(halvex::BackupUsage().c_str(), stdout);
+        return 0;
+    }
+    if (parsed.options.version) {
+        std::printf("%s\n", halvex::VersionText(halvex::kBackupProgramName).c_str());
         return 0;
     }
     if (parsed.options.run) return halvex::RunUnattendedBackup(parsed.options);

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <unistd.h>
 
+#include "common/listing_record.h"
 #include "platform/file_attributes.h"
 #include "platform/process.h"
 #include "platform/tick.h"
@@ -61,7 +62,7 @@ ConsoleRestoreUi::~ConsoleRestoreUi() {
 
 std::optional<std::string> ConsoleRestoreUi::Ask(const std::string& prompt) {
     ClearProgressLine();
-    err_ << prompt << std::flush;
+    err_ << EscapeForTerminal(prompt, true) << std::flush;
     std::string line;
     if (!std::getline(in_, line)) {
         err_ << '\n';
@@ -72,7 +73,8 @@ std::optional<std::string> ConsoleRestoreUi::Ask(const std::string& prompt) {
 
 void ConsoleRestoreUi::PrintBlock(const std::string& caption, const std::string& text) {
     ClearProgressLine();
-    err_ << caption << ": " << text << '\n' << std::flush;
+    // The box's own line breaks stay; every other control character of a name is escaped.
+    err_ << caption << ": " << EscapeForTerminal(text, true) << '\n' << std::flush;
 }
 
 void ConsoleRestoreUi::PrintFixedAnswer(const std::string& answer) { err_ << "  -> " << answer << '\n' << std::flush; }
@@ -155,7 +157,7 @@ void ConsoleRestoreUi::DrawProgress(bool force) {
     const std::uint32_t now = platform::TickCountMs();
     if (!force && progressLineShown_ && now - lastDraw_ < kRedrawIntervalMs) return;
     lastDraw_ = now;
-    std::string line = from_;
+    std::string line = EscapeForTerminal(from_);
     constexpr std::size_t kMaxFrom = 50;
     if (line.size() > kMaxFrom) {
         std::size_t cut = line.size() - (kMaxFrom - 3);
@@ -243,7 +245,7 @@ std::optional<std::string> ConsoleRestoreUi::ChooseArchiveFile(const std::string
         std::string path = *line;
         if (path.front() != '/') path = startFolder_ + "/" + path;
         if (platform::IsRegularFile(path)) return path;
-        err_ << "No such file: " << path << '\n';
+        err_ << "No such file: " << EscapeForTerminal(path) << '\n';
     }
 }
 

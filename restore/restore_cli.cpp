@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "common/file_tree_walk.h"
+#include "common/listing_record.h"
 #include "common/program_names.h"
 #include "platform/local_time.h"
 #include "platform/nocase.h"
@@ -28,7 +29,9 @@ constexpr const char* kUsage =
     "       halvex-restore --log     ARCHIVE [--archive N]\n"
     "       halvex-restore --restore ARCHIVE [--date K] [--target NAME]... [--path ENTRY]...\n"
     "                                [--to DIR] [--existing ask|rename|keep|replace]\n"
-    "       halvex-restore --verify  ARCHIVE [--set]\n";
+    "       halvex-restore --verify  ARCHIVE [--set]\n"
+    "       halvex-restore --version\n"
+    "--json (with --list, --files, --search, --verify) writes JSON Lines instead of TAB-separated lines.\n";
 
 enum class Mode { None, List, Files, Search, Log, Restore, Verify };
 
@@ -41,6 +44,7 @@ struct Options {
     bool all = false;
     std::optional<int> archive;
     bool set = false;
+    bool json = false;
     std::vector<std::string> targets;
     std::vector<std::string> paths;
     std::optional<std::string> to;
@@ -90,6 +94,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
             else if (arg == "--all") options.all = true;
             else if (arg == "--archive") options.archive = number(i);
             else if (arg == "--set") options.set = true;
+            else if (arg == "--json") options.json = true;
             else if (arg == "--target") options.targets.push_back(value(i));
             else if (arg == "--path") options.paths.push_back(value(i));
             else if (arg == "--to") options.to = value(i);
@@ -111,13 +116,14 @@ Options ParseOptions(const std::vector<std::string>& args) {
     std::vector<std::string> allowed;
     std::size_t positionals = 1;
     switch (options.mode) {
-    case Mode::Files: allowed = {"--date"}; break;
+    case Mode::List: allowed = {"--json"}; break;
+    case Mode::Files: allowed = {"--date", "--json"}; break;
     case Mode::Search:
-        allowed = {"--look-in", "--all", "--date"};
+        allowed = {"--look-in", "--all", "--date", "--json"};
         positionals = 2;
         break;
     case Mode::Log: allowed = {"--archive"}; break;
-    case Mode::Verify: allowed = {"--set"}; break;
+    case Mode::Verify: allowed = {"--set", "--json"}; break;
     case Mode::Restore: allowed = {"--date", "--target", "--path", "--to", "--existing"}; break;
     default: break;
     }
@@ -135,7 +141,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
 }
 
 void PrintMessageBox(std::ostream& err, const std::string& text) {
-    err << kRestoreProgramName << ": " << text << '\n';
+    err << kRestoreProgramName << ": " << EscapeForTerminal(text, true) << '\n';
 }
 
 // Entry paths are written with '\'; a '/' typed on the command line means the same (no name
@@ -145,10 +151,15 @@ std::string EntryPathFromCommandLine(std::string text) {
     return text;
 }
 
-std::string FileLine(const ArchiveSet& set, const FileTreeFile& file, const std::string& entryPath) {
+// archive, size, time, path: one file of --files and --search. The JSON time is ISO 8601.
+ListingRecord FileRecord(const ArchiveSet& set, const FileTreeFile& file, const std::string& entryPath, bool json) {
     const std::string* archive = set.GetArchiveName(file.archiveNumber);
-    return (archive != nullptr ? *archive : std::string()) + '\t' + std::to_string(file.size) + '\t' +
-           platform::FormatUtcTime("%Y-%m-%d %H:%M:%S", file.lastWriteTime) + '\t' + entryPath;
+    ListingRecord record;
+    record.Text("archive", archive != nullptr ? *archive : std::string())
+        .Number("size", file.size)
+        .Text("time", platform::FormatUtcTime(json ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%d %H:%M:%S", file.lastWriteTime))
+        .Text("path", entryPath);
+    return record;
 }
 
 class ModeRunner {
@@ -183,6 +194,8 @@ public:
     }
 
 private:
+    void Write(const ListingRecord& record) { io_.out << (options_.json ? record.Json() : record.Tsv()) << '\n'; }
+
     // The date of --date K, or the newest.
     bool SelectDate() {
         if (options_.date) {
@@ -199,11 +212,14 @@ private:
     }
 
     int List() {
-        io_.out << "set\t" << *set_.GetArchiveName(set_.ArchiveCount()) << '\t' << set_.ArchiveCount() << '\n';
+        Write(ListingRecord()
+                  .Text("record", "set")
+                  .Text("archive", *set_.GetArchiveName(set_.ArchiveCount()))
+                  .Number("archives", static_cast<std::uint64_t>(set_.ArchiveCount())));
         for (const DateMenuItem& item : BuildDateMenu(set_))
-            io_.out << "date\t" << item.label << '\t' << item.dateText << '\n';
+            Write(ListingRecord().Text("record", "date").Number("label", static_cast<std::uint64_t>(item.label)).Text("date", item.dateText));
         for (int i = 0; i < set_.TargetCount(); ++i)
-            io_.out << "target\t" << set_.GetTargetName(i) << '\t' << set_.GetSourceFolder(i) << '\n';
+            Write(ListingRecord().Text("record", "target").Text("name", set_.GetTargetName(i)).Text("source", set_.GetSourceFolder(i)));
         return 0;
     }
 
@@ -220,7 +236,7 @@ private:
                     if (folder != tree) path += '\\';
                     path += folder->name;
                     for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next)
-                        io_.out << FileLine(set_, *file, path + '\\' + file->name) << '\n';
+                        Write(FileRecord(set_, *file, path + '\\' + file->name, options_.json));
                 },
                 [&](const FileTreeNode*) {
                     path.resize(lengths.back());
@@ -232,7 +248,7 @@ private:
 
     static int PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
         auto& runner = *static_cast<ModeRunner*>(userData);
-        runner.io_.out << FileLine(runner.set_, *file, std::string(folderPath) + file->name) << '\n';
+        runner.Write(FileRecord(runner.set_, *file, std::string(folderPath) + file->name, runner.options_.json));
         return 1;
     }
 
@@ -278,8 +294,8 @@ private:
                 PrintMessageBox(io_.err, error);
                 return 2;
             }
-            io_.err << "Restoring " << (selection->sourcePath.empty() ? "the set" : selection->sourcePath)
-                    << " into " << to_ << '\n';
+            io_.err << "Restoring " << EscapeForTerminal(selection->sourcePath.empty() ? "the set" : selection->sourcePath)
+                    << " into " << EscapeForTerminal(to_) << '\n';
             return RestoreStatus(RestoreSelection(set_, *selection, to_));
         }
 
@@ -301,7 +317,7 @@ private:
         for (int target : targets) {
             const std::string destination = TargetDestination(set_, target, to_);
             if (set_.GetTargetTree(target) == nullptr) {
-                io_.err << set_.GetTargetName(target) << " has no backup on or before that date: passed over\n";
+                io_.err << EscapeForTerminal(set_.GetTargetName(target)) << " has no backup on or before that date: passed over\n";
                 continue;
             }
             if (destination.empty() || destination.front() != '/') {
@@ -317,7 +333,8 @@ private:
             return 2;
         }
         for (int target : restorable)
-            io_.err << "Restoring " << set_.GetTargetName(target) << " to " << TargetDestination(set_, target, to_) << '\n';
+            io_.err << "Restoring " << EscapeForTerminal(set_.GetTargetName(target)) << " to "
+                    << EscapeForTerminal(TargetDestination(set_, target, to_)) << '\n';
         return RestoreStatus(RestoreTargets(set_, restorable, to_));
     }
 
@@ -330,11 +347,11 @@ private:
         const std::string& path = options_.positional[0];
         const std::size_t slash = path.rfind('/');
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) { io_.out << line.Format() << '\n'; }));
+        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) { Write(line.Record()); }));
     }
 
     int VerifyWholeSet() {
-        return Report(VerifySet(set_, [&](const VerifyLine& line) { io_.out << line.Format() << '\n'; }));
+        return Report(VerifySet(set_, [&](const VerifyLine& line) { Write(line.Record()); }));
     }
 
     const Options& options_;
@@ -355,6 +372,10 @@ std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, c
     if (onlyAutorun) return std::nullopt;
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
         io.out << kUsage;
+        return 0;
+    }
+    if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+        io.out << VersionText(kRestoreProgramName) << '\n';
         return 0;
     }
     Options options;

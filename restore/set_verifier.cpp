@@ -61,19 +61,21 @@ const char* VerifyStatusText(VerifyLine::Status status) {
     return "";
 }
 
-std::string VerifyLine::Format() const {
-    std::string out = VerifyStatusText(status);
-    out += '\t' + std::to_string(code) + '\t' + archive + '\t';
-    if (status == Status::OpenFailed) return out + '\t';
-    out += entry + '\t';
-    if (size) out += std::to_string(*size);
-    out += '\t';
+std::string VerifyLine::Format() const { return Record().Tsv(); }
+
+ListingRecord VerifyLine::Record() const {
+    ListingRecord record;
+    record.Text("status", VerifyStatusText(status)).Number("code", static_cast<std::uint64_t>(code)).Text("archive", archive);
+    // An archive that cannot be opened has no entry: its line ends after two empty fields.
+    if (status == Status::OpenFailed) return record.Text("path", std::nullopt).Text("size", std::nullopt);
+    record.Text("path", entry).Number("size", size);
+    std::optional<std::string> crcText;
     if (crc) {
         char hex[9];
         std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(*crc));
-        out += hex;
+        crcText = hex;
     }
-    return out;
+    return record.Text("crc", crcText);
 }
 
 VerifySummary VerifyArchive(const std::string& path, const std::string& archiveName,

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/listing_record.h"
+
 namespace halvex {
 
 class ArchiveSet;
@@ -25,6 +27,8 @@ struct VerifyLine {
     // size and crc fields are empty when unknown. An archive that cannot be opened:
     // open-failed TAB code TAB archive TAB TAB.
     std::string Format() const;
+    // The same fields as a listing record (status, code, archive, path, size, crc).
+    ListingRecord Record() const;
 };
 
 const char* VerifyStatusText(VerifyLine::Status status);

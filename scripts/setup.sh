@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev zlib1g-dev qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   zip unzip p7zip-full python3
   xvfb xauth fonts-dejavu-core
+  desktop-file-utils man-db dpkg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 900
 
+echo "== Debian package" >&2
+rm -f build/halvex_*.deb
+(cd build && cpack -G DEB >/dev/null)
+dpkg-deb -c build/halvex_*.deb >&2
+
 echo "== sanitizer build and tests (ASan + UBSan)" >&2
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVEX_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"

@@ -1,0 +1,73 @@
+# Installing like a desktop program: both programs, the disc's autorun.sh, icons in the hicolor
+# theme, menu entries, the MIME type of the archives, manual pages, systemd user units, and a
+# Debian package through CPack.
+include(GNUInstallDirs)
+
+set(HALVEX_ICON_SIZES 16 24 32 48 64 128 256)
+set(HALVEX_PROGRAMS halvex-backup halvex-restore)
+
+install(TARGETS ${HALVEX_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The copy-to-CD task burns autorun.sh from the backup program's own folder.
+if(EXISTS ${PROJECT_SOURCE_DIR}/resources/autorun.sh)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/resources/autorun.sh DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(share ${CMAKE_INSTALL_DATADIR})
+foreach(program ${HALVEX_PROGRAMS})
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/${program}.svg
+          DESTINATION ${share}/icons/hicolor/scalable/apps)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/${program}.desktop DESTINATION ${share}/applications)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/man/${program}.1 ${CMAKE_BINARY_DIR}/man/${program}.1 @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/halvex-mime.xml
+        DESTINATION ${share}/mime/packages RENAME halvex.xml)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${share}/doc/halvex)
+
+# PNG sizes rendered from the SVG icons at build time.
+if(TARGET halvex_render_icon)
+  set(pngs)
+  foreach(program ${HALVEX_PROGRAMS})
+    foreach(size ${HALVEX_ICON_SIZES})
+      set(png ${CMAKE_BINARY_DIR}/icons/${size}x${size}/${program}.png)
+      add_custom_command(OUTPUT ${png}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons/${size}x${size}
+        COMMAND halvex_render_icon ${PROJECT_SOURCE_DIR}/resources/icons/${program}.svg ${size} ${png}
+        DEPENDS halvex_render_icon ${PROJECT_SOURCE_DIR}/resources/icons/${program}.svg VERBATIM)
+      list(APPEND pngs ${png})
+      install(FILES ${png} DESTINATION ${share}/icons/hicolor/${size}x${size}/apps)
+    endforeach()
+  endforeach()
+  add_custom_target(halvex_icons ALL DEPENDS ${pngs})
+endif()
+
+# Scheduled runs: a user service and timer, installed but not enabled. The service names the
+# program by the prefix it is installed under (cpack installs under /usr), so it is written at
+# install time.
+set(unit_dir ${CMAKE_BINARY_DIR}/systemd)
+install(CODE "
+  file(READ \"${PROJECT_SOURCE_DIR}/resources/systemd/halvex-backup.service\" text)
+  string(REPLACE \"@HALVEX_BINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\" text \"\${text}\")
+  file(WRITE \"${unit_dir}/halvex-backup.service\" \"\${text}\")
+")
+install(FILES ${unit_dir}/halvex-backup.service ${PROJECT_SOURCE_DIR}/resources/systemd/halvex-backup.timer
+        DESTINATION lib/systemd/user)
+
+# cpack -G DEB in the build folder.
+set(CPACK_PACKAGE_NAME halvex)
+set(CPACK_PACKAGE_VENDOR "Halvex developers")
+set(CPACK_PACKAGE_CONTACT "Halvex developers <halvex@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Job-based file backup into numbered zip archives with restore by date")
+set(CPACK_PACKAGE_DESCRIPTION "Halvex backs up the folders of the jobs in backup.ini into one new
+numbered zip archive per run, holding the new and changed files and the whole history, and
+can burn the archives to a recordable disc. Halvex Restore rebuilds every folder as it stood
+at any backup date and restores targets, selections or search hits.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libisoburn1")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xorriso")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
