@@ -193,9 +193,8 @@ const std::string* ArchiveSet::GetArchiveName(int number) const {
     return &archiveNames_[number - 1];
 }
 
-bool ArchiveSet::OpenNewestArchive(bool* opened) {
-    if (opened != nullptr) *opened = false;
-    platform::DirectoryListing listing(".");
+std::optional<std::string> FindNewestArchive(const std::string& folder) {
+    platform::DirectoryListing listing(folder);
     std::vector<platform::DirEntry> archives;
     platform::DirEntry entry;
     while (listing.Next(entry)) {
@@ -207,7 +206,7 @@ bool ArchiveSet::OpenNewestArchive(bool* opened) {
             continue;
         archives.push_back(entry);
     }
-    if (archives.empty()) return false;
+    if (archives.empty()) return std::nullopt;
     // The listing's own order is arbitrary on this platform: name order makes "the first one
     // listed" the same every time.
     std::sort(archives.begin(), archives.end(),
@@ -216,7 +215,14 @@ bool ArchiveSet::OpenNewestArchive(bool* opened) {
     for (const auto& candidate : archives) {
         if (candidate.lastWriteTime > newest->lastWriteTime) newest = &candidate;
     }
-    const bool ok = OpenSet(newest->name);
+    return folder == "." ? newest->name : folder + "/" + newest->name;
+}
+
+bool ArchiveSet::OpenNewestArchive(bool* opened) {
+    if (opened != nullptr) *opened = false;
+    const std::optional<std::string> newest = FindNewestArchive(".");
+    if (!newest) return false;
+    const bool ok = OpenSet(*newest);
     if (opened != nullptr) *opened = ok;
     return true;
 }

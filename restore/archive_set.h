@@ -193,4 +193,8 @@ private:
     std::function<std::uint32_t()> tick_;
 };
 
+// The path of the ".TQBak" file in `folder` with the latest last-write time (on equal times the
+// first by name), or nothing when the folder holds none. "." gives the bare file name.
+std::optional<std::string> FindNewestArchive(const std::string& folder);
+
 }  // namespace halvex

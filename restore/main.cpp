@@ -1,4 +1,4 @@
-// halvex-restore: the command-line modes; the main window comes with the restore windows.
+// halvex-restore: the main window, or with a "--" mode the command-line modes.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,14 +8,20 @@
 #include "restore/console_restore_ui.h"
 #include "restore/restore_cli.h"
 
+#ifdef HALVEX_WITH_GUI
+#include "restore/ui/restore_app.h"
+#endif
+
 int main(int argc, char** argv) {
     using namespace halvex;
     const std::vector<std::string> args(argv + 1, argv + argc);
     const RestoreCliStreams io{std::cin, std::cout, std::cerr, platform::HasInteractiveTerminal()};
     if (auto status = RunRestoreCommandLine(args, io)) return *status;
 
-    // No mode given (or -AUTORUN): the main window. It is not part of this build yet.
-    std::cerr << kRestoreProgramName << ": the restore window is not available in this build.\n"
-              << RestoreUsage();
+#ifdef HALVEX_WITH_GUI
+    return RunRestoreWindows(argc, argv, HasAutorunSwitch(args));
+#else
+    std::cerr << kRestoreProgramName << ": this build has no windows; use a mode (see --help)\n" << RestoreUsage();
     return 2;
+#endif
 }

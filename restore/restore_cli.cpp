@@ -365,11 +365,20 @@ private:
 
 std::string RestoreUsage() { return kUsage; }
 
-std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io) {
-    const bool onlyAutorun = std::all_of(args.begin(), args.end(), [](const std::string& arg) {
-        return platform::UpperCased(arg).find("-AUTORUN") != std::string::npos;
+bool IsWindowCommandLine(const std::vector<std::string>& args) {
+    return std::none_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg.compare(0, 2, "--") == 0 && platform::UpperCased(arg).find("-AUTORUN") == std::string::npos;
     });
-    if (onlyAutorun) return std::nullopt;
+}
+
+bool HasAutorunSwitch(const std::vector<std::string>& args) {
+    std::string line;
+    for (const std::string& arg : args) line += ' ' + arg;
+    return platform::UpperCased(line).find("-AUTORUN") != std::string::npos;
+}
+
+std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io) {
+    if (IsWindowCommandLine(args)) return std::nullopt;
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
         io.out << kUsage;
         return 0;

@@ -17,8 +17,15 @@ struct RestoreCliStreams {
 };
 
 // Runs the mode the arguments (without the program name) ask for and answers its exit status.
-// Nothing when they ask for no mode: no arguments, or only "-AUTORUN" (the main window).
+// Nothing when the arguments are the window program's (IsWindowCommandLine).
 std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io);
+
+// A command line without a "--" option is the window program's: other words are ignored, as
+// the window reads only the -AUTORUN switch. (An argument holding "-AUTORUN" is that switch
+// however it is written.)
+bool IsWindowCommandLine(const std::vector<std::string>& args);
+// The window program's switch: "-AUTORUN" anywhere in the command line, in any letter case.
+bool HasAutorunSwitch(const std::vector<std::string>& args);
 
 // The usage text.
 std::string RestoreUsage();

@@ -32,6 +32,11 @@ public:
     QProgressBar* Bar() const { return bar_; }
     QPushButton* CancelButton() const { return cancelButton_; }
 
+    // What Cancel does: hands the wish to stop to the engine, which asks the user.
+    void RequestCancel() {
+        if (onCancelRequest_) onCancelRequest_();
+    }
+
 public slots:
     // Escape does nothing: only Cancel and the close box ask to stop.
     void reject() override {}

@@ -200,7 +200,7 @@ TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--list"}, {"--list", archive, "--date", "1"}, {"--files", archive, "--date"},
           {"--files", archive, "--date", "x"}, {"--list", archive, "--bogus"}, {"--list", "--files", archive},
-          {"--search", archive}, {"--list", archive, "extra"}, {"--verify", archive, "--all"}, {"stray"}}) {
+          {"--search", archive}, {"--list", archive, "extra"}, {"--verify", archive, "--all"}, {"stray", "--bogus"}}) {
         r = Run(args);
         EXPECT_EQ(r.status, 2) << args.back();
         EXPECT_NE(r.err.find("usage: halvex-restore"), std::string::npos) << args.back();
@@ -210,6 +210,9 @@ TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     EXPECT_EQ(r.out.rfind("usage: halvex-restore", 0), 0u);
     EXPECT_EQ(Run({}).status, -1);  // no mode: the window
     EXPECT_EQ(Run({"-autorun"}).status, -1);
+    EXPECT_EQ(Run({"stray", "x-AutoRun"}).status, -1);  // words without "--" are the window's
+    EXPECT_TRUE(HasAutorunSwitch({"stray", "x-AutoRun"}));
+    EXPECT_FALSE(HasAutorunSwitch({"stray", "-AUTO", "RUN"}));
 }
 
 TEST_F(RestoreCliTest, RestoreWholeTargetsBelowAFolder) {
@@ -294,11 +297,11 @@ TEST_F(RestoreCliTest, TheProgramRunsTheModes) {
     test::CommandResult r = test::RunCommand({program, "--list", archive});
     EXPECT_EQ(r.exitCode, 0) << r.errors;
     EXPECT_EQ(r.output, Run({"--list", archive}).out);
-    r = test::RunCommand({program});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.errors.find("not available"), std::string::npos);
-    r = test::RunCommand({program, "-AUTORUN"});
-    EXPECT_EQ(r.exitCode, 2);
+    // The window program: with -AUTORUN and no archive beside the program it ends at once,
+    // without a word.
+    r = test::RunCommand({program, "start", "-autorun"});
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_EQ(r.output + r.errors, "");
 }
 
 }  // namespace

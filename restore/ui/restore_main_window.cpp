@@ -1,0 +1,250 @@
+#include "restore/ui/restore_main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabBar>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "common/archive_naming.h"
+#include "common/program_names.h"
+#include "common/ui/program_icons.h"
+#include "common/ui/qt_message_box.h"
+#include "restore/archive_dates.h"
+#include "restore/ui/restore_pages.h"
+#include "restore/ui/restore_progress_dialog.h"
+#include "restore/ui/restore_status_bar.h"
+
+namespace halvex {
+namespace {
+
+constexpr int kStartWidth = 687;
+constexpr int kStartHeight = 500;
+// The status bar's part edges stand this far from the right edge.
+constexpr int kFirstEdgeFromRight = 320;
+constexpr int kSecondEdgeFromRight = 150;
+
+QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+RestoreMainWindow::RestoreMainWindow(QWidget* parent) : QMainWindow(parent), ui_(this) {
+    setWindowTitle(QStringLiteral("TQ Restore"));
+    setWindowIcon(RestoreProgramIcon());
+    // Message boxes of the catalog and the engine are owned by this window.
+    set_.SetUi(&ui_);
+    busy_.SetOnChange([this](bool busy) { OnBusyChanged(busy); });
+
+    CreateMenu();
+    client_ = new QWidget(this);
+    setCentralWidget(client_);
+    client_->installEventFilter(this);
+    tabs_ = new QTabBar(client_);
+    tabs_->setExpanding(false);
+    tabs_->setDrawBase(true);
+    tabs_->addTab(QStringLiteral("Easy Restore"));
+    tabs_->addTab(QStringLiteral("File Browser"));
+    tabs_->addTab(QStringLiteral("File Search && Log Viewer"));
+    status_ = new RestoreStatusBar(client_);
+    CreatePages();
+    connect(tabs_, &QTabBar::currentChanged, this, [this](int index) { ShowPage(index); });
+    ShowPage(kEasyRestorePage);
+    UpdateMinimumSize();
+    resize(QSize(kStartWidth, kStartHeight).expandedTo(minimumSizeHint()));
+}
+
+RestoreMainWindow::~RestoreMainWindow() {
+    // The pages go before the set whose trees they may point into.
+    delete client_;
+    client_ = nullptr;
+}
+
+void RestoreMainWindow::CreateMenu() {
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("&Menu"));
+    openAction_ = menu->addAction(QStringLiteral("&Open"));
+    openAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(openAction_, &QAction::triggered, this, [this] { Open(); });
+    menu->addSeparator();
+    dateMenu_ = menu->addMenu(QStringLiteral("Select Archive Date"));
+    dateMenu_->menuAction()->setEnabled(false);
+    menu->addSeparator();
+    quitAction_ = menu->addAction(QStringLiteral("&Quit"));
+    quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quitAction_, &QAction::triggered, this, [this] { Quit(); });
+    dateGroup_ = new QActionGroup(this);
+    dateGroup_->setExclusive(true);
+}
+
+void RestoreMainWindow::CreatePages() {
+    const RestorePageContext context{set_, *status_, icons_, this, busy_};
+    pages_[kEasyRestorePage] = CreateEasyRestorePage(context, client_);
+    pages_[kFileBrowserPage] = CreateFileBrowserPage(context, client_);
+    pages_[kSearchLogPage] = CreateSearchLogPage(context, client_);
+    for (RestorePage* page : pages_) page->Widget()->hide();
+}
+
+void RestoreMainWindow::UpdateMinimumSize() {
+    QSize page;
+    for (RestorePage* page_ : pages_) page = page.expandedTo(page_->MinimumPageSize());
+    client_->setMinimumSize(page.width(), tabs_->sizeHint().height() + page.height() + status_->sizeHint().height());
+}
+
+bool RestoreMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) LayoutClientArea();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void RestoreMainWindow::LayoutClientArea() {
+    const int width = client_->width(), height = client_->height();
+    const int tabHeight = tabs_->sizeHint().height();
+    tabs_->setGeometry(0, 0, width, tabHeight);
+    const int statusHeight = status_->sizeHint().height();
+    status_->setGeometry(0, height - statusHeight, width, statusHeight);
+    status_->SetEdges(width - kFirstEdgeFromRight, width - kSecondEdgeFromRight);
+    // The pages fill what lies between the tabs and the status bar.
+    const int pageTop = tabs_->geometry().bottom() + 1;
+    for (RestorePage* page : pages_)
+        page->Widget()->setGeometry(0, pageTop, width, std::max(0, status_->y() - pageTop));
+}
+
+void RestoreMainWindow::ShowPage(int index) {
+    if (index < 0 || index >= static_cast<int>(pages_.size())) return;
+    if (shownPage_ == index) return;
+    if (shownPage_ >= 0) {
+        pages_[static_cast<std::size_t>(shownPage_)]->Widget()->hide();
+        pages_[static_cast<std::size_t>(shownPage_)]->PageHidden();
+    }
+    shownPage_ = index;
+    RestorePage* page = pages_[static_cast<std::size_t>(index)];
+    page->Widget()->show();
+    page->PageShown();
+}
+
+QString RestoreMainWindow::OpenFilter() {
+    const QString extension = FromUtf8(std::string(kArchiveExtension));
+    return QStringLiteral("TQ Backup Archives (*%1)").arg(extension);
+}
+
+std::string RestoreMainWindow::MessageCaption() { return std::string(kRestoreProgramName); }
+
+void RestoreMainWindow::Open() {
+    if (busy_.IsBusy()) return;
+    QFileDialog dialog(this, QStringLiteral("Open"), QDir::currentPath(), OpenFilter());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(FromUtf8(std::string(kArchiveExtension)).mid(1));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    ShowSet(QFile::encodeName(dialog.selectedFiles().first()).toStdString());
+}
+
+void RestoreMainWindow::CloseSet() {
+    for (RestorePage* page : pages_) page->ClearPage();
+    for (QAction* item : dateGroup_->actions()) {
+        dateGroup_->removeAction(item);
+        delete item;
+    }
+    dateMenu_->clear();
+    dateMenu_->menuAction()->setEnabled(false);
+    set_.Clear();
+    status_->SetText(0, QString());
+    status_->SetText(1, QString());
+}
+
+bool RestoreMainWindow::ShowSet(const std::string& path) {
+    if (busy_.IsBusy()) return false;
+    CloseSet();
+    if (!set_.OpenSet(path)) {
+        ShowMessageBox(this, "Error openning archive.", MessageCaption(), MessageButtons::Ok);
+        return false;
+    }
+    setWindowTitle(FromUtf8(RestoreWindowTitle(*set_.GetArchiveName(set_.ArchiveCount()))));
+    FillDateMenu();
+    // A set whose targets have no backup record has no dates: nothing is selected then.
+    if (set_.DateCount() > 0) SelectDate(set_.DateCount() - 1);
+    for (RestorePage* page : pages_) page->SetOpened();
+    return true;
+}
+
+void RestoreMainWindow::FillDateMenu() {
+    for (const DateMenuItem& item : BuildDateMenu(set_)) {
+        QAction* action = dateMenu_->addAction(FromUtf8(item.text));
+        action->setCheckable(true);
+        action->setData(item.commandId);
+        // The date text alone, for the status bar.
+        action->setProperty("dateText", FromUtf8(item.dateText));
+        dateGroup_->addAction(action);
+        const int commandId = item.commandId;
+        connect(action, &QAction::triggered, this, [this, commandId] {
+            const long long index = static_cast<long long>(commandId) - kFirstDateCommand;
+            SelectDate(static_cast<int>(index));
+        });
+    }
+    dateMenu_->menuAction()->setEnabled(!dateGroup_->actions().isEmpty() && !busy_.IsBusy());
+}
+
+void RestoreMainWindow::SelectDate(int index) {
+    if (busy_.IsBusy() || index < 0 || index >= set_.DateCount()) return;
+    QAction* checked = dateGroup_->checkedAction();
+    QAction* chosen = nullptr;
+    for (QAction* action : dateGroup_->actions())
+        if (action->data().toInt() == kFirstDateCommand + index) chosen = action;
+    // The date already selected: nothing happens.
+    if (checked != nullptr && checked->data().toInt() == kFirstDateCommand + index) return;
+
+    for (RestorePage* page : pages_) page->BeforeDateChange();
+    if (chosen) chosen->setChecked(true);
+    status_->SetText(0, chosen ? QString::fromStdString(ArchiveDateStatusText(
+                                     chosen->property("dateText").toString().toStdString()))
+                               : QString());
+    set_.SelectDate(index);
+    for (RestorePage* page : pages_) page->DateChanged();
+}
+
+bool RestoreMainWindow::StartAutorun(const std::function<bool()>& backupRunning, const std::string& folder) {
+    if (backupRunning && backupRunning()) return false;
+    const std::optional<std::string> newest = FindNewestArchive(folder);
+    if (!newest) return false;
+    ShowSet(*newest);
+    return true;
+}
+
+void RestoreMainWindow::Quit() { close(); }
+
+void RestoreMainWindow::closeEvent(QCloseEvent* event) {
+    if (busy_.IsBusy() || set_.IsRunning()) {
+        // The set is in use under a running restore or search: it is asked to stop, and the
+        // window ends when it has.
+        event->ignore();
+        if (quitPending_) return;
+        quitPending_ = true;
+        if (set_.IsRunning()) {
+            if (RestoreProgressDialog* progress = ui_.ProgressWindow()) progress->RequestCancel();
+            // "No": the restore goes on and so does the window.
+            if (set_.IsRunning()) quitPending_ = false;
+        } else {
+            for (RestorePage* page : pages_) page->StopWork();
+        }
+        return;
+    }
+    CloseSet();
+    event->accept();
+}
+
+void RestoreMainWindow::OnBusyChanged(bool busy) {
+    // Opening another set or changing the date would free what the operation works on.
+    openAction_->setEnabled(!busy);
+    dateMenu_->menuAction()->setEnabled(!busy && !dateGroup_->actions().isEmpty());
+    if (!busy && quitPending_) QTimer::singleShot(0, this, [this] {
+        quitPending_ = false;
+        close();
+    });
+}
+
+}  // namespace halvex

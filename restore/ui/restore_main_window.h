@@ -1,0 +1,102 @@
+#pragma once
+// "TQ Restore": the restore program's one window. A menu opens an archive set, chooses its
+// backup date and quits; three tabs show the pages (Easy Restore, File Browser, File Search &
+// Log Viewer) over a three-part status bar. The window owns the one ArchiveSet.
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "restore/archive_set.h"
+#include "restore/ui/icon_cache.h"
+#include "restore/ui/qt_restore_ui.h"
+#include "restore/ui/restore_progress_dialog.h"
+#include "restore/ui/restore_page.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QTabBar;
+
+namespace halvex {
+
+class RestoreStatusBar;
+
+class RestoreMainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    enum PageIndex { kEasyRestorePage = 0, kFileBrowserPage = 1, kSearchLogPage = 2 };
+
+    explicit RestoreMainWindow(QWidget* parent = nullptr);
+    ~RestoreMainWindow() override;
+
+    // The -AUTORUN start: nothing is opened and false is answered (the program ends without a
+    // word) while the backup program runs or when `folder` holds no archive; otherwise the
+    // newest archive there is shown as Open shows it, and true is answered.
+    bool StartAutorun(const std::function<bool()>& backupRunning, const std::string& folder);
+
+    // What Open does once a file is chosen: closes the open set, opens the one `path` ends
+    // and shows it (title, date menu, the newest date, the pages). False, after "Error
+    // openning archive.", when it cannot be opened; no set is open then.
+    bool ShowSet(const std::string& path);
+    // Selects date `index` (0 = oldest) as its menu item does; nothing for the date already
+    // selected or an index the set does not have.
+    void SelectDate(int index);
+    // Open: the file dialog, then ShowSet.
+    void Open();
+    // Quit and the close box: the set is closed and the window ends; while a restore or a search
+    // runs, it is first asked to stop and the window ends once it has.
+    void Quit();
+
+    // The file dialog's filter: "TQ Backup Archives (*.TQBak)".
+    static QString OpenFilter();
+    // Caption of the window's own message boxes: the program's name.
+    static std::string MessageCaption();
+
+    ArchiveSet& Set() { return set_; }
+    QtRestoreUi& Ui() { return ui_; }
+    IconCache& Icons() { return icons_; }
+    RestoreStatusBar* StatusBar() const { return status_; }
+    QTabBar* Tabs() const { return tabs_; }
+    RestorePage* Page(int index) const { return pages_.at(static_cast<std::size_t>(index)); }
+    QAction* OpenAction() const { return openAction_; }
+    QAction* QuitAction() const { return quitAction_; }
+    QMenu* DateMenu() const { return dateMenu_; }
+    bool QuitPending() const { return quitPending_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateMenu();
+    void CreatePages();
+    void LayoutClientArea();
+    void ShowPage(int index);
+    void CloseSet();
+    void FillDateMenu();
+    void OnBusyChanged(bool busy);
+    void UpdateMinimumSize();
+
+    ArchiveSet set_;
+    QtRestoreUi ui_;
+    IconCache icons_;
+    BusyCount busy_;
+    QWidget* client_ = nullptr;
+    QTabBar* tabs_ = nullptr;
+    RestoreStatusBar* status_ = nullptr;
+    std::array<RestorePage*, 3> pages_{};
+    QAction* openAction_ = nullptr;
+    QAction* quitAction_ = nullptr;
+    QMenu* dateMenu_ = nullptr;
+    QActionGroup* dateGroup_ = nullptr;
+    int shownPage_ = -1;
+    bool quitPending_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace halvex
