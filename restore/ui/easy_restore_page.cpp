@@ -83,7 +83,8 @@ void EasyRestorePage::CreateControls() {
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setAllColumnsShowFocus(true);
     list_->header()->setSectionsMovable(false);
-    list_->header()->setStretchLastSection(false);
+    // "Restore To" takes the width the list has beyond "Name".
+    list_->header()->setStretchLastSection(true);
     list_->setColumnWidth(0, kNameColumnWidth);
     list_->setColumnWidth(1, kRestoreToColumnWidth);
     list_->installEventFilter(this);
@@ -248,11 +249,6 @@ int EasyRestorePage::Restore() {
     // The set must outlive the restore: the window waits for this before it closes.
     BusyCount::Scope busy(context_.busy);
     return RestoreTargets(set, rows, alternate);
-}
-
-void EasyRestorePage::AfterLayout() {
-    if (!list_) return;
-    list_->setColumnWidth(1, std::max(0, list_->viewport()->width() - list_->columnWidth(0)));
 }
 
 }  // namespace halvex

@@ -49,7 +49,6 @@ public:
     const std::vector<StyledLabel*>& Labels() const { return labels_; }
 
 protected:
-    void AfterLayout() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

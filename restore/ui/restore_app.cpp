@@ -2,27 +2,32 @@
 
 #include <QApplication>
 
+#include <optional>
+#include <string>
+
 #include "common/folder_utils.h"
-#include "common/program_names.h"
 #include "common/ui/program_icons.h"
 #include "platform/process.h"
-#include "platform/process_list.h"
+#include "restore/autorun.h"
 #include "restore/ui/restore_main_window.h"
 
 namespace halvex {
 
 int RunRestoreWindows(int argc, char** argv, bool autorun) {
-    QApplication application(argc, argv);
-    QApplication::setWindowIcon(RestoreProgramIcon());
     // Archives named without a folder, and those of -AUTORUN, are the ones beside the program.
     ChangeToParentFolder(platform::ExecutablePath());
-
-    RestoreMainWindow window;
-    if (autorun &&
-        !window.StartAutorun([] { return platform::IsProcessRunning(kBackupProgramName); }, ".")) {
-        return 0;
+    // Decided before any window exists, so that a start that ends shows nothing at all.
+    std::optional<std::string> archive;
+    if (autorun) {
+        archive = AutorunArchive(BackupProgramRuns, ".");
+        if (!archive) return 0;
     }
+
+    QApplication application(argc, argv);
+    QApplication::setWindowIcon(RestoreProgramIcon());
+    RestoreMainWindow window;
     window.show();
+    if (archive) window.ShowSet(*archive);
     return QApplication::exec();
 }
 

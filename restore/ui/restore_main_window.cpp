@@ -78,8 +78,9 @@ void RestoreMainWindow::CreateMenu() {
     quitAction_ = menu->addAction(QStringLiteral("&Quit"));
     quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quitAction_, &QAction::triggered, this, [this] { Quit(); });
+    // The window keeps the one check mark itself: an exclusive group would show radio marks.
     dateGroup_ = new QActionGroup(this);
-    dateGroup_->setExclusive(true);
+    dateGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
 }
 
 void RestoreMainWindow::CreatePages() {
@@ -155,6 +156,7 @@ void RestoreMainWindow::CloseSet() {
     set_.Clear();
     status_->SetText(0, QString());
     status_->SetText(1, QString());
+    selectedDate_ = -1;
 }
 
 bool RestoreMainWindow::ShowSet(const std::string& path) {
@@ -190,29 +192,19 @@ void RestoreMainWindow::FillDateMenu() {
 }
 
 void RestoreMainWindow::SelectDate(int index) {
-    if (busy_.IsBusy() || index < 0 || index >= set_.DateCount()) return;
-    QAction* checked = dateGroup_->checkedAction();
-    QAction* chosen = nullptr;
+    if (!busy_.IsBusy() && index >= 0 && index < set_.DateCount() && index != selectedDate_) {
+        for (RestorePage* page : pages_) page->BeforeDateChange();
+        selectedDate_ = index;
+        QString dateText;
+        for (QAction* action : dateGroup_->actions())
+            if (action->data().toInt() == kFirstDateCommand + index) dateText = action->property("dateText").toString();
+        status_->SetText(0, QString::fromStdString(ArchiveDateStatusText(dateText.toStdString())));
+        set_.SelectDate(index);
+        for (RestorePage* page : pages_) page->DateChanged();
+    }
+    // A click on a checked item unchecks it; the mark always stays on the selected date.
     for (QAction* action : dateGroup_->actions())
-        if (action->data().toInt() == kFirstDateCommand + index) chosen = action;
-    // The date already selected: nothing happens.
-    if (checked != nullptr && checked->data().toInt() == kFirstDateCommand + index) return;
-
-    for (RestorePage* page : pages_) page->BeforeDateChange();
-    if (chosen) chosen->setChecked(true);
-    status_->SetText(0, chosen ? QString::fromStdString(ArchiveDateStatusText(
-                                     chosen->property("dateText").toString().toStdString()))
-                               : QString());
-    set_.SelectDate(index);
-    for (RestorePage* page : pages_) page->DateChanged();
-}
-
-bool RestoreMainWindow::StartAutorun(const std::function<bool()>& backupRunning, const std::string& folder) {
-    if (backupRunning && backupRunning()) return false;
-    const std::optional<std::string> newest = FindNewestArchive(folder);
-    if (!newest) return false;
-    ShowSet(*newest);
-    return true;
+        action->setChecked(action->data().toInt() == kFirstDateCommand + selectedDate_);
 }
 
 void RestoreMainWindow::Quit() { close(); }

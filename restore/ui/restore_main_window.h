@@ -34,11 +34,6 @@ public:
     explicit RestoreMainWindow(QWidget* parent = nullptr);
     ~RestoreMainWindow() override;
 
-    // The -AUTORUN start: nothing is opened and false is answered (the program ends without a
-    // word) while the backup program runs or when `folder` holds no archive; otherwise the
-    // newest archive there is shown as Open shows it, and true is answered.
-    bool StartAutorun(const std::function<bool()>& backupRunning, const std::string& folder);
-
     // What Open does once a file is chosen: closes the open set, opens the one `path` ends
     // and shows it (title, date menu, the newest date, the pages). False, after "Error
     // openning archive.", when it cannot be opened; no set is open then.
@@ -67,6 +62,8 @@ public:
     QAction* QuitAction() const { return quitAction_; }
     QMenu* DateMenu() const { return dateMenu_; }
     bool QuitPending() const { return quitPending_; }
+    // The selected date's index, -1 while none is selected.
+    int SelectedDate() const { return selectedDate_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -95,8 +92,8 @@ private:
     QMenu* dateMenu_ = nullptr;
     QActionGroup* dateGroup_ = nullptr;
     int shownPage_ = -1;
+    int selectedDate_ = -1;  // the date index checked in the menu; -1 while none is
     bool quitPending_ = false;
-    bool closing_ = false;
 };
 
 }  // namespace halvex

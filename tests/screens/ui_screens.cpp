@@ -20,7 +20,17 @@
 #include "common/ui/qt_message_box.h"
 #include "restore/ui/directory_exists_dialog.h"
 #include "restore/ui/file_exists_dialog.h"
+#include "restore/ui/easy_restore_page.h"
+#include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_progress_dialog.h"
+#include "restore/ui/restore_status_bar.h"
+#include "tests/restore/set_builder.h"
+#include "tests/support/temp_folder.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabBar>
+#include <QTreeWidget>
 
 using namespace halvex;
 
@@ -53,6 +63,48 @@ Job MakeJob(const char* name, platform::SystemTime lastBackup) {
     job.name = name;
     job.lastBackup = lastBackup;
     return job;
+}
+
+// Grabs a popup menu opened from the window's menu bar.
+void SaveMenu(QMenu& menu, const QPoint& at, const QString& name) {
+    menu.popup(at);
+    QApplication::processEvents();
+    Save(menu, name);
+    menu.hide();
+}
+
+void SaveRestoreWindows(const QString& suffix) {
+    RestoreMainWindow empty;
+    Save(empty, QStringLiteral("restore-main-empty") + suffix);
+    QMenu* menu = empty.menuBar()->findChild<QMenu*>();
+    SaveMenu(*menu, empty.mapToGlobal(QPoint(0, empty.menuBar()->height())), QStringLiteral("restore-menu-empty") + suffix);
+    SaveMessageBox(QStringLiteral("restore-open-error") + suffix, [&] { empty.ShowSet("/nonexistent/Job.TQBak"); });
+
+    // A set of three runs with three targets, one of them with a long source folder.
+    test::TempFolder folder;
+    test::SetBuilder builder(folder.path(), "Home");
+    builder.AddTarget("Documents", "/home/user/Documents");
+    builder.AddTarget("Pictures", "/home/user/Pictures from the old computer/Holidays and family");
+    builder.AddTarget("Mail", "/home/user/.local/share/mail");
+    builder.Run(test::Day(10), {{"Documents", "", "(a.doc:2000)"}, {"Pictures", "", "(p.jpg:90000)"},
+                                {"Mail", "", "(inbox:500)"}});
+    builder.Run(test::Day(45), {{"Documents", "", "(b.doc:3000)"}, {"Pictures", "", ""}, {"Mail", "", ""}});
+    const std::string last = builder.Run(test::Day(80), {{"Documents", "", ""}, {"Pictures", "", ""}, {"Mail", "", "(inbox:900)"}});
+
+    RestoreMainWindow window;
+    window.ShowSet(last);
+    auto* page = dynamic_cast<EasyRestorePage*>(window.Page(RestoreMainWindow::kEasyRestorePage));
+    page->TargetList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    page->TargetList()->topLevelItem(2)->setCheckState(0, Qt::Checked);
+    page->TargetList()->setCurrentItem(page->TargetList()->topLevelItem(2));
+    Save(window, QStringLiteral("restore-main-open") + suffix);
+    SaveMenu(*window.DateMenu(), window.mapToGlobal(QPoint(40, window.menuBar()->height() + 30)),
+             QStringLiteral("restore-date-menu") + suffix);
+    page->AlternateBox()->click();
+    window.resize(900, 640);
+    Save(window, QStringLiteral("restore-main-alternate-large") + suffix);
+    window.resize(window.minimumSize());
+    Save(window, QStringLiteral("restore-main-smallest") + suffix);
 }
 
 }  // namespace
@@ -126,5 +178,7 @@ int main(int argc, char** argv) {
     restore.SetTimeRemaining("1 minutes, 5 seconds");
     restore.SetBar(650);
     Save(restore, QStringLiteral("restore-progress") + suffix);
+
+    SaveRestoreWindows(suffix);
     return 0;
 }
