@@ -25,7 +25,10 @@ SortHeader::~SortHeader() = default;
 SortHeader* SortHeader::AttachTo(QTreeView& view) {
     auto* header = new SortHeader(&view);
     view.setHeader(header);
-    view.setSortingEnabled(false);  // the header sorts, with its own order
+    // The header sorts, with its own order; the view's sorting would also make the captions
+    // unclickable.
+    view.setSortingEnabled(false);
+    header->setSectionsClickable(true);
     return header;
 }
 
@@ -33,6 +36,7 @@ SortHeader* SortHeader::AttachTo(QTableView& view) {
     auto* header = new SortHeader(&view);
     view.setHorizontalHeader(header);
     view.setSortingEnabled(false);
+    header->setSectionsClickable(true);
     return header;
 }
 

@@ -1,0 +1,306 @@
+// The restore window and its Easy Restore page: the menu and title as sets open, fail and
+// change date, the status bar and pages as the window is resized, the Restore button rule,
+// Quit during a restore, and a whole restore of a set written by the backup program.
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "restore/archive_dates.h"
+#include "restore/ui/easy_restore_page.h"
+#include "restore/ui/restore_main_window.h"
+#include "restore/ui/restore_status_bar.h"
+#include "tests/restore/set_builder.h"
+#include "tests/support/current_folder.h"
+#include "tests/support/modal_windows.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/tools.h"
+
+using namespace halvex;
+
+namespace {
+
+// Answers the message boxes as they come, in order, noting their texts in `seen`.
+void AnswerBoxes(QStringList* seen, std::vector<QMessageBox::StandardButton> buttons) {
+    if (buttons.empty()) return;
+    const QMessageBox::StandardButton button = buttons.front();
+    buttons.erase(buttons.begin());
+    test::WhenModalAppears([=](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) return;
+        seen->append(box->windowTitle() + QStringLiteral(": ") + box->text());
+        if (QAbstractButton* pressed = box->button(button)) pressed->click();
+        AnswerBoxes(seen, buttons);
+    });
+}
+
+EasyRestorePage& EasyPage(RestoreMainWindow& window) {
+    return *dynamic_cast<EasyRestorePage*>(window.Page(RestoreMainWindow::kEasyRestorePage));
+}
+
+QStringList MenuTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts.append(action->text() + (action->isChecked() ? "*" : ""));
+    return texts;
+}
+
+void ClickRow(QTreeWidget* list, int row, int x) {
+    const QRect place = list->visualItemRect(list->topLevelItem(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(x, place.center().y()));
+}
+
+}  // namespace
+
+class RestoreWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void MenuTitleAndDates();
+    void SetWithoutDatesSelectsNone();
+    void KeysStatusEdgesAndPages();
+    void RestoreButtonFollowsTheChecks();
+    void QuitDuringARestoreWaitsForIt();
+    void RestoresASetOfTheBackupProgram();
+
+private:
+    // A set of three archives: Data stores a.txt and sub/b.txt, then a new a.txt; Docs d.doc.
+    std::string WriteSet() {
+        test::SetBuilder builder(temp_->path(), "Job");
+        builder.AddTarget("Data", "/src/data");
+        builder.AddTarget("Docs", "/src/docs");
+        builder.Run(test::Day(1), {{"Data", "", "(a.txt:5)[sub(b.txt:300000)]"}, {"Docs", "", "(d.doc:2)"}});
+        builder.Run(test::Day(40), {{"Data", "", "(a.txt:6)"}, {"Docs", "", ""}});
+        return builder.Run(test::Day(90), {{"Data", "", ""}, {"Docs", "", ""}});
+    }
+
+    std::unique_ptr<test::KeepCurrentFolder> keep_;
+    std::unique_ptr<test::TempFolder> temp_;
+};
+
+void RestoreWindowTest::init() {
+    keep_ = std::make_unique<test::KeepCurrentFolder>();
+    temp_ = std::make_unique<test::TempFolder>();
+}
+
+void RestoreWindowTest::cleanup() {
+    temp_.reset();
+    keep_.reset();
+}
+
+void RestoreWindowTest::MenuTitleAndDates() {
+    RestoreMainWindow window;
+    window.show();
+    QCOMPARE(window.windowTitle(), QStringLiteral("TQ Restore"));
+    QCOMPARE(window.size(), QSize(687, 500));
+    QCOMPARE(window.OpenAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    QCOMPARE(window.QuitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
+    QCOMPARE(RestoreMainWindow::OpenFilter(), QStringLiteral("TQ Backup Archives (*.TQBak)"));
+    QCOMPARE(window.Tabs()->tabText(2), QStringLiteral("File Search && Log Viewer"));
+
+    const std::string last = WriteSet();
+    QVERIFY(window.ShowSet(last));
+    QCOMPARE(window.windowTitle(), QStringLiteral("TQ's Restore Utility - Job3.TQBak"));
+    QVERIFY(window.DateMenu()->menuAction()->isEnabled());
+    const QString newest = QString::fromStdString(FormatArchiveDate(test::Day(90)));
+    const QString oldest = QString::fromStdString(FormatArchiveDate(test::Day(1)));
+    QCOMPARE(MenuTexts(window.DateMenu()),
+             (QStringList{"2: " + newest + "*", "1: " + QString::fromStdString(FormatArchiveDate(test::Day(40))),
+                          "0: " + oldest}));
+    QCOMPARE(window.StatusBar()->Text(0), "Archive Date: " + newest);
+    QCOMPARE(window.Set().CurrentArchiveIndex(), 2);
+
+    // The oldest date, then the same item again: the mark stays, nothing else changes.
+    for (int twice = 0; twice < 2; ++twice) {
+        window.DateMenu()->actions().last()->trigger();
+        QCOMPARE(MenuTexts(window.DateMenu()).last(), "0: " + oldest + "*");
+        QVERIFY(!window.DateMenu()->actions().first()->isChecked());
+        QCOMPARE(window.Set().CurrentDateIndex(), 0);
+        QCOMPARE(window.StatusBar()->Text(0), "Archive Date: " + oldest);
+    }
+
+    // A failed open leaves no set, an empty grayed date menu and the last title.
+    test::WriteFile(temp_->path() + "/broken.TQBak", "not a zip archive");
+    QStringList seen;
+    AnswerBoxes(&seen, {QMessageBox::Ok});
+    QVERIFY(!window.ShowSet(temp_->path() + "/broken.TQBak"));
+    QCOMPARE(seen, QStringList{"halvex-restore: Error openning archive."});
+    QVERIFY(!window.Set().IsOpen());
+    QVERIFY(window.DateMenu()->actions().isEmpty());
+    QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
+    QCOMPARE(window.StatusBar()->Text(0), QString());
+    QCOMPARE(window.windowTitle(), QStringLiteral("TQ's Restore Utility - Job3.TQBak"));
+    QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
+}
+
+void RestoreWindowTest::SetWithoutDatesSelectsNone() {
+    // One target that was never backed up: the set opens, but has no date.
+    const std::string path = temp_->path() + "/Empty.TQBak";
+    test::WriteArchive(path, {{"Data.tq", test::HistoryBytes("/src/data", std::vector<test::Record>{})},
+                              {"ToDirs.tq", test::ToDirsBytes(0, {"Data"})}});
+    RestoreMainWindow window;
+    QVERIFY(window.ShowSet(path));
+    QCOMPARE(window.SelectedDate(), -1);
+    QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
+    QCOMPARE(window.StatusBar()->Text(0), QString());
+    EasyRestorePage& page = EasyPage(window);
+    QCOMPARE(page.TargetList()->topLevelItemCount(), 1);
+    page.TargetList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    QStringList seen;
+    AnswerBoxes(&seen, {QMessageBox::Ok});
+    QCOMPARE(page.Restore(), -1);
+    QCOMPARE(seen.size(), 1);
+    QVERIFY(seen.first().contains(QStringLiteral("not backed up")));
+}
+
+void RestoreWindowTest::KeysStatusEdgesAndPages() {
+    RestoreMainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(&window, key);
+        QTest::keyClick(EasyPage(window).TargetList(), key);
+        QVERIFY(window.isVisible());
+    }
+    QVERIFY(EasyPage(window).isVisible());
+
+    for (QSize size : {QSize(687, 500), QSize(900, 640), QSize(700, 520)}) {
+        window.resize(size);
+        QCoreApplication::processEvents();
+        const int width = window.centralWidget()->width();
+        RestoreStatusBar* status = window.StatusBar();
+        QCOMPARE(status->Edge(0), width - 320);
+        QCOMPARE(status->Edge(1), width - 150);
+        QCOMPARE(status->Part(2)->geometry().right(), width - 1);
+        QCOMPARE(status->geometry().bottom(), window.centralWidget()->height() - 1);
+        for (int index = 0; index < 3; ++index) {
+            const QRect page = window.Page(index)->Widget()->geometry();
+            QCOMPARE(page.top(), window.Tabs()->geometry().bottom() + 1);
+            QCOMPARE(page.bottom() + 1, status->y());
+            QCOMPARE(page.width(), width);
+        }
+    }
+    // Only the selected tab's page is shown.
+    window.Tabs()->setCurrentIndex(RestoreMainWindow::kSearchLogPage);
+    QVERIFY(!EasyPage(window).isVisible());
+    QVERIFY(window.Page(RestoreMainWindow::kSearchLogPage)->Widget()->isVisible());
+}
+
+void RestoreWindowTest::RestoreButtonFollowsTheChecks() {
+    RestoreMainWindow window;
+    window.show();
+    QVERIFY(window.ShowSet(WriteSet()));
+    EasyRestorePage& page = EasyPage(window);
+    QTreeWidget* list = page.TargetList();
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(1)->text(0), QStringLiteral("Docs"));
+    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("/src/docs"));
+    QVERIFY(!page.RestoreButton()->isEnabled());
+    QVERIFY(page.AlternateBox()->isEnabled());
+
+    // Every click toggles once: on the row's text and on its check box alike.
+    const int onText = list->visualItemRect(list->topLevelItem(1)).left() + list->columnWidth(0) + 20;
+    const int onCheckBox = list->visualItemRect(list->topLevelItem(1)).left() + 8;
+    const struct {
+        int row, x;
+        bool checked;
+    } clicks[] = {{1, onText, true}, {1, onText, false}, {1, onCheckBox, true}, {0, onCheckBox, true}, {1, onCheckBox, false}};
+    for (const auto& click : clicks) {
+        ClickRow(list, click.row, click.x);
+        QCOMPARE(list->topLevelItem(click.row)->checkState(0) == Qt::Checked, click.checked);
+        QCOMPARE(page.RestoreButton()->isEnabled(), !page.CheckedRows().empty());
+    }
+    QTest::keyClick(list, Qt::Key_Space);  // the current row, Docs
+    QCOMPARE(page.CheckedRows(), (std::vector<int>{0, 1}));
+
+    page.SetAlternateFolder("/home/user/TQ Restored");
+    QTest::mouseClick(page.AlternateBox(), Qt::LeftButton, {}, QPoint(6, page.AlternateBox()->height() / 2));
+    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/home/user/TQ Restored/Data"));
+    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("/home/user/TQ Restored/Docs"));
+    QTest::mouseClick(page.AlternateBox(), Qt::LeftButton, {}, QPoint(6, page.AlternateBox()->height() / 2));
+    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/src/data"));
+
+    // Closing the set empties the page.
+    page.AlternateBox()->setChecked(true);
+    window.close();
+    QCOMPARE(list->topLevelItemCount(), 0);
+    QVERIFY(!page.RestoreButton()->isEnabled());
+    QVERIFY(!page.AlternateBox()->isEnabled());
+    QVERIFY(!page.AlternateBox()->isChecked());
+    QVERIFY(!window.Set().IsOpen());
+}
+
+void RestoreWindowTest::QuitDuringARestoreWaitsForIt() {
+    RestoreMainWindow window;
+    window.show();
+    QVERIFY(window.ShowSet(WriteSet()));
+    EasyRestorePage& page = EasyPage(window);
+    page.SetAlternateFolder(temp_->path() + "/out");
+    page.AlternateBox()->click();
+    page.TargetList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+
+    // The close box is used as soon as the restore lets window events through.
+    QTimer::singleShot(0, &window, [&] {
+        QVERIFY(window.Set().IsRunning());
+        window.close();
+        QVERIFY(window.isVisible());
+        QVERIFY(window.Set().IsOpen());
+    });
+    QStringList seen;
+    AnswerBoxes(&seen, {QMessageBox::Yes, QMessageBox::Ok});
+    page.RestoreButton()->click();
+    QCOMPARE(seen, (QStringList{"Quit??: File restoration in progress. Are you sure you want to abort?",
+                                "Aborted: Restoration Aborted"}));
+    // Once the restore has ended, the window ends and the set is closed.
+    QTRY_VERIFY(!window.isVisible());
+    QVERIFY(!window.Set().IsOpen());
+    QVERIFY(!window.QuitPending());
+}
+
+void RestoreWindowTest::RestoresASetOfTheBackupProgram() {
+    const std::string program = test::BuiltProgram("halvex-backup");
+    test::MakeFolders(temp_->path() + "/data/sub");
+    test::MakeFolders(temp_->path() + "/program");
+    test::WriteFile(temp_->path() + "/program/backup.ini", "[Home]\r\n\tdir:\"" + temp_->path() +
+                                                               "/data\"\r\n\tto:\"Data\"\r\n\tzip:\"" +
+                                                               temp_->path() + "/sets\"\r\n");
+    auto backUp = [&] {
+        const test::CommandResult r = test::RunCommand({program, "--run", "--dir", temp_->path() + "/program"});
+        QVERIFY2(r.exitCode == 0, r.errors.c_str());
+    };
+    test::WriteFile(temp_->path() + "/data/a.txt", "first");
+    test::WriteFile(temp_->path() + "/data/sub/b.txt", "stays");
+    test::SetMtime(temp_->path() + "/data/a.txt", 1700000001);
+    backUp();
+    test::WriteFile(temp_->path() + "/data/a.txt", "second version");
+    test::SetMtime(temp_->path() + "/data/a.txt", 1700000003);
+    backUp();
+
+    RestoreMainWindow window;
+    window.show();
+    QVERIFY(window.ShowSet(temp_->path() + "/sets/Home2.TQBak"));
+    EasyRestorePage& page = EasyPage(window);
+    page.SetAlternateFolder(temp_->path() + "/restored");
+    page.AlternateBox()->click();
+    ClickRow(page.TargetList(), 0, page.TargetList()->columnWidth(0) + 20);
+    QStringList seen;
+    AnswerBoxes(&seen, {QMessageBox::Ok});
+    QTest::mouseClick(page.RestoreButton(), Qt::LeftButton);
+    QCOMPARE(seen, QStringList{"Success: Restoration Complete"});
+    QCOMPARE(test::ReadFile(temp_->path() + "/restored/Data/a.txt"), std::string("second version"));
+    QCOMPARE(test::ReadFile(temp_->path() + "/restored/Data/sub/b.txt"), std::string("stays"));
+    QVERIFY(window.isEnabled());
+}
+
+QTEST_MAIN(RestoreWindowTest)
+#include "restore_window_test.moc"
