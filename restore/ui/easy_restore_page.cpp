@@ -97,16 +97,17 @@ void EasyRestorePage::CreateControls() {
     // Places from the template; texts that need more room than it gives get it.
     const int noteLeft = units.X(7), textLeft = std::max(units.X(30), firstNote->sizeHint().width() + units.X(9));
     const int right = units.X(232);
-    const int noteHeight = std::max(units.Y(18), 2 * firstText->fontMetrics().height() + 2);
-    firstNote->setGeometry(noteLeft, units.Y(6), textLeft - noteLeft, firstNote->sizeHint().height());
-    firstText->setGeometry(textLeft, units.Y(6), right - textLeft, noteHeight);
-    const int secondTop = firstText->geometry().bottom() + 1 + units.Y(2);
-    secondNote->setGeometry(noteLeft, secondTop, textLeft - noteLeft, secondNote->sizeHint().height());
-    secondText->setGeometry(textLeft, secondTop, right - textLeft, noteHeight);
     for (StyledLabel* text : {firstText, secondText}) {
         text->setWordWrap(true);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
+    // The notes only grow wider than this: the lines they need here are the most they need.
+    auto noteHeight = [&](StyledLabel* text) { return std::max(units.Y(16), text->heightForWidth(right - textLeft)); };
+    firstNote->setGeometry(noteLeft, units.Y(6), textLeft - noteLeft, firstNote->sizeHint().height());
+    firstText->setGeometry(textLeft, units.Y(6), right - textLeft, noteHeight(firstText));
+    const int secondTop = firstText->geometry().bottom() + 1 + units.Y(4);
+    secondNote->setGeometry(noteLeft, secondTop, textLeft - noteLeft, secondNote->sizeHint().height());
+    secondText->setGeometry(textLeft, secondTop, right - textLeft, noteHeight(secondText));
     for (StyledLabel* note : {firstNote, secondNote}) note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     const int headingHeight = std::max(18, heading->sizeHint().height());

@@ -40,7 +40,8 @@ QString outputFolder;
 
 void Save(QWidget& window, const QString& name) {
     window.show();
-    QApplication::processEvents();
+    // Views lay themselves out in posted events of their own: let them settle.
+    for (int round = 0; round < 3; ++round) QApplication::processEvents();
     QString path = QDir(outputFolder).filePath(name + QStringLiteral(".png"));
     bool saved = window.grab().save(path);
     std::printf("%s %s (%dx%d) \"%s\"\n", saved ? "saved" : "FAILED", qPrintable(path), window.width(),
