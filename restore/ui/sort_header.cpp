@@ -1,6 +1,7 @@
 #include "restore/ui/sort_header.h"
 
 #include <QPainter>
+#include <QPolygon>
 #include <QStyleOptionHeader>
 #include <QTableView>
 #include <QTreeView>
@@ -113,9 +114,13 @@ void SortHeader::DrawArrow(QPainter& painter, const QRect& rect, int quarter) co
     const QPoint apex(right - 2 * quarter, ascending_ ? top : bottom);
     const QPoint baseLeft(right - 3 * quarter, ascending_ ? bottom : top);
     const QPoint baseRight(right - quarter, ascending_ ? bottom : top);
+    // Filled so that it shows on any header colour; the light and dark edges raise it.
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Mid));
+    painter.drawPolygon(QPolygon({apex, baseLeft, baseRight}));
     const QPen light(palette().color(QPalette::Light));
-    const QPen shadow(palette().color(QPalette::Dark));
-    painter.setRenderHint(QPainter::Antialiasing, false);
+    const QPen shadow(palette().color(QPalette::Shadow));
     painter.setPen(ascending_ ? shadow : light);
     painter.drawLine(baseLeft, apex);
     painter.setPen(ascending_ ? light : shadow);

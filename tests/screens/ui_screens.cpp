@@ -24,12 +24,17 @@
 #include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_progress_dialog.h"
 #include "restore/ui/restore_status_bar.h"
+#include "restore/ui/sort_header.h"
+#include "restore/ui/splitter_bar.h"
+#include "restore/ui/styled_label.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
 
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabBar>
+#include <QStandardItemModel>
+#include <QTreeView>
 #include <QTreeWidget>
 
 using namespace halvex;
@@ -74,7 +79,47 @@ void SaveMenu(QMenu& menu, const QPoint& at, const QString& name) {
     menu.hide();
 }
 
+// The pages' shared controls on their own: a file list with its sort header (sorted by size,
+// descending) and a splitter bar under a styled note.
+void SaveRestoreControls(const QString& suffix) {
+    QWidget page;
+    page.resize(460, 230);
+    QStandardItemModel model(0, 5);
+    model.setHorizontalHeaderLabels({QString(), QStringLiteral("File Name"), QStringLiteral("File Date"),
+                                     QStringLiteral("File Size"), QStringLiteral("Archive")});
+    const char* rows[][4] = {{"<..>", "", "", ""},
+                             {"report.doc", "Mar-22 2023 12:00:00", "120 KB", "Home3.TQBak"},
+                             {"notes.txt", "Jan-11 2023 08:15:42", "2 KB", "Home.TQBak"}};
+    for (const auto& row : rows) {
+        QList<QStandardItem*> items{new QStandardItem()};
+        for (const char* text : row) items.append(new QStandardItem(QString::fromLatin1(text)));
+        model.appendRow(items);
+    }
+    QTreeView list(&page);
+    list.setRootIsDecorated(false);
+    list.setModel(&model);
+    SortHeader* header = SortHeader::AttachTo(list);
+    header->SetLockedColumns({0});
+    header->SetLockEnabled(true);
+    list.setColumnWidth(0, 18);
+    list.setColumnWidth(1, 140);
+    list.setColumnWidth(2, 120);
+    list.setColumnWidth(3, 70);
+    header->ClickColumn(3);
+    header->ClickColumn(3);
+    list.setGeometry(8, 8, 444, 120);
+    SplitterBar bar(Qt::Horizontal, QRect(8, 134, 444, 6), &page);
+    StyledLabel note(QStringLiteral("Note:"), &page);
+    note.TakeFont(page.font()).SetBold(true).SetTextColour(QColor(0, 0, 128));
+    note.setGeometry(8, 148, 60, note.sizeHint().height());
+    StyledLabel line(QString(), &page);
+    line.SetBackgroundColour(QColor(0, 0, 128));
+    line.setGeometry(8, 180, 444, 2);
+    Save(page, QStringLiteral("restore-controls") + suffix);
+}
+
 void SaveRestoreWindows(const QString& suffix) {
+    SaveRestoreControls(suffix);
     RestoreMainWindow empty;
     Save(empty, QStringLiteral("restore-main-empty") + suffix);
     QMenu* menu = empty.menuBar()->findChild<QMenu*>();
