@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     if (auto status = RunRestoreCommandLine(args, io)) return *status;
 
 #ifdef HALVEX_WITH_GUI
-    return RunRestoreWindows(argc, argv, HasAutorunSwitch(args));
+    return RunRestoreWindows(argc, argv, HasAutorunSwitch(args), WindowArchiveArgument(args));
 #else
     std::cerr << kRestoreProgramName << ": this build has no windows; use a mode (see --help)\n" << RestoreUsage();
     return 2;

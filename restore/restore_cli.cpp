@@ -22,7 +22,7 @@ namespace halvex {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: halvex-restore [-AUTORUN]\n"
+    "usage: halvex-restore [ARCHIVE] [-AUTORUN]\n"
     "       halvex-restore --list    ARCHIVE\n"
     "       halvex-restore --files   ARCHIVE [--date K]\n"
     "       halvex-restore --search  ARCHIVE PATTERN [--look-in FOLDER] [--all] [--date K]\n"
@@ -369,6 +369,12 @@ bool IsWindowCommandLine(const std::vector<std::string>& args) {
     return std::none_of(args.begin(), args.end(), [](const std::string& arg) {
         return arg.compare(0, 2, "--") == 0 && platform::UpperCased(arg).find("-AUTORUN") == std::string::npos;
     });
+}
+
+std::optional<std::string> WindowArchiveArgument(const std::vector<std::string>& args) {
+    for (const std::string& arg : args)
+        if (!arg.empty() && arg.front() != '-') return arg;
+    return std::nullopt;
 }
 
 bool HasAutorunSwitch(const std::vector<std::string>& args) {

@@ -26,6 +26,9 @@ std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, c
 bool IsWindowCommandLine(const std::vector<std::string>& args);
 // The window program's switch: "-AUTORUN" anywhere in the command line, in any letter case.
 bool HasAutorunSwitch(const std::vector<std::string>& args);
+// The archive the window program is asked to open (a file manager passes one): its first
+// argument that does not begin with '-'; nothing when there is none.
+std::optional<std::string> WindowArchiveArgument(const std::vector<std::string>& args);
 
 // The usage text.
 std::string RestoreUsage();

@@ -2,32 +2,45 @@
 
 #include <QApplication>
 
-#include <optional>
-#include <string>
-
 #include "common/folder_utils.h"
 #include "common/ui/program_icons.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 #include "restore/autorun.h"
 #include "restore/ui/restore_main_window.h"
 
 namespace halvex {
+namespace {
 
-int RunRestoreWindows(int argc, char** argv, bool autorun) {
-    // Archives named without a folder, and those of -AUTORUN, are the ones beside the program.
-    ChangeToParentFolder(platform::ExecutablePath());
-    // Decided before any window exists, so that a start that ends shows nothing at all.
-    std::optional<std::string> archive;
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+int RunRestoreWindows(int argc, char** argv, bool autorun, const std::optional<std::string>& archive) {
+    // A named archive is found from where the program was started.
+    std::optional<std::string> toOpen = archive;
+    if (toOpen && toOpen->front() != '/') toOpen = platform::CurrentFolder() + "/" + *toOpen;
+    // -AUTORUN looks beside the program (the disc's root), even for an installed copy.
     if (autorun) {
-        archive = AutorunArchive(BackupProgramRuns, ".");
-        if (!archive) return 0;
+        toOpen = AutorunArchive(BackupProgramRuns, FolderOf(platform::ExecutablePath()));
+        // Decided before any window exists, so that a start that ends shows nothing at all.
+        if (!toOpen) return 0;
     }
+    // The program's folder becomes the current folder (an installed copy's is the user's data
+    // folder); where it cannot be had, the current folder stays.
+    std::string error;
+    const std::string programFolder = platform::ProgramFolder(error);
+    if (!programFolder.empty()) platform::SetCurrentFolder(programFolder);
 
     QApplication application(argc, argv);
     QApplication::setWindowIcon(RestoreProgramIcon());
     RestoreMainWindow window;
     window.show();
-    if (archive) window.ShowSet(*archive);
+    if (toOpen) window.ShowSet(*toOpen);
     return QApplication::exec();
 }
 

@@ -213,6 +213,8 @@ TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     EXPECT_EQ(Run({"stray", "x-AutoRun"}).status, -1);  // words without "--" are the window's
     EXPECT_TRUE(HasAutorunSwitch({"stray", "x-AutoRun"}));
     EXPECT_FALSE(HasAutorunSwitch({"stray", "-AUTO", "RUN"}));
+    EXPECT_EQ(WindowArchiveArgument({"-autorun", "/sets/Job3.TQBak", "other"}), "/sets/Job3.TQBak");
+    EXPECT_EQ(WindowArchiveArgument({"-AUTORUN"}), std::nullopt);
 }
 
 TEST_F(RestoreCliTest, RestoreWholeTargetsBelowAFolder) {
