@@ -164,6 +164,10 @@ void RestoreWindowTest::SetWithoutDatesSelectsNone() {
 }
 
 void RestoreWindowTest::KeysStatusEdgesAndPages() {
+    // Before the window lays it out, the status bar's parts end at 150 and 250 pixels.
+    RestoreStatusBar fresh;
+    QCOMPARE(fresh.Edge(0), 150);
+    QCOMPARE(fresh.Edge(1), 250);
     RestoreMainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
