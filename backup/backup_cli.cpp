@@ -37,6 +37,8 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
             o.version = true;
         } else if (arg == "--brand-new") {
             o.brandNew = true;
+        } else if (arg == "--disc-ready") {
+            o.discReady = true;
         } else if (auto dir = value("--dir")) {
             o.folder = *dir;
         } else if (auto job = value("--job")) {
@@ -46,13 +48,14 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
         }
         if (!parsed.error.empty()) return parsed;
     }
-    if (!o.run && !o.help && (o.brandNew || !o.jobs.empty())) parsed.error = "--job and --brand-new need --run";
+    if (!o.run && !o.help && (o.brandNew || o.discReady || !o.jobs.empty()))
+        parsed.error = "--job, --brand-new and --disc-ready need --run";
     return parsed;
 }
 
 std::string BackupUsage() {
     return "usage: halvex-backup [--dir DIR]\n"
-           "       halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new]\n"
+           "       halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready]\n"
            "       halvex-backup --help | --version\n"
            "\n"
            "  (no option)   choose the jobs to back up in the job-selection window\n"
@@ -61,9 +64,13 @@ std::string BackupUsage() {
            "                FileLists.bak, backups.log and archives without a folder)\n"
            "  --job NAME    back up the job NAME (letter case ignored); may be repeated\n"
            "  --brand-new   start brand new archives (refused for jobs whose archives exist)\n"
+           "  --disc-ready  the right disc is in the drive: jobs with a CD name are burned to it\n"
+           "                without asking (without a terminal they are skipped otherwise);\n"
+           "                HALVEX_BURN_DRIVE=stdio:FILE burns into an ISO image file\n"
            "\n"
            "Exit status of --run: 0 done, 1 canceled, 2 start-up or command-line error,\n"
-           "3 FileLists.tq could not be opened or saved, 4 done but files were skipped.\n";
+           "3 FileLists.tq could not be opened or saved, 4 done but files, jobs or disc copies\n"
+           "were skipped.\n";
 }
 
 bool SelectJobs(JobConfig& config, const std::vector<std::string>& names, std::string& unknown) {
@@ -106,7 +113,11 @@ int RunUnattendedBackup(const BackupOptions& options) {
         return kExitStartup;
     }
 
-    ConsoleBackupView view(stderr, stdin, platform::HasInteractiveTerminal());
+    const bool interactive = platform::HasInteractiveTerminal();
+    ConsoleBackupView view(stderr, stdin, interactive);
+    CopyToCdSettings disc;
+    disc.prompt = options.discReady ? DiscPrompt::DiscReady : interactive ? DiscPrompt::Ask : DiscPrompt::Skip;
+    engine.SetDiscSettings(std::move(disc));
     const AskFunction ask = [&view](const std::string& text, const std::string& caption, MessageButtons buttons) {
         return view.Ask(text, caption, buttons);
     };

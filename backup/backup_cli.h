@@ -1,7 +1,7 @@
 #pragma once
 // The command line of halvex-backup:
 //   halvex-backup [--dir DIR]                                   the job-selection window
-//   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new]  an unattended run
+//   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready]  an unattended run
 //   halvex-backup --help | --version
 #include <optional>
 #include <string>
@@ -16,6 +16,7 @@ struct BackupOptions {
     bool help = false;
     bool version = false;
     bool brandNew = false;
+    bool discReady = false;  // the right disc is in the drive for the copy-to-CD task
     std::optional<std::string> folder;  // --dir
     std::vector<std::string> jobs;      // --job, in the order given
 };
@@ -37,7 +38,7 @@ inline constexpr int kExitSucceeded = 0;
 inline constexpr int kExitCanceled = 1;
 inline constexpr int kExitStartup = 2;  // also: bad command line
 inline constexpr int kExitStoreError = 3;
-inline constexpr int kExitSkipped = 4;  // succeeded, but files or folders were skipped
+inline constexpr int kExitSkipped = 4;  // succeeded, but files, folders, jobs or disc copies were skipped
 
 class BackupEngine;
 // The exit status that tells how the engine's run ended (also for the window program).

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "backup/backup_view.h"
+#include "backup/burn/copy_to_cd_task.h"
 #include "backup/file_list_store.h"
 #include "backup/job_config.h"
 #include "backup/run_control.h"
@@ -66,6 +67,8 @@ public:
     // What one archive may hold: the zip format's limits unless lowered (tests lower them to
     // reach them with small files).
     void SetArchiveLimits(const ZipLimits& limits) { archiveLimits_ = limits; }
+    // How the copy-to-CD task after the run gets its discs and its burner.
+    void SetDiscSettings(CopyToCdSettings settings) { discSettings_ = std::move(settings); }
 
     RunOutcome Outcome() const { return outcome_; }
     // The tick the time-remaining estimate counts from: when copying began, moved on by the
@@ -73,7 +76,8 @@ public:
     std::uint32_t EstimateStartTick() const { return startTick_.load(); }
     // One run-log text per file or folder the run left out (skipped at the scan, ignored
     // after an error, or refused by the archive's limits), and one line per job left out
-    // (dropped by a check, or its archive could not be created), in the order they happened.
+    // (dropped by a check, or its archive could not be created, or its archives were not
+    // copied to CD), in the order they happened.
     const std::vector<std::string>& SkippedEntries() const { return skipped_; }
 
 private:
@@ -143,6 +147,7 @@ private:
     SourceScanner scanner_{control_};
     ZipArchiveFile archive_;
     ZipLimits archiveLimits_;
+    CopyToCdSettings discSettings_;
     std::vector<JobRun> jobRuns_;
     RunOutcome outcome_ = RunOutcome::NotRun;
     std::vector<std::string> skipped_;

@@ -365,9 +365,9 @@ void BackupEngine::EndRun() {
     if (control_.IsRunning()) {
         const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });
         if (anyDisc) {
-            // The copy-to-CD task (CopyToCdTask) runs here for the jobs that keep JobCopyToCd,
-            // once disc burning is part of the program; until then their archives stay where
-            // they were written.
+            // Still uninterruptible: a cancel request is refused while discs are burned.
+            for (std::string& line : CopyToCdTask(jobs, startBrandNew_, *view_, discSettings_))
+                skipped_.push_back(std::move(line));
         }
         outcome_ = RunOutcome::Succeeded;
         view_->ShowMessage(std::string(kSuccessText), std::string(kSuccessCaption), MessageButtons::Ok);

@@ -91,7 +91,10 @@ TEST(BackupOptions, CommandLines) {
     EXPECT_EQ(parse({"--dir=/y"}).options.folder, "/y");
     EXPECT_EQ(parse({"--run", "--dir"}).error, "--dir needs an argument");
     EXPECT_EQ(parse({"--run", "--verbose"}).error, "unknown option '--verbose'");
-    EXPECT_EQ(parse({"--job", "A"}).error, "--job and --brand-new need --run");
+    EXPECT_EQ(parse({"--job", "A"}).error, "--job, --brand-new and --disc-ready need --run");
+    EXPECT_EQ(parse({"--disc-ready"}).error, "--job, --brand-new and --disc-ready need --run");
+    EXPECT_TRUE(parse({"--run", "--disc-ready"}).options.discReady);
+    EXPECT_FALSE(p.options.discReady);
     EXPECT_TRUE(parse({"--help"}).options.help);
 }
 
