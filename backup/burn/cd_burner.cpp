@@ -213,6 +213,7 @@ std::string CutVolumeId(const std::string& name) { return name.substr(0, std::mi
 
 struct CdBurner::Drive {
     burn::burn_drive_info* infos = nullptr;
+    bool treeRead = false;  // the disc's tree is attached to the drive
     ::burn_drive* get() const { return DriveOf(infos[0].drive); }
 };
 
@@ -345,8 +346,11 @@ std::string CdBurner::VolumeLabel() {
 
 namespace {
 
-// The tree of the disc's last session (an empty one for a blank disc), or none.
-ImagePtr ReadDiscImage(::burn_drive* drive) {
+// The tree of the disc's last session (an empty one for a blank disc), or none. It is read
+// once per acquired drive and then kept attached to it (reading it again would lose the
+// library's first copy); a burn changes that tree and is followed by a new acquisition.
+ImagePtr ReadDiscImage(::burn_drive* drive, bool& alreadyRead) {
+    if (alreadyRead) return ImagePtr(Lib().isoburn_get_attached_image(drive));
     isoburn_read_opts* options = nullptr;
     if (Lib().isoburn_ropt_new(&options, 0) <= 0) return nullptr;
     Lib().isoburn_ropt_set_extensions(options, isoburn_ropt_noacl | isoburn_ropt_noea);
@@ -355,6 +359,7 @@ ImagePtr ReadDiscImage(::burn_drive* drive) {
     Lib().isoburn_ropt_destroy(&options, 0);
     ImagePtr owned(image);
     if (read <= 0) return nullptr;
+    alreadyRead = true;
     return owned;
 }
 
@@ -365,7 +370,7 @@ std::vector<DiscFile> CdBurner::DriveRoot() {
     if (!drive_) return files;
     const burn::burn_disc_status status = Lib().isoburn_disc_get_status(drive_->get());
     if (status != burn::BURN_DISC_APPENDABLE && status != burn::BURN_DISC_FULL) return files;
-    ImagePtr image = ReadDiscImage(drive_->get());
+    ImagePtr image = ReadDiscImage(drive_->get(), drive_->treeRead);
     DiscardMessages();
     if (!image) return files;
     IsoDirIter* iter = nullptr;
@@ -385,7 +390,7 @@ std::vector<DiscFile> CdBurner::DriveRoot() {
 
 std::optional<FileDigest> CdBurner::DiscFileDigest(const std::string& name) {
     if (!drive_) return std::nullopt;
-    ImagePtr image = ReadDiscImage(drive_->get());
+    ImagePtr image = ReadDiscImage(drive_->get(), drive_->treeRead);
     if (!image) {
         DiscardMessages();
         return std::nullopt;
@@ -441,7 +446,7 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
     int result = kBurnOk;
     std::string why;
     {
-        ImagePtr image = ReadDiscImage(drive);
+        ImagePtr image = ReadDiscImage(drive, drive_->treeRead);
         if (!image) result = kBurnImportFailed;
         if (result == kBurnOk) {
             Lib().iso_tree_set_follow_symlinks(image.get(), 1);
@@ -459,6 +464,8 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
             if (Lib().isoburn_igopt_new(&options, 0) <= 0) {
                 result = kBurnTrackFailed;
             } else {
+                // Level 3: an archive of 4 GiB or more is stored in several extents.
+                Lib().isoburn_igopt_set_level(options, 3);
                 Lib().isoburn_igopt_set_extensions(options, isoburn_igopt_rockridge | isoburn_igopt_joliet);
                 if (Lib().isoburn_prepare_disc(drive, &disc, options) <= 0) result = kBurnTrackFailed;
             }

@@ -27,7 +27,9 @@
     X(isoburn_ropt_set_extensions)            \
     X(isoburn_ropt_destroy)                   \
     X(isoburn_read_image)                     \
+    X(isoburn_get_attached_image)             \
     X(isoburn_igopt_new)                      \
+    X(isoburn_igopt_set_level)                \
     X(isoburn_igopt_set_extensions)           \
     X(isoburn_igopt_destroy)                  \
     X(isoburn_prepare_disc)                   \
