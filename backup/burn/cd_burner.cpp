@@ -155,13 +155,19 @@ std::string FirstWritingDrive() {
     burn::burn_drive_info* infos = nullptr;
     unsigned int count = 0;
     std::string address;
-    if (Lib().burn_drive_scan(&infos, &count) > 0 && infos != nullptr) {
+    // The scan is asked again until it has finished (it answers 0 while it has not).
+    int scanned = 0;
+    for (int attempt = 0; attempt < 50 && (scanned = Lib().burn_drive_scan(&infos, &count)) == 0; ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (scanned > 0 && infos != nullptr) {
         for (unsigned int i = 0; i < count && address.empty(); ++i) {
             const burn::burn_drive_info& info = infos[i];
             if (!(info.write_cdr || info.write_cdrw || info.write_dvdr || info.write_dvdram)) continue;
             std::string adr(BURN_DRIVE_ADR_LEN + 1, '\0');
             if (Lib().burn_drive_get_adr(&infos[i], adr.data()) > 0) address = adr.c_str();
         }
+        // The scan keeps the drives locked against other programs until they are forgotten.
+        for (unsigned int i = 0; i < count; ++i) Lib().burn_drive_info_forget(&infos[i], 0);
     }
     if (infos != nullptr) Lib().burn_drive_info_free(infos);
     return address;

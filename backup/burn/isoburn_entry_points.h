@@ -15,6 +15,7 @@
     X(iso_obtain_msgs)                         \
     X(burn_drive_scan)                         \
     X(burn_drive_get_adr)                      \
+    X(burn_drive_info_forget)                  \
     X(burn_drive_info_free)
 
 #define HALVEX_ISOBURN_OTHER_ENTRY_POINTS(X) \

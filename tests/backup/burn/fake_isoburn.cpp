@@ -36,6 +36,7 @@ int burn_drive_scan(void** infos, unsigned int* count) {
     return 1;
 }
 int burn_drive_get_adr(void*, char*) { return 0; }
+int burn_drive_info_forget(void*, int) { return 1; }
 void burn_drive_info_free(void*) {}
 
 #ifdef FAKE_ISOBURN_COMPLETE
