@@ -1,11 +1,10 @@
-// The copy-to-CD task at the end of whole runs (scripted view, a fake burner): the messages
-// and the disc loop, which archives are burned and deleted, the restore program, one
-// connection per run, every way a job's disc copy can fail, and the console's modes.
+// The copy-to-CD task at the end of whole runs (scripted view, a fake burner): messages and
+// the disc loop, which archives are burned and deleted, the restore program, one connection
+// per run, every way a disc copy can fail, the console's modes, and refused cancels.
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <map>
-#include <sys/stat.h>
 
 #include "backup/burn/burn_messages.h"
 #include "platform/file_attributes.h"
@@ -17,26 +16,24 @@ using namespace halvex;
 using namespace halvex::backuptest;
 using namespace halvex::burntest;
 using halvex::test::ReadFile;
-using halvex::test::WriteFile;
+using Lines = std::vector<std::string>;
 
 namespace {
 
 struct FakeDisc {
     int writable = 1;
     std::string label;
-    std::map<std::string, std::pair<std::string, std::int64_t>> files;  // content, time in seconds
+    std::map<std::string, std::pair<std::string, std::int64_t>> files;  // content, seconds
 };
 
-// The drive and what the fake burners did with it; it outlives the burners of each run.
+// The drive and what the run's burner did with it.
 struct FakeDrive {
-    std::deque<FakeDisc> toInsert;  // each Load takes the next one, when there is one
+    std::deque<FakeDisc> toInsert;  // each Load takes the next one, while there are any
     FakeDisc disc;
-    std::vector<std::string> calls;
-    std::vector<std::string> burnedFrom;  // source paths of every burned file
-    int connectAnswer = 0, openAnswer = 0;
+    Lines calls, burnedFrom;
+    int connectAnswer = 0, openAnswer = 0, burnersMade = 0;
     std::optional<std::string> burnFailure;
     bool damageBurn = false;
-    int burnersMade = 0;
     std::function<void()> duringBurn;
 };
 
@@ -45,46 +42,42 @@ public:
     explicit FakeBurner(FakeDrive& drive) : d_(drive) {}
     int Connect() override { return Call("connect", d_.connectAnswer); }
     int OpenRecorder() override { return Call("open", d_.openAnswer); }
-    void CloseRecorder() override { d_.calls.push_back("close"); }
+    void CloseRecorder() override { Call("close", 0); }
     int Eject() override { return Call("eject", 0); }
     int Load() override {
-        if (!d_.toInsert.empty()) {
-            d_.disc = d_.toInsert.front();
-            d_.toInsert.pop_front();
-        }
+        if (!d_.toInsert.empty()) d_.disc = d_.toInsert.front(), d_.toInsert.pop_front();
         return Call("load", 0);
     }
     int DiscWritableState() override { return d_.disc.writable; }
     std::string VolumeLabel() override { return d_.disc.label; }
     std::vector<DiscFile> DriveRoot() override {
         std::vector<DiscFile> root;
-        for (const auto& [name, file] : d_.disc.files)
-            root.push_back({name, file.first.size(), platform::FileTimeFromUnixSeconds(file.second)});
+        for (const auto& [name, f] : d_.disc.files)
+            root.push_back({name, f.first.size(), platform::FileTimeFromUnixSeconds(f.second)});
         return root;
     }
     int BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volume, bool, bool) override {
-        d_.calls.push_back("burn " + volume.value_or("-"));
+        Call(("burn " + volume.value_or("-")).c_str(), 0);
         if (d_.duringBurn) d_.duringBurn();
         if (d_.burnFailure) throw BurnError(*d_.burnFailure);
-        for (const FileTreeNode* folder = folders; folder; folder = folder->nextSibling) {
-            for (const FileTreeFile* f = folder->files; f; f = f->next) {
-                const std::string path = std::string(folder->name) + "/" + f->name;
+        for (; folders; folders = folders->nextSibling) {
+            for (const FileTreeFile* f = folders->files; f; f = f->next) {
+                const std::string path = std::string(folders->name) + "/" + f->name;
+                platform::FileTime time = 0;
+                platform::GetLastWriteTime(path, time);
                 d_.burnedFrom.push_back(path);
-                struct stat st {};
-                stat(path.c_str(), &st);
-                d_.disc.files[f->name] = {ReadFile(path) + (d_.damageBurn ? "!" : ""), st.st_mtim.tv_sec};
+                d_.disc.files[f->name] = {ReadFile(path) + (d_.damageBurn ? "!" : ""),
+                                          platform::UnixSecondsFromFileTime(time)};
             }
         }
-        if (volume) d_.disc.label = *volume;
         return 0;
     }
     std::optional<FileDigest> DiscFileDigest(const std::string& name) override {
         auto it = d_.disc.files.find(name);
-        if (it == d_.disc.files.end()) return std::nullopt;
-        return DigestOf(it->second.first);
+        return it == d_.disc.files.end() ? std::nullopt : std::optional(DigestOf(it->second.first));
     }
     void SetProgress(BurnProgress) override {}
-    void Disconnect() override { d_.calls.push_back("disconnect"); }
+    void Disconnect() override { Call("disconnect", 0); }
 
 private:
     int Call(const char* name, int answer) {
@@ -94,77 +87,64 @@ private:
     FakeDrive& d_;
 };
 
-const std::string kRestoreTimeOnDisk = "1600000500";
+constexpr std::int64_t kRestoreTime = 1600000500;
+const std::string kPrompt = "Load CD: " + std::string(kInsertCdText) + "Data";
+const std::string kDone = "Done: Backup Successfull!";
 
 class CopyToCdTest : public RunFixture {
 protected:
     void SetUp() override {
         RunFixture::SetUp();
-        bin = dir / "bin";
-        Put("bin/halvex-restore", "restore program", 1600000500);
+        Put("bin/halvex-restore", "restore program", kRestoreTime);
         Put("bin/autorun.sh", "#!/bin/sh\n");
-        // Another file of that name in the working folder: never the one burned.
-        Put("program/halvex-restore", "not this one");
+        Put("program/halvex-restore", "the working folder's: never burned");
         Put("src/a.txt", "a");
         Put("other/b.txt", "b");
     }
 
-    // Job Data (CD "Backup Disc") and job DataX (no CD), archives in one folder.
+    // Job Data (CD "Backup Disc") and job DataX (no CD), their archives in one folder (the
+    // program folder without zip:).
     void TwoJobs(bool withZip = true) {
-        const std::string zip = withZip ? "zip:\"" + (dir / "archives") + "\"" : "";
+        archives = withZip ? dir / "archives" : platform::CurrentFolder();
+        const std::string zip = withZip ? "zip:\"" + archives + "\"" : "";
         Ini({"[Data]", "CDName:\"Backup Disc\"", zip, "dir:\"" + (dir / "src") + "\"", "to:\"A\"", "[DataX]", zip,
              "dir:\"" + (dir / "other") + "\"", "to:\"B\""});
     }
 
-    BackupEngine::RunOutcome RunWithDisc(ScriptedBackupView& view, DiscPrompt prompt = DiscPrompt::Ask,
-                                         bool brandNew = false) {
+    BackupEngine::RunOutcome RunWithDisc(ScriptedBackupView& view, std::deque<MessageAnswer> answers = {},
+                                         DiscPrompt prompt = DiscPrompt::Ask, bool brandNew = false) {
+        view.answers = std::move(answers);
         return Run(view, {}, brandNew, [&](BackupEngine& e) {
-            CopyToCdSettings settings;
-            settings.prompt = prompt;
-            settings.programFolder = bin;
-            settings.makeBurner = [this] {
-                ++drive.burnersMade;
-                return std::make_unique<FakeBurner>(drive);
-            };
-            e.SetDiscSettings(std::move(settings));
+            e.SetDiscSettings({prompt, dir / "bin", [this] {
+                                   ++drive.burnersMade;
+                                   return std::make_unique<FakeBurner>(drive);
+                               }});
         });
     }
+    bool Kept(const std::string& name) { return platform::PathExists(archives + "/" + name); }
 
-    std::vector<std::string> StatusTexts(const ScriptedBackupView& view) {
-        std::vector<std::string> out;
-        for (const std::string& call : view.Calls())
-            if (call.rfind("text Status ", 0) == 0) out.push_back(call.substr(12));
-        return out;
-    }
-
-    std::string Archive(const std::string& name) { return dir / ("archives/" + name); }
-
-    std::string bin;
+    std::string archives;
     FakeDrive drive;
 };
-
-const std::string kPrompt = std::string(kLoadCdCaption) + ": " + std::string(kInsertCdText) + "Data";
-const std::string kDone = "Done: Backup Successfull!";
 
 }  // namespace
 
 TEST_F(CopyToCdTest, BurnsExactlyTheJobsArchivesWithTheRestoreProgramThenDeletesThem) {
     TwoJobs();
     ScriptedBackupView view;
-    view.answers = {MessageAnswer::Ok};
-    ASSERT_EQ(RunWithDisc(view), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{kPrompt, kDone}));
-    EXPECT_EQ(drive.calls, (std::vector<std::string>{"connect", "open", "eject", "load", "burn Backup Disc", "eject",
-                                                     "close", "disconnect"}));
-    // Base "Data" also matches "DataX.TQBak" as a wildcard; that job's archive is not touched.
-    EXPECT_EQ(drive.burnedFrom,
-              (std::vector<std::string>{Archive("Data.TQBak"), bin + "/halvex-restore", bin + "/autorun.sh"}));
-    EXPECT_FALSE(platform::PathExists(Archive("Data.TQBak")));
-    EXPECT_TRUE(platform::PathExists(Archive("DataX.TQBak")));
-    const std::vector<std::string> statuses = StatusTexts(view);
-    const std::vector<std::string> tail(statuses.end() - 3, statuses.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{std::string(kInitializingConnectionText), std::string(kWaitingForCdText),
-                                              std::string(kUnloadingConnectionText)}));
+    ASSERT_EQ(RunWithDisc(view, {MessageAnswer::Ok}), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(view.MessageLines(), (Lines{kPrompt, kDone}));
+    EXPECT_EQ(drive.calls, (Lines{"connect", "open", "eject", "load", "burn Backup Disc", "eject", "close", "disconnect"}));
+    // "DataX.TQBak" matches "Data*.TQBak" but belongs to the other job: neither burned nor deleted.
+    EXPECT_EQ(drive.burnedFrom, (Lines{archives + "/Data.TQBak", dir / "bin/halvex-restore", dir / "bin/autorun.sh"}));
+    EXPECT_FALSE(Kept("Data.TQBak"));
+    EXPECT_TRUE(Kept("DataX.TQBak"));
+    Lines statuses;
+    for (const std::string& call : view.Calls())
+        if (call.rfind("text Status ", 0) == 0) statuses.push_back(call.substr(12));
+    EXPECT_EQ(Lines(statuses.end() - 3, statuses.end()),
+              (Lines{std::string(kInitializingConnectionText), std::string(kWaitingForCdText),
+                     std::string(kUnloadingConnectionText)}));
     EXPECT_TRUE(view.Saw("text TimeRemaining ?"));
     EXPECT_EQ(ExitStatusOfRun(*engine), kExitSucceeded);
 
@@ -172,141 +152,110 @@ TEST_F(CopyToCdTest, BurnsExactlyTheJobsArchivesWithTheRestoreProgramThenDeletes
     drive = FakeDrive{};
     ScriptedBackupView again;
     ASSERT_EQ(RunWithDisc(again), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(again.MessageLines(),
-              (std::vector<std::string>{"Error: " + std::string(kNoArchivesFoundText) + "Data", kDone}));
+    EXPECT_EQ(again.MessageLines(), (Lines{"Error: " + std::string(kNoArchivesFoundText) + "Data", kDone}));
     EXPECT_EQ(drive.burnersMade, 0);
 }
 
-TEST_F(CopyToCdTest, DiscLoopAsksAgainUntilADiscIsAccepted) {
+TEST_F(CopyToCdTest, DiscLoopAsksUntilADiscIsAccepted) {
     TwoJobs();
-    FakeDisc noInfo, readOnly, otherLabel, sameLabel;
-    noInfo.writable = -1;
-    readOnly.writable = 0;
-    otherLabel.label = "Other";
-    sameLabel.label = "BACKUP DISC";  // letter case is not a difference
-    drive.toInsert = {noInfo, readOnly, otherLabel, sameLabel};
+    auto disc = [](int writable, std::string label, std::string file) {
+        FakeDisc d{writable, std::move(label), {}};
+        if (!file.empty()) d.files[file] = {"old", 1};
+        return d;
+    };
+    drive.toInsert = {disc(-1, "", ""), disc(0, "", ""), disc(1, "Other", ""), disc(1, "", "Data3.TQBak"),
+                      disc(1, "BACKUP DISC", "DataX.TQBak")};  // case differs; another job's archive
     ScriptedBackupView view;
-    view.answers = {MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::No, MessageAnswer::Ok};
-    ASSERT_EQ(RunWithDisc(view), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(RunWithDisc(view, {MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::No,
+                                 MessageAnswer::Ok, MessageAnswer::Ok},
+                          DiscPrompt::Ask, true),
+              BackupEngine::RunOutcome::Succeeded);
     EXPECT_EQ(view.MessageLines(),
-              (std::vector<std::string>{kPrompt, kPrompt, "Error : " + std::string(kNotWritableText), kPrompt,
-                                        "Load CD: " + std::string(kLabelMismatchText), kPrompt, kDone}));
-    EXPECT_EQ(std::count(drive.calls.begin(), drive.calls.end(), "eject"), 5);
-    EXPECT_FALSE(platform::PathExists(Archive("Data.TQBak")));
-}
-
-TEST_F(CopyToCdTest, BrandNewRunRefusesADiscWithThisJobsArchivesOnly) {
-    TwoJobs();
-    FakeDisc own, others;
-    own.files["Data3.TQBak"] = {"old", 1};
-    others.files["DataX.TQBak"] = {"x", 1};
-    drive.toInsert = {own, others};
-    ScriptedBackupView view;
-    view.answers = {MessageAnswer::Ok, MessageAnswer::Ok};
-    ASSERT_EQ(RunWithDisc(view, DiscPrompt::Ask, true), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(view.MessageLines(),
-              (std::vector<std::string>{kPrompt, "Error: " + std::string(kOldBackupsOnDiscText), kPrompt, kDone}));
-    EXPECT_EQ(drive.burnedFrom.front(), Archive("Data.TQBak"));
+              (Lines{kPrompt, kPrompt, "Error : " + std::string(kNotWritableText), kPrompt,
+                     "Load CD: " + std::string(kLabelMismatchText), kPrompt,
+                     "Error: " + std::string(kOldBackupsOnDiscText), kPrompt, kDone}));
+    EXPECT_EQ(std::count(drive.calls.begin(), drive.calls.end(), "eject"), 6);
+    EXPECT_FALSE(Kept("Data.TQBak"));
 }
 
 TEST_F(CopyToCdTest, OneConnectionForTwoJobsAndACancelledPromptKeepsTheArchives) {
-    Ini({"[One]", "CDName:\"Disc 1\"", "zip:\"" + (dir / "archives") + "\"", "dir:\"" + (dir / "src") + "\"",
-         "to:\"A\"", "[Two]", "CDName:\"Disc 2\"", "zip:\"" + (dir / "archives") + "\"",
-         "dir:\"" + (dir / "other") + "\"", "to:\"B\""});
-    // The disc already holds this build of the restore program: it is not burned again.
-    drive.disc.files["halvex-restore"] = {"restore program", std::stoll(kRestoreTimeOnDisk)};
+    archives = dir / "archives";
+    Ini({"[One]", "CDName:\"Disc 1\"", "zip:\"" + archives + "\"", "dir:\"" + (dir / "src") + "\"", "to:\"A\"",
+         "[Two]", "CDName:\"Disc 2\"", "zip:\"" + archives + "\"", "dir:\"" + (dir / "other") + "\"", "to:\"B\""});
+    // The disc holds this build of the restore program already: it is not burned again.
+    drive.disc.files["halvex-restore"] = {"restore program", kRestoreTime};
     ScriptedBackupView view;
-    view.answers = {MessageAnswer::Cancel, MessageAnswer::Ok};
-    ASSERT_EQ(RunWithDisc(view), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(RunWithDisc(view, {MessageAnswer::Cancel, MessageAnswer::Ok}), BackupEngine::RunOutcome::Succeeded);
     EXPECT_EQ(drive.burnersMade, 1);
     EXPECT_EQ(std::count(drive.calls.begin(), drive.calls.end(), "connect"), 1);
-    EXPECT_EQ(drive.burnedFrom, (std::vector<std::string>{Archive("Two.TQBak")}));
-    EXPECT_TRUE(platform::PathExists(Archive("One.TQBak")));
-    EXPECT_FALSE(platform::PathExists(Archive("Two.TQBak")));
-    EXPECT_EQ(engine->SkippedEntries(), (std::vector<std::string>{"Job not copied to CD: One"}));
+    EXPECT_EQ(drive.burnedFrom, (Lines{archives + "/Two.TQBak"}));
+    EXPECT_TRUE(Kept("One.TQBak"));
+    EXPECT_FALSE(Kept("Two.TQBak"));
+    EXPECT_EQ(engine->SkippedEntries(), (Lines{"Job not copied to CD: One"}));
     EXPECT_EQ(ExitStatusOfRun(*engine), kExitSkipped);
 }
 
 TEST_F(CopyToCdTest, EveryFailureKeepsTheArchivesAndTellsTheUser) {
-    struct Case {
-        const char* name;
+    const struct {
         std::function<void(FakeDrive&)> arrange;
         std::string message;
-        bool burned;
-    };
-    const Case cases[] = {
-        {"no library", [](FakeDrive& d) { d.connectAnswer = 1; }, "Error: " + std::string(kCouldNotConnectText), false},
-        {"no recorder", [](FakeDrive& d) { d.openAnswer = -4; }, "Error: " + std::string(kCouldNotInitBurnerText),
-         false},
-        {"burn fails", [](FakeDrive& d) { d.burnFailure = std::string(kBurnFailedText); },
-         "Burn Error: " + std::string(kBurnFailedText), false},
-        {"read back differs", [](FakeDrive& d) { d.damageBurn = true; },
+    } cases[] = {
+        {[](FakeDrive& d) { d.connectAnswer = 1; }, "Error: " + std::string(kCouldNotConnectText)},
+        {[](FakeDrive& d) { d.openAnswer = -4; }, "Error: " + std::string(kCouldNotInitBurnerText)},
+        {[](FakeDrive& d) { d.burnFailure = std::string(kBurnFailedText); }, "Burn Error: " + std::string(kBurnFailedText)},
+        {[](FakeDrive& d) { d.damageBurn = true; },
          "Error: The backups of job 'Data' were burned, but could not be read back unchanged from the CD.\n"
-         "They were kept in the backup folder:\n\nData.TQBak",
-         true},
+         "They were kept in the backup folder:\n\nData.TQBak"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
         test::RemoveTree(dir / "archives");
         test::RemoveTree(program + "/FileLists.tq");
         TwoJobs();
         drive = FakeDrive{};
         c.arrange(drive);
         ScriptedBackupView view;
-        view.answers = {MessageAnswer::Ok};
-        ASSERT_EQ(RunWithDisc(view), BackupEngine::RunOutcome::Succeeded);
-        const std::vector<std::string> lines = view.MessageLines();
-        EXPECT_NE(std::find(lines.begin(), lines.end(), c.message), lines.end()) << ::testing::PrintToString(lines);
-        EXPECT_EQ(lines.back(), kDone);
-        EXPECT_TRUE(platform::PathExists(Archive("Data.TQBak")));
-        EXPECT_EQ(!drive.burnedFrom.empty(), c.burned);
+        ASSERT_EQ(RunWithDisc(view, {MessageAnswer::Ok}), BackupEngine::RunOutcome::Succeeded);
+        EXPECT_EQ(view.MessageLines().rbegin()[1], c.message);
+        EXPECT_TRUE(Kept("Data.TQBak"));
         EXPECT_EQ(drive.calls.back(), "disconnect");
-        EXPECT_EQ(engine->SkippedEntries(), (std::vector<std::string>{"Job not copied to CD: Data"}));
-        EXPECT_EQ(ExitStatusOfRun(*engine), kExitSkipped);
+        EXPECT_EQ(engine->SkippedEntries(), (Lines{"Job not copied to CD: Data"}));
     }
 }
 
-TEST_F(CopyToCdTest, UnattendedRunsSkipOrTakeTheDiscInTheDrive) {
-    TwoJobs();
+TEST_F(CopyToCdTest, UnattendedRunsSkipOrTakeTheDiscInTheDriveAndRefuseCancels) {
+    TwoJobs(false);
     // Without a terminal and without --disc-ready nothing is loaded.
     ScriptedBackupView skip;
-    ASSERT_EQ(RunWithDisc(skip, DiscPrompt::Skip), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(RunWithDisc(skip, {}, DiscPrompt::Skip), BackupEngine::RunOutcome::Succeeded);
     EXPECT_EQ(drive.burnersMade, 0);
     EXPECT_EQ(ExitStatusOfRun(*engine), kExitSkipped);
-    EXPECT_TRUE(platform::PathExists(Archive("Data.TQBak")));
 
     // --disc-ready: the prompt is answered at once, the tray never moves, and a disc with
     // another label is not used.
     Put("src/a2.txt", "new");
     drive.disc.label = "Someone else's";
     ScriptedBackupView ready;
-    ASSERT_EQ(RunWithDisc(ready, DiscPrompt::DiscReady), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(ready.MessageLines(),
-              (std::vector<std::string>{kPrompt, "Load CD: " + std::string(kLabelMismatchNotice), kDone}));
-    EXPECT_EQ(drive.calls, (std::vector<std::string>{"connect", "open", "load", "close", "disconnect"}));
+    ASSERT_EQ(RunWithDisc(ready, {}, DiscPrompt::DiscReady), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(ready.MessageLines(), (Lines{kPrompt, "Load CD: " + std::string(kLabelMismatchNotice), kDone}));
+    EXPECT_EQ(drive.calls, (Lines{"connect", "open", "load", "close", "disconnect"}));
     EXPECT_EQ(ExitStatusOfRun(*engine), kExitSkipped);
 
-    // With the right disc both archives go onto it and leave the folder.
+    // With the right disc all three archives go onto it from the program folder; a cancel
+    // request meanwhile is refused.
     drive.disc.label = "";
-    ScriptedBackupView burned;
+    Lines asked;
+    drive.duringBurn = [&] { engine->RequestCancel(Asker(asked, MessageAnswer::Yes)); };
     Put("src/a3.txt", "newer");
-    ASSERT_EQ(RunWithDisc(burned, DiscPrompt::DiscReady), BackupEngine::RunOutcome::Succeeded);
+    ScriptedBackupView burned;
+    ASSERT_EQ(RunWithDisc(burned, {}, DiscPrompt::DiscReady), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(asked, (Lines{"Abort: Unable to abort at this time."}));
     EXPECT_EQ(ExitStatusOfRun(*engine), kExitSucceeded);
     EXPECT_EQ(std::count(drive.calls.begin(), drive.calls.end(), "eject"), 0);
-    for (const char* name : {"Data.TQBak", "Data2.TQBak", "Data3.TQBak"})
+    EXPECT_EQ(drive.burnedFrom.front().rfind(archives + "/Data", 0), 0u);
+    for (const char* name : {"Data.TQBak", "Data2.TQBak", "Data3.TQBak"}) {
         EXPECT_EQ(drive.disc.files.count(name), 1u) << name;
-    EXPECT_FALSE(platform::PathExists(Archive("Data3.TQBak")));
-}
-
-TEST_F(CopyToCdTest, CancelIsRefusedWhileDiscsAreBurned) {
-    TwoJobs(false);  // no zip: the archives lie in the program folder
-    std::vector<std::string> asked;
-    drive.duringBurn = [&] { engine->RequestCancel(Asker(asked, MessageAnswer::Yes)); };
-    ScriptedBackupView view;
-    view.answers = {MessageAnswer::Ok};
-    ASSERT_EQ(RunWithDisc(view), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(asked, (std::vector<std::string>{"Abort: Unable to abort at this time."}));
-    EXPECT_EQ(drive.burnedFrom.front(), platform::CurrentFolder() + "/Data.TQBak");
-    EXPECT_FALSE(platform::PathExists(program + "/Data.TQBak"));
-    EXPECT_TRUE(platform::PathExists(program + "/DataX.TQBak"));
+        EXPECT_FALSE(Kept(name)) << name;
+    }
+    EXPECT_TRUE(Kept("DataX.TQBak"));
 }

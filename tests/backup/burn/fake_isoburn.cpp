@@ -1,35 +1,28 @@
-// A stand-in for the burning library, built in two forms: with every entry point the binding
-// looks up (FAKE_ISOBURN_COMPLETE), and with only those Connect calls. HALVEX_FAKE_ISOBURN
-// chooses how it answers: "old" (a version the binding refuses), "init-fails", "no-drive".
+// A stand-in for the burning library, built twice: with every entry point the binding looks
+// up (FAKE_ISOBURN_COMPLETE), and with only those Connect calls. HALVEX_FAKE_ISOBURN chooses
+// its answers: "old" (a version the binding refuses) or "init-fails". It never finds a drive.
 #include <cstdlib>
 #include <cstring>
 
 #include "backup/burn/isoburn_entry_points.h"
 
-namespace {
-bool Mode(const char* mode) {
+static bool Mode(const char* mode) {
     const char* chosen = std::getenv("HALVEX_FAKE_ISOBURN");
     return chosen != nullptr && std::strcmp(chosen, mode) == 0;
 }
-}  // namespace
 
 extern "C" {
-
 void isoburn_version(int* major, int* minor, int* micro) {
     *major = Mode("old") ? 0 : 1;
     *minor = 5;
     *micro = 4;
 }
-int isoburn_initialize(char message[1024], int) {
-    message[0] = '\0';
-    return Mode("init-fails") ? 0 : 1;
-}
+int isoburn_initialize(char*, int) { return Mode("init-fails") ? 0 : 1; }
 void isoburn_finish() {}
 int burn_msgs_set_severities(char*, char*, char*) { return 1; }
 int burn_msgs_obtain(char*, int*, char*, int*, char*) { return 0; }
 int iso_set_msgs_severities(char*, char*, char*) { return 1; }
 int iso_obtain_msgs(char*, int*, int*, char*, char*) { return 0; }
-// No drive is ever found by scanning; tests name one with HALVEX_BURN_DRIVE.
 int burn_drive_scan(void** infos, unsigned int* count) {
     *infos = nullptr;
     *count = 0;
@@ -38,7 +31,6 @@ int burn_drive_scan(void** infos, unsigned int* count) {
 int burn_drive_get_adr(void*, char*) { return 0; }
 int burn_drive_info_forget(void*, int) { return 1; }
 void burn_drive_info_free(void*) {}
-
 #ifdef FAKE_ISOBURN_COMPLETE
 // Never called by the loader's tests: only their presence counts.
 #define FAKE_ENTRY(name) \
