@@ -430,7 +430,7 @@ void CdBurner::ShowStatus(std::string_view text) {
 }
 
 int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volumeName, bool, bool) {
-    // Both options only changed flags of the vendor burn call; a libisoburn session has none.
+    // Neither option has a counterpart in a libisoburn session; the task passes no for both.
     if (folders == nullptr) return 0;
     if (!drive_) return -1;
     struct BurningFlag {
