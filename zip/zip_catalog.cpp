@@ -136,7 +136,7 @@ std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
     const std::size_t extraLength = GetLe16(local + 28);
     if (GetLe32(local) != kLocalHeaderSignature || flags != central.flags ||
         method != central.method || (method != 0 && method != 8) ||
-        nameLength != central.fileName.size()) {
+        nameLength != central.StoredNameLength()) {
         RaiseDamaged();
     }
     if (!central.HasDataDescriptor() &&

@@ -41,9 +41,16 @@ public:
     std::string extraField;  // bytes
     std::string fileName;    // bytes without terminator; in memory with '\' separators
     std::string comment;     // bytes
+    // The name's bytes on disk ('/' separators) when they were read as code page 437 or taken
+    // from a Unicode path field (fileName then holds the UTF-8 name); empty for every other
+    // name. A directory written back keeps these bytes, so it matches the local headers.
+    std::string storedName;
 
     // Copies `name` into fileName (an empty name empties it).
-    void SetFileName(std::string_view name) { fileName.assign(name.data(), name.size()); }
+    void SetFileName(std::string_view name) {
+        fileName.assign(name.data(), name.size());
+        storedName.clear();
+    }
     std::string GetFileName() const { return fileName; }
 
     // Modification time as a local calendar time (DOS resolution).
@@ -57,9 +64,12 @@ public:
     bool HasDataDescriptor() const { return (flags & kFlagDataDescriptor) != 0; }
     bool IsFolder() const { return (externalAttributes & kZipAttrDirectory) != 0; }
 
+    // Length of the name as its local header must give it.
+    std::size_t StoredNameLength() const { return storedName.empty() ? fileName.size() : storedName.size(); }
+
     // Size of the central directory record: 46 + name + extra field + comment.
     std::size_t CentralRecordSize() const {
-        return 46 + fileName.size() + extraField.size() + comment.size();
+        return 46 + StoredNameLength() + extraField.size() + comment.size();
     }
 
     // --- Record layout (used by the catalog) ---
@@ -76,7 +86,9 @@ public:
     // Appends the 46-byte central record + disk name + extra field + comment.
     void AppendCentralRecord(std::string& out) const;
     // Parses one central record from `data` (at most `available` bytes). Answers the bytes it
-    // took, or 0 when the record is not whole or its signature is wrong.
+    // took, or 0 when the record is not whole or its signature is wrong. A name without the
+    // UTF-8 flag that is not pure ASCII and was not made on a Unix-like system is read as
+    // UTF-8 from its Unicode path field when that field matches it, else as code page 437.
     std::size_t ParseCentralRecord(const unsigned char* data, std::size_t available);
 
 private:

@@ -1,6 +1,7 @@
 // Archives made by other tools (Info-ZIP zip, Python's zipfile), read through the layer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "platform/file_attributes.h"
@@ -223,4 +224,66 @@ TEST(ForeignRead, ChangingAPrefixedArchiveKeepsItReadable) {
     ASSERT_TRUE(py.ran) << py.errors;
     EXPECT_EQ(py.testzip, "None");
     EXPECT_EQ(py.entries.size(), 8u);  // 3 folders + 5 files - a.txt + added.txt
+}
+
+// Names that DOS and Windows tools store without the UTF-8 flag are code page 437: every byte
+// from 0x80 up reads as Python's zipfile reads it, the entries still open, and a directory
+// written back keeps their stored bytes. Flagged names and names made on Unix stay as stored.
+TEST(ForeignRead, CodePage437NamesReadAsUtf8) {
+    TempFolder dir;
+    const std::string path = dir / "dos.zip";
+    const std::string utf8 = "caf\xC3\xA9.txt";
+    const std::string unixName = "unix\xE9.txt";  // Latin-1 bytes a Unix tool stored as they were
+    std::vector<std::string> dosNames;
+    for (int b = 0x80; b <= 0xFF; ++b) dosNames.push_back(std::string("dos\\n") + static_cast<char>(b));
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipCreate);
+        for (const auto& name : dosNames) AddEntry(zip, name, name, 9);
+        AddEntry(zip, utf8, "utf8", 0);
+        AddEntry(zip, unixName, "unix", 0);
+        zip.Close();
+    }
+    // Clear the UTF-8 flag of every entry but the flagged one, in its local and central header;
+    // the last entry is marked as made on Unix.
+    std::string bytes = Bytes(path);
+    std::size_t central = bytes.find(std::string("PK\1\2", 4));
+    for (std::size_t i = 0; central != std::string::npos; ++i, central = bytes.find(std::string("PK\1\2", 4), central + 4)) {
+        if (i == dosNames.size()) continue;
+        if (i == dosNames.size() + 1) Put16(bytes, central + 4, 0x0314);
+        const std::uint16_t flags = U16(bytes, central + 8) & ~kFlagUtf8Name;
+        Put16(bytes, central + 8, flags);
+        Put16(bytes, U32(bytes, central + 42) + 6, flags);
+    }
+    test::WriteFile(path, bytes);
+
+    PyArchive py = InspectWithPython(path);
+    ASSERT_TRUE(py.ran) << py.errors;
+    ASSERT_EQ(py.entries.size(), dosNames.size() + 2);
+    auto check = [&](const std::string& archive) {
+        ZipArchiveFile zip;
+        zip.Open(archive, ZipOpenReadOnly);
+        for (std::size_t i = 0; i < dosNames.size(); ++i) {
+            std::string expected = py.entries[i].name;  // zipfile decodes code page 437
+            std::replace(expected.begin(), expected.end(), '/', '\\');
+            ZipEntryHeader h;
+            ASSERT_TRUE(zip.GetEntryInfo(h, static_cast<int>(i)));
+            EXPECT_EQ(h.fileName, expected) << std::hex << 0x80 + i;
+            EXPECT_EQ(ReadWhole(zip, static_cast<int>(i)), dosNames[i]);
+        }
+        EXPECT_EQ(zip.FindEntry("dos\\n\xE2\x96\x91", true), 0xB0 - 0x80);  // a shade block
+        EXPECT_EQ(ReadWhole(zip, zip.FindEntry(utf8, true)), "utf8");
+        EXPECT_EQ(ReadWhole(zip, zip.FindEntry(unixName, true)), "unix");
+        zip.Close();
+    };
+    check(path);
+    // Changed in place: the directory written back still matches the local headers.
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipOpenExisting);
+        AddEntry(zip, "added.txt", "added", 9);
+        zip.Close();
+    }
+    check(path);
+    EXPECT_EQ(InspectWithPython(path).testzip, "None");
 }
