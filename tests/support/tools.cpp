@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,8 +94,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
         }
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.peakMemoryKb = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

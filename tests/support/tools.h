@@ -9,6 +9,7 @@ struct CommandResult {
     int exitCode = -1;   // -1 when it could not run or was killed by a signal
     std::string output;  // standard output
     std::string errors;  // standard error
+    long peakMemoryKb = 0;  // the program's largest resident set, in KiB
 };
 
 // Runs argv[0] (looked up on PATH) with the arguments, standard input from /dev/null
