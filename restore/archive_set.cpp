@@ -8,6 +8,7 @@
 #include "common/archive_naming.h"
 #include "common/folder_utils.h"
 #include "platform/directory_listing.h"
+#include "platform/file_attributes.h"
 #include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "platform/tick.h"
@@ -45,21 +46,36 @@ public:
 
 SilentRestoreUi silentUi;
 
+// The length of the opened file's ".TQBak", in whatever letter case it is spelled; 0 when
+// its name does not end with it.
+std::size_t ExtensionLength(std::string_view fileName) {
+    const std::size_t extension = kArchiveExtension.size();
+    if (fileName.size() < extension ||
+        !platform::EqualNoCase(fileName.substr(fileName.size() - extension), kArchiveExtension))
+        return 0;
+    return extension;
+}
+
 // The base from which the set's archive names are made: the opened file's name less its
 // ".TQBak" and, for archive 2 and later, less the number that names it.
 std::string DeriveBaseName(const std::string& fileName, int archiveCount) {
     std::string base = fileName;
-    const std::size_t extension = kArchiveExtension.size();
-    if (base.size() >= extension &&
-        platform::EqualNoCase(std::string_view(base).substr(base.size() - extension), kArchiveExtension)) {
-        base.resize(base.size() - extension);
-    }
+    base.resize(base.size() - ExtensionLength(fileName));
     if (archiveCount >= 2) {
         const std::string number = std::to_string(archiveCount);
         if (base.size() >= number.size() && base.compare(base.size() - number.size(), number.size(), number) == 0)
             base.resize(base.size() - number.size());
     }
     return base;
+}
+
+// Archive `number`'s name with the extension spelled as the opened file spells it
+// (a set copied as JOB.TQBAK, JOB2.TQBAK keeps that spelling).
+std::string ArchiveNameLike(const std::string& base, int number, const std::string& openedName) {
+    std::string name = MakeArchiveFileName(base, number);
+    const std::size_t extension = ExtensionLength(openedName);
+    if (extension != 0) name.replace(name.size() - extension, extension, openedName.substr(openedName.size() - extension));
+    return name;
 }
 
 }  // namespace
@@ -110,43 +126,14 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     return true;
 }
 
-int ArchiveSet::FindBookkeepingEntry(const std::string& name) const {
-    const int exact = zip_.FindEntry(name, true);
-    return exact >= 0 ? exact : zip_.FindEntry(name, false);
-}
-
-std::optional<std::vector<unsigned char>> ArchiveSet::ReadWholeEntry(int index, std::uint64_t& budget) {
-    ZipEntryHeader header;
-    if (!zip_.GetEntryInfo(header, index)) return std::nullopt;
-    // The declared size is checked before anything is allocated for it.
-    if (header.uncompressedSize > budget) return std::nullopt;
-    budget -= header.uncompressedSize;
-    if (!zip_.OpenEntry(index)) return std::nullopt;
-    std::vector<unsigned char> bytes(header.uncompressedSize);
-    std::size_t got = 0;
-    try {
-        while (got < bytes.size()) {
-            const std::size_t n = zip_.ReadEntry(bytes.data() + got, bytes.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
-    } catch (...) {
-        zip_.CloseEntry({}, true);
-        throw;
-    }
-    // 1 only when everything declared was delivered and the CRC is right.
-    if (zip_.CloseEntry() != 1 || got != bytes.size()) return std::nullopt;
-    return bytes;
-}
-
 bool ArchiveSet::ReadSet(const std::string& path) {
-    const int toDirsIndex = FindBookkeepingEntry("ToDirs.tq");
+    const int toDirsIndex = FindBookkeepingEntry(zip_, "ToDirs.tq");
     if (toDirsIndex < 0) return false;
     // Later archives of the set are looked for beside this one.
     ChangeToParentFolder(path);
 
     std::uint64_t budget = kMaxBookkeepingBytes;
-    const auto toDirsBytes = ReadWholeEntry(toDirsIndex, budget);
+    const auto toDirsBytes = ReadBookkeepingEntry(zip_, toDirsIndex, budget);
     if (!toDirsBytes) return false;
     // Every target needs a history entry of its own.
     auto toDirs = ParseToDirs(*toDirsBytes, zip_.GetEntryCount());
@@ -159,9 +146,9 @@ bool ArchiveSet::ReadSet(const std::string& path) {
     for (std::size_t i = 0; i < targets_.size(); ++i) {
         BackupTarget& target = targets_[i];
         target.targetName = std::move(toDirs->targetNames[i]);
-        const int historyIndex = FindBookkeepingEntry(target.targetName + ".tq");
+        const int historyIndex = FindBookkeepingEntry(zip_, target.targetName + ".tq");
         if (historyIndex < 0) return false;
-        const auto history = ReadWholeEntry(historyIndex, budget);
+        const auto history = ReadBookkeepingEntry(zip_, historyIndex, budget);
         if (!history) return false;
         if (!ParseTargetHistory(std::span<const unsigned char>(*history), archiveCount_, target)) return false;
         // A target with fewer backups than the set has archives joined the set later: its
@@ -182,7 +169,7 @@ bool ArchiveSet::ReadSet(const std::string& path) {
 
     archiveNames_.reserve(archiveCount_);
     for (int number = 1; number <= archiveCount_; ++number)
-        archiveNames_.push_back(MakeArchiveFileName(archiveBaseName_, number));
+        archiveNames_.push_back(ArchiveNameLike(archiveBaseName_, number, fileName));
     // The opened file is the last archive whatever its name says.
     archiveNames_.back() = fileName;
     return true;
@@ -191,6 +178,22 @@ bool ArchiveSet::ReadSet(const std::string& path) {
 const std::string* ArchiveSet::GetArchiveName(int number) const {
     if (number < 1 || number > static_cast<int>(archiveNames_.size())) return nullptr;
     return &archiveNames_[number - 1];
+}
+
+std::string ArchiveSet::ArchiveFileToOpen(int number) const {
+    const std::string* name = GetArchiveName(number);
+    if (name == nullptr) return {};
+    if (platform::PathExists(*name)) return *name;
+    // Copies from discs and other systems may spell names in another letter case: the first
+    // such file in name order stands in (its own ToDirs.tq still has to give the number).
+    platform::DirectoryListing listing(".");
+    platform::DirEntry entry;
+    std::string found;
+    while (listing.Next(entry)) {
+        if (entry.kind != platform::EntryKind::RegularFile || !platform::EqualNoCase(entry.name, *name)) continue;
+        if (found.empty() || entry.name < found) found = entry.name;
+    }
+    return found.empty() ? *name : found;
 }
 
 std::optional<std::string> FindNewestArchive(const std::string& folder) {

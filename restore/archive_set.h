@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,13 @@ public:
     void Clear();
     bool IsOpen() const { return archiveCount_ > 0; }
 
-    // File name (no folder) of archive `number` (1-based), or null when there is none.
+    // File name (no folder) of archive `number` (1-based), or null when there is none. The
+    // extension is spelled as the opened archive spells it.
     const std::string* GetArchiveName(int number) const;
+    // The file in the current folder to open for archive `number`: its name when that file
+    // exists, else a file whose name equals it ignoring case, else its name ("" when the set
+    // has no such archive).
+    std::string ArchiveFileToOpen(int number) const;
     // The backup dates (file times), oldest first: the times of the last target with the most
     // backups.
     const std::vector<std::uint64_t>& GetBackupDates() const { return dates_; }
@@ -71,12 +77,14 @@ public:
     // ---- The catalog (catalog.cpp) ----
 
     // Builds every target's tree as it stood at date `dateIndex` (0 = oldest) from the
-    // histories in memory. An index outside the date list changes nothing.
+    // histories in memory: the backups in the date's archive and the archives before it,
+    // chosen by archive number, never by their times. An index outside the date list
+    // changes nothing.
     void SelectDate(int dateIndex);
     // Target i's tree at the selected date: its top folder is named after the target and
     // stands for the source folder; every folder's totalSize is filled; every folder and file
     // carries the number of the archive holding the version that counts. Null when none of
-    // the target's backups is on or before the date. Valid until SelectDate, Clear or OpenSet.
+    // the target's backups lies in the date's archive or an earlier one. Valid until SelectDate, Clear or OpenSet.
     const FileTreeNode* GetTargetTree(int i) const;
     void ClearTargetTrees();
     // Calls `callback` for every file whose name matches `pattern` (MatchWildcard ignoring
@@ -143,10 +151,6 @@ public:
 private:
     // archive_set.cpp
     bool ReadSet(const std::string& path);
-    // Entry `index` whole, its CRC checked; its declared size is taken from `budget`. Nothing
-    // when it does not fit the budget, cannot be opened or is short.
-    std::optional<std::vector<unsigned char>> ReadWholeEntry(int index, std::uint64_t& budget);
-    int FindBookkeepingEntry(const std::string& name) const;
 
     // restore_job.cpp
     void RestoreFolder(const FileTreeNode* node);
@@ -157,7 +161,18 @@ private:
     void RestoreSubFolder(const FileTreeNode& folder);
     // Shows an error with Abort/Retry/Ignore; true for Retry. Abort stops the restore.
     bool AskAboutError(const std::string& text);
+    // A symbolic link stands where a folder or file of the restore goes: as the conflict
+    // policy says (asked for with PromptEach), the link itself is removed (true: the real
+    // folder or file goes there) or kept with a notice and counted as skipped, and what
+    // belongs there is not restored (false, also when the user stops the restore).
+    bool SettleLink(const std::string& path);
+    // Reports, and counts as skipped, every entry of `tree` (entry path `start`) labelled with
+    // an archive that the restore does not visit.
+    void ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start);
     bool OpenArchiveFile(const std::string& path, bool& retry);
+    // "" when the open archive (from `path`) is archive `number` of the set by its own
+    // ToDirs.tq; otherwise closes it and answers why it cannot stand in for that archive.
+    std::string CheckArchiveNumber(const std::string& path, int number);
     void CloseArchive();
 
     // restore_progress.cpp
@@ -187,6 +202,8 @@ private:
     std::uint32_t startTick_ = 0;
     std::uint32_t lastEstimateTick_ = 0;  // kept across restores
     int skippedEntries_ = 0;
+    // Links kept in the destination during this restore: passed over in every archive's walk.
+    std::set<std::string> skippedLinks_;
     // Working paths of the tree walk: the entry name and the destination folder.
     std::string entryPath_;
     std::string destinationFolder_;

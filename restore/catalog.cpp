@@ -1,6 +1,7 @@
 // The catalog: every target's tree at a chosen date, the wildcard search and the backup logs.
 #include "restore/catalog.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -78,13 +79,17 @@ void ArchiveSet::SelectDate(int dateIndex) {
     currentArchiveIndex_ = archiveCount_ - dateCount_ + dateIndex;
     ClearTargetTrees();
     targetTrees_.resize(targets_.size());
-    const std::uint64_t date = dates_[dateIndex];
+    // The backups of a date are those of its archive and the archives before it. Their
+    // times are not compared: a clock set back between two runs must not hide a backup or
+    // bring in a later one.
+    const int lastArchive = currentArchiveIndex_ + 1;
     for (std::size_t j = 0; j < targets_.size(); ++j) {
         const BackupTarget& target = targets_[j];
+        // Backup k of a target with B backups lies in archive k + 1 + archiveCount - B.
+        const int backups = std::min(target.backupCount, lastArchive - (archiveCount_ - target.backupCount));
         FileTreeNode* state = nullptr;
         try {
-            // A backup made at the very time of the date counts as on or before it.
-            for (int k = 0; k < target.backupCount && target.backupTimes[k] <= date; ++k) {
+            for (int k = 0; k < backups; ++k) {
                 if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), 2);
                 if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), 1);
             }
@@ -129,10 +134,10 @@ const std::string* ArchiveSet::RetrieveLog(int archiveIndex) {
     if (!IsOpen() || archiveIndex < 0 || archiveIndex >= archiveCount_) return nullptr;
     if (!OpenArchiveForRestore(archiveIndex + 1)) return nullptr;
     try {
-        const int index = FindBookkeepingEntry("tqbackup.log");
+        const int index = FindBookkeepingEntry(zip_, "tqbackup.log");
         std::uint64_t budget = kMaxBookkeepingBytes;
         if (index >= 0) {
-            if (auto bytes = ReadWholeEntry(index, budget))
+            if (auto bytes = ReadBookkeepingEntry(zip_, index, budget))
                 logText_.emplace(reinterpret_cast<const char*>(bytes->data()), bytes->size());
         }
     } catch (const std::exception&) {

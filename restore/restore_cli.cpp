@@ -351,7 +351,10 @@ private:
     }
 
     int VerifyWholeSet() {
-        return Report(VerifySet(set_, [&](const VerifyLine& line) { Write(line.Record()); }));
+        return Report(VerifySet(set_, [&](const VerifyLine& line) {
+            Write(line.Record());
+            if (!line.note.empty()) io_.err << EscapeForTerminal(line.note) << '\n';
+        }));
     }
 
     const Options& options_;

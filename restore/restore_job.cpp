@@ -6,13 +6,16 @@
 #include <cstring>
 #include <exception>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "common/file_tree_walk.h"
 #include "common/folder_utils.h"
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
 #include "restore/archive_set.h"
 #include "restore/restore_errors.h"
 #include "restore/restore_progress.h"
+#include "restore/set_records.h"
 #include "zip/zip_extract_path.h"
 
 namespace halvex {
@@ -27,6 +30,12 @@ constexpr std::size_t kOpenErrorLimit = 260;
 bool SomethingExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Whether `path` itself is a symbolic link (which a restore never follows).
+bool IsSymbolicLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -68,6 +77,10 @@ int ArchiveSet::PrepareDestination() {
             conflictPolicy_ = PromptEach;
         }
     }
+    // A link where the destination folder goes is not followed: kept, it leaves nothing to
+    // restore into.
+    if (!destinationPath.empty() && IsSymbolicLink(destinationPath) && !SettleLink(destinationPath))
+        return kDestinationCancelled;
     if (!destinationPath.empty()) CreateParentFolders(destinationPath + "/");
     if (destinationPath.empty() || !platform::IsDirectory(destinationPath)) {
         ui_->ShowMessage("Could not create destination directory", "Error", MessageButtons::Ok,
@@ -80,6 +93,7 @@ int ArchiveSet::PrepareDestination() {
 int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     ui_->OpenProgress([this] { OnCancelRequest(); });
     running_ = true;
+    skippedLinks_.clear();
     bytesTotal_ = tree != nullptr ? tree->totalSize : 0;
     startTick_ = tick_();
     // A selection of nothing but empty files shows a full bar.
@@ -87,6 +101,7 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     std::string start = sourcePath;
     while (!start.empty() && start.back() == '\\') start.pop_back();
     try {
+        if (tree != nullptr) ReportUnreachableEntries(tree, start);
         for (currentArchiveNumber_ = currentArchiveIndex_ + 1; currentArchiveNumber_ >= 1 && running_;
              --currentArchiveNumber_) {
             entryPath_ = start;
@@ -125,6 +140,10 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
         entryPath_.resize(nameStart);
         entryPath_ += sub->name;
         destinationFolder_.resize(destinationLength);
+        // Nothing of the sub-folder is restored through a link that stands in its place.
+        const std::string folder = JoinPath(destinationFolder_, sub->name);
+        if (skippedLinks_.count(folder) != 0) continue;
+        if (IsSymbolicLink(folder) && !SettleLink(folder)) continue;
         if (sub->archiveNumber == currentArchiveNumber_) {
             RestoreSubFolder(*sub);
             if (!running_) break;
@@ -140,7 +159,11 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     ui_->SetProgressFrom(entryPath_);
     ui_->SetProgressTo(destinationFolder_);
     const std::string target = JoinPath(destinationFolder_, file.name);
-    if (SomethingExists(target)) {
+    if (skippedLinks_.count(target) != 0) return;
+    if (IsSymbolicLink(target)) {
+        // Replaced by the real file, or skipped; never written through.
+        if (!SettleLink(target)) return;
+    } else if (SomethingExists(target)) {
         if (conflictPolicy_ == KeepExisting) return;
         if (conflictPolicy_ == PromptEach) {
             const int answer = ui_->AskFileExists(ui_->FitToProgressTo(target));
@@ -201,6 +224,67 @@ void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
     }
 }
 
+bool ArchiveSet::SettleLink(const std::string& path) {
+    int answer = conflictPolicy_ == KeepExisting ? 1 : ReplaceExisting;
+    if (conflictPolicy_ == PromptEach) {
+        answer = ui_->AskFileExists(ui_->FitToProgressTo(path));
+        if (answer == 0) {
+            AbortRestore();
+            return false;
+        }
+        // A negative answer: "Do not ask me again." was ticked.
+        if (answer < 0) conflictPolicy_ = static_cast<std::uint8_t>(-answer);
+        answer = std::abs(answer);
+    }
+    if (answer == ReplaceExisting) {
+        for (;;) {
+            // The link itself goes, never what it points to.
+            if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+            const std::string error = "Could not remove the symbolic link '" + path + "': " + std::strerror(errno) + ".";
+            if (!AskAboutError(error)) {
+                skippedLinks_.insert(path);
+                return false;
+            }
+        }
+    }
+    skippedLinks_.insert(path);
+    ++skippedEntries_;
+    ui_->ShowMessage("'" + path + "' is a symbolic link: it was kept, and nothing was restored through it.",
+                     "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
+    return false;
+}
+
+void ArchiveSet::ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start) {
+    const int lastArchive = currentArchiveIndex_ + 1;
+    std::vector<std::size_t> lengths;
+    std::string path = start;
+    const auto report = [&](const std::string& entry, int archive) {
+        ++skippedEntries_;
+        ui_->ShowMessage("The entry " + entry + " is labelled with archive " + std::to_string(archive) +
+                             ", which is not one of archives 1 to " + std::to_string(lastArchive) +
+                             " of the set: it was skipped.",
+                         "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
+    };
+    detail::WalkFolders(
+        tree,
+        [&](const FileTreeNode* folder) {
+            lengths.push_back(path.size());
+            if (folder != tree) {
+                if (!path.empty()) path += '\\';
+                path += folder->name;
+                if (folder->archiveNumber < 1 || folder->archiveNumber > lastArchive) report(path, folder->archiveNumber);
+            }
+            for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
+                if (file->archiveNumber >= 1 && file->archiveNumber <= lastArchive) continue;
+                report(path.empty() ? std::string(file->name) : path + '\\' + file->name, file->archiveNumber);
+            }
+        },
+        [&](const FileTreeNode*) {
+            path.resize(lengths.back());
+            lengths.pop_back();
+        });
+}
+
 bool ArchiveSet::AskAboutError(const std::string& text) {
     const MessageAnswer answer = ui_->ShowMessage(LimitText(text, kExtractErrorLimit), "Error",
                                                   MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow);
@@ -226,16 +310,42 @@ bool ArchiveSet::OpenArchiveFile(const std::string& path, bool& retry) {
     }
 }
 
+std::string ArchiveSet::CheckArchiveNumber(const std::string& path, int number) {
+    const std::optional<int> own = ReadOwnArchiveNumber(zip_);
+    if (own == number) return {};
+    zip_.Close(true);
+    const std::string name = platform::NameOfPath(path);
+    if (own) {
+        return name + " is archive " + std::to_string(*own) + " of its set, not archive " + std::to_string(number) +
+               ": it cannot be used in its place.";
+    }
+    return name + " does not tell which archive of its set it is (its ToDirs.tq is missing or damaged): it cannot " +
+           "be used as archive " + std::to_string(number) + ".";
+}
+
 bool ArchiveSet::OpenArchiveForRestore(int number) {
     const std::uint32_t start = tick_();
     const std::string* name = GetArchiveName(number);
     bool opened = false;
     CloseArchive();
     if (name != nullptr) {
+        // A file under the archive's name that is another archive of the set (renamed or
+        // copied) is treated as missing: its versions belong to another date.
+        bool namedFileRefused = false;
         for (bool retry = true; retry && !opened;) {
             retry = false;
-            if (platform::PathExists(*name)) {
-                opened = OpenArchiveFile(*name, retry);
+            const std::string path = ArchiveFileToOpen(number);
+            if (!namedFileRefused && platform::PathExists(path)) {
+                opened = OpenArchiveFile(path, retry);
+                if (opened) {
+                    const std::string refusal = CheckArchiveNumber(path, number);
+                    if (!refusal.empty()) {
+                        opened = false;
+                        namedFileRefused = true;
+                        retry = true;
+                        ui_->ShowMessage(refusal, "Error", MessageButtons::Ok, MessageOwner::MainWindow);
+                    }
+                }
                 continue;
             }
             // The archive is not where the set says: the user may know where it is.
@@ -246,6 +356,15 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
                 continue;
             }
             opened = OpenArchiveFile(*chosen, retry);
+            if (opened) {
+                const std::string refusal = CheckArchiveNumber(*chosen, number);
+                if (!refusal.empty()) {
+                    opened = false;
+                    retry = ui_->ShowMessage(refusal, "Error", MessageButtons::RetryCancel, MessageOwner::MainWindow) ==
+                            MessageAnswer::Retry;
+                    continue;
+                }
+            }
             // Later archives are looked for beside the chosen one.
             if (opened) ChangeToParentFolder(*chosen);
         }

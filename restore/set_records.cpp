@@ -1,11 +1,14 @@
 #include "restore/set_records.h"
 
+#include <algorithm>
 #include <cstring>
+#include <exception>
 #include <unordered_set>
 
 #include "common/file_tree_walk.h"
 #include "common/target_history_reader.h"
 #include "platform/nocase.h"
+#include "zip/zip_archive_file.h"
 
 namespace halvex {
 
@@ -88,6 +91,62 @@ bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, 
         target.removedTrees.push_back(std::move(record.removed));
         target.addedTrees.push_back(std::move(record.added));
         target.backupCount = k + 1;
+    }
+}
+
+int FindBookkeepingEntry(const ZipArchiveFile& zip, const std::string& name) {
+    const int exact = zip.FindEntry(name, true);
+    return exact >= 0 ? exact : zip.FindEntry(name, false);
+}
+
+std::optional<std::vector<unsigned char>> ReadBookkeepingEntry(ZipArchiveFile& zip, int index,
+                                                               std::uint64_t& budget) {
+    ZipEntryHeader header;
+    if (!zip.GetEntryInfo(header, index)) return std::nullopt;
+    // The declared size is only a claim: a size beyond the budget, or beyond what the entry's
+    // compressed bytes can deliver, is refused before anything is read.
+    const std::uint64_t deliverable = header.method == 0
+                                          ? std::uint64_t{header.compressedSize}
+                                          : std::uint64_t{header.compressedSize} * kMaxDeflateRatio;
+    if (header.uncompressedSize > budget || header.uncompressedSize > deliverable) return std::nullopt;
+    if (!zip.OpenEntry(index)) return std::nullopt;
+    // The buffer grows with the bytes that really arrive, never ahead of them by more than
+    // one chunk.
+    constexpr std::size_t kChunk = 65536;
+    std::vector<unsigned char> bytes;
+    try {
+        for (;;) {
+            const std::size_t got = bytes.size();
+            const auto want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kChunk, std::uint64_t{header.uncompressedSize} - got));
+            if (want == 0) break;
+            bytes.resize(got + want);
+            const std::size_t n = zip.ReadEntry(bytes.data() + got, want);
+            bytes.resize(got + n);
+            if (n == 0) break;
+        }
+    } catch (...) {
+        zip.CloseEntry({}, true);
+        throw;
+    }
+    // 1 only when everything declared was delivered and the CRC is right.
+    if (zip.CloseEntry() != 1 || bytes.size() != header.uncompressedSize) return std::nullopt;
+    budget -= bytes.size();
+    return bytes;
+}
+
+std::optional<int> ReadOwnArchiveNumber(ZipArchiveFile& zip) {
+    try {
+        const int index = FindBookkeepingEntry(zip, "ToDirs.tq");
+        if (index < 0) return std::nullopt;
+        std::uint64_t budget = kMaxBookkeepingBytes;
+        const auto bytes = ReadBookkeepingEntry(zip, index, budget);
+        if (!bytes) return std::nullopt;
+        const auto record = ParseToDirs(*bytes, zip.GetEntryCount());
+        if (!record) return std::nullopt;
+        return record->archiveCount;
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
 }
 

@@ -15,12 +15,17 @@
 
 namespace halvex {
 
+class ZipArchiveFile;
+
 // Largest set: archive numbers are 16-bit.
 inline constexpr int kMaxArchiveCount = 65535;
 // Most bookkeeping bytes read into memory for one set, all entries together (the history of a
 // target of a million files is some 40 MB). The trees built from them take up to some twenty
 // times as much memory.
 inline constexpr std::uint64_t kMaxBookkeepingBytes = std::uint64_t{1} << 30;
+// Most bytes deflate can give per compressed byte (258 bytes from a 2-bit code): an entry that
+// declares more than its compressed size times this cannot be whole.
+inline constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 struct ToDirsRecord {
     int archiveCount = 0;                 // the archives before this one, plus one
@@ -51,5 +56,20 @@ bool HasSafeNames(const FileTreeNode* root);
 // end, a flag is neither 0 nor 1, the first record has a removed tree, there are more than
 // `archiveCount` records, or a tree is damaged or has unsafe names.
 bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target);
+
+// Index of the bookkeeping entry `name` in the open archive: the exact name first, then
+// ignoring case; -1 when there is none.
+int FindBookkeepingEntry(const ZipArchiveFile& zip, const std::string& name);
+
+// Entry `index` of the open archive whole, its CRC checked, its size taken from `budget`.
+// Nothing when its declared size passes the budget or what its compressed bytes can deliver,
+// or when it cannot be opened or is short. Memory grows with the bytes that really arrive.
+// Damage found while reading throws, as the zip layer does (the entry is released first).
+std::optional<std::vector<unsigned char>> ReadBookkeepingEntry(ZipArchiveFile& zip, int index,
+                                                               std::uint64_t& budget);
+
+// The number that the open archive's own ToDirs.tq gives it in its set (earlier archives + 1);
+// nothing when it has no readable, well-formed ToDirs.tq. Never throws for damage.
+std::optional<int> ReadOwnArchiveNumber(ZipArchiveFile& zip);
 
 }  // namespace halvex

@@ -6,6 +6,7 @@
 #include "common/file_tree_walk.h"
 #include "platform/file_error.h"
 #include "restore/archive_set.h"
+#include "restore/set_records.h"
 #include "zip/zip_archive_file.h"
 
 namespace halvex {
@@ -79,7 +80,8 @@ ListingRecord VerifyLine::Record() const {
 }
 
 VerifySummary VerifyArchive(const std::string& path, const std::string& archiveName,
-                            const std::vector<std::string>& needed, const VerifySink& sink) {
+                            const std::vector<std::string>& needed, const VerifySink& sink,
+                            int expectedNumber) {
     VerifySummary summary;
     summary.archives = 1;
     auto emit = [&](const VerifyLine& line) {
@@ -98,6 +100,20 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
         line.archive = archiveName;
         emit(line);
         return summary;
+    }
+    if (expectedNumber != 0) {
+        const std::optional<int> own = ReadOwnArchiveNumber(zip);
+        if (own != expectedNumber) {
+            zip.Close(true);
+            VerifyLine line;
+            line.status = VerifyLine::Status::OpenFailed;
+            line.archive = archiveName;
+            line.note = archiveName + (own ? " is archive " + std::to_string(*own) + " of its set"
+                                           : std::string(" does not tell which archive of its set it is")) +
+                        ", not archive " + std::to_string(expectedNumber) + ": it was not read.";
+            emit(line);
+            return summary;
+        }
     }
     std::vector<unsigned char> buffer(65536);
     const int count = zip.GetEntryCount();
@@ -159,8 +175,8 @@ std::vector<std::string> FilesExpectedIn(const ArchiveSet& set, int number) {
 VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink) {
     VerifySummary total;
     for (int number = 1; number <= set.ArchiveCount(); ++number) {
-        const std::string& name = *set.GetArchiveName(number);
-        const VerifySummary one = VerifyArchive(name, name, FilesExpectedIn(set, number), sink);
+        const std::string name = set.ArchiveFileToOpen(number);
+        const VerifySummary one = VerifyArchive(name, name, FilesExpectedIn(set, number), sink, number);
         total.archives += one.archives;
         total.entries += one.entries;
         total.problems += one.problems;

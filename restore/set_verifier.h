@@ -22,6 +22,8 @@ struct VerifyLine {
     std::string entry;    // entry name with '\'
     std::optional<std::uint64_t> size;  // as the central directory declares it
     std::optional<std::uint32_t> crc;
+    // Why an archive could not be used, for standard error (not part of the line).
+    std::string note;
 
     // status TAB code TAB archive TAB entry TAB size TAB crc (8 lower-case hex digits); the
     // size and crc fields are empty when unknown. An archive that cannot be opened:
@@ -43,15 +45,19 @@ using VerifySink = std::function<void(const VerifyLine&)>;
 
 // Reads every entry of the archive at `path` in catalog order; then reports every name of
 // `needed` that is not an entry (exact letter case first, then ignoring it) as missing.
-// `archiveName` names the archive in the lines.
+// `archiveName` names the archive in the lines. With an `expectedNumber` (not 0), an archive
+// whose own ToDirs.tq does not give it that number in its set is not read: it is reported as
+// open-failed with code 0 and a note, as an archive that is not there.
 VerifySummary VerifyArchive(const std::string& path, const std::string& archiveName,
-                            const std::vector<std::string>& needed, const VerifySink& sink);
+                            const std::vector<std::string>& needed, const VerifySink& sink,
+                            int expectedNumber = 0);
 
 // The entry names of the files that the target histories of `set` say archive `number` holds.
 std::vector<std::string> FilesExpectedIn(const ArchiveSet& set, int number);
 
-// Verifies archives 1 to ArchiveCount() of the open set (looked for in the current folder),
-// each with the files the histories assign to it.
+// Verifies archives 1 to ArchiveCount() of the open set (looked for in the current folder as
+// ArchiveSet::ArchiveFileToOpen finds them), each with the files the histories assign to it
+// and its number checked.
 VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink);
 
 // The summary line: "Verified 12 entries in 3 archives: all ok." / "...: 2 problems."

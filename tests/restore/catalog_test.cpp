@@ -115,22 +115,25 @@ TEST_F(CatalogTest, NamesDifferingInCaseAreTwoFiles) {
     EXPECT_EQ(TreeText(), "Data#2(Makefile@1:3#1)[Docs#1(a@1:1#1)]");
 }
 
-TEST_F(CatalogTest, BackupsAtTheDatesVeryTimeCountButLaterOnesDoNot) {
+TEST_F(CatalogTest, BackupsOfADateAreChosenByArchiveNumberNotByTime) {
+    // The clock was set back between the two runs: archive 2's backups carry earlier times
+    // than archive 1's, and one a time just after the date's.
     const std::string path = temp / "Set2.TQBak";
     test::WriteArchive(path, {
-        {"A.tq", test::HistoryBytes("/a", std::vector<test::Record>{{Day(1), "", "(a@1:1)"}, {Day(2), "", "(b@1:1)"}})},
+        {"A.tq", test::HistoryBytes("/a", std::vector<test::Record>{{Day(5), "", "(a@1:1)"}, {Day(2), "", "(b@1:1)"}})},
         {"Same.tq", test::HistoryBytes("/s", std::vector<test::Record>{{Day(2), "", "(s@1:1)"}})},
-        {"Later.tq", test::HistoryBytes("/l", std::vector<test::Record>{{Day(2) + 1, "", "(l@1:1)"}})},
+        {"Later.tq", test::HistoryBytes("/l", std::vector<test::Record>{{Day(5) + 1, "", "(l@1:1)"}})},
         {"ToDirs.tq", test::ToDirsBytes(1, {"A", "Same", "Later"}), 0},
     });
     ASSERT_TRUE(set.OpenSet(path));
     set.SelectDate(0);
-    EXPECT_NE(set.GetTargetTree(0), nullptr);
-    EXPECT_EQ(set.GetTargetTree(1), nullptr);  // its first backup is later than the date
+    EXPECT_EQ(TreeText(0), "A#1(a@1:1#1)");
+    EXPECT_EQ(set.GetTargetTree(1), nullptr);  // its only backup is in archive 2
     EXPECT_EQ(set.GetTargetTree(2), nullptr);
     set.SelectDate(1);
+    EXPECT_EQ(TreeText(0), "A#2(a@1:1#1,b@1:1#2)");
     EXPECT_EQ(TreeText(1), "Same#2(s@1:1#2)");
-    EXPECT_EQ(set.GetTargetTree(2), nullptr);  // 100 ns after the date
+    EXPECT_EQ(TreeText(2), "Later#2(l@1:1#2)");
 }
 
 struct Hit {

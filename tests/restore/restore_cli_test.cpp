@@ -193,6 +193,21 @@ TEST_F(RestoreCliTest, VerifySetChecksEveryArchiveAgainstTheHistories) {
     EXPECT_EQ(r.err, "Verified 11 entries in 3 archives: 2 problems.\n");
 }
 
+TEST_F(RestoreCliTest, AnArchiveStandingInForAnotherNumberIsNeitherVerifiedNorRestored) {
+    // A copy of archive 3 under archive 1's name.
+    test::WriteFile(builder.ArchivePath(1), test::ReadFile(builder.ArchivePath(3)));
+    CliResult r = Run({"--verify", archive, "--set"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("open-failed\t0\tJob.TQBak\t\t\n"), 0u) << r.out;
+    EXPECT_EQ(r.err.find("Job.TQBak is archive 3 of its set, not archive 1: it was not read.\n"), 0u) << r.err;
+    // Date 0 needs archive 1: treated as missing, and given up without a terminal.
+    r = Run({"--restore", archive, "--date", "0", "--to", temp / "out"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("The archive Job.TQBak was not found."), std::string::npos) << r.err;
+    EXPECT_FALSE(platform::PathExists(temp / "out/Data/a.txt"));
+    EXPECT_FALSE(platform::PathExists(temp / "out/Docs/d.doc"));
+}
+
 TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     CliResult r = Run({"--list", temp / "none.TQBak"});
     EXPECT_EQ(r.status, 2);

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <unistd.h>
+
+#include "platform/file_operations.h"
+#include "tests/common/file_tree_test_util.h"
 
 #include "platform/file_attributes.h"
 #include "platform/file_time.h"
@@ -293,6 +297,145 @@ TEST_F(RestoreJobTest, MissingArchiveIsAskedForAndGivingUpAborts) {
     EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
     EXPECT_EQ(platform::CurrentFolder(), temp / "elsewhere");
+}
+
+TEST_F(RestoreJobTest, AnArchiveUnderAnotherNumbersNameIsTreatedAsMissing) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":10)"}});
+    builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":10)"}});
+    builder.Run(Day(3), {{"Data", "", "(a@" + Time(3) + ":11)"}});
+    // Archive 1 renamed; a copy of archive 3 stands under its name.
+    const std::string first = temp / "set/Job1.TQBak";
+    ASSERT_EQ(std::rename(builder.ArchivePath(1).c_str(), first.c_str()), 0);
+    test::WriteFile(builder.ArchivePath(1), test::ReadFile(builder.ArchivePath(3)));
+    Open(0);
+
+    // Asked for like a missing archive; giving up writes nothing.
+    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_FALSE(platform::PathExists(out + "/a"));
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.front(), "Error: Job.TQBak is archive 3 of its set, not archive 1: it cannot be used in its place.");
+    EXPECT_EQ(ui.chooserRequests, std::vector<std::string>{"Job.TQBak"});
+    // A chosen file is checked as well: archive 3 again is refused (Retry), then archive 1 serves.
+    ui.messages.clear();
+    ui.chosenFiles = {builder.ArchivePath(3), first};
+    ui.messageAnswers = {MessageAnswer::Retry};
+    ui.directoryAnswers = {ReplaceExisting};
+    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 10));
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back(), "Error: Job3.TQBak is archive 3 of its set, not archive 1: it cannot be used in its place.");
+}
+
+TEST_F(RestoreJobTest, ArchivesAreFoundInTheOpenedFilesSpellingOrIgnoringCase) {
+    const std::vector<std::vector<std::string>> spellings = {
+        {"JOB.TQBAK", "JOB2.TQBAK", "JOB3.TQBAK"},
+        {"job.tqbak", "Job2.tqBAK", "Job3.TQBak"},
+    };
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":4)"}});
+    builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":5)"}});
+    builder.Run(Day(3), {{"Data", "", "(c@" + Time(3) + ":6)"}});
+    for (std::size_t i = 0; i < spellings.size(); ++i) {
+        const auto& names = spellings[i];
+        const std::string folder = temp / ("copy" + std::to_string(i));
+        test::MakeFolders(folder);
+        for (int n = 1; n <= 3; ++n) test::WriteFile(folder + "/" + names[n - 1], test::ReadFile(builder.ArchivePath(n)));
+        ASSERT_TRUE(set.OpenSet(folder + "/" + names[2]));
+        set.SelectDate(set.DateCount() - 1);
+        EXPECT_EQ(*set.GetArchiveName(2), names[2].substr(0, 3) + "2" + names[2].substr(4)) << i;
+        const std::string destination = out + std::to_string(i);
+        EXPECT_EQ(RestoreAll(destination), kRestoreCompleted) << i;
+        EXPECT_EQ(test::ReadFile(destination + "/a"), EntryContent("Data\\a", 1, 4)) << i;
+        EXPECT_EQ(test::ReadFile(destination + "/b"), EntryContent("Data\\b", 2, 5)) << i;
+        EXPECT_EQ(test::ReadFile(destination + "/c"), EntryContent("Data\\c", 3, 6)) << i;
+    }
+    EXPECT_TRUE(ui.chooserRequests.empty());
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(RestoreJobTest, EntriesOfArchivesTheRestoreDoesNotVisitAreReportedAndSkipped) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@" + Time(1) + ":3)"}});
+    builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":3)"}});
+    Open(0);
+    // A tree labelled with archives beyond the selected date's (and beyond the set).
+    test::OwnedTree tree("#1(a#1,b#2)[sub#7(c#0)]");
+    set.destinationPath = out;
+    ASSERT_EQ(set.PrepareDestination(), kDestinationReady);
+    set.sourcePath = "Data";
+    set.ResetSkippedEntries();
+    EXPECT_EQ(set.RestoreTree(tree.head), kRestoreCompleted);
+    EXPECT_EQ(set.SkippedEntries(), 3);
+    EXPECT_EQ(ui.messages,
+              (std::vector<std::string>{
+                  "Error: The entry Data\\b is labelled with archive 2, which is not one of archives 1 to 1 of the set: it was skipped.",
+                  "Error: The entry Data\\sub is labelled with archive 7, which is not one of archives 1 to 1 of the set: it was skipped.",
+                  "Error: The entry Data\\sub\\c is labelled with archive 0, which is not one of archives 1 to 1 of the set: it was skipped."}));
+    EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
+}
+
+// A symbolic link planted where a folder or file of the restore goes is never followed:
+// the answer to the conflict removes the link itself, or keeps it and skips with a notice.
+TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
+    SetUpFolders();
+    builder.AddTarget("Data", "/data");
+    // "sub" gets files from both archives: its link is met in both passes.
+    builder.Run(Day(1), {{"Data", "", "(f@" + Time(1) + ":3)[sub(x@" + Time(1) + ":3)]"}});
+    builder.Run(Day(2), {{"Data", "", "[sub(y@" + Time(2) + ":3)]"}});
+    Open();
+    struct Case {
+        const char* link;  // below the destination ("" the destination itself)
+        int policy;
+        std::deque<int> fileAnswers;
+        bool replaced;  // a real folder or file stands there afterwards
+    };
+    const Case cases[] = {
+        {"sub", ReplaceExisting, {}, true},  {"sub", KeepExisting, {}, false},
+        {"sub", PromptEach, {2}, true},      {"sub", PromptEach, {-1}, false},
+        {"f", ReplaceExisting, {}, true},    {"f", KeepExisting, {}, false},
+        {"f", PromptEach, {1}, false},       {"", ReplaceExisting, {}, true},
+        {"", KeepExisting, {}, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string trace = std::string(c.link) + " policy " + std::to_string(c.policy) + " case " + std::to_string(n);
+        const std::string destination = temp / ("out" + std::to_string(n));
+        const std::string outside = temp / ("outside" + std::to_string(n++));
+        test::MakeFolders(outside);
+        test::WriteFile(outside + "/f", "outside");
+        const std::string linkPath = *c.link == '\0' ? destination : destination + "/" + c.link;
+        test::MakeFolders(platform::FolderOfPath(linkPath));
+        ASSERT_EQ(::symlink((std::string(c.link) == "f" ? outside + "/f" : outside).c_str(), linkPath.c_str()), 0);
+        ui.directoryAnswers = {c.policy};
+        ui.fileAnswers = c.fileAnswers;
+        ui.messages.clear();
+        ui.fileQuestions.clear();
+        set.ResetSkippedEntries();
+        const int result = RestoreAll(destination);
+
+        // Nothing was written through the link.
+        EXPECT_EQ(test::ReadFile(outside + "/f"), "outside") << trace;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), std::filesystem::directory_iterator()), 1)
+            << trace;
+        EXPECT_EQ(std::filesystem::is_symlink(linkPath), !c.replaced) << trace;
+        EXPECT_EQ(ui.fileQuestions.size(), c.fileAnswers.size()) << trace;  // asked once, not per archive
+        if (c.replaced) {
+            EXPECT_EQ(result, kRestoreCompleted) << trace;
+            EXPECT_EQ(test::ReadFile(destination + "/sub/y"), EntryContent("Data\\sub\\y", 2, 3)) << trace;
+            EXPECT_EQ(test::ReadFile(destination + "/f"), EntryContent("Data\\f", 1, 3)) << trace;
+            EXPECT_EQ(set.SkippedEntries(), 0) << trace;
+        } else {
+            EXPECT_EQ(set.SkippedEntries(), 1) << trace;
+            ASSERT_FALSE(ui.messages.empty()) << trace;
+            EXPECT_EQ(ui.messages.back(), "Skipped: '" + linkPath +
+                                              "' is a symbolic link: it was kept, and nothing was restored through it.")
+                << trace;
+        }
+    }
 }
 
 TEST_F(RestoreJobTest, UnreadableArchiveOffersRetryAndCancel) {

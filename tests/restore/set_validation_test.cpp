@@ -2,10 +2,13 @@
 // archive left open and nothing read past an entry.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "restore/archive_set.h"
 #include "restore/set_records.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/tools.h"
 #include "tests/zip/zip_test_support.h"
 
 namespace halvex {
@@ -153,6 +156,40 @@ TEST_F(SetValidationTest, DeclaredSizesBeyondTheLimitAreRefused) {
     ziptest::Put32(bytes, central + 24, 0xF0000000u);
     test::WriteFile(path, bytes);
     EXPECT_FALSE(OpenPath(path));
+}
+
+// Sizes declared in an archive are claims: the memory of the program that lists or reads a
+// crafted archive follows the bytes that arrive, not what the headers promise.
+TEST_F(SetValidationTest, DeclaredSizesDoNotDriveMemory) {
+    struct Case {
+        const char* entry;  // whose declared size is raised
+        std::uint32_t declared;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {"ToDirs.tq", 1000u << 20, "--list"},
+        {"Data.tq", 1000u << 20, "--files"},
+        {"tqbackup.log", 1000u << 20, "--log"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = temp / "Crafted.TQBak";
+        test::WriteArchive(path, {{"Data.tq", GoodHistory()},
+                                  {"ToDirs.tq", ToDirsBytes(0, {"Data"})},
+                                  {"tqbackup.log", "log"}});
+        std::string bytes = test::ReadFile(path);
+        for (const char* signature : {"PK\3\4", "PK\1\2"}) {
+            const std::size_t sizeField = signature[2] == 3 ? 22 : 24;
+            const std::size_t nameField = signature[2] == 3 ? 30 : 46;
+            for (std::size_t at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 4)) {
+                if (bytes.compare(at + nameField, std::strlen(c.entry), c.entry) == 0)
+                    ziptest::Put32(bytes, at + sizeField, c.declared);
+            }
+        }
+        test::WriteFile(path, bytes);
+        const auto r = test::RunCommand({test::BuiltProgram("halvex-restore"), c.mode, path});
+        EXPECT_NE(r.exitCode, 0) << c.entry << " " << c.mode;
+        EXPECT_LT(r.peakMemoryKb, 64 * 1024) << c.entry << " " << c.mode;
+    }
 }
 
 TEST_F(SetValidationTest, ANewOpenAfterARefusalWorks) {
