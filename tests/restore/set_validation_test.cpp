@@ -171,11 +171,18 @@ TEST_F(SetValidationTest, DeclaredSizesDoNotDriveMemory) {
         {"Data.tq", 1000u << 20, "--files"},
         {"tqbackup.log", 1000u << 20, "--log"},
     };
-    for (const Case& c : cases) {
-        const std::string path = temp / "Crafted.TQBak";
+    const std::string path = temp / "Crafted.TQBak";
+    const auto writeGoodSet = [&] {
         test::WriteArchive(path, {{"Data.tq", GoodHistory()},
                                   {"ToDirs.tq", ToDirsBytes(0, {"Data"})},
                                   {"tqbackup.log", "log"}});
+    };
+    // What the program takes for a good set of the same size (sanitizers add much of their own).
+    writeGoodSet();
+    const auto good = test::RunCommand({test::BuiltProgram("halvex-restore"), "--list", path});
+    ASSERT_EQ(good.exitCode, 0) << good.errors;
+    for (const Case& c : cases) {
+        writeGoodSet();
         std::string bytes = test::ReadFile(path);
         for (const char* signature : {"PK\3\4", "PK\1\2"}) {
             const std::size_t sizeField = signature[2] == 3 ? 22 : 24;
@@ -188,7 +195,7 @@ TEST_F(SetValidationTest, DeclaredSizesDoNotDriveMemory) {
         test::WriteFile(path, bytes);
         const auto r = test::RunCommand({test::BuiltProgram("halvex-restore"), c.mode, path});
         EXPECT_NE(r.exitCode, 0) << c.entry << " " << c.mode;
-        EXPECT_LT(r.peakMemoryKb, 64 * 1024) << c.entry << " " << c.mode;
+        EXPECT_LT(r.peakMemoryKb, good.peakMemoryKb + 32 * 1024) << c.entry << " " << c.mode;
     }
 }
 
