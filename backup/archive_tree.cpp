@@ -1,6 +1,7 @@
 // ArchiveTree: copying one mapping's change tree into the job's open archive, asking the
 // user to retry, ignore or abort when a folder has gone or a file cannot be opened.
 #include <algorithm>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "backup/backup_engine.h"
@@ -9,6 +10,7 @@
 #include "common/text_format.h"
 #include "platform/file.h"
 #include "platform/file_attributes.h"
+#include "platform/file_error.h"
 #include "platform/file_time.h"
 #include "platform/tick.h"
 
@@ -108,11 +110,6 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
             default: break;  // Retry
         }
     }
-    auto fail = [this] {
-        view_->ShowMessage(std::string(kReadWriteErrorText), std::string(kErrorCaption), MessageButtons::Ok);
-        AbortRun();
-    };
-
     // Time and attributes of the file that is open, whatever happens to its path meanwhile.
     ZipEntryHeader header;
     header.SetFileName(entryPathBuffer_);
@@ -130,29 +127,48 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
             return FileCopy::Skipped;
         }
         remaining = source.Length();
-    } catch (const std::exception&) {
-        fail();
+    } catch (const std::exception& error) {
+        FailRun(error);
         return FileCopy::Aborted;
     }
 
     std::uint64_t copiedOfFile = 0;
     while (remaining > 0 && control_.KeepGoing()) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, CopyChunkSize));
-        bool failed = false;
+        std::size_t got = 0;
+        int readError = 0;
         try {
-            if (source.Read(copyBuffer_.get(), chunk) < chunk) {
-                failed = true;  // the file shrank while it was copied
-            } else if (!archive_.WriteNewEntry(copyBuffer_.get(), chunk)) {
+            got = source.Read(copyBuffer_.get(), chunk);
+        } catch (const platform::FileError& error) {
+            readError = error.osError();
+        }
+        if (got < chunk) {
+            // The file shrank or cannot be read (a log rotated under us): only this file is
+            // given up, the archive goes back to before its entry, and the next run retries it.
+            try {
+                archive_.AbandonNewEntry();
+            } catch (const std::exception& error) {
+                FailRun(error);
+                return FileCopy::Aborted;
+            }
+            NoteSkipped(readError != 0 ? FillIn(kLogFileReadErrorFormat, {std::strerror(readError), sourcePathBuffer_})
+                                       : FillIn(kLogFileShrankFormat, {sourcePathBuffer_}));
+            bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
+            bytesToCopy_ = LessOrZero(bytesToCopy_, file->size);
+            UpdateProgress();
+            return FileCopy::Skipped;
+        }
+        try {
+            if (!archive_.WriteNewEntry(copyBuffer_.get(), chunk)) {
                 // Refused for a limit; the entry is gone already.
                 bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
                 SkipForLimit(false, file->size);
                 UpdateProgress();
                 return FileCopy::Skipped;
             }
-        } catch (const std::exception&) {
-            failed = true;
+        } catch (const std::exception& error) {
+            FailRun(error);  // the archive itself cannot be written (a full disk): the run ends
         }
-        if (failed) fail();
         remaining -= chunk;
         bytesCopied_ += chunk;
         copiedOfFile += chunk;
@@ -174,8 +190,8 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
             SkipForLimit(false, file->size);
             return FileCopy::Skipped;
         }
-    } catch (const std::exception&) {
-        fail();
+    } catch (const std::exception& error) {
+        FailRun(error);
         return FileCopy::Aborted;
     }
     return FileCopy::Copied;

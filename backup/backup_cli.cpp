@@ -69,8 +69,9 @@ std::string BackupUsage() {
            "                HALVEX_BURN_DRIVE=stdio:FILE burns into an ISO image file\n"
            "\n"
            "Exit status of --run: 0 done, 1 canceled, 2 start-up or command-line error,\n"
-           "3 FileLists.tq could not be opened or saved, 4 done but files, jobs or disc copies\n"
-           "were skipped.\n";
+           "3 FileLists.tq could not be opened or saved (or another run is using it),\n"
+           "4 done but files, folders, jobs or disc copies were skipped or backups.log could\n"
+           "not be written, 5 canceled after an error writing an archive (a full disk).\n";
 }
 
 bool SelectJobs(JobConfig& config, const std::vector<std::string>& names, std::string& unknown) {
@@ -129,6 +130,7 @@ int RunUnattendedBackup(const BackupOptions& options) {
     }
     engine.WaitForRun();
     for (const std::string& skipped : engine.SkippedEntries()) view.PrintLine(skipped);
+    for (const std::string& notice : engine.Notices()) view.PrintLine(notice);
     return ExitStatusOfRun(engine);
 }
 
@@ -137,6 +139,7 @@ int ExitStatusOfRun(const BackupEngine& engine) {
         case BackupEngine::RunOutcome::Succeeded:
             return engine.SkippedEntries().empty() ? kExitSucceeded : kExitSkipped;
         case BackupEngine::RunOutcome::StoreError: return kExitStoreError;
+        case BackupEngine::RunOutcome::Failed: return kExitFailed;
         case BackupEngine::RunOutcome::Cancelled:
         case BackupEngine::RunOutcome::NotRun: break;
     }

@@ -21,6 +21,7 @@ void BackupEngine::StartRun(BackupView& view, bool startBrandNew) {
     startBrandNew_ = startBrandNew;
     outcome_ = RunOutcome::NotRun;
     skipped_.clear();
+    notices_.clear();
     control_.Start();
     finished_ = false;
     workerThread_ = std::thread([this] {

@@ -13,10 +13,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "backup/archive_folder_locks.h"
 #include "backup/backup_view.h"
 #include "backup/burn/copy_to_cd_task.h"
 #include "backup/file_list_store.h"
@@ -41,7 +43,8 @@ public:
     enum class RunOutcome {
         NotRun,
         Succeeded,   // "Backup Successfull!"
-        Cancelled,   // "Backup Canceled" (by the user, or after an error while copying)
+        Cancelled,   // "Backup Canceled" by the user
+        Failed,      // "Backup Canceled" after an error that was not the user's (writing the archive)
         StoreError,  // FileLists.tq could not be opened or saved; no new archive is left
     };
 
@@ -79,6 +82,9 @@ public:
     // (dropped by a check, or its archive could not be created, or its archives were not
     // copied to CD), in the order they happened.
     const std::vector<std::string>& SkippedEntries() const { return skipped_; }
+    // Run-log texts of what the run left out on purpose (the backup's own files found in a
+    // source): told, but not counted as skips.
+    const std::vector<std::string>& Notices() const { return notices_; }
 
 private:
     struct MappingRun {
@@ -86,6 +92,7 @@ private:
         HistoryBytes newHistory;
         HistoryBytes addedPart;
         std::vector<std::string> notices;
+        std::vector<std::string> ownFileNotices;
     };
     struct JobRun {
         std::vector<MappingRun> mappings;
@@ -101,8 +108,17 @@ private:
     void RunBackup();
     int CheckJobs();
     bool AnalyzeJobs(int mappingTotal);
+    // set_rebuild.cpp: the job's latest archive number, from the store or, when the store
+    // knows nothing of archives of the set that are there, rebuilt from the newest of them.
+    // None when the job is dropped (with its message).
+    std::optional<int> FindArchiveNumber(Job& job);
+    // Locks the folder for the run; false when the job is dropped (another run writes there).
+    bool LockArchiveFolder(Job& job, const std::string& folder);
     bool CopyJobs();
-    bool CreateArchive(const Job& job, JobRun& run);
+    bool CreateArchive(Job& job, JobRun& run);
+    // Puts the finished archive under its name in the set, never replacing a file there;
+    // false when the name has been taken (the job is then dropped).
+    bool PutArchiveInPlace(Job& job, JobRun& run);
     // The zip limits while the job's files are copied: room is kept for the entries that
     // end its archive, so that they always fit.
     ZipLimits FileEntryLimits(const Job& job, const JobRun& run) const;
@@ -116,6 +132,9 @@ private:
     // with the skips.
     void DropJob(Job& job, const std::string& message, int keepFlags);
     void AbortRun();
+    // Ends the run after an error that was not the user's: "Error Reading/Writing File" with
+    // the file and the system's reason.
+    void FailRun(const std::exception& error);
     void AddPausedTime(std::uint32_t milliseconds);
     MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);
 
@@ -146,11 +165,13 @@ private:
     FileListStore store_;
     SourceScanner scanner_{control_};
     ZipArchiveFile archive_;
+    ArchiveFolderLocks archiveLocks_;
     ZipLimits archiveLimits_;
     CopyToCdSettings discSettings_;
     std::vector<JobRun> jobRuns_;
     RunOutcome outcome_ = RunOutcome::NotRun;
     std::vector<std::string> skipped_;
+    std::vector<std::string> notices_;
 };
 
 }  // namespace halvex

@@ -2,6 +2,7 @@
 
 #include "backup/example_job_file.h"
 #include "backup/file_list_store.h"
+#include "backup/run_messages.h"
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
 #include "platform/process.h"
@@ -32,11 +33,15 @@ StartupResult StartBackupProgram(JobConfig& config, const std::optional<std::str
         result.message = std::move(message);
         return result;
     }
-    ReadLastBackupTimes(config);
+    std::string damagedKeptAs;
+    ReadLastBackupTimes(config, ".", &damagedKeptAs);
     if (config.JobCount() == 0) {
         result.message = NoJobsMessage();
         return result;
     }
+    // Told before the jobs are chosen; the run rebuilds each job's entries from its archives.
+    if (!damagedKeptAs.empty())
+        result.message = UserMessage{FillIn(kStoreDamagedFormat, {platform::NameOfPath(damagedKeptAs)}), std::string(kErrorCaption)};
     result.ready = true;
     return result;
 }

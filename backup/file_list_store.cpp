@@ -32,17 +32,31 @@ std::string TargetHistoryEntryName(std::string_view jobName, std::string_view ta
     return name;
 }
 
-bool ReadLastBackupTimes(JobConfig& config, const std::string& folder) {
+std::optional<std::string> KeepDamagedStore(const std::string& path) {
+    for (int n = 1; n < 10000; ++n) {
+        std::string kept = path + ".damaged-" + std::to_string(n);
+        if (platform::MovePath(path, kept)) {
+            platform::SyncFolder(platform::FolderOfPath(path));
+            return kept;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool ReadLastBackupTimes(JobConfig& config, const std::string& folder, std::string* damagedKeptAs) {
     const std::string store = folder + "/" + kFileListsName;
-    const std::string backup = folder + "/" + kFileListsBackupName;
     ZipArchiveFile zip;
     try {
         try {
             zip.Open(store, platform::PathExists(store) ? ZipOpenExisting : ZipCreate);
         } catch (const CZipException&) {
             zip.Close(true);
-            const bool copied = platform::CopyFileReplace(backup, store);
-            zip.Open(store, copied ? ZipOpenExisting : ZipCreate);
+            // Kept as it is for the user; the jobs' entries come back from their archives.
+            const std::optional<std::string> kept = KeepDamagedStore(store);
+            if (!kept) return false;
+            if (damagedKeptAs != nullptr) *damagedKeptAs = *kept;
+            zip.Open(store, ZipCreate);
         }
     } catch (const std::exception&) {
         zip.Close(true);
@@ -65,27 +79,61 @@ std::string FileListStore::PathOf(const char* name) const { return folder_ + "/"
 
 bool FileListStore::OpenForRun() {
     if (IsOpen()) return true;
+    busy_ = false;
+    damagedKeptAs_.clear();
+    rebuilt_.clear();
     const std::string store = PathOf(kFileListsName);
     const std::string working = PathOf(kFileListsWorkingName);
-    if (!lock_.TryLock(folder_)) return false;
-    try {
-        if (platform::PathExists(store)) {
-            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName)) ||
-                !platform::CopyFileReplace(store, working)) {
-                lock_.Unlock();
-                return false;
-            }
-            zip_.Open(working, ZipOpenExisting);
-        } else {
-            zip_.Open(working, ZipCreate);
-        }
-    } catch (const std::exception&) {
+    if (!lock_.TryLock(folder_)) {
+        busy_ = errno == EWOULDBLOCK;
+        return false;
+    }
+    auto fail = [&] {
         zip_.Close(true);
         platform::DeleteFile(working);
         lock_.Unlock();
         return false;
+    };
+    try {
+        bool existing = platform::PathExists(store);
+        if (existing) {
+            if (!platform::CopyFileReplace(store, working)) return fail();
+            try {
+                zip_.Open(working, ZipOpenExisting);
+            } catch (const CZipException&) {
+                // Damaged: kept aside, never truncated; the run starts from an empty store.
+                zip_.Close(true);
+                const std::optional<std::string> kept = KeepDamagedStore(store);
+                if (!kept) return fail();
+                damagedKeptAs_ = *kept;
+                existing = false;
+            }
+        }
+        if (existing) {
+            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName))) return fail();
+        } else {
+            zip_.Open(working, ZipCreate);
+        }
+    } catch (const std::exception&) {
+        return fail();
     }
     return true;
+}
+
+FileListStore::RebuiltJob* FileListStore::FindRebuilt(std::string_view jobName) {
+    for (RebuiltJob& job : rebuilt_)
+        if (platform::EqualNoCase(job.name, jobName)) return &job;
+    return nullptr;
+}
+
+void FileListStore::SetRebuiltJob(std::string_view jobName, int archiveNumber,
+                                  std::map<std::string, HistoryBytes> histories, const platform::SystemTime& entryTime) {
+    RebuiltJob* job = FindRebuilt(jobName);
+    if (job == nullptr) job = &rebuilt_.emplace_back();
+    job->name = std::string(jobName);
+    job->archiveNumber = archiveNumber;
+    job->histories = std::move(histories);
+    job->entryTime = entryTime;
 }
 
 bool FileListStore::ReadWholeEntry(int index, HistoryBytes& out) {
@@ -109,6 +157,7 @@ bool FileListStore::ReadWholeEntry(int index, HistoryBytes& out) {
 
 std::optional<int> FileListStore::ReadArchiveNumber(std::string_view jobName, bool brandNew) {
     if (brandNew) return 0;
+    if (const RebuiltJob* job = FindRebuilt(jobName)) return job->archiveNumber;
     const int index = zip_.FindEntry(ArchiveNumberEntryName(jobName), false);
     if (index < 0) return 0;
     HistoryBytes bytes;
@@ -122,6 +171,20 @@ std::optional<int> FileListStore::ReadArchiveNumber(std::string_view jobName, bo
 
 FileListStore::Read FileListStore::ReadTargetHistory(const std::string& name, HistoryBytes& out) {
     out.clear();
+    for (const RebuiltJob& job : rebuilt_) {
+        // "<job>\<target>.tq": a rebuilt job has exactly the histories it was rebuilt with.
+        const std::string_view entry(name);
+        if (entry.size() <= job.name.size() || entry[job.name.size()] != '\\' ||
+            !platform::EqualNoCase(entry.substr(0, job.name.size()), job.name))
+            continue;
+        for (const auto& [target, history] : job.histories) {
+            if (platform::EqualNoCase(entry, TargetHistoryEntryName(job.name, target))) {
+                out = history;
+                return Read::Found;
+            }
+        }
+        return Read::Missing;
+    }
     const int index = zip_.FindEntry(name, false);
     if (index < 0) return Read::Missing;
     return ReadWholeEntry(index, out) ? Read::Found : Read::Damaged;
@@ -129,6 +192,18 @@ FileListStore::Read FileListStore::ReadTargetHistory(const std::string& name, Hi
 
 void FileListStore::SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
                             bool brandNew, const platform::SystemTime& entryTime) {
+    // A rebuilt job's old entries go, whatever they were; its histories are in `histories`.
+    const auto rebuilt = std::find_if(rebuilt_.begin(), rebuilt_.end(),
+                                      [&](const RebuiltJob& job) { return platform::EqualNoCase(job.name, jobName); });
+    if (rebuilt != rebuilt_.end()) {
+        brandNew = true;
+        rebuilt_.erase(rebuilt);
+    }
+    WriteJob(jobName, archiveNumber, histories, brandNew, entryTime);
+}
+
+void FileListStore::WriteJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
+                             bool brandNew, const platform::SystemTime& entryTime) {
     const std::string numberName = ArchiveNumberEntryName(jobName);
     std::vector<std::string> names{numberName};
     for (const HistoryToSave& h : histories) {
@@ -167,8 +242,16 @@ void FileListStore::Close() {
     if (!IsOpen()) return;
     const std::string working = PathOf(kFileListsWorkingName);
     try {
+        static const HistoryBytes kNothingAdded;
+        for (const RebuiltJob& job : rebuilt_) {
+            std::vector<HistoryToSave> histories;
+            for (const auto& [target, history] : job.histories) histories.push_back({target, history, kNothingAdded});
+            WriteJob(job.name, job.archiveNumber, histories, true, job.entryTime);
+        }
+        rebuilt_.clear();
         zip_.Close(false);
     } catch (...) {
+        rebuilt_.clear();
         zip_.Close(true);
         platform::DeleteFile(working);
         lock_.Unlock();
@@ -186,6 +269,7 @@ void FileListStore::Close() {
 }
 
 void FileListStore::Abandon() noexcept {
+    rebuilt_.clear();
     if (!IsOpen()) return;
     zip_.Close(true);
     platform::DeleteFile(PathOf(kFileListsWorkingName));

@@ -5,13 +5,17 @@
 // letter case ignored; an entry is never rewritten in place but deleted and added anew.
 //
 // FileLists.bak is a plain copy of the store taken at the start of every run, before anything
-// is written; a store that cannot be opened at start-up is replaced by it.
+// is written. A damaged store is never replaced or truncated: it is kept aside under a free
+// name (FileLists.tq.damaged-N) and an empty store takes its place; each job's entries are
+// then rebuilt from the newest archive of its set (SetRebuiltJob), which carries the
+// archive's number and the whole history of every target.
 //
 // A run works on a copy of the store (FileLists.new) and puts it in place of FileLists.tq in
 // one rename once it is complete and on disk, so a run that is cancelled, fails or is killed
 // at any moment leaves FileLists.tq exactly as it was. While a run has the store open it
 // holds a lock on the program folder: a second run at the same time cannot open it.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,12 +37,16 @@ inline constexpr const char* kFileListsWorkingName = "FileLists.new";
 std::string ArchiveNumberEntryName(std::string_view jobName);
 std::string TargetHistoryEntryName(std::string_view jobName, std::string_view targetName);
 
-// Start-up: opens the store in `folder` (creating it when missing; replacing it by
-// FileLists.bak when it is damaged, or creating it empty when that copy fails) and sets each
-// job's lastBackup to the time of its "\ArchNum.tq" entry (all zero when it has none). The
-// store is closed without writing. False when no store could be opened at all (every job
-// then shows "never").
-bool ReadLastBackupTimes(JobConfig& config, const std::string& folder = ".");
+// Start-up: opens the store in `folder` (creating it when missing; when it is damaged,
+// keeping it aside and creating an empty one, with `damagedKeptAs` set to the name it was
+// kept under) and sets each job's lastBackup to the time of its "\ArchNum.tq" entry (all
+// zero when it has none). The store is closed without writing. False when no store could be
+// opened at all (every job then shows "never").
+bool ReadLastBackupTimes(JobConfig& config, const std::string& folder = ".", std::string* damagedKeptAs = nullptr);
+
+// Moves the damaged store `path` to the first free name path + ".damaged-N" (N from 1), never
+// replacing a file. The name it was kept under; none when it could not be moved.
+std::optional<std::string> KeepDamagedStore(const std::string& path);
 
 // One mapping's history as a completed run saves it: the new history and the added part.
 struct HistoryToSave {
@@ -56,11 +64,22 @@ public:
     FileListStore(const FileListStore&) = delete;
     FileListStore& operator=(const FileListStore&) = delete;
 
-    // Locks the folder, copies FileLists.tq over FileLists.bak, then opens a working copy of
-    // it (a new, empty store when there is none). False when any step fails (also when
-    // another run holds the lock); nothing is then left open.
+    // Locks the folder, opens a working copy of FileLists.tq (a new, empty store when there is
+    // none, or when it is damaged: it is then kept aside, see DamagedKeptAs) and copies
+    // FileLists.tq over FileLists.bak. False when any step fails (Busy() tells whether another
+    // run holds the lock); nothing is then left open.
     bool OpenForRun();
     bool IsOpen() const { return !zip_.IsClosed(); }
+    // After OpenForRun: whether it failed because another run holds the program folder.
+    bool Busy() const { return busy_; }
+    // After OpenForRun: the name a damaged store was kept under ("" when it was not damaged).
+    const std::string& DamagedKeptAs() const { return damagedKeptAs_; }
+
+    // The job's entries as rebuilt from an archive of its set: from now on the job's archive
+    // number is `archiveNumber` and its histories are exactly these (other entries of the job
+    // are gone). Written when the store is closed, unless SaveJob writes the job first.
+    void SetRebuiltJob(std::string_view jobName, int archiveNumber, std::map<std::string, HistoryBytes> histories,
+                       const platform::SystemTime& entryTime);
 
     // The job's latest archive number: 0 for a brand-new run or when the store has none;
     // none when the entry is damaged.
@@ -68,16 +87,17 @@ public:
     // The whole entry `name` (letter case ignored) into `out`.
     Read ReadTargetHistory(const std::string& name, HistoryBytes& out);
 
-    // Writes one job of a completed run: a brand-new run first deletes every entry of the
-    // job's folder; then "\ArchNum.tq" with `archiveNumber` and each mapping's history
+    // Writes one job of a completed run: a brand-new run (or a rebuilt job) first deletes every
+    // entry of the job's folder; then "\ArchNum.tq" with `archiveNumber` and each mapping's history
     // followed by its added part, each replacing the entry of the same name. Every entry
     // carries `entryTime`. Throws the zip layer's and the platform's errors; the store is then
     // beyond use (Abandon it).
     void SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
                  bool brandNew, const platform::SystemTime& entryTime);
 
-    // Finishes the working copy (central directory, data and folder on disk) and puts it in
-    // place of FileLists.tq. Throws on failure, after abandoning the copy.
+    // Writes the rebuilt jobs SaveJob has not written, finishes the working copy (central
+    // directory, data and folder on disk) and puts it in place of FileLists.tq. Throws on
+    // failure, after abandoning the copy.
     void Close();
     // Drops the working copy: FileLists.tq stays as it was.
     void Abandon() noexcept;
@@ -88,9 +108,22 @@ private:
     // Reads entry `index` whole; false when it is damaged.
     bool ReadWholeEntry(int index, HistoryBytes& out);
 
+    struct RebuiltJob {
+        std::string name;
+        int archiveNumber = 0;
+        std::map<std::string, HistoryBytes> histories;  // by target name
+        platform::SystemTime entryTime{};
+    };
+    RebuiltJob* FindRebuilt(std::string_view jobName);
+    void WriteJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
+                  bool brandNew, const platform::SystemTime& entryTime);
+
     std::string folder_;
     platform::FolderLock lock_;
     ZipArchiveFile zip_;
+    bool busy_ = false;
+    std::string damagedKeptAs_;
+    std::vector<RebuiltJob> rebuilt_;
 };
 
 }  // namespace halvex

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <unordered_set>
 
 #include "common/archive_naming.h"
+#include "common/safe_name.h"
 #include "platform/file.h"
 #include "platform/file_error.h"
 #include "platform/nocase.h"
@@ -144,11 +146,28 @@ public:
         for (const Job& job : config_.jobs) {
             if (!names.insert(platform::UpperCased(job.name)).second) return line_ + 1;
         }
+        // Two jobs whose archives could take each other's names would replace or mix each
+        // other's sets: the later job is in error.
+        std::vector<std::string> bases;
+        for (std::size_t j = 0; j < config_.jobs.size(); ++j) {
+            bases.push_back(ComparableBase(config_.jobs[j].archiveBaseName));
+            for (std::size_t k = 0; k < j; ++k)
+                if (ArchiveNamesCanCollide(bases[k], bases[j])) return headerLines_[j];
+        }
         return 0;
     }
 
 private:
     enum class Section { None, Global, Job };
+
+    // The archive base as a full path with "." and ".." steps and repeated '/' resolved, so
+    // that two spellings of one folder compare equal.
+    static std::string ComparableBase(const std::string& base) {
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::absolute(base, error);
+        if (error) path = base;
+        return path.lexically_normal().string();
+    }
 
     bool Fail(std::size_t line) {
         errorLine_ = line;
@@ -181,6 +200,9 @@ private:
             section_ = Section::Job;
             job_ = Job{};
             job_.name = std::string(rest.substr(1, close - 1));
+            // The name is a folder of the store's entry names and, without zip:, a file name.
+            if (HasPathSeparator(job_.name)) return Fail();
+            headerLines_.push_back(line_);
             zip_.reset();
             targetNames_.clear();
         }
@@ -229,6 +251,8 @@ private:
                 return true;
             case Keyword::To:
                 if (job_.mappings.empty()) return Fail();
+                // The target is one folder of the archives and one entry of the store.
+                if (!IsSafeName(*value)) return Fail();
                 if (targetNames_.count(platform::UpperCased(*value)) != 0) return Fail();
                 job_.mappings.back().targetName = std::move(*value);
                 return true;
@@ -282,6 +306,7 @@ private:
     Job job_;
     std::optional<std::string> zip_;
     std::size_t dirLine_ = 0;                      // line of the latest dir: of the job
+    std::vector<std::size_t> headerLines_;         // line of each job's section header
     std::unordered_set<std::string> targetNames_;  // upper-cased targets of earlier mappings
 };
 

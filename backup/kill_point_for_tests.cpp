@@ -1,5 +1,7 @@
 #include "backup/kill_point_for_tests.h"
 
+#ifdef HALVEX_TEST_POINTS
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -24,3 +26,5 @@ void KillPointForTests(const char* point) {
 void SetTestPointHook(std::function<void(const char* point)> hook) { Hook() = std::move(hook); }
 
 }  // namespace halvex
+
+#endif  // HALVEX_TEST_POINTS

@@ -1,6 +1,8 @@
 // RunBackup: one backup run of the selected jobs, on the run's worker thread.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "backup/backup_engine.h"
@@ -36,25 +38,6 @@ bool OldArchivesExist(const std::string& base) {
     return false;
 }
 
-// Whether an archive of the set named by `base` exists: base + ".TQBak" or base, a number and
-// ".TQBak" (exactly the names the run gives its archives).
-bool ArchivesOfSetExist(const std::string& base) {
-    const std::string prefix = platform::NameOfPath(base);
-    const std::string extension(kArchiveExtension);
-    platform::DirectoryListing listing;
-    if (!listing.Open(platform::FolderOfPath(base))) return false;
-    platform::DirEntry entry;
-    while (listing.Next(entry)) {
-        const std::string& name = entry.name;
-        if (name.size() < prefix.size() + extension.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
-            continue;
-        const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
-        if (std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) return true;
-    }
-    return false;
-}
-
 // A target name whose entries would take the place of the bookkeeping entries: the
 // store's "<job>\ArchNum.tq" or the archive's "ToDirs.tq".
 bool IsReservedTargetName(const std::string& target) {
@@ -76,7 +59,10 @@ void BackupEngine::RunBackup() {
     currentJobLog_ = nullptr;
     const int mappingTotal = CheckJobs();
     if (!store_.OpenForRun()) {
-        view_->ShowMessage(std::string(kStoreOpenErrorText), kErrorBox, MessageButtons::Ok);
+        // A second run of the same program folder is refused: it would number the same archives.
+        std::string text(kStoreOpenErrorText);
+        if (store_.Busy()) text += kStoreBusyText;
+        view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
         outcome_ = RunOutcome::StoreError;
         jobRuns_.clear();
         control_.Finish();
@@ -84,13 +70,15 @@ void BackupEngine::RunBackup() {
         view_->CloseWindow(2);
         return;
     }
+    if (!store_.DamagedKeptAs().empty())
+        view_->ShowMessage(FillIn(kStoreDamagedFormat, {platform::NameOfPath(store_.DamagedKeptAs())}), kErrorBox, MessageButtons::Ok);
+    archiveLocks_.Reset(".");
     try {
         if (!(AnalyzeJobs(mappingTotal) && CopyJobs() && SaveStore())) CancelRun();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // Nothing is expected here (each phase handles its own errors); whatever it was,
         // nothing half done may stay behind.
-        view_->ShowMessage(std::string(kReadWriteErrorText), kErrorBox, MessageButtons::Ok);
-        AbortRun();
+        FailRun(error);
         CancelRun();
     }
     EndRun();
@@ -128,10 +116,23 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
     view_->SetProgressPosition(0);
     bytesToCopy_ = 0;
     AnalysisSettings settings{globalFilters, startBrandNew_, runTime_, [this] { view_->StepProgress(); }};
+    // Archives in a source would each hold the ones before them: every job's set, and the
+    // store and log in the program folder, are left out of every scan.
+    std::vector<OwnFilesFolder> ownFiles{{".", {}, true}};
+    for (const Job& job : jobs)
+        ownFiles.push_back({platform::FolderOfPath(job.archiveBaseName), {platform::NameOfPath(job.archiveBaseName)}, false});
+    scanner_.SetOwnFiles(ownFiles);
     for (std::size_t j = 0; j < jobs.size() && control_.KeepGoing(); ++j) {
         Job& job = jobs[j];
         if ((job.flags & JobSelected) == 0) continue;
         JobRun& run = jobRuns_[j];
+        // Before the histories are read: they may come from the newest archive of the set.
+        const std::optional<int> stored = FindArchiveNumber(job);
+        if (!stored) {
+            job.flags &= ~JobSelected;
+            run = JobRun{};
+            continue;
+        }
         run.mappings.resize(job.mappings.size());
         bool damaged = false;
         for (std::size_t m = 0; m < job.mappings.size() && control_.KeepGoing(); ++m) {
@@ -139,8 +140,10 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             MappingAnalysis analysis = AnalyzeMapping(scanner_, store_, TargetHistoryEntryName(job.name, mapping.targetName),
                                                       mapping, settings, control_);
             skipped_.insert(skipped_.end(), analysis.notices.begin(), analysis.notices.end());
+            notices_.insert(notices_.end(), analysis.ownFileNotices.begin(), analysis.ownFileNotices.end());
             MappingRun& mappingRun = run.mappings[m];
             mappingRun.notices = std::move(analysis.notices);
+            mappingRun.ownFileNotices = std::move(analysis.ownFileNotices);
             if (analysis.outcome == MappingAnalysis::Outcome::DamagedHistory) {
                 DropJob(job, FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), ~JobSelected);
                 damaged = true;
@@ -151,27 +154,10 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
         }
         if (!control_.KeepGoing()) break;
         // A damaged store entry drops the job; its entries and archives stay as they are.
-        std::optional<int> stored;
-        if (!damaged) {
-            const bool anyChange = std::any_of(run.mappings.begin(), run.mappings.end(),
-                                               [](const MappingRun& r) { return r.changeTree != nullptr; });
-            if (!anyChange) {
-                // Nothing to store (deletions alone are found again by a later run).
-                job.flags &= ~JobSelected;
-                run = JobRun{};
-                continue;
-            }
-            stored = store_.ReadArchiveNumber(job.name, startBrandNew_);
-            if (!stored) {
-                DropJob(job, FillIn(kDamagedArchiveNumberFormat, {job.name}), ~JobSelected);
-            } else if (*stored == 0 && !startBrandNew_ && ArchivesOfSetExist(job.archiveBaseName)) {
-                // The store knows nothing of archives that are there (it was lost or replaced):
-                // numbering again from 1 would overwrite them and mix two sets.
-                DropJob(job, FillIn(kUnrecordedArchivesFormat, {job.name, job.name}), ~JobSelected);
-                stored.reset();
-            }
-        }
-        if (!stored) {
+        const bool anyChange = std::any_of(run.mappings.begin(), run.mappings.end(),
+                                           [](const MappingRun& r) { return r.changeTree != nullptr; });
+        if (damaged || !anyChange) {
+            // Nothing to store (deletions alone are found again by a later run).
             job.flags &= ~JobSelected;
             run = JobRun{};
             continue;
@@ -203,38 +189,90 @@ bool BackupEngine::CopyJobs() {
         run.archivePath = MakeArchiveFileName(job.archiveBaseName, run.archiveNumber);
         if (!CreateArchive(job, run)) {
             // This job gets no archive; its store entries stay as they were.
-            job.flags &= ~JobSelected;
-            skipped_.push_back(FillIn(kJobNotSavedFormat, {job.name}));
+            if ((job.flags & JobSelected) != 0) {
+                job.flags &= ~JobSelected;
+                skipped_.push_back(FillIn(kJobNotSavedFormat, {job.name}));
+            }
             continue;
         }
         try {
             WriteJobArchive(job, run);
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
             archive_.Close(true);
-            view_->ShowMessage(std::string(kReadWriteErrorText), kErrorBox, MessageButtons::Ok);
-            AbortRun();
+            FailRun(error);
         }
         if (!control_.KeepGoing()) return false;
     }
     return true;
 }
 
-bool BackupEngine::CreateArchive(const Job&, JobRun& run) {
+bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
     const std::string partial = run.archivePath + kPartialArchiveSuffix;
     for (;;) {
         CreateParentFolders(run.archivePath);
+        const std::string folder = platform::FolderOfPath(run.archivePath);
+        if (platform::IsDirectory(folder) && !LockArchiveFolder(job, folder)) return false;
+        // Never replaced: a file under the name belongs to someone else (another job's set).
+        if (platform::PathExists(run.archivePath)) {
+            DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archivePath, job.name}), ~JobSelected);
+            return false;
+        }
         try {
-            archive_.Open(partial, ZipCreate);
-            archive_.SetLimits(archiveLimits_);
+            // Under the folder's lock a partial file is what a killed run left behind.
+            platform::DeleteFile(partial);
+            platform::File created(partial, platform::File::Mode::CreateNew);
+            created.Close();
             run.archiveCreated = true;
+            archive_.Open(partial, ZipOpenExisting);  // the empty file becomes a new archive
+            archive_.SetLimits(archiveLimits_);
             return true;
         } catch (const std::exception&) {
             archive_.Close(true);
+            if (run.archiveCreated) platform::DeleteFile(partial);
+            run.archiveCreated = false;
         }
         if (AskAndPause(std::string(kCreateArchiveErrorText) + run.archivePath, MessageButtons::RetryCancel) !=
             MessageAnswer::Retry)
             return false;
     }
+}
+
+bool BackupEngine::LockArchiveFolder(Job& job, const std::string& folder) {
+    switch (archiveLocks_.Lock(folder)) {
+        case ArchiveFolderLocks::Result::Locked: return true;
+        case ArchiveFolderLocks::Result::Busy:
+            DropJob(job, FillIn(kArchiveFolderBusyFormat, {folder, job.name}), ~JobSelected);
+            return false;
+        case ArchiveFolderLocks::Result::Failed: break;  // creating the archive there fails and asks
+    }
+    return true;
+}
+
+bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
+    const std::string partial = run.archivePath + kPartialArchiveSuffix;
+    if (platform::MovePath(partial, run.archivePath)) {
+        run.archiveFinished = true;
+        return true;
+    }
+    if (errno != EEXIST) platform::ThrowFileError("rename", partial);
+    platform::DeleteFile(partial);
+    run.archiveCreated = false;
+    DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archivePath, job.name}), ~JobSelected);
+    return false;
+}
+
+void BackupEngine::FailRun(const std::exception& error) {
+    std::string text(kReadWriteErrorText);
+    if (const auto* file = dynamic_cast<const platform::FileError*>(&error)) {
+        text += "\n\n" + file->path() + ": " + std::strerror(file->osError());
+    } else if (const auto* zip = dynamic_cast<const CZipException*>(&error)) {
+        text += "\n\n" + zip->fileName + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
+    } else {
+        text += "\n\n" + std::string(error.what());
+    }
+    view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
+    if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Failed;
+    AbortRun();
 }
 
 ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const {
@@ -245,6 +283,7 @@ ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const
         reserve += r.newHistory.size() + 1 + FileTreeSerializedSize64(r.changeTree.get());
         reserve += job.mappings[m].targetName.size() + 1;
         for (const std::string& notice : r.notices) reserve += notice.size() + 64;
+        for (const std::string& notice : r.ownFileNotices) reserve += notice.size() + 64;
     }
     platform::File jobFile;
     if (jobFile.TryOpen(kJobFileName, platform::File::Mode::Read)) reserve += jobFile.Length();
@@ -267,6 +306,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
         const SourceMapping& mapping = job.mappings[m];
         MappingRun& mappingRun = run.mappings[m];
         AppendLogLine(std::string(kLogDoingTask) + mapping.targetName);
+        for (const std::string& notice : mappingRun.ownFileNotices) AppendLogLine(notice);
         for (const std::string& notice : mappingRun.notices) AppendLogLine(notice);
         if (mappingRun.changeTree) {
             sourcePathBuffer_.assign(mapping.sourceFolder);
@@ -301,9 +341,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
 
     // On disk first, then under its name in the set.
     archive_.Close();
-    const std::string partial = run.archivePath + kPartialArchiveSuffix;
-    if (std::rename(partial.c_str(), run.archivePath.c_str()) != 0) platform::ThrowFileError("rename", partial);
-    run.archiveFinished = true;
+    if (!PutArchiveInPlace(job, run)) return;
     platform::SyncFolder(platform::FolderOfPath(run.archivePath));
     KillPointForTests("archive-written");
 }
@@ -342,7 +380,10 @@ bool BackupEngine::SaveStore() {
     for (const Job& job : jobs)
         if ((job.flags & JobSelected) != 0) logged = log.Append(job.runLog) && logged;
     logged = log.Close() && logged;
-    if (!logged) view_->ShowMessage(std::string(kCumulativeLogErrorText), kErrorBox, MessageButtons::Ok);
+    if (!logged) {
+        view_->ShowMessage(std::string(kCumulativeLogErrorText), kErrorBox, MessageButtons::Ok);
+        skipped_.push_back(std::string(kCumulativeLogErrorText));
+    }
     return true;
 }
 
@@ -361,6 +402,7 @@ void BackupEngine::CancelRun() {
 
 void BackupEngine::EndRun() {
     jobRuns_.clear();
+    archiveLocks_.ReleaseAll();
     currentJobLog_ = nullptr;
     if (control_.IsRunning()) {
         const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });

@@ -16,12 +16,19 @@ inline constexpr std::string_view kBrandNewRefusedText =
     "Please remove the old archives and try again.\n\nSkipping job: ";
 inline constexpr std::string_view kReservedTargetFormat =
     "The target name '%s' is used by the backup's own files, skipping Job '%s'.";
-inline constexpr std::string_view kUnrecordedArchivesFormat =
-    "Archives of job '%s' exist in the backup directory, but FileLists.tq has no record of them.\n"
-    "Please put back the FileLists.tq they belong to, or move the old archives away, and try again.\n\n"
-    "Skipping job: %s";
+inline constexpr std::string_view kStoreDamagedFormat =
+    "FileLists.tq is damaged. It has been kept as '%s', and the file lists of every job are "
+    "rebuilt from the newest archive of its set.";
+inline constexpr std::string_view kStoreRebuiltCaption = "Halvex Backup";
+inline constexpr std::string_view kStoreRebuiltFormat =
+    "FileLists.tq had no record of the archive '%s'. The file lists of job '%s' have been rebuilt from it.";
+inline constexpr std::string_view kArchiveNameTakenFormat =
+    "The archive name '%s' is taken by a file this backup did not write, skipping Job '%s'.";
+inline constexpr std::string_view kArchiveFolderBusyFormat =
+    "Another backup is writing archives in '%s', skipping Job '%s'.";
 inline constexpr std::string_view kJobNotSavedFormat = "Job not backed up: %s";
 inline constexpr std::string_view kStoreOpenErrorText = "Error Opening FileLists.tq";
+inline constexpr std::string_view kStoreBusyText = "\n\nAnother backup run is in progress in this program folder.";
 inline constexpr std::string_view kDamagedHistoryFormat =
     "The file list of target '%s' in FileLists.tq is damaged, skipping Job '%s'.";
 inline constexpr std::string_view kDamagedArchiveNumberFormat =
@@ -62,6 +69,8 @@ inline constexpr std::string_view kLogBackupStarted = "Backup Started.";
 inline constexpr std::string_view kLogDoingTask = "Doing Task ";
 inline constexpr std::string_view kLogFolderSkippedFormat = "Skipped Directory (Was not found): %s";
 inline constexpr std::string_view kLogFileSkippedFormat = "Skipped File (Could not open): %s";
+inline constexpr std::string_view kLogFileShrankFormat = "Skipped File (Shrank while being copied): %s";
+inline constexpr std::string_view kLogFileReadErrorFormat = "Skipped File (Could not read: %s): %s";
 inline constexpr std::string_view kLogTooLargeFormat = "Skipped File (Too large for this archive): %s";
 inline constexpr std::string_view kLogFileArchiveFullFormat = "Skipped File (Archive is full): %s";
 inline constexpr std::string_view kLogFolderArchiveFullFormat = "Skipped Directory (Archive is full): %s";

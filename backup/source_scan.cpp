@@ -1,6 +1,13 @@
 #include "backup/source_scan.h"
 
+#include <algorithm>
+#include <sys/stat.h>
+
+#include "backup/backup_engine.h"  // kPartialArchiveSuffix
+#include "backup/bookkeeping.h"
+#include "backup/run_log.h"        // kCumulativeLogName
 #include "backup/run_messages.h"
+#include "common/archive_naming.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -17,9 +24,60 @@ constexpr std::string_view kNoticeNotRegular = "Skipped File (Not a regular file
 constexpr std::string_view kNoticeUnreadable = "Skipped (Could not read): %s";
 constexpr std::string_view kNoticeFolderLink = "Skipped Directory (Link to a directory): %s";
 constexpr std::string_view kNoticeCannotList = "Skipped Directory (Could not list): %s";
+constexpr std::string_view kNoticeOwnFile = "Left out (The backup's own file): %s";
 
 bool AnyRuleMatches(bool exclude, std::string_view path, const FilterRule& rule) {
     return rule.isExclude == exclude && MatchWildcard(path, rule.pattern, true);
+}
+
+bool FolderIdentity(const std::string& folder, std::uint64_t& device, std::uint64_t& inode) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    device = static_cast<std::uint64_t>(st.st_dev);
+    inode = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// An archive of the set, or its partial file: prefix, digits, ".TQBak", maybe ".partial".
+bool IsArchiveName(std::string_view name, std::string_view prefix) {
+    if (!StartsWith(name, prefix)) return false;
+    name.remove_prefix(prefix.size());
+    while (!name.empty() && name.front() >= '0' && name.front() <= '9') name.remove_prefix(1);
+    if (!StartsWith(name, kArchiveExtension)) return false;
+    name.remove_prefix(kArchiveExtension.size());
+    return name.empty() || name == kPartialArchiveSuffix;
+}
+
+bool IsOwnFile(const OwnFilesFolder& rules, std::string_view name) {
+    if (rules.programFolder && (StartsWith(name, "FileLists.") || name == kCumulativeLogName)) return true;
+    for (const std::string& prefix : rules.archivePrefixes)
+        if (IsArchiveName(name, prefix)) return true;
+    return false;
+}
+
+// Takes the folder at `path` (names below the root) out of the tree, with everything in it;
+// the empty path takes the whole tree.
+void RemoveFolderAt(FileTreePtr& tree, const std::vector<std::string>& path) {
+    if (!tree) return;
+    if (path.empty()) {
+        tree.reset();
+        return;
+    }
+    FileTreeNode** link = &tree->firstChild;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        while (*link != nullptr && !SameName((*link)->name, path[i])) link = &(*link)->nextSibling;
+        if (*link == nullptr) return;
+        if (i + 1 == path.size()) {
+            FileTreeNode* folder = *link;
+            *link = folder->nextSibling;
+            folder->nextSibling = nullptr;
+            FreeFileTree(folder);
+            return;
+        }
+        link = &(*link)->firstChild;
+    }
 }
 
 }  // namespace
@@ -47,11 +105,45 @@ void SourceScanner::Notice(std::string_view format, const std::string& path) {
     notices_->push_back(FillIn(format, {path}));
 }
 
+void SourceScanner::Unlisted() {
+    Notice(kNoticeCannotList, sourcePath_);
+    std::vector<std::string> names;
+    std::size_t at = rootEnd_;
+    while (at < sourcePath_.size()) {
+        if (sourcePath_[at] == '/') ++at;
+        const std::size_t end = std::min(sourcePath_.find('/', at), sourcePath_.size());
+        if (end > at) names.emplace_back(sourcePath_, at, end - at);
+        at = end;
+    }
+    unlisted_.push_back(std::move(names));
+}
+
+void SourceScanner::SetOwnFiles(const std::vector<OwnFilesFolder>& folders) {
+    ownFiles_ = folders;
+    ownFolders_.clear();
+    for (const OwnFilesFolder& folder : ownFiles_) {
+        OwnFolder own;
+        own.rules = &folder;
+        if (FolderIdentity(folder.folder, own.device, own.inode)) ownFolders_.push_back(own);
+    }
+}
+
+const OwnFilesFolder* SourceScanner::OwnFilesOf(const std::string& folder) const {
+    if (ownFolders_.empty()) return nullptr;
+    std::uint64_t device = 0, inode = 0;
+    if (!FolderIdentity(folder, device, inode)) return nullptr;
+    for (const OwnFolder& own : ownFolders_)
+        if (own.device == device && own.inode == inode) return own.rules;
+    return nullptr;
+}
+
 FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::vector<FilterRule>& globalFilters,
                                       std::vector<std::string>& notices) {
     mapping_ = &mapping;
     globalFilters_ = &globalFilters;
     notices_ = &notices;
+    unlisted_.clear();
+    ownFileNotices_.clear();
     hasFilters_ = !mapping.filters.empty() || !globalFilters.empty();
     sourcePath_.assign(mapping.sourceFolder);
     filterPath_.clear();
@@ -70,9 +162,12 @@ FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterE
     sourcePath_.resize(pathEnd);
     platform::DirectoryListing listing;
     if (!listing.Open(sourcePath_)) {
-        Notice(kNoticeCannotList, sourcePath_);
+        Unlisted();
         return nullptr;
     }
+    // Several folders may hold the backup's own files (each job's archive folder, the
+    // program folder); they are told apart by identity, whatever path leads to them.
+    const OwnFilesFolder* own = OwnFilesOf(sourcePath_);
     const bool addSeparator = !(pathEnd == rootEnd_ && rootHasSeparator_);
     // Sub-folders are entered once this listing is closed, so a deep tree holds one open
     // listing at a time.
@@ -107,6 +202,10 @@ FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterE
                 }
                 break;
             case platform::EntryKind::RegularFile: {
+                if (own != nullptr && IsOwnFile(*own, entry.name)) {
+                    ownFileNotices_.push_back(FillIn(kNoticeOwnFile, {sourcePath_}));
+                    break;
+                }
                 FileTreeFile* file = NewFileNode(entry.name, entry.size, entry.lastWriteTime);
                 file->next = node->files;
                 node->files = file;
@@ -115,6 +214,12 @@ FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterE
             case platform::EntryKind::Other: Notice(kNoticeNotRegular, sourcePath_); break;
             case platform::EntryKind::Unreadable: Notice(kNoticeUnreadable, sourcePath_); break;
         }
+    }
+    if (listing.Error() != 0) {
+        // A listing that broke off midway is no picture of the folder: it counts as unlisted.
+        sourcePath_.resize(pathEnd);
+        Unlisted();
+        return nullptr;
     }
     listing.Close();
 
@@ -145,6 +250,7 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
         if (settings.stepProgress) settings.stepProgress();
     };
     FileTreePtr tree = scanner.ScanSource(mapping, settings.globalFilters, result.notices);
+    result.ownFileNotices = scanner.OwnFileNotices();
     step();
     if (!control.KeepGoing()) return result;
 
@@ -170,6 +276,8 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     step();
     if (!control.KeepGoing()) return result;
 
+    // What could not be listed keeps its stored state: it is neither removed nor changed.
+    for (const std::vector<std::string>& folder : scanner.UnlistedFolders()) RemoveFolderAt(state, folder);
     // Afterwards `tree` holds the new and changed files, `state` what has gone.
     MergeFileTrees(tree, state, 14);
     SumFolderSizes(tree.get());

@@ -11,6 +11,11 @@
 // fifos, sockets and devices, entries that cannot be read (dangling links), links to
 // folders (never followed, so a scan never loops or leaves its source), and folders that
 // cannot be listed. A link to a file is scanned as the file it points to.
+//
+// A folder that cannot be listed (or whose listing fails midway) is not taken as empty: its
+// stored state is kept as it was, so nothing in it is recorded as removed. The backup's own
+// files (archives and partial archives of every job, FileLists.* and backups.log in the
+// program folder) are left out with a notice when a source holds them.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,10 +38,23 @@ namespace halvex {
 bool IsExcluded(std::string_view relativePath, const std::vector<FilterRule>& mappingRules,
                 const std::vector<FilterRule>& globalRules);
 
+// A folder that holds the backup's own files: the archives of the sets whose bases end in
+// one of `archivePrefixes` (their names, without folder), and, for the program folder, the
+// store and the cumulative log.
+struct OwnFilesFolder {
+    std::string folder;
+    std::vector<std::string> archivePrefixes;
+    bool programFolder = false;
+};
+
 // Lists source folders into file trees, with one path buffer for the whole scan.
 class SourceScanner {
 public:
     explicit SourceScanner(RunControl& control);
+
+    // The folders whose own files every later scan leaves out (folders that do not exist are
+    // passed over).
+    void SetOwnFiles(const std::vector<OwnFilesFolder>& folders);
 
     // The tree of the mapping's source folder: a root folder with the empty name, its files
     // in the reverse of listing order, its sub-folders in listing order; sizes and
@@ -44,12 +62,24 @@ public:
     // cancelled. Entries left out are described in `notices`.
     FileTreePtr ScanSource(const SourceMapping& mapping, const std::vector<FilterRule>& globalFilters,
                            std::vector<std::string>& notices);
+    // After ScanSource: the folders that could not be listed, each as its names below the
+    // source folder (empty: the source folder itself).
+    const std::vector<std::vector<std::string>>& UnlistedFolders() const { return unlisted_; }
+    // After ScanSource: one run-log text per own file left out.
+    const std::vector<std::string>& OwnFileNotices() const { return ownFileNotices_; }
 
 private:
     // Lists the folder whose path is sourcePath_[0, pathEnd) and whose filter path is
     // filterPath_[0, filterEnd); `name` becomes the node's name.
     FileTreeNode* ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name);
     void Notice(std::string_view format, const std::string& path);
+    // Notes that the folder at sourcePath_ cannot be listed.
+    void Unlisted();
+    struct OwnFolder {
+        std::uint64_t device = 0, inode = 0;
+        const OwnFilesFolder* rules = nullptr;
+    };
+    const OwnFilesFolder* OwnFilesOf(const std::string& folder) const;
 
     RunControl& control_;
     std::string sourcePath_;  // the path being listed, built in place
@@ -60,6 +90,10 @@ private:
     const SourceMapping* mapping_ = nullptr;
     const std::vector<FilterRule>* globalFilters_ = nullptr;
     std::vector<std::string>* notices_ = nullptr;
+    std::vector<std::vector<std::string>> unlisted_;
+    std::vector<OwnFilesFolder> ownFiles_;
+    std::vector<OwnFolder> ownFolders_;
+    std::vector<std::string> ownFileNotices_;
 };
 
 struct MappingAnalysis {
@@ -71,7 +105,8 @@ struct MappingAnalysis {
     Outcome outcome = Outcome::Cancelled;
     FileTreePtr changeTree;   // new and changed files with the folders leading to them
     HistoryBytes newHistory;  // up to and including this run's removed tree
-    std::vector<std::string> notices;
+    std::vector<std::string> notices;         // entries left out that could not be backed up
+    std::vector<std::string> ownFileNotices;  // the backup's own files, left out on purpose
 };
 
 struct AnalysisSettings {

@@ -67,8 +67,17 @@ bool MovePath(const std::string& source, const std::string& destination) {
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
-    // The file system cannot refuse replacement itself: check first.
+    // The file system cannot refuse replacement itself. A file: a second name that cannot
+    // replace anything, then the first name goes.
     struct stat st {};
+    if (::lstat(source.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (::link(source.c_str(), destination.c_str()) == 0) {
+            ::unlink(source.c_str());  // in place under the new name even if the old one stays
+            return true;
+        }
+        if (errno == EEXIST) return false;
+    }
+    // A folder, or no hard links there: check first.
     if (::lstat(destination.c_str(), &st) == 0) {
         errno = EEXIST;
         return false;

@@ -30,11 +30,6 @@ void ClearHistory(BackupTarget& target) {
 
 }  // namespace
 
-bool IsSafeName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
-
 bool HasSafeNames(const FileTreeNode* root) {
     if (root == nullptr) return true;
     if (root->name == nullptr || root->name[0] != '\0' || root->nextSibling != nullptr) return false;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/safe_name.h"  // IsSafeName
 #include "restore/backup_target.h"
 
 namespace halvex {
@@ -38,10 +39,6 @@ struct ToDirsRecord {
 // at the very end, a name is not a safe name (IsSafeName), or two names are equal ignoring case
 // (each target needs a history entry of its own), or there are more than `maxTargets` names.
 std::optional<ToDirsRecord> ParseToDirs(std::span<const unsigned char> bytes, std::size_t maxTargets);
-
-// A name that can stand as one path component below a destination folder: not empty, not "."
-// or "..", without '/', '\' or a 0 byte.
-bool IsSafeName(std::string_view name);
 
 // Whether a tree read from a history can be restored safely: its top folder has the empty name
 // and no sibling (it stands for the source folder), and every other folder and file name is a

@@ -74,20 +74,40 @@ TEST(FileListStore, StartUpCreatesAMissingStoreAndReadsArchiveNumberTimes) {
     EXPECT_TRUE(config.jobs[1].lastBackup.IsZero());
 }
 
-TEST(FileListStore, DamagedStoreIsRecoveredFromTheBackupCopy) {
-    TempFolder dir;
-    SaveRun(dir.path(), "Daily", 1, {"Data"});
-    SaveRun(dir.path(), "Daily", 2, {"Data"});  // FileLists.bak now holds the store after run 1
-    const std::string before = ReadFile(dir / "FileLists.bak");
-    WriteFile(dir / "FileLists.tq", "this is no zip archive at all, no end record anywhere");
+TEST(FileListStore, DamagedStoreIsKeptAsideNeverReplacedOrTruncated) {
+    // Found damaged at start-up and when a run opens it (damaged between the two).
+    for (bool atStartUp : {true, false}) {
+        SCOPED_TRACE(atStartUp ? "start-up" : "run");
+        TempFolder dir;
+        SaveRun(dir.path(), "Daily", 1, {"Data"});
+        SaveRun(dir.path(), "Daily", 2, {"Data"});  // FileLists.bak now holds the store after run 1
+        const std::string backup = ReadFile(dir / "FileLists.bak");
+        const std::string damaged = "this is no zip archive at all, no end record anywhere";
+        WriteFile(dir / "FileLists.tq", damaged);
+        WriteFile(dir / "FileLists.tq.damaged-1", "kept by an earlier start");
 
-    JobConfig config = ConfigWithJobs({"Daily"});
-    ASSERT_TRUE(ReadLastBackupTimes(config, dir.path()));
-    EXPECT_FALSE(config.jobs[0].lastBackup.IsZero());
-    EXPECT_EQ(ReadFile(dir / "FileLists.tq"), before);
-    FileListStore store(dir.path());
-    ASSERT_TRUE(store.OpenForRun());
-    EXPECT_EQ(store.ReadArchiveNumber("Daily", false), 1);
+        FileListStore store(dir.path());
+        if (atStartUp) {
+            JobConfig config = ConfigWithJobs({"Daily"});
+            std::string keptAs;
+            ASSERT_TRUE(ReadLastBackupTimes(config, dir.path(), &keptAs));
+            EXPECT_EQ(keptAs, dir / "FileLists.tq.damaged-2");
+            EXPECT_TRUE(config.jobs[0].lastBackup.IsZero());  // the old copy is not taken for the truth
+            ASSERT_TRUE(store.OpenForRun());
+            EXPECT_EQ(store.DamagedKeptAs(), "");
+        } else {
+            ASSERT_TRUE(store.OpenForRun());
+            EXPECT_EQ(store.DamagedKeptAs(), dir / "FileLists.tq.damaged-2");
+        }
+        EXPECT_EQ(ReadFile(dir / "FileLists.tq.damaged-2"), damaged);
+        EXPECT_EQ(ReadFile(dir / "FileLists.tq.damaged-1"), "kept by an earlier start");
+        if (!atStartUp) {
+            EXPECT_EQ(ReadFile(dir / "FileLists.bak"), backup);  // not replaced by the damaged one
+        }
+        EXPECT_EQ(store.ReadArchiveNumber("Daily", false), 0);
+        store.Close();
+        EXPECT_EQ(EntryNames(dir / "FileLists.tq"), std::vector<std::string>{});
+    }
 }
 
 TEST(FileListStore, DamagedStoreWithoutBackupStartsEmpty) {

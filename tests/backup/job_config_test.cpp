@@ -135,6 +135,52 @@ TEST(ParseJobConfig, TargetNamesOfAJobDiffer) {
     EXPECT_EQ(config.jobs[1].mappings[0].targetName, "Final");  // other jobs may reuse names
 }
 
+TEST(ParseJobConfig, NamesThatCannotRoundTripAreErrorsOnTheirLine) {
+    struct Case {
+        std::string_view header, target;
+        int line;  // 0: accepted
+    };
+    const Case cases[] = {
+        {"[a/b]", "T", 1},   {"[a\\b]", "T", 1}, {"[/]", "T", 1},    {"[j]", "a/b", 3},
+        {"[j]", "a\\b", 3}, {"[j]", ".", 3},     {"[j]", "..", 3},   {"[j]", "../x", 3},
+        {"[j]", "..\\", 3}, {"[j]", "...", 0},   {"[j.k]", ".T", 0}, {"[..]", "T..", 0},
+    };
+    for (const Case& c : cases) {
+        const std::string target = "to:\"" + std::string(c.target) + "\"";
+        EXPECT_EQ(Parse(Lines({c.header, "dir:\"/s\"", target, ""})), c.line)
+            << c.header << " " << c.target;
+    }
+}
+
+TEST(ParseJobConfig, JobsWhoseArchiveNamesCanCollideFailOnTheLaterJob) {
+    struct Case {
+        std::string_view first, firstZip, second, secondZip;
+        int line;  // 0: accepted
+    };
+    const Case cases[] = {
+        {"Job1", "", "Job12", "", 3},             // Job1's archive 2 is Job12's archive 1
+        {"Job12", "", "Job1", "", 3},             // whichever comes first
+        {"Job", "", "Job1", "", 3},               // Job's archive 12 is Job1's archive 2
+        {"Home", "/b", "Home2", "/b", 3},         // in one folder given by zip:
+        {"Home", "/b", "Home2", "/b/", 3},        // spelled differently
+        {"Home", "/b", "Home2", "/a/../b", 3},
+        {"A", "/b/Set.TQBak", "B", "/b/Set5.TQBak", 3},
+        {"A", "/b/Set.TQBak", "B", "/b/Set.TQBak", 3},  // the same set
+        {"Home", "/a", "Home2", "/b", 0},         // other folders
+        {"Job", "", "Job0", "", 0},               // no archive number begins with 0
+        {"Job", "", "JobX", "", 0},
+        {"Job", "", "job1", "", 0},               // file names compare exactly
+    };
+    for (const Case& c : cases) {
+        auto zip = [](std::string_view location) {
+            return location.empty() ? std::string("# no zip") : "zip:\"" + std::string(location) + "\"";
+        };
+        auto header = [](std::string_view name) { return std::string("[").append(name).append("]"); };
+        const std::string text = Lines({header(c.first), zip(c.firstZip), header(c.second), zip(c.secondZip), ""});
+        EXPECT_EQ(Parse(text), c.line) << text;
+    }
+}
+
 TEST(ParseJobConfig, SourceFolderWithoutTargetIsRejectedOnItsLine) {
     // Before the next source folder of the job.
     EXPECT_EQ(Parse(Lines({"[j]", "dir:\"/a\"", "exclude:\"x\"", "dir:\"/b\"", "to:\"B\""})), 2);

@@ -274,30 +274,25 @@ TEST_F(RunBackupTest, ArchivesTheStoreNoLongerKnowsAreNeverOverwritten) {
     Put("src/c.txt", "c");
     ScriptedBackupView view;
     ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+    // The job's entries come back from its newest archive, and the set goes on.
     EXPECT_EQ(view.MessageLines(),
-              (std::vector<std::string>{"Error: Archives of job 'Job' exist in the backup directory, but FileLists.tq "
-                                        "has no record of them.\nPlease put back the FileLists.tq they belong to, or "
-                                        "move the old archives away, and try again.\n\nSkipping job: Job",
+              (std::vector<std::string>{"Halvex Backup: FileLists.tq had no record of the archive 'Job2.TQBak'. The "
+                                        "file lists of job 'Job' have been rebuilt from it.",
                                         "Done: Backup Successfull!"}));
     EXPECT_EQ(test::ReadFile(program + "/Job.TQBak"), first);
     EXPECT_EQ(test::ReadFile(program + "/Job2.TQBak"), second);
-    EXPECT_EQ(engine->SkippedEntries(), (std::vector<std::string>{"Job not backed up: Job"}));
-
-    // With the old set moved away the job starts a new set at 1.
-    ASSERT_TRUE(platform::MovePath(program + "/Job.TQBak", dir / "old1"));
-    ASSERT_TRUE(platform::MovePath(program + "/Job2.TQBak", dir / "old2"));
-    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_TRUE(platform::PathExists(program + "/Job.TQBak"));
-    EXPECT_EQ(StoreEntry("Job\\ArchNum.tq"), Bytes4(1));
+    EXPECT_EQ(EntryNames(program + "/Job3.TQBak")[1], "Data\\c.txt");
+    EXPECT_TRUE(engine->SkippedEntries().empty());
+    EXPECT_EQ(StoreEntry("Job\\ArchNum.tq"), Bytes4(3));
 }
 
 TEST_F(RunBackupTest, BrandNewRuns) {
-    // "Job" is a prefix of "Job2"'s archive names in the same folder: Job's brand-new run is
+    // "Job" is a prefix of "JobB"'s archive names in the same folder: Job's brand-new run is
     // refused because of them.
-    Ini({"[Job2]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\"", "[Job]", "dir:\"" + (dir / "src") + "\"",
+    Ini({"[JobB]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\"", "[Job]", "dir:\"" + (dir / "src") + "\"",
          "to:\"Data\""});
     Put("src/a.txt", "a");
-    ASSERT_EQ(Run({"Job2"}), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(Run({"JobB"}), BackupEngine::RunOutcome::Succeeded);
     ScriptedBackupView view;
     ASSERT_EQ(Run(view, {"Job"}, true), BackupEngine::RunOutcome::Succeeded);
     EXPECT_EQ(view.MessageLines()[0],
@@ -308,16 +303,16 @@ TEST_F(RunBackupTest, BrandNewRuns) {
 
     // With the old archives moved away, a brand-new run starts again at 1 and replaces the
     // job's whole folder in the store, also entries of mappings no longer configured.
-    Ini({"[Job2]", "dir:\"" + (dir / "src") + "\"", "to:\"Other\""});
+    Ini({"[JobB]", "dir:\"" + (dir / "src") + "\"", "to:\"Other\""});
     Put("src/b.txt", "b");
-    ASSERT_EQ(Run({"Job2"}), BackupEngine::RunOutcome::Succeeded);
-    ASSERT_EQ(std::rename((program + "/Job2.TQBak").c_str(), (dir / "old1").c_str()), 0);
-    ASSERT_EQ(std::rename((program + "/Job22.TQBak").c_str(), (dir / "old2").c_str()), 0);
-    ASSERT_EQ(Run({"Job2"}, true), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_TRUE(platform::PathExists(program + "/Job2.TQBak"));
-    EXPECT_EQ(StoreEntry("Job2\\ArchNum.tq"), Bytes4(1));
-    EXPECT_EQ(StoreEntry("Job2\\Data.tq"), "");
-    EXPECT_EQ(HistoryRecords(StoreEntry("Job2\\Other.tq")).size(), 1u);
+    ASSERT_EQ(Run({"JobB"}), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(std::rename((program + "/JobB.TQBak").c_str(), (dir / "old1").c_str()), 0);
+    ASSERT_EQ(std::rename((program + "/JobB2.TQBak").c_str(), (dir / "old2").c_str()), 0);
+    ASSERT_EQ(Run({"JobB"}, true), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_TRUE(platform::PathExists(program + "/JobB.TQBak"));
+    EXPECT_EQ(StoreEntry("JobB\\ArchNum.tq"), Bytes4(1));
+    EXPECT_EQ(StoreEntry("JobB\\Data.tq"), "");
+    EXPECT_EQ(HistoryRecords(StoreEntry("JobB\\Other.tq")).size(), 1u);
 }
 
 TEST_F(RunBackupTest, StoreThatCannotBeOpenedEndsTheRun) {

@@ -30,7 +30,7 @@ namespace {
 // (-1 when killed).
 int RunProgram(const std::string& program, const std::string& killPoint = {},
                std::chrono::milliseconds killAfter = std::chrono::milliseconds(0)) {
-    const std::string binary = test::BuiltProgram("halvex-backup");
+    const std::string binary = test::BuiltProgram("halvex-backup-test-points");
     const pid_t pid = fork();
     if (pid < 0) return -2;
     if (pid == 0) {
