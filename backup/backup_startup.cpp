@@ -40,8 +40,10 @@ StartupResult StartBackupProgram(JobConfig& config, const std::optional<std::str
         return result;
     }
     // Told before the jobs are chosen; the run rebuilds each job's entries from its archives.
-    if (!damagedKeptAs.empty())
-        result.message = UserMessage{FillIn(kStoreDamagedFormat, {platform::NameOfPath(damagedKeptAs)}), std::string(kErrorCaption)};
+    if (!damagedKeptAs.empty()) {
+        const std::string keptAs = platform::NameOfPath(damagedKeptAs);
+        result.message = UserMessage{FillIn(kStoreDamagedFormat, {keptAs}), std::string(kErrorCaption)};
+    }
     result.ready = true;
     return result;
 }

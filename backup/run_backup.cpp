@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <sys/stat.h>
 
 #include "backup/backup_engine.h"
 #include "backup/bookkeeping.h"
@@ -70,8 +71,10 @@ void BackupEngine::RunBackup() {
         view_->CloseWindow(2);
         return;
     }
-    if (!store_.DamagedKeptAs().empty())
-        view_->ShowMessage(FillIn(kStoreDamagedFormat, {platform::NameOfPath(store_.DamagedKeptAs())}), kErrorBox, MessageButtons::Ok);
+    if (!store_.DamagedKeptAs().empty()) {
+        const std::string keptAs = platform::NameOfPath(store_.DamagedKeptAs());
+        view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
+    }
     archiveLocks_.Reset(".");
     try {
         if (!(AnalyzeJobs(mappingTotal) && CopyJobs() && SaveStore())) CancelRun();
@@ -119,8 +122,10 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
     // Archives in a source would each hold the ones before them: every job's set, and the
     // store and log in the program folder, are left out of every scan.
     std::vector<OwnFilesFolder> ownFiles{{".", {}, true}};
-    for (const Job& job : jobs)
-        ownFiles.push_back({platform::FolderOfPath(job.archiveBaseName), {platform::NameOfPath(job.archiveBaseName)}, false});
+    for (const Job& job : jobs) {
+        const std::string& base = job.archiveBaseName;
+        ownFiles.push_back({platform::FolderOfPath(base), {platform::NameOfPath(base)}, false});
+    }
     scanner_.SetOwnFiles(ownFiles);
     for (std::size_t j = 0; j < jobs.size() && control_.KeepGoing(); ++j) {
         Job& job = jobs[j];
@@ -221,6 +226,7 @@ bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
             // Under the folder's lock a partial file is what a killed run left behind.
             platform::DeleteFile(partial);
             platform::File created(partial, platform::File::Mode::CreateNew);
+            fchmod(created.Descriptor(), 0600);  // it holds copies of private files
             created.Close();
             run.archiveCreated = true;
             archive_.Open(partial, ZipOpenExisting);  // the empty file becomes a new archive

@@ -4,11 +4,13 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/file_attributes.h"
+#include "platform/folder_lock.h"
 #include "tests/backup/run_fixture.h"
 #include "tests/support/tools.h"
 
@@ -161,4 +163,110 @@ TEST_F(BackupCliTest, SigtermDuringTheRunCancelsIt) {
     EXPECT_FALSE(platform::PathExists(program + "/Big2.TQBak"));
     EXPECT_FALSE(platform::PathExists(program + "/Big2.TQBak.partial"));
     EXPECT_EQ(ReadFile(program + "/FileLists.tq"), store);
+}
+
+TEST_F(BackupCliTest, FaultsEndWithTheirExitStatus) {
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        std::vector<std::string> before;  // words put before the program (a shell, env)
+        int exitCode;
+        std::string errors;  // a part of standard error
+    };
+    std::unique_ptr<platform::FolderLock> otherRun;
+    const Case cases[] = {
+        // Writing the archive fails (here: past the file size limit): the run ends, naming the
+        // file and the system's reason.
+        {"archive cannot be written",
+         [&] { WriteFile(dir / "src/big.bin", ziptest::RandomBytes(2 << 20, 7)); },
+         {"sh", "-c", "trap '' XFSZ; ulimit -f 400; exec \"$0\" \"$@\""},
+         5,
+         "Error: Error Reading/Writing File\n\nJob.TQBak.partial: File too large\n"},
+        {"backups.log cannot be written", [&] { test::MakeFolders(program + "/backups.log"); }, {}, 4,
+         "Error: The backup is complete, but its log could not be added to backups.log.\n"},
+        {"another run holds the program folder",
+         [&] {
+             otherRun = std::make_unique<platform::FolderLock>();
+             ASSERT_TRUE(otherRun->TryLock(program));
+         },
+         {}, 3,
+         "Error: Error Opening FileLists.tq\n\nAnother backup run is in progress in this program folder.\n"},
+        // The shipped program has no test points: the variable means nothing to it.
+        {"test kill point asked for", [] {}, {"env", "HALVEX_TEST_KILL_AT=archive-written"}, 0,
+         "Done: Backup Successfull!\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::RemoveTree(program);
+        test::RemoveTree(dir / "src");
+        test::MakeFolders(program);
+        Ini(Job("Job", dir / "src"));
+        WriteFile(dir / "src/a.txt", "a");
+        c.prepare();
+        std::vector<std::string> args = c.before;
+        for (const std::string& arg : {test::BuiltProgram("halvex-backup"), std::string("--run"), std::string("--dir"), program})
+            args.push_back(arg);
+        const auto r = RunCommand(args);
+        otherRun.reset();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.errors;
+        EXPECT_NE(r.errors.find(c.errors), std::string::npos) << r.errors;
+        EXPECT_FALSE(platform::PathExists(program + "/Job.TQBak.partial"));
+        EXPECT_EQ(platform::PathExists(program + "/Job.TQBak"), c.exitCode == 0 || c.exitCode == 4);
+    }
+}
+
+TEST_F(BackupCliTest, FoldersThatCannotBeListedKeepTheirStoredState) {
+    // Permissions do not stop root: the program then runs as nobody.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(program.c_str(), 0777), 0);
+    auto runUnprivileged = [&](std::string& errors) {
+        const std::string errorFile = dir / "errors.txt";
+        const std::string binary = test::BuiltProgram("halvex-backup");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(err, 2);
+            execl(binary.c_str(), binary.c_str(), "--run", "--dir", program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        errors = ReadFile(errorFile);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    struct Case {
+        const char* what;
+        std::string locked;  // the folder that cannot be listed in the second run
+    };
+    const Case cases[] = {{"a folder below the source", dir / "one/locked"}, {"the source folder itself", dir / "one"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::RemoveTree(dir / "one");
+        test::RemoveTree(dir / "two");
+        for (const char* name : {"FileLists.tq", "FileLists.bak", "backups.log", "Job.TQBak", "Job2.TQBak"})
+            std::remove((program + "/" + name).c_str());
+        // The second folder always changes, so the job always makes an archive.
+        Ini("[Job]\r\ndir:\"" + (dir / "one") + "\"\r\nto:\"One\"\r\ndir:\"" + (dir / "two") + "\"\r\nto:\"Two\"\r\n");
+        test::MakeFolders(dir / "one/locked");
+        test::MakeFolders(dir / "two");
+        WriteFile(dir / "one/top.txt", "t");
+        WriteFile(dir / "one/locked/inner.txt", "i");
+        WriteFile(dir / "two/x.txt", "1");
+        std::string errors;
+        ASSERT_EQ(runUnprivileged(errors), 0) << errors;
+
+        WriteFile(dir / "two/y.txt", "2");
+        ASSERT_EQ(chmod(c.locked.c_str(), 0), 0);
+        EXPECT_EQ(runUnprivileged(errors), 4) << errors;
+        ASSERT_EQ(chmod(c.locked.c_str(), 0755), 0);
+        EXPECT_NE(errors.find("Skipped Directory (Could not list): " + c.locked + "\n"), std::string::npos) << errors;
+        // Not seen is not gone: the second record removes nothing, the state keeps every file.
+        const auto records = HistoryRecords(FindEntry(ReadArchive(program + "/Job2.TQBak"), "One.tq")->data);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1].removed, std::vector<std::string>{});
+    }
 }

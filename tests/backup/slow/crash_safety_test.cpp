@@ -183,6 +183,10 @@ TEST_F(CrashSafetyTest, DamagedStoreIsRecoveredAndTheSetStaysConsistent) {
     const std::string program = Scenario("damaged");
     ASSERT_EQ(RunProgram(program), 0);  // archive 2; FileLists.bak holds the store of run 1
     WriteFile(program + "/FileLists.tq", "no longer a zip archive");
-    // Run 3 finds the store of run 1 and writes archive 2 again, holding everything since run 1.
+    // Run 3 keeps the damaged store aside and takes the job's entries from archive 2, which
+    // holds everything: archive 2 is never written again.
+    const std::string second = ReadFile(program + "/Job2.TQBak");
     CheckAfterKill(program, "damaged store");
+    EXPECT_EQ(ReadFile(program + "/Job2.TQBak"), second);
+    EXPECT_EQ(ReadFile(program + "/FileLists.tq.damaged-1"), "no longer a zip archive");
 }
