@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "backup/backup_startup.h"
 #include "backup/kill_point_for_tests.h"
 #include "common/archive_naming.h"
 #include "platform/file_attributes.h"
@@ -168,26 +167,6 @@ TEST_F(RunSafetyTest, StoreThatKnowsTooLittleIsRebuiltFromTheNewestArchive) {
             EXPECT_EQ(ReadFile(program + "/FileLists.tq.damaged-1"), c.keptAside);
         }
     }
-}
-
-TEST_F(RunSafetyTest, DamagedStoreIsKeptAsideAtStartUp) {
-    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
-    Put("src/a.txt", "a");
-    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
-    WriteFile(program + "/FileLists.tq", "damaged once");
-    WriteFile(program + "/FileLists.tq.damaged-1", "an earlier damaged store");
-    BackupEngine config;
-    const StartupResult startup = StartBackupProgram(config, program);
-    ASSERT_TRUE(startup.ready);
-    ASSERT_TRUE(startup.message);
-    EXPECT_EQ(startup.message->text, "FileLists.tq is damaged. It has been kept as 'FileLists.tq.damaged-2', and "
-                                     "the file lists of every job are rebuilt from the newest archive of its set.");
-    EXPECT_EQ(ReadFile(program + "/FileLists.tq.damaged-2"), "damaged once");
-    EXPECT_EQ(ReadFile(program + "/FileLists.tq.damaged-1"), "an earlier damaged store");
-    // The next run goes on at 2, from the archive.
-    Put("src/b.txt", "b");
-    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(EntryNames(program + "/Job2.TQBak")[1], "Data\\b.txt");
 }
 
 TEST_F(RunSafetyTest, SourcesHoldingTheBackupsOwnFilesLeaveThemOut) {
