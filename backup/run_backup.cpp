@@ -408,7 +408,6 @@ void BackupEngine::CancelRun() {
 
 void BackupEngine::EndRun() {
     jobRuns_.clear();
-    archiveLocks_.ReleaseAll();
     currentJobLog_ = nullptr;
     if (control_.IsRunning()) {
         const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });
@@ -423,6 +422,7 @@ void BackupEngine::EndRun() {
         if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Cancelled;
         view_->ShowMessage(std::string(kCanceledText), std::string(kCanceledCaption), MessageButtons::Ok);
     }
+    archiveLocks_.ReleaseAll();  // held through the disc copies, which delete burned archives
     control_.Finish();
     view_->StopTitleTimer();
     view_->CloseWindow(2);
