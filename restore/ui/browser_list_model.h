@@ -1,0 +1,49 @@
+#pragma once
+// The File Browser's list of one folder: its files, "<..>" and its sub-folders (or the targets
+// of the set), five columns, sorted in place. The texts are made only for the rows on show, so
+// a folder of tens of thousands of files opens at once.
+#include <QAbstractTableModel>
+
+#include <vector>
+
+#include "restore/browser_rows.h"
+
+namespace halvex {
+
+class ArchiveSet;
+class IconCache;
+
+class BrowserListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { IconColumn, NameColumn, DateColumn, SizeColumn, ArchiveColumn, ColumnCount };
+
+    BrowserListModel(const ArchiveSet& set, IconCache& icons, QObject* parent = nullptr);
+
+    // Replaces every row.
+    void SetRows(std::vector<BrowserRow> rows);
+    void Clear();
+    const BrowserRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+    const std::vector<BrowserRow>& Rows() const { return rows_; }
+    bool HasUpRow() const;
+
+    // Stable sort by a sort key (criterion, negative for descending); the selection follows
+    // its rows.
+    void SortRows(int sortKey, int sortColumn);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The text of a cell, as shown.
+    QString Text(int row, int column) const;
+
+private:
+    const ArchiveSet& set_;
+    IconCache& icons_;
+    std::vector<BrowserRow> rows_;
+};
+
+}  // namespace halvex

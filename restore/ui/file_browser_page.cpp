@@ -1,0 +1,287 @@
+#include "restore/ui/file_browser_page.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "common/text_format.h"
+#include "restore/archive_set.h"
+#include "restore/page_texts.h"
+#include "restore/ui/browser_list_model.h"
+#include "restore/ui/folder_browser.h"
+#include "restore/ui/icon_cache.h"
+#include "restore/ui/list_columns.h"
+#include "restore/ui/restore_status_bar.h"
+#include "restore/ui/sort_header.h"
+
+namespace halvex {
+namespace {
+
+// What a tree item stands for: its folder node (none for the set) and its target (-1 for the set).
+constexpr int kFolderRole = Qt::UserRole;
+constexpr int kTargetRole = Qt::UserRole + 1;
+
+const FileTreeNode* FolderOf(const QTreeWidgetItem* item) {
+    return item != nullptr ? reinterpret_cast<const FileTreeNode*>(item->data(0, kFolderRole).value<quintptr>())
+                           : nullptr;
+}
+
+QTreeWidgetItem* NewTreeItem(const FileTreeNode* folder, int target, const QIcon& icon) {
+    auto* item = new QTreeWidgetItem(QStringList(QString::fromUtf8(folder->name)));
+    item->setIcon(0, icon);
+    item->setData(0, kFolderRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder)));
+    item->setData(0, kTargetRole, target);
+    return item;
+}
+
+// The list's columns at the template's font: the icon, then name (takes the rest), date, size
+// and archive. They grow with the font's height: grown by its letter width they would leave
+// the name almost no room, and their short texts fit either way. Dates get what a date needs.
+constexpr int kColumnWidths[] = {18, 140, 120, 70, 90};
+
+}  // namespace
+
+FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* parent)
+    : QWidget(parent), context_(context), set_(context.set), scale_(font()) {
+    tree_ = new QTreeWidget(this);
+    tree_->setHeaderHidden(true);
+    tree_->setColumnCount(1);
+    tree_->setRootIsDecorated(true);
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->setDragEnabled(false);
+    tree_->setUniformRowHeights(true);
+    tree_->setGeometry(Px(8), Py(8), Px(100), Py(100));
+
+    list_ = new QTreeView(this);
+    model_ = new BrowserListModel(set_, context_.icons, list_);
+    list_->setModel(model_);
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setTextElideMode(Qt::ElideRight);
+    header_ = SortHeader::AttachTo(*list_);
+    header_->setStretchLastSection(false);
+    for (int column = 0; column < BrowserListModel::ColumnCount; ++column)
+        header_->resizeSection(column, Py(kColumnWidths[column]));
+    // Dates are shown whole.
+    header_->resizeSection(BrowserListModel::DateColumn, DateColumnWidth(list_->font()));
+    header_->SetLockedColumns({BrowserListModel::IconColumn});
+    header_->SetLockEnabled(true);
+    // "File Name" takes what the other columns leave.
+    KeepColumnFilling(*list_, BrowserListModel::NameColumn);
+
+    restoreToLabel_ = new QLabel(QStringLiteral("Restore To:"), this);
+    restoreTo_ = new QLineEdit(this);
+    browse_ = new QPushButton(QStringLiteral("Browse"), this);
+    restore_ = new QPushButton(QStringLiteral("Restore Selected"), this);
+    restore_->setDefault(true);
+    restore_->setEnabled(false);
+
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { ShowSelectedFolder(); });
+    connect(list_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (list_->selectionModel()->hasSelection()) OpenRow(index.row());
+    });
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!filling_) RefreshSummary();
+    });
+    connect(header_, &SortHeader::SortRequested, this,
+            [this](int sortKey, int sortColumn) { model_->SortRows(sortKey, sortColumn); });
+    connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
+    connect(restore_, &QPushButton::clicked, this, [this] { RestoreSelected(); });
+    Layout();
+}
+
+FileBrowserPage::~FileBrowserPage() = default;
+
+void FileBrowserPage::FillPage() {
+    ClearPage();
+    // A folder shows the open folder while it is selected.
+    const IconCache& icons = context_.icons;
+    QIcon folderIcon;
+    folderIcon.addPixmap(icons.Icon(IconCache::kFolderImage).pixmap(16), QIcon::Normal);
+    folderIcon.addPixmap(icons.Icon(IconCache::kOpenFolderImage).pixmap(16), QIcon::Selected);
+    setItem_ = new QTreeWidgetItem(QStringList(QString::fromStdString(set_.ArchiveBaseName() + ".TQBak")));
+    setItem_->setIcon(0, icons.Icon(IconCache::kSetImage));
+    setItem_->setData(0, kTargetRole, -1);
+    QList<QTreeWidgetItem*> targets;
+    for (int i = 0; i < set_.TargetCount(); ++i) {
+        const FileTreeNode* tree = set_.GetTargetTree(i);
+        if (tree == nullptr) continue;  // nothing of it on or before this date
+        QTreeWidgetItem* item = NewTreeItem(tree, i, icons.Icon(IconCache::kTargetImage));
+        itemOfFolder_[tree] = item;
+        targets.push_back(item);
+        // Each folder's sub-folders are added at once; the walk keeps its own stack, so a deep
+        // tree cannot exhaust the call stack.
+        std::vector<QTreeWidgetItem*> pending{item};
+        while (!pending.empty()) {
+            QTreeWidgetItem* parent = pending.back();
+            pending.pop_back();
+            QList<QTreeWidgetItem*> children;
+            for (const FileTreeNode* sub = FolderOf(parent)->firstChild; sub != nullptr; sub = sub->nextSibling) {
+                QTreeWidgetItem* child = NewTreeItem(sub, i, folderIcon);
+                itemOfFolder_[sub] = child;
+                children.push_back(child);
+                pending.push_back(child);
+            }
+            parent->addChildren(children);
+        }
+    }
+    setItem_->addChildren(targets);
+    tree_->addTopLevelItem(setItem_);
+    setItem_->setExpanded(true);
+    // Also while the page is out of sight: it then shows the targets when the user turns to it.
+    tree_->setCurrentItem(setItem_);
+}
+
+void FileBrowserPage::ClearPage() {
+    filling_ = true;
+    model_->Clear();
+    // The tree's items name folders of the catalog, which is about to change.
+    tree_->blockSignals(true);
+    tree_->clear();
+    tree_->blockSignals(false);
+    filling_ = false;
+    itemOfFolder_.clear();
+    setItem_ = nullptr;
+    restoreTo_->clear();
+    RefreshSummary();
+}
+
+QTreeWidgetItem* FileBrowserPage::ItemOfFolder(const FileTreeNode* folder) const {
+    const auto found = itemOfFolder_.find(folder);
+    return found != itemOfFolder_.end() ? found->second : nullptr;
+}
+
+BrowserPlace FileBrowserPage::SelectedPlace() const {
+    BrowserPlace place;
+    const QTreeWidgetItem* item = tree_->currentItem();
+    if (item == nullptr || item == setItem_) return place;
+    place.target = item->data(0, kTargetRole).toInt();
+    // Climb to the target's item, naming each folder on the way.
+    for (; item != nullptr && item->parent() != setItem_; item = item->parent())
+        place.folders.insert(place.folders.begin(), FolderOf(item)->name);
+    return place;
+}
+
+void FileBrowserPage::ShowSelectedFolder() {
+    filling_ = true;
+    const QTreeWidgetItem* item = tree_->currentItem();
+    restoreTo_->setText(QFile::decodeName(QByteArray::fromStdString(DefaultRestoreTo(set_, SelectedPlace()))));
+    if (item == nullptr)
+        model_->Clear();
+    else if (item == setItem_)
+        model_->SetRows(TargetRows(set_));
+    else
+        model_->SetRows(FolderRows(*FolderOf(item)));
+    model_->SortRows(header_->SortKey(), header_->SortColumn());
+    filling_ = false;
+    RefreshSummary();
+}
+
+void FileBrowserPage::RefreshSummary() {
+    selectedCount_ = 0;
+    selectedBytes_ = 0;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+        const BrowserRow& row = model_->Row(index.row());
+        if (!row.HasItem()) continue;
+        ++selectedCount_;
+        selectedBytes_ += row.Size();
+    }
+    restore_->setEnabled(selectedCount_ > 0);
+    // Status parts 1 and 2 belong to the page on show.
+    if (!shown_) return;
+    const bool hasUpRow = tree_->currentItem() != nullptr && tree_->currentItem() != setItem_;
+    const std::string count = BrowserCountText(selectedCount_, model_->rowCount(), hasUpRow);
+    context_.status.SetText(1, QString::fromStdString(count));
+    context_.status.SetText(2, count.empty() ? QString() : QString::fromStdString(FormatByteSize(selectedBytes_)));
+}
+
+void FileBrowserPage::OpenRow(int row) {
+    if (row < 0 || row >= model_->rowCount()) return;
+    const BrowserRow& clicked = model_->Row(row);
+    QTreeWidgetItem* target = nullptr;
+    if (clicked.kind == BrowserRowKind::Folder || clicked.kind == BrowserRowKind::Target)
+        target = ItemOfFolder(clicked.folder);
+    else if (clicked.kind == BrowserRowKind::Up && tree_->currentItem() != nullptr)
+        target = tree_->currentItem()->parent();
+    if (target == nullptr) return;
+    tree_->setCurrentItem(target);
+    tree_->scrollToItem(target);
+    tree_->viewport()->update();
+}
+
+void FileBrowserPage::RestoreSelected() {
+    if (selectedCount_ == 0) return;
+    QModelIndexList indexes = list_->selectionModel()->selectedRows();
+    std::sort(indexes.begin(), indexes.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<BrowserRow> rows;
+    rows.reserve(indexes.size());
+    for (const QModelIndex& index : indexes) rows.push_back(model_->Row(index.row()));
+    const CatalogSelection selection = BrowserSelection(set_, SelectedPlace(), rows);
+    tree_->viewport()->update();
+    {
+        // The window keeps the set while the restore lets events through.
+        BusyCount::Scope busy(context_.busy);
+        RestoreSelection(set_, selection, QFile::encodeName(restoreTo_->text()).toStdString());
+    }
+    tree_->viewport()->update();
+}
+
+void FileBrowserPage::Browse() {
+    const std::optional<std::string> chosen = BrowseForFolder(context_.mainWindow, "Select destination for files.",
+                                                              QFile::encodeName(restoreTo_->text()).toStdString());
+    if (chosen) restoreTo_->setText(QFile::decodeName(QByteArray::fromStdString(*chosen)));
+}
+
+void FileBrowserPage::PageShown() {
+    shown_ = true;
+    RefreshSummary();
+}
+
+void FileBrowserPage::PageHidden() {
+    list_->clearSelection();
+    shown_ = false;
+}
+
+QSize FileBrowserPage::MinimumPageSize() const { return {Px(260), Py(115)}; }
+
+void FileBrowserPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Layout();
+}
+
+void FileBrowserPage::Layout() {
+    // Below these the controls stop shrinking.
+    const int w = std::max(width(), Px(260));
+    const int h = height();
+    const int y = h < Py(115) ? Py(85) : h - Py(30);
+    const int lineHeight = Py(20);
+    restoreToLabel_->setGeometry(Px(8), y, Px(61), lineHeight);
+    restoreTo_->setGeometry(Px(69), y, w - Px(237), lineHeight);
+    browse_->setGeometry(w - Px(168), y, Px(45), lineHeight);
+    restore_->setGeometry(w - Px(117), y - Py(3), Px(109), Py(26));
+
+    const int a = w - Px(20);
+    const int b = a / 3;
+    tree_->setGeometry(tree_->x(), tree_->y(), b, y - Py(15));
+    list_->setGeometry(b + Px(12), Py(8), a - b, y - Py(15));
+
+    restore_->update();
+}
+
+}  // namespace halvex

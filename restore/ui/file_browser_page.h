@@ -1,0 +1,103 @@
+#pragma once
+// "File Browser": the open set as of the selected date like a file manager. On the left the
+// tree of the set, its targets and their folders; on the right the selected folder's files,
+// "<..>" and sub-folders with date, size and archive. The selected rows are restored into the
+// folder named under "Restore To:". The page lays itself out by hand.
+#include <QWidget>
+
+#include <cstdint>
+#include <unordered_map>
+
+#include "restore/browser_rows.h"
+#include "restore/ui/page_scale.h"
+#include "restore/ui/restore_page.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace halvex {
+
+class BrowserListModel;
+class SortHeader;
+
+class FileBrowserPage : public QWidget, public RestorePage {
+    Q_OBJECT
+
+public:
+    FileBrowserPage(const RestorePageContext& context, QWidget* parent = nullptr);
+    ~FileBrowserPage() override;
+
+    // Builds the tree of the selected date's catalog and shows the set's targets.
+    void FillPage();
+    // Forgets every row and tree item (before the catalog changes) and empties "Restore To:".
+    void ClearPage() override;
+
+    QWidget* Widget() override { return this; }
+    void BeforeDateChange() override { ClearPage(); }
+    void DateChanged() override { FillPage(); }
+    void PageShown() override;
+    // Rows do not stay selected on a page out of sight.
+    void PageHidden() override;
+    QSize MinimumPageSize() const override;
+
+    // The tree item of a folder of the catalog (a target's top folder or a folder below it).
+    QTreeWidgetItem* ItemOfFolder(const FileTreeNode* folder) const;
+    // Where the tree's selected item lies.
+    BrowserPlace SelectedPlace() const;
+    // Rows with an item that are selected, and their bytes.
+    int SelectedCount() const { return selectedCount_; }
+    std::uint64_t SelectedBytes() const { return selectedBytes_; }
+
+    // The pixel measures of the layout, across and down, grown for the page's font.
+    int Px(int pixels) const { return scale_.X(pixels); }
+    int Py(int pixels) const { return scale_.Y(pixels); }
+
+    QTreeWidget* Tree() const { return tree_; }
+    QTreeView* List() const { return list_; }
+    BrowserListModel* ListModel() const { return model_; }
+    SortHeader* Header() const { return header_; }
+    QLabel* RestoreToLabel() const { return restoreToLabel_; }
+    QLineEdit* RestoreToEdit() const { return restoreTo_; }
+    QPushButton* BrowseButton() const { return browse_; }
+    QPushButton* RestoreButton() const { return restore_; }
+
+    // The list's double click: into a folder or target, up for "<..>", nothing for a file.
+    void OpenRow(int row);
+    // "Restore Selected".
+    void RestoreSelected();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void AddFolders(QTreeWidgetItem* parent, const FileTreeNode* folder);
+    void ShowSelectedFolder();
+    void RefreshSummary();
+    void Browse();
+    void Layout();
+
+    RestorePageContext context_;
+    ArchiveSet& set_;
+    QTreeWidget* tree_ = nullptr;
+    QTreeView* list_ = nullptr;
+    BrowserListModel* model_ = nullptr;
+    SortHeader* header_ = nullptr;
+    QLabel* restoreToLabel_ = nullptr;
+    QLineEdit* restoreTo_ = nullptr;
+    QPushButton* browse_ = nullptr;
+    QPushButton* restore_ = nullptr;
+    // Which tree item shows a folder: found again by a double click on its row.
+    std::unordered_map<const FileTreeNode*, QTreeWidgetItem*> itemOfFolder_;
+    QTreeWidgetItem* setItem_ = nullptr;
+    bool filling_ = false;
+    bool shown_ = false;  // the visible page: status parts 1 and 2 are its own
+    int selectedCount_ = 0;
+    std::uint64_t selectedBytes_ = 0;
+    PageScale scale_;
+};
+
+}  // namespace halvex
