@@ -20,20 +20,25 @@
 #include "common/ui/qt_message_box.h"
 #include "restore/ui/directory_exists_dialog.h"
 #include "restore/ui/file_exists_dialog.h"
+#include "restore/ui/browser_list_model.h"
 #include "restore/ui/easy_restore_page.h"
+#include "restore/ui/file_browser_page.h"
 #include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_progress_dialog.h"
 #include "restore/ui/restore_status_bar.h"
+#include "restore/ui/search_log_page.h"
 #include "restore/ui/sort_header.h"
 #include "restore/ui/splitter_bar.h"
 #include "restore/ui/styled_label.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTabBar>
 #include <QStandardItemModel>
+#include <QTabBar>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -153,6 +158,53 @@ void SaveRestoreWindows(const QString& suffix) {
     Save(window, QStringLiteral("restore-main-smallest") + suffix);
 }
 
+// The File Browser and the File Search & Log Viewer pages on a set with folders and a log.
+void SaveBrowseAndSearchPages(const QString& suffix) {
+    test::TempFolder folder;
+    test::SetBuilder builder(folder.path(), "Home");
+    builder.AddTarget("Documents", "/home/user/Documents");
+    builder.AddTarget("Pictures", "/home/user/Pictures");
+    const std::string t1 = std::to_string(test::Day(400, 3600 * 3 + 125)), t2 = std::to_string(test::Day(431, 7));
+    builder.Run(test::Day(401),
+                {{"Documents", "",
+                  "(budget-2004.xls@" + t1 + ":48200,notes.txt@" + t1 + ":912,report.doc@" + t1 +
+                      ":120400,letter-to-the-bank-about-the-new-account.doc@" + t1 + ":23000)[Letters(old.doc@" + t1 +
+                      ":3000)[2004(january.doc@" + t1 + ":2100)] Recipes(soup.txt@" + t1 + ":400) Taxes]"},
+                 {"Pictures", "", "(beach.jpg@" + t1 + ":2400000,family.png@" + t1 + ":1800000)[Holidays(sea.jpg@" +
+                                      t1 + ":3100000)]"}});
+    const std::string last = builder.Run(test::Day(432), {{"Documents", "", "(report.doc@" + t2 + ":131000)"},
+                                                          {"Pictures", "", ""}});
+    RestoreMainWindow window;
+    window.ShowSet(last);
+    window.Tabs()->setCurrentIndex(RestoreMainWindow::kFileBrowserPage);
+    auto* browser = dynamic_cast<FileBrowserPage*>(window.Page(RestoreMainWindow::kFileBrowserPage));
+    Save(window, QStringLiteral("restore-browser-set") + suffix);
+    browser->OpenRow(0);  // Documents
+    for (int row = 0; row < browser->ListModel()->rowCount(); ++row) {
+        const QString name = browser->ListModel()->Text(row, BrowserListModel::NameColumn);
+        if (name == QStringLiteral("Letters") || name.endsWith(QStringLiteral(".doc")))
+            browser->List()->selectionModel()->select(browser->ListModel()->index(row, 0),
+                                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    browser->Tree()->expandAll();
+    Save(window, QStringLiteral("restore-browser-folder") + suffix);
+    window.resize(window.minimumSize());
+    Save(window, QStringLiteral("restore-browser-smallest") + suffix);
+    window.resize(687, 500);
+
+    window.Tabs()->setCurrentIndex(RestoreMainWindow::kSearchLogPage);
+    auto* search = dynamic_cast<SearchLogPage*>(window.Page(RestoreMainWindow::kSearchLogPage));
+    Save(window, QStringLiteral("restore-search-empty") + suffix);
+    search->PatternEdit()->setText(QStringLiteral("*.doc"));
+    search->CurrentArchiveOnly()->setChecked(false);
+    search->Search();
+    Save(window, QStringLiteral("restore-search-results") + suffix);
+    window.resize(900, 640);
+    Save(window, QStringLiteral("restore-search-large") + suffix);
+    window.resize(window.minimumSize());
+    Save(window, QStringLiteral("restore-search-smallest") + suffix);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -211,7 +263,7 @@ int main(int argc, char** argv) {
     DirectoryExistsDialog directory("/home/user/TQ Restored/Documents from the old computer/Letters", nullptr);
     Save(directory, QStringLiteral("directory-exists") + suffix);
 
-    FileExistsDialog file("/home/user/TQ Restored/Documents/Letters/2004/To the bank about the new account.doc",
+    FileExistsDialog file("/home/user/TQ Restored/Documents/Letters/2004/letter-to-the-bank-about-the-new-account.doc",
                           nullptr);
     Save(file, QStringLiteral("file-exists") + suffix);
     SaveMessageBox(QStringLiteral("file-exists-stop-question") + suffix, [&] { file.StopButton()->click(); });
@@ -219,12 +271,13 @@ int main(int argc, char** argv) {
     RestoreProgressDialog restore(nullptr, nullptr);
     restore.show();
     QApplication::processEvents();
-    restore.SetFrom("Documents\\Letters\\2004\\To the bank about the new account.doc");
+    restore.SetFrom("Documents\\Letters\\2004\\letter-to-the-bank-about-the-new-account.doc");
     restore.SetTo("/home/user/TQ Restored/Documents/Letters/2004");
     restore.SetTimeRemaining("1 minutes, 5 seconds");
     restore.SetBar(650);
     Save(restore, QStringLiteral("restore-progress") + suffix);
 
     SaveRestoreWindows(suffix);
+    SaveBrowseAndSearchPages(suffix);
     return 0;
 }
