@@ -217,13 +217,17 @@ void SearchLogPage::PageShown() {
 }
 
 void SearchLogPage::Search() {
-    if (searching_) return;  // one search at a time: the second waits for the first to end
+    if (searching_) return;  // one search at a time: another asked for meanwhile is refused
     BusyCount::Scope busy(context_.busy);
     const SearchingFlag searching(searching_);
     stopRequested_ = false;
     model_->Clear();
     const std::string pattern = pattern_->text().toUtf8().toStdString();
-    const std::string filter = LookInFilter(lookIn_->currentText().toUtf8().toStdString());
+    // Folder paths in the catalog are joined by '\'; a path typed with '/' means the same (no
+    // name of this platform holds either).
+    QString lookIn = lookIn_->currentText();
+    lookIn.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const std::string filter = LookInFilter(lookIn.toUtf8().toStdString());
     lastUpdate_ = platform::TickCountMs();
     set_.Search(pattern.c_str(), filter.c_str(), !currentOnly_->isChecked(), &SearchLogPage::OnHit, this);
     model_->ShowNewHits();

@@ -253,6 +253,7 @@ void RestorePagesTest::SearchLooksInFoldersOverSeveralDates() {
     QCOMPARE(search("Docs", true).size(), 2);
     QCOMPARE(search("docs\\", true).size(), 2);
     QCOMPARE(search("Data\\sub", true), (QStringList{"b.doc|Data\\sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak"}));
+    QCOMPARE(search("Data/sub/", true).size(), 1);
     // Across every backup: one row per stored version. "Data" looks in its sub-folders too.
     QCOMPARE(search("Data", false), (QStringList{"a.doc|Data|Jan-01 1601 00:00:00|1 bytes|Job.TQBak",
                                                  "a.doc|Data|Jan-01 1601 00:00:00|5 bytes|Job2.TQBak",
