@@ -33,8 +33,8 @@ void ArchiveQueue::BeginFile(Entry entry) {
 unsigned char* ArchiveQueue::BlockBuffer() { return deflate_.NextBlockBuffer(); }
 
 void ArchiveQueue::AddBlock(std::size_t size, bool last) {
+    deflate_.AddBlock(size, last);  // (frees the block when the file was left out)
     if (!adding_) return;
-    deflate_.AddBlock(size, last);
     entries_.back().entry.bytesTaken += size;
     if (last) adding_ = false;
 }
