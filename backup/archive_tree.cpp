@@ -1,5 +1,6 @@
 // ArchiveTree: copying one mapping's change tree into the job's open archive, asking the
-// user to retry, ignore or abort when a folder has gone or a file cannot be opened.
+// user to retry, ignore or abort when a folder has gone or a file cannot be opened. The walk
+// reads; the archive queue deflates on its pool of threads and writes, in the walk's order.
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
@@ -28,11 +29,36 @@ void DropFolder(FileTreeNode** link) {
     FreeFileTree(folder);
 }
 
+// Takes the folders and files in `refused` out of the chain `*link` points to.
+void PruneRefused(FileTreeNode** link, const std::unordered_set<const void*>& refused) {
+    while (*link != nullptr) {
+        FileTreeNode* folder = *link;
+        if (refused.contains(folder)) {
+            DropFolder(link);
+            continue;
+        }
+        for (FileTreeFile** fileLink = &folder->files; *fileLink != nullptr;) {
+            FileTreeFile* file = *fileLink;
+            if (refused.contains(file)) {
+                *fileLink = file->next;
+                file->next = nullptr;
+                FreeFileList(file);
+            } else {
+                fileLink = &file->next;
+            }
+        }
+        PruneRefused(&folder->firstChild, refused);
+        link = &folder->nextSibling;
+    }
+}
+
 }  // namespace
 
 void BackupEngine::ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd) {
     // Along the sibling chain in a loop; only sub-folders recurse.
     while (*link != nullptr && control_.KeepGoing()) {
+        // The archive refused a folder above this level when its turn came: skip the rest.
+        if (queue_->InRefusedFolder(std::string_view(entryPathBuffer_).substr(0, entryEnd))) return;
         FileTreeNode* folder = *link;
         sourcePathBuffer_.resize(sourceEnd);
         entryPathBuffer_.resize(entryEnd);
@@ -49,7 +75,8 @@ void BackupEngine::ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::
 
         lastEstimateTick_ = platform::TickCountMs();
         FileTreeFile** fileLink = &folder->files;
-        while (*fileLink != nullptr && control_.KeepGoing()) {
+        while (*fileLink != nullptr && control_.KeepGoing() &&
+               !queue_->InRefusedFolder(std::string_view(entryPathBuffer_).substr(0, childEntryEnd))) {
             FileTreeFile* file = *fileLink;
             sourcePathBuffer_.resize(childSourceEnd);
             entryPathBuffer_.resize(childEntryEnd);
@@ -58,6 +85,7 @@ void BackupEngine::ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::
             view_->SetText(ProgressText::Status, view_->FitStatusPath(entryPathBuffer_));
             if (CopyFileEntry(file) == FileCopy::Skipped) {
                 // Not in the archive, so not in the added tree either: the next run retries it.
+                // (What the archive refuses later is taken out by FinishMappingEntries.)
                 *fileLink = file->next;
                 file->next = nullptr;
                 FreeFileList(file);
@@ -73,19 +101,25 @@ void BackupEngine::ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::
 bool BackupEngine::AddFolderEntry(FileTreeNode** link) {
     FileTreeNode* folder = *link;
     for (;;) {
-        if (platform::IsDirectory(sourcePathBuffer_)) {
-            ZipEntryHeader header;
-            header.SetFileName(entryPathBuffer_);
-            if (archive_.OpenNewEntry(header, 0, sourcePathBuffer_)) {
-                if (archive_.CloseNewEntry()) return true;
-            }
-            if (archive_.LastRefusal() != ZipRefusal::None) {
-                SkipForLimit(true, folder->totalSize);
-                DropFolder(link);
+        struct stat st {};
+        if (stat(sourcePathBuffer_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            ArchiveQueue::Entry entry;
+            entry.header.SetFileName(entryPathBuffer_);
+            entry.header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
+            entry.header.externalAttributes = platform::AttributesFromMode(st.st_mode);
+            entry.sourcePath = sourcePathBuffer_;
+            entry.node = folder;
+            entry.sizeAtScan = folder->totalSize;
+            try {
+                queue_->MakeRoom();
+                queue_->AddFolder(std::move(entry));
+            } catch (const std::exception& error) {
+                FailRun(error);  // the archive itself cannot be written (a full disk): the run ends
                 return false;
             }
-            // It went away between the test and the entry: as if it had not been there.
+            return true;
         }
+        // Missing, or it went away between the tests: as if it had not been there.
         switch (AskAndPause(FillIn(kFolderMissingFormat, {sourcePathBuffer_}), MessageButtons::AbortRetryIgnore)) {
             case MessageAnswer::Abort: AbortRun(); return false;
             case MessageAnswer::Ignore:
@@ -111,46 +145,55 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
         }
     }
     // Time and attributes of the file that is open, whatever happens to its path meanwhile.
-    ZipEntryHeader header;
-    header.SetFileName(entryPathBuffer_);
+    ArchiveQueue::Entry entry;
+    entry.header.SetFileName(entryPathBuffer_);
     struct stat st {};
     if (fstat(source.Descriptor(), &st) == 0) {
-        header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
-        header.externalAttributes = platform::AttributesFromMode(st.st_mode);
+        entry.header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
+        entry.header.externalAttributes = platform::AttributesFromMode(st.st_mode);
     } else {
-        header.SetTime(platform::CurrentLocalTime());
+        entry.header.SetTime(platform::CurrentLocalTime());
     }
+    entry.sourcePath = sourcePathBuffer_;
+    entry.node = file;
+    entry.sizeAtScan = file->size;
     std::uint64_t remaining = 0;
     try {
-        if (!archive_.OpenNewEntry(header, 9)) {
-            SkipForLimit(false, file->size);
-            return FileCopy::Skipped;
-        }
         remaining = source.Length();
+        queue_->MakeRoom();
+        queue_->BeginFile(std::move(entry));
     } catch (const std::exception& error) {
         FailRun(error);
         return FileCopy::Aborted;
     }
 
+    // One block per chunk; an empty file is one empty block.
+    bool complete = false;
     std::uint64_t copiedOfFile = 0;
-    while (remaining > 0 && control_.KeepGoing()) {
+    while (!complete && control_.KeepGoing()) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, CopyChunkSize));
+        unsigned char* block = nullptr;
+        try {
+            queue_->MakeRoom();
+            // Refused by the archive meanwhile; FinishMappingEntries takes it out of the tree.
+            if (queue_->FileLeftOut()) return FileCopy::Copied;
+            block = queue_->BlockBuffer();
+        } catch (const std::exception& error) {
+            FailRun(error);  // the archive itself cannot be written (a full disk): the run ends
+            break;
+        }
         std::size_t got = 0;
         int readError = 0;
         try {
-            got = source.Read(copyBuffer_.get(), chunk);
+            if (chunk > 0) got = source.Read(block, chunk);
         } catch (const platform::FileError& error) {
             readError = error.osError();
         }
         if (got < chunk) {
             // The file shrank or cannot be read (a log rotated under us): only this file is
-            // given up, the archive goes back to before its entry, and the next run retries it.
-            try {
-                archive_.AbandonNewEntry();
-            } catch (const std::exception& error) {
-                FailRun(error);
-                return FileCopy::Aborted;
-            }
+            // given up, no entry is written for it, and the next run retries it.
+            queue_->AbandonFile();
+            source.Abandon();
             NoteSkipped(readError != 0 ? FillIn(kLogFileReadErrorFormat, {std::strerror(readError), sourcePathBuffer_})
                                        : FillIn(kLogFileShrankFormat, {sourcePathBuffer_}));
             bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
@@ -159,49 +202,55 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
             return FileCopy::Skipped;
         }
         try {
-            if (!archive_.WriteNewEntry(copyBuffer_.get(), chunk)) {
-                // Refused for a limit; the entry is gone already.
-                bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
-                SkipForLimit(false, file->size);
-                UpdateProgress();
-                return FileCopy::Skipped;
-            }
+            queue_->AddBlock(chunk, chunk == remaining);
         } catch (const std::exception& error) {
-            FailRun(error);  // the archive itself cannot be written (a full disk): the run ends
+            FailRun(error);
+            break;
         }
         remaining -= chunk;
+        complete = remaining == 0;
+        if (chunk == 0) continue;  // an empty file adds nothing to the progress
         bytesCopied_ += chunk;
         copiedOfFile += chunk;
         KillPointForTests("chunk-written");
         UpdateProgress();
     }
     source.Abandon();
-    if (!control_.IsRunning()) {
+    if (!complete) {
         // Cut short: the archive is deleted with the cancelled run.
-        try {
-            archive_.AbandonNewEntry();
-        } catch (const std::exception&) {
-        }
-        return FileCopy::Aborted;
-    }
-    try {
-        if (!archive_.CloseNewEntry()) {
-            bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
-            SkipForLimit(false, file->size);
-            return FileCopy::Skipped;
-        }
-    } catch (const std::exception& error) {
-        FailRun(error);
+        queue_->AbandonFile();
         return FileCopy::Aborted;
     }
     return FileCopy::Copied;
 }
 
-void BackupEngine::SkipForLimit(bool folder, std::uint64_t size) {
+void BackupEngine::FinishMappingEntries(FileTreeNode** tree) {
+    if (control_.IsRunning()) {
+        try {
+            queue_->Flush();
+        } catch (const std::exception& error) {
+            FailRun(error);
+        }
+    }
+    if (!control_.IsRunning()) queue_->Discard();
+    if (!refusedNodes_.empty()) PruneRefused(tree, refusedNodes_);
+    refusedNodes_.clear();
+}
+
+void BackupEngine::EntryLeftOut(const ArchiveQueue::Entry& entry, bool refused) {
+    bytesCopied_ = LessOrZero(bytesCopied_, entry.bytesTaken);
+    if (refused) {
+        SkipForLimit(entry.folder, entry.sizeAtScan, entry.sourcePath);
+        refusedNodes_.insert(entry.node);
+    }
+    UpdateProgress();
+}
+
+void BackupEngine::SkipForLimit(bool folder, std::uint64_t size, const std::string& sourcePath) {
     const std::string_view format = folder ? kLogFolderArchiveFullFormat
                                     : archive_.LastRefusal() == ZipRefusal::EntryTooLarge ? kLogTooLargeFormat
                                                                                            : kLogFileArchiveFullFormat;
-    NoteSkipped(FillIn(format, {sourcePathBuffer_}));
+    NoteSkipped(FillIn(format, {sourcePath}));
     bytesToCopy_ = LessOrZero(bytesToCopy_, size);
 }
 

@@ -16,9 +16,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "backup/archive_folder_locks.h"
+#include "backup/archive_queue.h"
 #include "backup/backup_view.h"
 #include "backup/burn/copy_to_cd_task.h"
 #include "backup/file_list_store.h"
@@ -33,7 +35,7 @@
 
 namespace halvex {
 
-// Files are streamed into the archive through one buffer of this size.
+// Files are read in chunks of this size, each deflated on its own by the pool of threads.
 inline constexpr std::size_t CopyChunkSize = 262144;
 // A new archive's name while it is being written.
 inline constexpr const char* kPartialArchiveSuffix = ".partial";
@@ -72,6 +74,9 @@ public:
     void SetArchiveLimits(const ZipLimits& limits) { archiveLimits_ = limits; }
     // How the copy-to-CD task after the run gets its discs and its burner.
     void SetDiscSettings(CopyToCdSettings settings) { discSettings_ = std::move(settings); }
+    // Threads that deflate the files: 0 (the default) for one per processor the program may
+    // use.
+    void SetDeflateThreads(unsigned threads) { deflateThreads_ = threads; }
 
     RunOutcome Outcome() const { return outcome_; }
     // The tick the time-remaining estimate counts from: when copying began, moved on by the
@@ -142,9 +147,15 @@ private:
     void ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd);
     bool AddFolderEntry(FileTreeNode** link);
     FileCopy CopyFileEntry(FileTreeFile* file);
+    // Writes what is still queued for the mapping (or drops it when the run was cancelled)
+    // and takes what the archive refused out of the change tree.
+    void FinishMappingEntries(FileTreeNode** tree);
+    // An entry the archive left out when its turn came (see ArchiveQueue).
+    void EntryLeftOut(const ArchiveQueue::Entry& entry, bool refused);
+    // "Error Reading/Writing File", and the run is cancelled.
     void UpdateProgress();
     // Logs the file or folder the archive's limits refused and takes its size off the total.
-    void SkipForLimit(bool folder, std::uint64_t size);
+    void SkipForLimit(bool folder, std::uint64_t size, const std::string& sourcePath);
 
     BackupView* view_ = nullptr;
     std::thread workerThread_;
@@ -154,7 +165,11 @@ private:
     std::string* currentJobLog_ = nullptr;
     std::string entryPathBuffer_;
     std::string sourcePathBuffer_;
-    std::unique_ptr<unsigned char[]> copyBuffer_;
+    unsigned deflateThreads_ = 0;
+    std::unique_ptr<ArchiveQueue> queue_;  // while the jobs' files are copied
+    // What the archive refused after ArchiveTree had moved past it, taken out of the change
+    // tree once the mapping's entries are all written.
+    std::unordered_set<const void*> refusedNodes_;
     std::uint64_t bytesCopied_ = 0;
     std::uint64_t bytesToCopy_ = 0;
     std::atomic<std::uint32_t> startTick_{0};

@@ -179,7 +179,13 @@ bool BackupEngine::CopyJobs() {
     view_->SetProgressRange(0, 1000);
     view_->SetProgressPosition(0);
     bytesCopied_ = 0;
-    copyBuffer_ = std::make_unique_for_overwrite<unsigned char[]>(CopyChunkSize);
+    ParallelDeflate::Settings deflate;
+    deflate.threads = deflateThreads_;
+    deflate.level = 9;
+    deflate.blockSize = CopyChunkSize;
+    queue_ = std::make_unique<ArchiveQueue>(archive_, deflate, [this](const ArchiveQueue::Entry& entry, bool refused) {
+        EntryLeftOut(entry, refused);
+    });
     copyTime_ = platform::CurrentLocalTime();
     startTick_ = platform::TickCountMs();
     for (std::size_t j = 0; j < jobs.size(); ++j) {
@@ -321,6 +327,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
             FileTreeNode* tree = mappingRun.changeTree.release();
             try {
                 ArchiveTree(&tree, sourcePathBuffer_.size(), entryPathBuffer_.size());
+                FinishMappingEntries(&tree);
             } catch (...) {
                 mappingRun.changeTree.reset(tree);
                 throw;
@@ -353,7 +360,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
 }
 
 bool BackupEngine::SaveStore() {
-    copyBuffer_.reset();
+    queue_.reset();
     // From here on a cancel request is refused, before "Saving File Lists..." is shown.
     if (!control_.BeginUninterruptible()) return false;
     view_->SetText(ProgressText::Status, std::string(kSavingText));
@@ -403,7 +410,7 @@ void BackupEngine::CancelRun() {
         if ((jobs[j].flags & JobSelected) == 0 || !run.archiveCreated) continue;
         platform::DeleteFile(run.archiveFinished ? run.archivePath : run.archivePath + kPartialArchiveSuffix);
     }
-    copyBuffer_.reset();
+    queue_.reset();
 }
 
 void BackupEngine::EndRun() {

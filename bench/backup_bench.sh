@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times halvex-backup --run against common tools on generated trees (run by hand, never by
 # the tests):
-#   - a first, full backup of the "mixed" corpus against `zip -r -9 -q` of the same folder;
+#   - a first, full backup of the "mixed" corpus against `zip -r -9 -q` of the same folder,
+#     with the backup held to one processor (taskset: its pool then has one thread) and with
+#     all of them; and the size of the entries it deflates against zip's for the same files;
 #   - a second, no-change run over the "many" corpus against a bare `find -printf` walk.
 # usage: bench/backup_bench.sh MAKE_CORPUS_PY [WORK_FOLDER]
 #   MAKE_CORPUS_PY  the corpus generator (../shared/bench/make_corpus.py)
@@ -39,14 +41,31 @@ warm() { find "$1" -type f -exec cat {} + >/dev/null; }
 corpus mixed mixed
 corpus many many
 
-# Full backup: both read a tree that is in the page cache.
+# Full backup: all read a tree that is in the page cache.
 warm "$work/mixed"
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+cores=$(nproc)
+program_folder full1 "$work/mixed"
 program_folder full "$work/mixed"
 rm -f "$work/mixed.zip"
-t_backup=$(seconds "$backup" --run --dir "$work/full")
 t_zip=$(seconds sh -c "cd '$work/mixed' && zip -r -9 -q '$work/mixed.zip' .")
+t_backup1=$(seconds taskset -c 0 "$backup" --run --dir "$work/full1")
+t_backup=$(seconds "$backup" --run --dir "$work/full")
+size_backup1=$(stat -c %s "$work/full1/archives/Bench.TQBak")
 size_backup=$(stat -c %s "$work/full/archives/Bench.TQBak")
 size_zip=$(stat -c %s "$work/mixed.zip")
+# The files the backup deflated (the rest it stored): their compressed bytes in both archives.
+deflated=$(python3 - "$work/full/archives/Bench.TQBak" "$work/mixed.zip" <<'PY'
+import sys, zipfile
+ours = {i.filename.split("/", 1)[1]: i for i in zipfile.ZipFile(sys.argv[1]).infolist()
+        if i.compress_type == zipfile.ZIP_DEFLATED and i.filename.startswith("Data/")}
+theirs = {i.filename: i for i in zipfile.ZipFile(sys.argv[2]).infolist()}
+common = [n for n in ours if n in theirs and not n.endswith("/")]
+a = sum(ours[n].compress_size for n in common)
+b = sum(theirs[n].compress_size for n in common)
+print(f"{len(common)} files deflated: halvex-backup {a} bytes, zip -9 {b} bytes ({100 * (a - b) / b:+.2f}%)")
+PY
+)
 
 # No-change run. The corpus has more entries than one zip archive holds (65,535), so the
 # first run stores what fits and skips the rest, the second stores the rest; the third, timed,
@@ -58,7 +77,13 @@ warm "$work/many"
 t_nochange=$(seconds "$backup" --run --dir "$work/nochange")
 t_find=$(seconds find "$work/many" -printf '%p %s %T@\n')
 
-printf 'full backup, mixed corpus:  halvex-backup %.2f s (%d bytes)   zip -r -9 -q %.2f s (%d bytes)   ratio %.2f\n' \
-  "$t_backup" "$size_backup" "$t_zip" "$size_zip" "$(awk -v a="$t_backup" -v b="$t_zip" 'BEGIN { print a / b }')"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf 'full backup, mixed corpus (load average %s, %d processors):\n' "$load" "$cores"
+printf '  halvex-backup, 1 thread:    %6.2f s (%d bytes)   ratio to zip %s\n' \
+  "$t_backup1" "$size_backup1" "$(ratio "$t_backup1" "$t_zip")"
+printf '  halvex-backup, %d threads:   %6.2f s (%d bytes)   ratio to zip %s   speed-up %s\n' \
+  "$cores" "$t_backup" "$size_backup" "$(ratio "$t_backup" "$t_zip")" "$(ratio "$t_backup1" "$t_backup")"
+printf '  zip -r -9 -q:               %6.2f s (%d bytes)\n' "$t_zip" "$size_zip"
+printf '  %s\n' "$deflated"
 printf 'no-change run, many corpus: halvex-backup %.2f s   find -printf %.2f s   ratio %.2f\n' \
   "$t_nochange" "$t_find" "$(awk -v a="$t_nochange" -v b="$t_find" 'BEGIN { print a / b }')"

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include <sched.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -21,5 +23,16 @@ std::string CurrentFolder() {
 }
 
 bool SetCurrentFolder(const std::string& folder) { return ::chdir(folder.c_str()) == 0; }
+
+unsigned UsableProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return static_cast<unsigned>(count);
+    }
+    const unsigned all = std::thread::hardware_concurrency();
+    return all > 0 ? all : 1;
+}
 
 }  // namespace halvex::platform

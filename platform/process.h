@@ -1,5 +1,5 @@
 #pragma once
-// The running process: its executable and its current folder.
+// The running process: its executable, its current folder and the processors it may use.
 #include <string>
 
 namespace halvex::platform {
@@ -8,5 +8,8 @@ namespace halvex::platform {
 std::string ExecutablePath();
 std::string CurrentFolder();
 bool SetCurrentFolder(const std::string& folder);
+// Processors this process may run on (its affinity mask, so `taskset` and cpusets count), at
+// least 1.
+unsigned UsableProcessorCount();
 
 }  // namespace halvex::platform

@@ -158,6 +158,17 @@ public:
     // Drops the entry being written, leaving the archive as it was before OpenNewEntry (for a
     // source that cannot be read to its end). False when no entry is being written.
     bool AbandonNewEntry();
+    // An entry whose data arrives in its final form, compressed elsewhere (other threads):
+    // stored when `level` is 0, otherwise a raw deflate stream made at `level` (the header's
+    // deflate option flags follow it). Answers as OpenNewEntry (without a source path). While
+    // it is open, WriteNewEntry answers false, and CloseNewEntry (also through Close) drops
+    // it: only the caller knows its CRC.
+    bool OpenPrecompressedEntry(const ZipEntryHeader& header, int level);
+    // Appends `count` bytes of the entry's data, which stand for `originalCount` bytes of the
+    // original data. Refusals as WriteNewEntry, checked exactly before anything is written.
+    bool WritePrecompressedData(const void* data, std::size_t count, std::uint64_t originalCount);
+    // Finishes it: `crc` is the CRC-32 of the original data. Refusals as CloseNewEntry.
+    bool ClosePrecompressedEntry(std::uint32_t crc);
     // Why the last OpenNewEntry / WriteNewEntry / CloseNewEntry / AddFile answered false
     // because of a limit; ZipRefusal::None after any other answer.
     ZipRefusal LastRefusal() const { return lastRefusal_; }
@@ -190,6 +201,9 @@ public:
     const ZipLimits& GetLimits() const { return limits_; }
 
 private:
+    bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
+    // The end of every written entry: last limit check, CRC and sizes into its headers.
+    bool FinishNewEntry();
     bool Refuse(ZipRefusal why);
     ZipRefusal CheckNewEntrySizes(std::uint64_t uncompressed, std::uint64_t compressed) const;
     void WriteOut(std::size_t count);  // ioBuffer_ -> storage
@@ -218,6 +232,7 @@ private:
     std::uint64_t bytesWritten_ = 0;    // writing: compressed bytes handed to the storage
     std::uint64_t entryStart_ = 0;      // writing: stored offset of the local header
     std::uint64_t localHeaderSize_ = 0; // writing
+    bool precompressed_ = false;        // writing: the data arrives compressed already
     ZipLimits limits_;
     ZipRefusal lastRefusal_ = ZipRefusal::None;
     std::string emptyPath_;

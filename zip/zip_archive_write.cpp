@@ -33,6 +33,11 @@ ZipRefusal ZipArchiveFile::CheckNewEntrySizes(std::uint64_t uncompressed, std::u
 }
 
 bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath) {
+    return BeginNewEntry(header, level, sourcePath, false);
+}
+
+bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath,
+                                   bool precompressed) {
     lastRefusal_ = ZipRefusal::None;
     if (IsClosed(true) || entryState_ != 0 || storage_.IsMultiVolume() != 0 || storage_.IsReadOnly() ||
         level < -1 || level > 9) {
@@ -74,7 +79,7 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
         entryStart_ = start;
         localHeaderSize_ = localSize;
         entryState_ = 1;
-        if (catalog_.Current()->method == 8) stream_.StartDeflate(level, storage_.Path());
+        if (catalog_.Current()->method == 8 && !precompressed) stream_.StartDeflate(level, storage_.Path());
     } catch (...) {
         AbandonAfterError();
         throw;
@@ -83,6 +88,7 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
     pendingOut_ = 0;
     bytesIn_ = 0;
     bytesWritten_ = 0;
+    precompressed_ = precompressed;
     return true;
 }
 
@@ -108,7 +114,7 @@ int ZipArchiveFile::DeflateStep(int flush, ZipRefusal& refusal) {
 
 bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
     lastRefusal_ = ZipRefusal::None;
-    if (entryState_ != 1) return false;
+    if (entryState_ != 1 || precompressed_) return false;
     if (count == 0) return true;
     if (buffer == nullptr) return false;
     const bool stored = catalog_.Current()->method == 0;
@@ -158,9 +164,12 @@ bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
 bool ZipArchiveFile::CloseNewEntry() {
     lastRefusal_ = ZipRefusal::None;
     if (entryState_ != 1) return false;
+    if (precompressed_) {
+        AbandonNewEntry();
+        return false;
+    }
     try {
-        ZipEntryHeader& entry = *catalog_.Current();
-        if (entry.method == 8) {
+        if (catalog_.Current()->method == 8) {
             stream_.Get().next_in = nullptr;
             stream_.Get().avail_in = 0;
             for (;;) {
@@ -172,9 +181,19 @@ bool ZipArchiveFile::CloseNewEntry() {
             }
             stream_.End(storage_.Path());
         }
+    } catch (...) {
+        AbandonAfterError();
+        throw;
+    }
+    return FinishNewEntry();
+}
+
+bool ZipArchiveFile::FinishNewEntry() {
+    try {
         ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_ + pendingOut_);
         if (why != ZipRefusal::None) return Refuse(why);
         if (pendingOut_ > 0) WriteOut(pendingOut_);
+        ZipEntryHeader& entry = *catalog_.Current();
         entry.crc32 = runningCrc_;
         entry.compressedSize = static_cast<std::uint32_t>(bytesWritten_);
         entry.uncompressedSize = static_cast<std::uint32_t>(bytesIn_);

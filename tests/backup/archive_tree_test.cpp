@@ -1,9 +1,11 @@
 // Copying change trees into the archive: files and folders that vanish or cannot be opened,
-// the copy in chunks with its progress, and files the archive's limits refuse.
+// the copy in chunks with its progress, files and folders the archive's limits refuse, and
+// the files deflated on the pool of threads.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include "backup/kill_point_for_tests.h"
 #include "backup/run_messages.h"
 #include "platform/file_attributes.h"
 #include "tests/backup/run_fixture.h"
@@ -175,4 +177,110 @@ TEST_F(ArchiveTreeTest, FilesTheArchiveCannotTakeAreSkippedAndLogged) {
     for (const std::string& skipped : engine->SkippedEntries())
         EXPECT_EQ(skipped.rfind("Skipped File (Archive is full): ", 0), 0u) << skipped;
     ExpectReadersAccept(program + "/Job2.TQBak");
+}
+
+TEST_F(ArchiveTreeTest, ThreadsChangeNothingInTheArchiveAndRandomDataIsStored) {
+    Put("src/a/text.txt", ziptest::TextBytes(5 * CopyChunkSize + 1000));
+    Put("src/a/noise.jpg", ziptest::RandomBytes(3 * CopyChunkSize + 5, 3));
+    for (int i = 0; i < 40; ++i) Put("src/b/small" + std::to_string(i) + ".txt", ziptest::TextBytes(100 + i * 900));
+    Put("src/b/tiny.bin", ziptest::RandomBytes(300, 4));
+    std::vector<std::vector<ArchiveEntry>> runs;
+    for (unsigned threads : {1u, 4u}) {
+        for (const char* name : {"/Job.TQBak", "/FileLists.tq", "/FileLists.bak", "/backups.log"})
+            std::remove((program + name).c_str());
+        ASSERT_EQ(Run(*std::make_unique<ScriptedBackupView>(), {}, false,
+                      [&](BackupEngine& e) { e.SetDeflateThreads(threads); }),
+                  BackupEngine::RunOutcome::Succeeded);
+        ExpectReadersAccept(program + "/Job.TQBak");
+        runs.push_back(ReadArchive(program + "/Job.TQBak"));
+    }
+    ASSERT_EQ(runs[0].size(), runs[1].size());
+    for (std::size_t i = 0; i < runs[0].size(); ++i) {
+        const ArchiveEntry& one = runs[0][i];
+        const ArchiveEntry& four = runs[1][i];
+        EXPECT_EQ(one.name, four.name);
+        if (one.name.rfind("Data\\", 0) != 0) continue;  // bookkeeping carries the run's time
+        EXPECT_EQ(one.method, four.method) << one.name;
+        EXPECT_EQ(one.header.compressedSize, four.header.compressedSize) << one.name;
+        EXPECT_TRUE(one.data == four.data) << one.name;
+    }
+    EXPECT_EQ(FindEntry(runs[1], "Data\\a\\text.txt")->method, 8);
+    EXPECT_EQ(FindEntry(runs[1], "Data\\a\\noise.jpg")->method, 0);
+    EXPECT_EQ(FindEntry(runs[1], "Data\\b\\tiny.bin")->method, 0);
+    EXPECT_EQ(FindEntry(runs[1], "Data\\b\\small39.txt")->method, 8);
+    EXPECT_EQ(FindEntry(runs[1], "Data\\a\\text.txt")->data, ziptest::TextBytes(5 * CopyChunkSize + 1000));
+}
+
+TEST_F(ArchiveTreeTest, CancelAndReadErrorInTheMiddleOfAFileOnThePool) {
+    Put("src/first.txt", "first");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    const std::string big = dir / "src/big.txt";
+    Put("src/big.txt", ziptest::TextBytes(8 * CopyChunkSize));
+    Put("src/z/later.txt", "later");  // after the top folder's files
+    const std::string store = ReadFile(program + "/FileLists.tq");
+    struct HookGuard {
+        ~HookGuard() { SetTestPointHook({}); }
+    } guard;
+    for (const bool readError : {false, true}) {
+        SCOPED_TRACE(readError ? "read error" : "cancel");
+        int chunks = 0;
+        std::vector<std::string> asked;
+        SetTestPointHook([&](const char* point) {
+            if (std::string(point) != "chunk-written" || ++chunks != 3) return;
+            if (readError) ASSERT_EQ(truncate(big.c_str(), 4 * CopyChunkSize - 10), 0);
+            else engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
+        });
+        ScriptedBackupView view;
+        const auto outcome = Run(view, {}, false, [](BackupEngine& e) { e.SetDeflateThreads(3); });
+        if (readError) {
+            // Only the file is given up: its blocks already on the pool are dropped, the run
+            // goes on with the files after it, and the next run retries it.
+            ASSERT_EQ(outcome, BackupEngine::RunOutcome::Succeeded);
+            EXPECT_EQ(engine->SkippedEntries(),
+                      (std::vector<std::string>{"Skipped File (Shrank while being copied): " + big}));
+            const auto entries = ReadArchive(program + "/Job2.TQBak");
+            EXPECT_EQ(FindEntry(entries, "Data\\big.txt"), nullptr);
+            ASSERT_NE(FindEntry(entries, "Data\\z\\later.txt"), nullptr);
+            EXPECT_EQ(FindEntry(entries, "Data\\z\\later.txt")->data, "later");
+            EXPECT_TRUE(asked.empty());
+            continue;
+        }
+        ASSERT_EQ(outcome, BackupEngine::RunOutcome::Cancelled);
+        // Stopped at once: after the cancel no chunk more.
+        EXPECT_EQ(chunks, 3);
+        EXPECT_EQ(asked.size(), 1u);
+        EXPECT_EQ(view.MessageLines(), std::vector<std::string>{"Canceled.: Backup Canceled"});
+        EXPECT_FALSE(platform::PathExists(program + "/Job2.TQBak"));
+        EXPECT_FALSE(platform::PathExists(program + "/Job2.TQBak.partial"));
+        EXPECT_EQ(ReadFile(program + "/FileLists.tq"), store);
+    }
+}
+
+TEST_F(ArchiveTreeTest, FolderTheArchiveRefusesIsLeftOutWithEverythingBelowIt) {
+    Put("src/f1.txt", ziptest::TextBytes(3000));
+    Put("src/f2.txt", ziptest::RandomBytes(3000, 2));
+    for (int i = 0; i < 30; ++i) Put("src/sub/s" + std::to_string(i) + ".txt", ziptest::TextBytes(2000 + i));
+    Put("src/sub/deep/d.txt", "d");
+    Put("src/zz/z.txt", "z");
+    // Seven entries: four kept for the entries that end the archive, three for the files.
+    ZipLimits limits;
+    limits.maxEntries = 7;
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view, {}, false,
+                  [&](BackupEngine& e) {
+                      e.SetArchiveLimits(limits);
+                      e.SetDeflateThreads(2);
+                  }),
+              BackupEngine::RunOutcome::Succeeded);
+    const std::string archive = program + "/Job.TQBak";
+    std::vector<std::string> names = EntryNames(archive);
+    std::sort(names.begin(), names.begin() + 3);  // the files in the order the folder lists them
+    EXPECT_EQ(names, (std::vector<std::string>{"Data\\", "Data\\f1.txt", "Data\\f2.txt", "Data.tq", "backup.ini",
+                                               "ToDirs.tq", "tqbackup.log"}));
+    EXPECT_EQ(AddedByLastRecord(archive), (std::vector<std::string>{"f1.txt", "f2.txt"}));
+    // One line per refused folder, none for what lies below it.
+    EXPECT_EQ(engine->SkippedEntries(), (std::vector<std::string>{"Skipped Directory (Archive is full): " + (dir / "src/sub"),
+                                                                  "Skipped Directory (Archive is full): " + (dir / "src/zz")}));
+    EXPECT_EQ(view.Positions().back(), 1000);
+    ExpectReadersAccept(archive);
 }

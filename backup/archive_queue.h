@@ -1,0 +1,94 @@
+#pragma once
+// ArchiveQueue: the entries that ArchiveTree has taken in and not yet written, in archive
+// order: folders, and files whose data is being deflated on a pool of threads
+// (ParallelDeflate). The run's worker thread alone uses it: it adds entries as it walks the
+// change tree and reads the files, and the queue writes them into the archive as their data
+// becomes ready, so reading, compressing and writing overlap while the entries keep their
+// order. Memory stays bounded: the pool's fixed number of blocks, and at most
+// kMaxQueuedEntries entries.
+//
+// The archive checks its limits when an entry's turn comes, after the walk may have moved
+// on. The run hears of an entry left out through its LeftOutFunction: refused itself, or
+// lying below a folder the archive refused. The walk asks InRefusedFolder to skip the rest
+// of such a folder, and FileLeftOut to stop reading a file that was left out.
+//
+// Writes throw as the archive's (CZipException, platform::FileError); the queue is then fit
+// only for Discard.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "zip/parallel_deflate.h"
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+
+class ArchiveQueue {
+public:
+    static constexpr std::size_t kMaxQueuedEntries = 256;
+
+    struct Entry {
+        ZipEntryHeader header;         // name ('\'), time and attributes
+        std::string sourcePath;        // for the run log
+        const void* node = nullptr;    // the change tree's folder or file
+        bool folder = false;
+        std::uint64_t sizeAtScan = 0;  // the file's size, or the folder's total
+        std::uint64_t bytesTaken = 0;  // bytes of the file added so far
+    };
+    // `refused`: the archive refused the entry (its LastRefusal tells why); otherwise it lies
+    // below a refused folder.
+    using LeftOutFunction = std::function<void(const Entry& entry, bool refused)>;
+
+    // Files are deflated at settings.level, or stored when that does not make them smaller.
+    ArchiveQueue(ZipArchiveFile& archive, const ParallelDeflate::Settings& settings, LeftOutFunction leftOut);
+
+    std::size_t BlockSize() const { return deflate_.BlockSize(); }
+
+    // Writes what is ready, then waits for the pool until one more entry and one more block
+    // fit in. Call it before AddFolder, BeginFile and each BlockBuffer.
+    void MakeRoom();
+    void AddFolder(Entry entry);
+    // Starts a file entry; its data follows block by block.
+    void BeginFile(Entry entry);
+    // The next block's buffer (BlockSize() bytes): fill it, then AddBlock.
+    unsigned char* BlockBuffer();
+    // `last` completes the file (an empty file is one empty last block).
+    void AddBlock(std::size_t size, bool last);
+    // Drops the file being added (it could not be read to its end): no entry is written for
+    // it. Nothing when it was left out already.
+    void AbandonFile();
+    // Whether the file being added was left out meanwhile: it is not read further.
+    bool FileLeftOut() const { return fileLeftOut_; }
+    // Whether the entry named `entryPath` lies below a folder the archive refused.
+    bool InRefusedFolder(std::string_view entryPath) const;
+
+    // Writes every entry taken in, waiting for the pool.
+    void Flush();
+    // Drops every entry not written yet (a cancelled run); an entry begun in the archive is
+    // abandoned there.
+    void Discard() noexcept;
+
+private:
+    struct Queued {
+        Entry entry;
+        bool opened = false;  // its entry is begun in the archive
+    };
+    // Writes entries, oldest first, while their data is ready; with `wait`, waits for data
+    // being compressed.
+    void Write(bool wait);
+    void LeaveOutOldest(bool refused);
+
+    ZipArchiveFile& archive_;
+    ParallelDeflate deflate_;
+    int level_;
+    LeftOutFunction leftOut_;
+    std::deque<Queued> entries_;
+    bool adding_ = false;       // the newest entry is a file still being added
+    bool fileLeftOut_ = false;  // the file being added was left out
+    std::string refusedFolder_; // name and '\' of the last folder refused
+};
+
+}  // namespace halvex

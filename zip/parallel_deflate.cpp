@@ -1,0 +1,300 @@
+#include "zip/parallel_deflate.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include <zlib.h>
+
+#include "platform/process.h"
+#include "zip/block_deflate.h"
+#include "zip/zip_exception.h"
+#include "zip/zlib_stream.h"
+
+namespace halvex {
+namespace {
+
+std::uint32_t Crc32(const unsigned char* data, std::size_t size) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    constexpr std::size_t kSlice = std::size_t{1} << 30;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t slice = std::min(size - done, kSlice);
+        crc = crc32(crc, data + done, static_cast<uInt>(slice));
+        done += slice;
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+}  // namespace
+
+ParallelDeflate::ParallelDeflate(const Settings& settings)
+    : blockSize_(std::max<std::size_t>(settings.blockSize, 1)), level_(settings.level) {
+    const unsigned threads = settings.threads > 0 ? settings.threads : platform::UsableProcessorCount();
+    const std::size_t blocks = settings.blocksInFlight > 0 ? settings.blocksInFlight : 4 * std::size_t{threads} + 2;
+    // One block is filled while another is handed out: fewer could not keep the pool busy.
+    blocks_.resize(std::max<std::size_t>(blocks, 2));
+    for (auto& block : blocks_) {
+        block = std::make_unique<Block>();
+        block->data = std::make_unique_for_overwrite<unsigned char[]>(blockSize_);
+        block->dictionary = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
+        free_.push_back(block.get());
+    }
+    tail_ = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
+    try {
+        for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this, i] { Work(i); });
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        work_.notify_all();
+        for (std::thread& thread : threads_) thread.join();
+        throw;
+    }
+}
+
+ParallelDeflate::~ParallelDeflate() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+void ParallelDeflate::Work(unsigned) {
+    ZlibStream stream;
+    bool started = false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (stop_) return;
+        Block* block = queue_.front();
+        queue_.pop_front();
+        block->state = Block::State::Working;
+        // Once the first block says "store", the others only need their CRC.
+        const bool deflate = block->entry->decision != Entry::Decision::Store;
+        lock.unlock();
+
+        const std::uint32_t crc = Crc32(block->data.get(), block->size);
+        int error = Z_OK;
+        if (deflate) {
+            try {
+                if (!started) {
+                    stream.StartDeflate(level_, {});
+                    started = true;
+                }
+                error = DeflateBlock(stream, {block->dictionary.get(), block->dictionarySize},
+                                     {block->data.get(), block->size}, block->last, block->output);
+            } catch (const CZipException& e) {
+                error = 3 - e.code;  // back to the zlib result it was raised for
+            } catch (const std::bad_alloc&) {
+                error = Z_MEM_ERROR;
+            }
+            if (error != Z_OK) {
+                // A stream that failed may be in any state: the next block starts a new one.
+                stream.Release();
+                started = false;
+            }
+        }
+
+        lock.lock();
+        if (block->discard) {
+            Release(block);
+        } else {
+            block->crc = crc;
+            block->deflated = deflate;
+            block->error = error;
+            block->state = Block::State::Done;
+            if (block->first && error == Z_OK)
+                block->entry->decision = block->output.size() < block->size ? Entry::Decision::Deflate
+                                                                           : Entry::Decision::Store;
+        }
+        done_.notify_all();
+    }
+}
+
+void ParallelDeflate::Release(Block* block) {
+    block->state = Block::State::Free;
+    block->discard = false;
+    block->entry = nullptr;
+    free_.push_back(block);
+}
+
+void ParallelDeflate::DiscardBlocks(Entry& entry) {
+    for (Block* block : entry.blocks) {
+        switch (block->state) {
+            case Block::State::Queued:
+                queue_.erase(std::find(queue_.begin(), queue_.end(), block));
+                Release(block);
+                break;
+            case Block::State::Working: block->discard = true; break;
+            default: Release(block); break;
+        }
+    }
+    entry.blocks.clear();
+}
+
+void ParallelDeflate::ReleaseHandedOut() {
+    if (handedOut_ != nullptr) Release(handedOut_);
+    handedOut_ = nullptr;
+}
+
+void ParallelDeflate::PopOldest() {
+    Entry& oldest = *entries_.front();
+    DiscardBlocks(oldest);
+    if (adding_ == &oldest) adding_ = nullptr;
+    entries_.pop_front();
+}
+
+void ParallelDeflate::BeginEntry() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(std::make_unique<Entry>());
+    adding_ = entries_.back().get();
+    tailSize_ = 0;
+}
+
+bool ParallelDeflate::HasFreeBlock() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return filling_ != nullptr || !free_.empty();
+}
+
+unsigned char* ParallelDeflate::NextBlockBuffer() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (filling_ == nullptr) {
+        if (free_.empty()) return nullptr;
+        filling_ = free_.back();
+        free_.pop_back();
+        filling_->state = Block::State::Filling;
+    }
+    return filling_->data.get();
+}
+
+void ParallelDeflate::AddBlock(std::size_t size, bool last) {
+    Block* block = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        block = filling_;
+        filling_ = nullptr;
+        if (block == nullptr) return;
+        if (adding_ == nullptr) {  // dropped meanwhile
+            Release(block);
+            return;
+        }
+    }
+    // The block is this thread's alone until it is queued.
+    block->size = std::min(size, blockSize_);
+    block->last = last;
+    block->dictionarySize = tailSize_;
+    std::memcpy(block->dictionary.get(), tail_.get(), tailSize_);
+    if (!last) {
+        // The next block's dictionary: the last 32 KiB of the data up to the end of this one.
+        if (block->size >= kDeflateWindow) {
+            std::memcpy(tail_.get(), block->data.get() + block->size - kDeflateWindow, kDeflateWindow);
+            tailSize_ = kDeflateWindow;
+        } else {
+            const std::size_t keep = std::min(tailSize_, kDeflateWindow - block->size);
+            std::memmove(tail_.get(), tail_.get() + tailSize_ - keep, keep);
+            std::memcpy(tail_.get() + keep, block->data.get(), block->size);
+            tailSize_ = keep + block->size;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (adding_ == nullptr) {
+            Release(block);
+            return;
+        }
+        block->first = adding_->blocksAdded++ == 0;
+        block->entry = adding_;
+        block->discard = false;
+        block->error = Z_OK;
+        block->state = Block::State::Queued;
+        adding_->blocks.push_back(block);
+        queue_.push_back(block);
+        if (last) {
+            adding_->complete = true;
+            adding_ = nullptr;
+        }
+    }
+    work_.notify_one();
+}
+
+void ParallelDeflate::AbandonEntry() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (filling_ != nullptr) {
+        Release(filling_);
+        filling_ = nullptr;
+    }
+    if (adding_ == nullptr) return;
+    adding_->abandoned = true;
+    DiscardBlocks(*adding_);
+    adding_ = nullptr;
+}
+
+bool ParallelDeflate::Take(Piece& piece, bool wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ReleaseHandedOut();
+    for (;;) {
+        if (entries_.empty()) return false;
+        Entry& entry = *entries_.front();
+        piece = Piece{};
+        if (entry.abandoned) {
+            piece.kind = Piece::Kind::Abandoned;
+            PopOldest();
+            return true;
+        }
+        Block* next = entry.blocks.empty() ? nullptr : entry.blocks.front();
+        if (next != nullptr && next->state == Block::State::Done && next->error != Z_OK &&
+            (next->first || entry.decision == Entry::Decision::Deflate)) {
+            piece.kind = Piece::Kind::Failed;
+            piece.zlibError = next->error;
+            return true;
+        }
+        if (!entry.methodTaken && entry.decision != Entry::Decision::Open) {
+            piece.kind = Piece::Kind::Method;
+            piece.stored = entry.decision == Entry::Decision::Store;
+            entry.methodTaken = true;
+            return true;
+        }
+        if (entry.methodTaken && next != nullptr && next->state == Block::State::Done) {
+            entry.blocks.pop_front();
+            const bool stored = entry.decision == Entry::Decision::Store;
+            piece.kind = Piece::Kind::Data;
+            piece.data = stored ? next->data.get() : next->output.data();
+            piece.size = stored ? next->size : next->output.size();
+            piece.originalSize = next->size;
+            entry.crc = static_cast<std::uint32_t>(crc32_combine(entry.crc, next->crc, static_cast<z_off_t>(next->size)));
+            entry.totalSize += next->size;
+            handedOut_ = next;
+            return true;
+        }
+        if (entry.methodTaken && next == nullptr && entry.complete) {
+            piece.kind = Piece::Kind::End;
+            piece.crc = entry.crc;
+            piece.totalSize = entry.totalSize;
+            PopOldest();
+            return true;
+        }
+        // Nothing added yet for what comes next: only the adding thread can change that.
+        if (next == nullptr || !wait) return false;
+        done_.wait(lock);
+    }
+}
+
+void ParallelDeflate::DropOldest() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ReleaseHandedOut();
+    if (!entries_.empty()) PopOldest();
+}
+
+void ParallelDeflate::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ReleaseHandedOut();
+    while (!entries_.empty()) PopOldest();
+    if (filling_ != nullptr) Release(filling_);
+    filling_ = nullptr;
+    adding_ = nullptr;
+}
+
+}  // namespace halvex

@@ -1,0 +1,151 @@
+#pragma once
+// ParallelDeflate: deflates a sequence of entries on a pool of threads and hands the results
+// back in the order the entries and their blocks were added.
+//
+// One thread adds an entry's data block by block (BeginEntry, NextBlockBuffer, AddBlock) and
+// takes the results (Take) in the same order; that thread is usually the archive's writer,
+// alternating between the two. Each block is compressed on its own by whichever pool thread
+// is free, primed with the 32 KiB before it (DeflateBlock), so an entry's compressed blocks
+// join into one raw deflate stream; the entry's CRC is combined from its blocks'.
+//
+// Stored or deflated: an entry whose first block does not get smaller by deflating is
+// stored; its other blocks are then only checksummed (one that a thread took before the
+// first block was decided is deflated in vain). A one-block entry is thus stored exactly when
+// deflating would not make it smaller.
+//
+// Memory is bounded: a fixed number of blocks exists. A block is taken for filling only when
+// one is free (HasFreeBlock); it becomes free again once its result has been taken, so the
+// thread that adds must take results when none is free.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace halvex {
+
+class ParallelDeflate {
+public:
+    struct Settings {
+        unsigned threads = 0;            // 0: the processors this process may use
+        int level = 9;                   // 1-9, or -1 for zlib's default
+        std::size_t blockSize = 262144;  // bytes of data per block
+        std::size_t blocksInFlight = 0;  // 0: four per thread, and two more
+    };
+
+    // What Take hands back, for the oldest entry not yet taken whole.
+    struct Piece {
+        enum class Kind {
+            Method,     // its method is known: `stored` or deflated
+            Data,       // its next bytes as they go into the archive
+            End,        // it is complete: `crc` and `totalSize` of its original data
+            Abandoned,  // it was abandoned while it was being added (AbandonEntry)
+            Failed,     // zlib failed on one of its blocks: `zlibError`
+        };
+        Kind kind = Kind::Method;
+        bool stored = false;
+        const unsigned char* data = nullptr;  // valid until the next Take, DropOldest or Clear
+        std::size_t size = 0;
+        std::size_t originalSize = 0;  // the original bytes `data` stands for
+        std::uint32_t crc = 0;
+        std::uint64_t totalSize = 0;
+        int zlibError = 0;
+    };
+
+    explicit ParallelDeflate(const Settings& settings);
+    ~ParallelDeflate();
+    ParallelDeflate(const ParallelDeflate&) = delete;
+    ParallelDeflate& operator=(const ParallelDeflate&) = delete;
+
+    std::size_t BlockSize() const { return blockSize_; }
+    unsigned Threads() const { return static_cast<unsigned>(threads_.size()); }
+
+    // ---- Adding ----
+
+    // Starts the next entry. The one before must have had its last block, or have been
+    // abandoned or dropped.
+    void BeginEntry();
+    // Whether a block is free for the next NextBlockBuffer; when not, take results first.
+    bool HasFreeBlock() const;
+    // The buffer of the entry's next block (BlockSize() bytes; needs HasFreeBlock()). Fill it,
+    // then AddBlock.
+    unsigned char* NextBlockBuffer();
+    // Hands the block just filled (`size` bytes) to the pool; `last` completes the entry. An
+    // empty entry is one empty last block. For an entry that was dropped meanwhile, the block
+    // is simply freed.
+    void AddBlock(std::size_t size, bool last);
+    // Abandons the entry being added (Take answers Abandoned for it in its turn); nothing
+    // when it was dropped already.
+    void AbandonEntry();
+
+    // ---- Taking ----
+
+    // The next piece of the oldest entry not yet taken whole. With `wait`, waits while what
+    // comes next is being compressed. False when nothing is ready: no entry, or (without
+    // `wait`) its next block is still being compressed, or its next block has not been added.
+    bool Take(Piece& piece, bool wait);
+    // Drops the oldest entry, whatever was taken of it (the archive refused it): its blocks
+    // are freed, and any block still added to it later too.
+    void DropOldest();
+    // Drops every entry (a cancelled run).
+    void Clear();
+
+private:
+    struct Entry;
+    struct Block {
+        std::unique_ptr<unsigned char[]> data;
+        std::unique_ptr<unsigned char[]> dictionary;
+        std::size_t dictionarySize = 0;
+        std::size_t size = 0;
+        bool first = false;
+        bool last = false;
+        enum class State { Free, Filling, Queued, Working, Done } state = State::Free;
+        bool discard = false;  // freed by its thread once done (its entry is gone)
+        Entry* entry = nullptr;
+        std::vector<unsigned char> output;
+        bool deflated = false;
+        int error = 0;
+        std::uint32_t crc = 0;
+    };
+    struct Entry {
+        std::deque<Block*> blocks;  // added and not yet taken, in order
+        enum class Decision { Open, Store, Deflate } decision = Decision::Open;
+        std::size_t blocksAdded = 0;
+        bool methodTaken = false;
+        bool complete = false;  // its last block was added
+        bool abandoned = false;
+        std::uint32_t crc = 0;  // of the blocks taken so far
+        std::uint64_t totalSize = 0;
+    };
+
+    void Work(unsigned index);
+    void Release(Block* block);             // needs mutex_
+    void DiscardBlocks(Entry& entry);       // needs mutex_
+    void PopOldest();                       // needs mutex_
+    void ReleaseHandedOut();                // needs mutex_
+
+    std::size_t blockSize_;
+    int level_;
+    std::vector<std::unique_ptr<Block>> blocks_;
+    std::vector<std::thread> threads_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable work_;  // a block was queued, or the pool stops
+    std::condition_variable done_;  // a block was compressed
+    bool stop_ = false;
+    std::vector<Block*> free_;
+    std::deque<Block*> queue_;       // waiting for a thread
+    std::deque<std::unique_ptr<Entry>> entries_;  // not yet taken whole, in order
+    Entry* adding_ = nullptr;        // the entry being added; null once complete or gone
+    Block* filling_ = nullptr;       // the block being filled
+    Block* handedOut_ = nullptr;     // the block of the last Data piece
+
+    // The adding thread's last kDeflateWindow bytes of the entry so far (next dictionary).
+    std::unique_ptr<unsigned char[]> tail_;
+    std::size_t tailSize_ = 0;
+};
+
+}  // namespace halvex
