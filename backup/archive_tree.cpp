@@ -125,11 +125,14 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     }
     std::uint64_t remaining = 0;
     try {
+        remaining = source.Length();
+        // The size the entry is expected to take decides whether its local header gets room
+        // for 64-bit sizes.
+        header.uncompressedSize = remaining;
         if (!archive_.OpenNewEntry(header, 9)) {
             SkipForLimit(false, file->size);
             return FileCopy::Skipped;
         }
-        remaining = source.Length();
     } catch (const std::exception&) {
         fail();
         return FileCopy::Aborted;

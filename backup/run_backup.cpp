@@ -169,6 +169,10 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
                 // numbering again from 1 would overwrite them and mix two sets.
                 DropJob(job, FillIn(kUnrecordedArchivesFormat, {job.name, job.name}), ~JobSelected);
                 stored.reset();
+            } else if (*stored >= kMaxArchivesInSet) {
+                // One more archive would wrap the archive numbers and spoil the whole set.
+                DropJob(job, FillIn(kSetFullFormat, {job.name, job.name}), ~JobSelected);
+                stored.reset();
             }
         }
         if (!stored) {

@@ -20,6 +20,9 @@ inline constexpr std::string_view kUnrecordedArchivesFormat =
     "Archives of job '%s' exist in the backup directory, but FileLists.tq has no record of them.\n"
     "Please put back the FileLists.tq they belong to, or move the old archives away, and try again.\n\n"
     "Skipping job: %s";
+inline constexpr std::string_view kSetFullFormat =
+    "Job '%s' already has 65,535 archives, the most one archive set can hold.\n"
+    "Please start brand new archives for it.\n\nSkipping job: %s";
 inline constexpr std::string_view kJobNotSavedFormat = "Job not backed up: %s";
 inline constexpr std::string_view kStoreOpenErrorText = "Error Opening FileLists.tq";
 inline constexpr std::string_view kDamagedHistoryFormat =
