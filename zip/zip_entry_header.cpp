@@ -180,7 +180,8 @@ bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan, bool withZip6
     flags = method == 8 ? DeflateOptionFlags(level) : 0;
     if (creatingSpan) flags |= kFlagDataDescriptor;
     if (!IsPureAscii(fileName)) flags |= kFlagUtf8Name;
-    return fileName.size() <= kMaxField && extraField.size() <= kMaxField &&
+    // The local header's extra field carries the zip64 block besides the caller's.
+    return fileName.size() <= kMaxField && extraField.size() + (withZip64Local ? 20 : 0) <= kMaxField &&
            comment.size() <= kMaxField;
 }
 
