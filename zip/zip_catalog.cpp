@@ -122,11 +122,11 @@ std::uint64_t ZipCatalog::ReadZip64EndRecord(std::uint64_t endPosition, bool mar
     storage_.Seek(locatorPosition);
     storage_.Read(locator, sizeof locator, true);
     if (GetLe32(locator) != kZip64LocatorSignature) return endPosition;
-    // The record lies where the locator says; with data put before the archive, directly
-    // before the locator instead (a record with extensible data is only found at its offset).
+    // The record lies directly before the locator, where data put before the archive does not
+    // move it; one with extensible data is found where the locator says.
     const std::uint64_t named = GetLe64(locator + 8);
     unsigned char record[kZip64EndRecordSize];
-    for (std::uint64_t position : {named, locatorPosition - kZip64EndRecordSize}) {
+    for (std::uint64_t position : {locatorPosition - kZip64EndRecordSize, named}) {
         if (position > locatorPosition - kZip64EndRecordSize) continue;
         storage_.Seek(position);
         storage_.Read(record, sizeof record, true);
