@@ -160,6 +160,9 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     std::uint64_t remaining = 0;
     try {
         remaining = source.Length();
+        // The size the entry is expected to take decides whether its local header gets room
+        // for 64-bit sizes.
+        entry.header.uncompressedSize = remaining;
         queue_->MakeRoom();
         queue_->BeginFile(std::move(entry));
     } catch (const std::exception& error) {

@@ -24,6 +24,7 @@ bool WriteWholeEntry(ZipArchiveFile& zip, std::string_view name, int level, cons
     ZipEntryHeader header;
     header.SetFileName(name);
     header.SetTime(time);
+    for (std::span<const unsigned char> part : parts) header.uncompressedSize += part.size();
     if (!zip.OpenNewEntry(header, level)) return false;
     for (std::span<const unsigned char> part : parts)
         if (!zip.WriteNewEntry(part.data(), part.size())) return false;  // refused: already abandoned

@@ -20,6 +20,8 @@ namespace halvex {
 
 inline constexpr const char* kToDirsEntryName = "ToDirs.tq";
 inline constexpr const char* kRunLogEntryName = "tqbackup.log";
+// The most archives one set holds: file trees carry 16-bit archive numbers.
+inline constexpr int kMaxArchivesInSet = 65535;
 // Entries of the job file: read in chunks of this size.
 inline constexpr std::size_t kJobFileEntryBuffer = 65535;
 

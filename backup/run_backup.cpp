@@ -132,7 +132,12 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
         if ((job.flags & JobSelected) == 0) continue;
         JobRun& run = jobRuns_[j];
         // Before the histories are read: they may come from the newest archive of the set.
-        const std::optional<int> stored = FindArchiveNumber(job);
+        std::optional<int> stored = FindArchiveNumber(job);
+        if (stored && *stored >= kMaxArchivesInSet) {
+            // One more archive would wrap the archive numbers and spoil the whole set.
+            DropJob(job, FillIn(kSetFullFormat, {job.name, job.name}), ~JobSelected);
+            stored.reset();
+        }
         if (!stored) {
             job.flags &= ~JobSelected;
             run = JobRun{};

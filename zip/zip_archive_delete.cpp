@@ -67,7 +67,7 @@ void ZipArchiveFile::DeleteEntries(const std::vector<int>& indices) {
             ioBuffer_.reset();
             RaiseZipError(kZipBadDeleteCount, storage_.Path());
         }
-        catalog_.Header(blocks[k].index).localHeaderOffset = static_cast<std::uint32_t>(writePosition - before);
+        catalog_.Header(blocks[k].index).localHeaderOffset = writePosition - before;
         writePosition += length;
     }
     storage_.TruncateTo(writePosition);

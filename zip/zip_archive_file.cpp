@@ -75,8 +75,8 @@ const std::string& ZipArchiveFile::GetArchivePath() const {
     return IsClosed(true) ? emptyPath_ : storage_.Path();
 }
 
-std::uint16_t ZipArchiveFile::GetEntryCount() const {
-    return IsClosed(true) ? 0 : static_cast<std::uint16_t>(catalog_.Count());
+int ZipArchiveFile::GetEntryCount() const {
+    return IsClosed(true) ? 0 : static_cast<int>(catalog_.Count());
 }
 
 int ZipArchiveFile::FindEntry(std::string_view name, bool caseSensitive) const {
@@ -110,6 +110,10 @@ void ZipArchiveFile::SetLimits(const ZipLimits& limits) {
     limits_.maxEntries = std::min(limits.maxEntries, format.maxEntries);
     limits_.maxEntrySize = std::min(limits.maxEntrySize, format.maxEntrySize);
     limits_.maxArchiveSize = std::min(limits.maxArchiveSize, format.maxArchiveSize);
+    limits_.classicMaxValue = std::min(limits.classicMaxValue, format.classicMaxValue);
+    limits_.classicMaxEntries = std::min(limits.classicMaxEntries, format.classicMaxEntries);
+    limits_.localZip64From = std::min(limits.localZip64From, format.localZip64From);
+    catalog_.SetClassicLimits(limits_.classicMaxValue, limits_.classicMaxEntries);
 }
 
 }  // namespace halvex

@@ -14,9 +14,15 @@
 //    entry) answers false / 0 / -1 and changes nothing;
 //  - damage, CRC mismatch and compressor errors throw CZipException (zip_exception.h) with the
 //    archive path; operating-system failures throw platform::FileError;
-//  - limits of the format (65,535 entries, 32-bit sizes and offsets) refuse a new entry with
-//    false and LastRefusal() telling why; a refused entry leaves the archive exactly as it was
-//    before that entry was begun (see OpenNewEntry).
+//  - limits (ZipLimits: the entry count, an entry's size, the archive's size, all far beyond
+//    what a disk holds unless lowered) refuse a new entry with false and LastRefusal() telling
+//    why; a refused entry leaves the archive exactly as it was before that entry was begun
+//    (see OpenNewEntry).
+//
+// Zip64: sizes and offsets past 32 bits get zip64 extra blocks, archives past 65,535 entries
+// or 4 GiB the zip64 end record and its locator; an archive within the classic limits is
+// written without any zip64 record. An entry's local header is written before its data, so
+// room for 64-bit sizes there is decided from the size expected (see OpenNewEntry).
 // After an exception, call Close(true) before doing anything else with the archive, except
 // in these cases where the archive stays usable:
 //  - ReadEntry threw: CloseEntry({}, true) releases the entry; other entries can be read;
@@ -81,7 +87,7 @@ public:
 
     // ---- Catalog ----
 
-    std::uint16_t GetEntryCount() const;
+    int GetEntryCount() const;
     // Index of the first entry (catalog order) named `name` ('\' separators): exact bytes when
     // caseSensitive, ASCII letters folded otherwise; -1 when none or closed. Linear scan.
     int FindEntry(std::string_view name, bool caseSensitive) const;
@@ -140,6 +146,9 @@ public:
     // stored. With `sourcePath`, the file's last-write time and attributes replace the
     // header's (false when they cannot be read). A header without a date gets the current
     // time. An empty name becomes "file<n>" with n the entry's 1-based position.
+    // header.uncompressedSize is the size the caller expects to write (0 when unknown): from
+    // ZipLimits::localZip64From on, the local header gets 64-bit sizes. An entry written
+    // without them whose sizes pass 32 bits is refused (EntryTooLarge) when it gets there.
     // False, archive unchanged: closed, read-only or multi-volume archive, an entry open, a
     // level outside -1..9; LastRefusal() TooManyEntries when the archive is full,
     // ArchiveTooLarge when even this entry's headers would not fit. A name, extra field or
@@ -172,7 +181,7 @@ public:
     // Why the last OpenNewEntry / WriteNewEntry / CloseNewEntry / AddFile answered false
     // because of a limit; ZipRefusal::None after any other answer.
     ZipRefusal LastRefusal() const { return lastRefusal_; }
-    // Adds the file or folder at `path`: entry name = the part after the last '/' (fullPath
+    // Adds the file or folder at `path` (its size at opening is the expected size): entry name = the part after the last '/' (fullPath
     // false) or the whole path without leading '/' with '\' separators. Read in chunks of
     // `bufferSize`. False (archive unchanged): bufferSize 0, empty name, the file cannot be
     // opened, OpenNewEntry false, a limit (LastRefusal), or `progress` answered false.
@@ -196,7 +205,8 @@ public:
 
     // ---- Limits ----
 
-    // Lowers the format's limits (for tests); values above the format's are clamped.
+    // Lowers the limits and the classic fields' ends (for tests); values above the defaults
+    // are clamped.
     void SetLimits(const ZipLimits& limits);
     const ZipLimits& GetLimits() const { return limits_; }
 
@@ -231,6 +241,7 @@ private:
     std::uint64_t bytesIn_ = 0;         // writing: uncompressed bytes taken
     std::uint64_t bytesWritten_ = 0;    // writing: compressed bytes handed to the storage
     std::uint64_t entryStart_ = 0;      // writing: stored offset of the local header
+    bool entryZip64Local_ = false;      // writing: the local header has 64-bit sizes
     std::uint64_t localHeaderSize_ = 0; // writing
     bool precompressed_ = false;        // writing: the data arrives compressed already
     ZipLimits limits_;

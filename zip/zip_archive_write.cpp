@@ -26,8 +26,15 @@ bool ZipArchiveFile::Refuse(ZipRefusal why) {
 ZipRefusal ZipArchiveFile::CheckNewEntrySizes(std::uint64_t uncompressed, std::uint64_t compressed) const {
     if (uncompressed > limits_.maxEntrySize || compressed > limits_.maxEntrySize)
         return ZipRefusal::EntryTooLarge;
-    // The directory (this entry's record included) and end record must still fit after it.
-    if (entryStart_ + localHeaderSize_ + compressed + catalog_.TrailerSize() > limits_.maxArchiveSize)
+    // A local header without 64-bit sizes cannot take the entry's final sizes.
+    const std::uint64_t classicMax = limits_.classicMaxValue;
+    if (!entryZip64Local_ && (uncompressed > classicMax || compressed > classicMax)) return ZipRefusal::EntryTooLarge;
+    // The directory (this entry's record, with its zip64 block, included) and end records must
+    // still fit after it.
+    const std::uint64_t directoryOffset = entryStart_ + localHeaderSize_ + compressed;
+    const std::uint64_t growth = ZipEntryHeader::Zip64CentralBlockSize(uncompressed, compressed, entryStart_, classicMax) -
+                                 ZipEntryHeader::Zip64CentralBlockSize(0, 0, entryStart_, classicMax);
+    if (directoryOffset + catalog_.TrailerSize(directoryOffset, growth) > limits_.maxArchiveSize)
         return ZipRefusal::ArchiveTooLarge;
     return ZipRefusal::None;
 }
@@ -61,14 +68,18 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
     // Other zip tools tell a folder entry by the separator that ends its name; without it they
     // extract the folder as an empty file and then cannot put its contents below it.
     if (entry.IsFolder() && entry.fileName.back() != '\\') entry.fileName += '\\';
-    if (!entry.PrepareForWrite(level, storage_.IsMultiVolume() == 1))
+    const bool zip64Local = !entry.IsFolder() && header.uncompressedSize >= limits_.localZip64From;
+    if (!entry.PrepareForWrite(level, storage_.IsMultiVolume() == 1, zip64Local))
         RaiseZipError(kZipFieldTooLong, storage_.Path());
 
     // Refuse before anything changes when even the headers would not fit.
     const std::uint64_t start = catalog_.DataEnd() - catalog_.BytesBeforeArchive();
-    const std::uint64_t localSize = 30 + entry.fileName.size() + entry.extraField.size();
-    const std::uint64_t centralSize = entry.CentralRecordSize() - entry.extraField.size();
-    if (start + localSize + catalog_.TrailerSize() + centralSize > limits_.maxArchiveSize) {
+    const std::uint64_t localSize = entry.BuildLocalHeader().size();
+    ZipEntryHeader central = entry;
+    central.extraField.clear();
+    central.localHeaderOffset = start;
+    const std::uint64_t centralSize = central.CentralRecordSize(limits_.classicMaxValue);
+    if (start + localSize + catalog_.TrailerSize(start + localSize, centralSize) > limits_.maxArchiveSize) {
         lastRefusal_ = ZipRefusal::ArchiveTooLarge;
         return false;
     }
@@ -78,6 +89,7 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
         catalog_.AddEntryHeader(entry);
         entryStart_ = start;
         localHeaderSize_ = localSize;
+        entryZip64Local_ = zip64Local;
         entryState_ = 1;
         if (catalog_.Current()->method == 8 && !precompressed) stream_.StartDeflate(level, storage_.Path());
     } catch (...) {
@@ -193,11 +205,7 @@ bool ZipArchiveFile::FinishNewEntry() {
         ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_ + pendingOut_);
         if (why != ZipRefusal::None) return Refuse(why);
         if (pendingOut_ > 0) WriteOut(pendingOut_);
-        ZipEntryHeader& entry = *catalog_.Current();
-        entry.crc32 = runningCrc_;
-        entry.compressedSize = static_cast<std::uint32_t>(bytesWritten_);
-        entry.uncompressedSize = static_cast<std::uint32_t>(bytesIn_);
-        catalog_.FinishEntryWrite();
+        catalog_.FinishEntryWrite(runningCrc_, bytesWritten_, bytesIn_);
     } catch (...) {
         AbandonAfterError();
         throw;
@@ -247,6 +255,7 @@ bool ZipArchiveFile::AddFile(const std::string& path, int level, bool fullPath,
     if (!folder && !source.TryOpen(path, platform::File::Mode::Read)) return false;
     ZipEntryHeader header;
     header.SetFileName(name);
+    if (!folder) header.uncompressedSize = source.Length();
     if (!OpenNewEntry(header, level, path)) return false;
     if (folder) return CloseNewEntry();
     try {

@@ -10,8 +10,8 @@
 namespace halvex {
 namespace {
 
-bool SortedLess(const std::pair<const ZipEntryHeader*, std::uint16_t>& a,
-                const std::pair<const ZipEntryHeader*, std::uint16_t>& b) {
+bool SortedLess(const std::pair<const ZipEntryHeader*, std::uint32_t>& a,
+                const std::pair<const ZipEntryHeader*, std::uint32_t>& b) {
     // Primary key ignores ASCII case so that one index serves both kinds of lookup.
     int c = platform::CompareNoCase(a.first->fileName, b.first->fileName);
     if (c != 0) return c < 0;
@@ -88,44 +88,112 @@ void ZipCatalog::ReadCatalog() {
     directorySize_ = GetLe32(record + 12);
     directoryOffset_ = GetLe32(record + 16);
     const std::size_t commentLength = GetLe16(record + 20);
-
-    storage_.SetVolumeFromEndRecord(thisVolume_);
-    if (directoryVolume_ != 0) RaiseDamaged();
-    if (endPosition < static_cast<std::uint64_t>(directoryOffset_) + directorySize_) RaiseDamaged();
     comment_.resize(commentLength);
     if (commentLength > 0) storage_.Read(comment_.data(), commentLength, false);
+
+    // The zip64 end record, when a locator precedes the end record, holds the true values. A
+    // field at its marker needs it; other producers write it also for values that still fit
+    // (and an archive of exactly 65,535 entries has the marker as its true count and none).
+    const bool marked = thisVolume_ == kZip64Marker16 || directoryVolume_ == kZip64Marker16 ||
+                        entriesOnVolume_ == kZip64Marker16 || totalEntries_ == kZip64Marker16 ||
+                        directorySize_ == kZip64Marker32 || directoryOffset_ == kZip64Marker32;
+    const std::uint64_t directoryEnd = ReadZip64EndRecord(endPosition, marked);
+    if (thisVolume_ > 0xFFFF) RaiseDamaged();
+    storage_.SetVolumeFromEndRecord(static_cast<std::uint16_t>(thisVolume_));
+    if (directoryVolume_ != 0) RaiseDamaged();
+    if (directoryOffset_ > directoryEnd || directorySize_ > directoryEnd - directoryOffset_) RaiseDamaged();
     endRecordPosition_ = endPosition;
-    bytesBeforeArchive_ = endPosition - directoryOffset_ - directorySize_;
+    bytesBeforeArchive_ = directoryEnd - directoryOffset_ - directorySize_;
     if ((directorySize_ == 0) != (totalEntries_ == 0)) RaiseDamaged();
     // Every central record takes at least 46 bytes: a count the directory cannot hold is
-    // refused before anything is allocated for it.
-    if (static_cast<std::uint64_t>(totalEntries_) * kCentralHeaderSize > directorySize_) RaiseDamaged();
+    // refused before anything is allocated for it. Entry indices are ints.
+    if (totalEntries_ > directorySize_ / kCentralHeaderSize || totalEntries_ > 0x7FFFFFFE) RaiseDamaged();
 
     onDisk_ = true;
     if (directorySize_ == 0) return;
-    std::vector<unsigned char> directory(directorySize_);
-    storage_.Seek(static_cast<std::uint64_t>(directoryOffset_) + bytesBeforeArchive_);
-    storage_.Read(directory.data(), directory.size(), false);
-    headers_.reserve(totalEntries_);
-    std::size_t at = 0;
-    for (std::uint16_t i = 0; i < totalEntries_; ++i) {
-        auto header = std::make_unique<ZipEntryHeader>();
-        std::size_t used = header->ParseCentralRecord(directory.data() + at, directory.size() - at);
-        if (used == 0) RaiseDamaged();
-        at += used;
-        centralSize_ += used;
-        headers_.push_back(std::move(header));
-    }
+    ReadDirectory();
     if (findFast_) BuildSortedIndex();
 }
 
+std::uint64_t ZipCatalog::ReadZip64EndRecord(std::uint64_t endPosition, bool marked) {
+    if (endPosition < kZip64LocatorSize + kZip64EndRecordSize) return endPosition;
+    const std::uint64_t locatorPosition = endPosition - kZip64LocatorSize;
+    unsigned char locator[kZip64LocatorSize];
+    storage_.Seek(locatorPosition);
+    storage_.Read(locator, sizeof locator, true);
+    if (GetLe32(locator) != kZip64LocatorSignature) return endPosition;
+    // The record lies directly before the locator, where data put before the archive does not
+    // move it; one with extensible data is found where the locator says.
+    const std::uint64_t named = GetLe64(locator + 8);
+    unsigned char record[kZip64EndRecordSize];
+    for (std::uint64_t position : {locatorPosition - kZip64EndRecordSize, named}) {
+        if (position > locatorPosition - kZip64EndRecordSize) continue;
+        storage_.Seek(position);
+        storage_.Read(record, sizeof record, true);
+        if (GetLe32(record) != kZip64EndRecordSignature) continue;
+        // The record (its size counts what follows the size field) must end before the locator.
+        const std::uint64_t recordSize = GetLe64(record + 4);
+        if (recordSize < kZip64EndRecordSize - 12 || recordSize > locatorPosition - position - 12) RaiseDamaged();
+        thisVolume_ = GetLe32(record + 16);
+        directoryVolume_ = GetLe32(record + 20);
+        entriesOnVolume_ = GetLe64(record + 24);
+        totalEntries_ = GetLe64(record + 32);
+        directorySize_ = GetLe64(record + 40);
+        directoryOffset_ = GetLe64(record + 48);
+        return position;
+    }
+    // Without a marker, four bytes that only look like a locator end a classic archive's last
+    // central record.
+    if (marked) RaiseDamaged();
+    return endPosition;
+}
+
+void ZipCatalog::ReadDirectory() {
+    // Read in chunks: the directory's size is checked against the file, but a large file
+    // still must not become one allocation of that size.
+    constexpr std::size_t kChunk = 65536;
+    std::vector<unsigned char> buffer;
+    std::size_t at = 0;
+    std::uint64_t unread = directorySize_;
+    storage_.Seek(directoryOffset_ + bytesBeforeArchive_);
+    auto have = [&](std::size_t need) {
+        if (buffer.size() - at >= need) return true;
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(at));
+        at = 0;
+        while (buffer.size() < need && unread > 0) {
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(unread, std::max(kChunk, need - buffer.size())));
+            const std::size_t old = buffer.size();
+            buffer.resize(old + n);
+            storage_.Read(buffer.data() + old, n, false);
+            unread -= n;
+        }
+        return buffer.size() >= need;
+    };
+    headers_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(totalEntries_, kChunk)));
+    for (std::uint64_t i = 0; i < totalEntries_; ++i) {
+        if (!have(kCentralHeaderSize)) RaiseDamaged();
+        const unsigned char* p = buffer.data() + at;
+        const std::size_t whole = kCentralHeaderSize + GetLe16(p + 28) + GetLe16(p + 30) + GetLe16(p + 32);
+        if (!have(whole)) RaiseDamaged();
+        auto header = std::make_unique<ZipEntryHeader>();
+        const std::size_t used = header->ParseCentralRecord(buffer.data() + at, whole);
+        if (used == 0) RaiseDamaged();
+        at += used;
+        centralSize_ += header->CentralRecordSize(classicMax_);
+        headers_.push_back(std::move(header));
+    }
+}
+
 std::uint64_t ZipCatalog::DataEnd() {
-    if (onDisk_) return static_cast<std::uint64_t>(directoryOffset_) + bytesBeforeArchive_;
+    if (onDisk_) return directoryOffset_ + bytesBeforeArchive_;
     return storage_.Length();
 }
 
 std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
     ZipEntryHeader& central = Header(index);
+    const std::uint64_t dataEnd = DataEnd();
+    if (central.localHeaderOffset > dataEnd - bytesBeforeArchive_) RaiseDamaged();
     const std::uint64_t position = central.localHeaderOffset + bytesBeforeArchive_;
     unsigned char local[kLocalHeaderSize];
     storage_.Seek(position);
@@ -139,17 +207,25 @@ std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
         nameLength != central.StoredNameLength()) {
         RaiseDamaged();
     }
-    if (!central.HasDataDescriptor() &&
-        (GetLe32(local + 14) != central.crc32 || GetLe32(local + 18) != central.compressedSize ||
-         GetLe32(local + 22) != central.uncompressedSize)) {
-        RaiseDamaged();
-    }
     storage_.Seek(position + kLocalHeaderSize + nameLength);
     localExtra_.resize(extraLength);
     if (extraLength > 0) storage_.Read(localExtra_.data(), extraLength, true);
+    if (!central.HasDataDescriptor()) {
+        std::uint64_t compressed = GetLe32(local + 18);
+        std::uint64_t uncompressed = GetLe32(local + 22);
+        std::uint64_t* marked[2];
+        std::size_t count = 0;
+        if (uncompressed == kZip64Marker32) marked[count++] = &uncompressed;
+        if (compressed == kZip64Marker32) marked[count++] = &compressed;
+        if (!ReadZip64Values(localExtra_, std::span<std::uint64_t* const>(marked, count)) ||
+            GetLe32(local + 14) != central.crc32 || compressed != central.compressedSize ||
+            uncompressed != central.uncompressedSize) {
+            RaiseDamaged();
+        }
+    }
     const std::uint64_t dataStart = position + kLocalHeaderSize + nameLength + extraLength;
     // The data must lie before the directory (or the end of the file).
-    if (dataStart + central.compressedSize > DataEnd()) RaiseDamaged();
+    if (dataStart > dataEnd || central.compressedSize > dataEnd - dataStart) RaiseDamaged();
     storage_.Seek(dataStart);
     current_ = &central;
     return dataStart;
@@ -186,7 +262,7 @@ void ZipCatalog::CloseEntryAfterRead(bool checkDescriptor, std::uint64_t dataEnd
 
 void ZipCatalog::RemoveCatalogFromFile() {
     if (!onDisk_) return;
-    storage_.TruncateTo(static_cast<std::uint64_t>(directoryOffset_) + bytesBeforeArchive_);
+    storage_.TruncateTo(directoryOffset_ + bytesBeforeArchive_);
     onDisk_ = false;
 }
 
@@ -207,24 +283,40 @@ void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     }
     entry->extraField.clear();
     entry->diskStart = static_cast<std::uint16_t>(storage_.GetCurrentVolume());
-    entry->localHeaderOffset = static_cast<std::uint32_t>(position - bytesBeforeArchive_);
-    centralSize_ += entry->CentralRecordSize();
+    entry->localHeaderOffset = position - bytesBeforeArchive_;
+    centralSize_ += entry->CentralRecordSize(classicMax_);
     current_ = entry.get();
     headers_.push_back(std::move(entry));
     if (sortedValid_) {
-        SortedEntry added{current_, static_cast<std::uint16_t>(headers_.size() - 1)};
+        SortedEntry added{current_, static_cast<std::uint32_t>(headers_.size() - 1)};
         sortedIndex_.insert(std::upper_bound(sortedIndex_.begin(), sortedIndex_.end(), added, SortedLess),
                             added);
     }
 }
 
-void ZipCatalog::FinishEntryWrite() {
+void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed) {
     ZipEntryHeader& entry = *current_;
-    unsigned char fields[12];
-    SetLe32(fields, entry.crc32);
-    SetLe32(fields + 4, entry.compressedSize);
-    SetLe32(fields + 8, entry.uncompressedSize);
-    storage_.Patch(entry.localHeaderOffset + bytesBeforeArchive_ + 14, fields, sizeof fields);
+    centralSize_ -= entry.CentralRecordSize(classicMax_);
+    entry.crc32 = crc;
+    entry.compressedSize = compressed;
+    entry.uncompressedSize = uncompressed;
+    centralSize_ += entry.CentralRecordSize(classicMax_);
+    const std::uint64_t local = entry.localHeaderOffset + bytesBeforeArchive_;
+    if (entry.zip64Local) {
+        unsigned char crcField[4];
+        SetLe32(crcField, crc);
+        storage_.Patch(local + 14, crcField, sizeof crcField);
+        unsigned char sizes[16];
+        SetLe64(sizes, uncompressed);
+        SetLe64(sizes + 8, compressed);
+        storage_.Patch(local + kLocalHeaderSize + entry.StoredNameLength() + 4, sizes, sizeof sizes);
+    } else {
+        unsigned char fields[12];
+        SetLe32(fields, crc);
+        SetLe32(fields + 4, static_cast<std::uint32_t>(compressed));
+        SetLe32(fields + 8, static_cast<std::uint32_t>(uncompressed));
+        storage_.Patch(local + 14, fields, sizeof fields);
+    }
     current_ = nullptr;
 }
 
@@ -232,7 +324,7 @@ void ZipCatalog::AbandonLastEntry() {
     if (headers_.empty()) return;
     ZipEntryHeader& entry = *headers_.back();
     current_ = nullptr;
-    centralSize_ -= entry.CentralRecordSize();
+    centralSize_ -= entry.CentralRecordSize(classicMax_);
     const std::uint64_t position = entry.localHeaderOffset + bytesBeforeArchive_;
     headers_.pop_back();
     sortedValid_ = false;
@@ -240,38 +332,78 @@ void ZipCatalog::AbandonLastEntry() {
     storage_.TruncateTo(position);
 }
 
+bool ZipCatalog::NeedsZip64End(std::uint64_t count, std::uint64_t size, std::uint64_t offset) const {
+    return count > classicMaxEntries_ || size > classicMax_ || offset > classicMax_;
+}
+
+std::uint64_t ZipCatalog::TrailerSize(std::uint64_t directoryOffset, std::uint64_t extraCentral) const {
+    const std::uint64_t size = centralSize_ + extraCentral;
+    const std::uint64_t zip64 =
+        NeedsZip64End(headers_.size(), size, directoryOffset) ? kZip64EndRecordSize + kZip64LocatorSize : 0;
+    return size + zip64 + kEndRecordSize + comment_.size();
+}
+
 void ZipCatalog::WriteCatalog() {
     if (onDisk_) return;
     const std::uint64_t start = storage_.SeekToEnd();
     const std::uint64_t offset = start - bytesBeforeArchive_;
-    if (offset + TrailerSize() > 0xFFFFFFFFull || headers_.size() > 0xFFFF) RaiseDamaged();
     std::string record;
     std::uint64_t size = 0;
     for (const auto& header : headers_) {
         record.clear();
-        header->AppendCentralRecord(record);
+        header->AppendCentralRecord(record, classicMax_);
         storage_.Write(record.data(), record.size(), true);
         size += record.size();
     }
-    const auto count = static_cast<std::uint16_t>(headers_.size());
+    const std::uint64_t count = headers_.size();
+    const bool zip64 = NeedsZip64End(count, size, offset);
+    std::uint64_t endPosition = start + size;
+    if (zip64) {
+        record.clear();
+        PutLe32(record, kZip64EndRecordSignature);
+        PutLe64(record, kZip64EndRecordSize - 12);  // what follows this field
+        PutLe16(record, kZip64VersionNeeded);      // made by
+        PutLe16(record, kZip64VersionNeeded);      // needed
+        PutLe32(record, 0);                        // this volume
+        PutLe32(record, 0);                        // volume with the directory's start
+        PutLe64(record, count);
+        PutLe64(record, count);
+        PutLe64(record, size);
+        PutLe64(record, offset);
+        PutLe32(record, kZip64LocatorSignature);
+        PutLe32(record, 0);  // volume with the zip64 end record
+        PutLe64(record, endPosition - bytesBeforeArchive_);
+        PutLe32(record, 1);  // volumes in all
+        storage_.Write(record.data(), record.size(), true);
+        endPosition += record.size();
+    }
+    // Fields the classic record cannot hold carry their marker.
+    const auto count16 = static_cast<std::uint16_t>(count > classicMaxEntries_ ? kZip64Marker16 : count);
+    const auto size32 = static_cast<std::uint32_t>(size > classicMax_ ? kZip64Marker32 : size);
+    const auto offset32 = static_cast<std::uint32_t>(offset > classicMax_ ? kZip64Marker32 : offset);
     record.clear();
     PutLe32(record, kEndRecordSignature);
     PutLe16(record, 0);  // this volume
     PutLe16(record, 0);  // volume with the directory's start
-    PutLe16(record, count);
-    PutLe16(record, count);
-    PutLe32(record, static_cast<std::uint32_t>(size));
-    PutLe32(record, static_cast<std::uint32_t>(offset));
+    PutLe16(record, count16);
+    PutLe16(record, count16);
+    PutLe32(record, size32);
+    PutLe32(record, offset32);
     PutLe16(record, static_cast<std::uint16_t>(comment_.size()));
     record += comment_;
     storage_.Write(record.data(), record.size(), true);
     storage_.Flush();
     thisVolume_ = directoryVolume_ = 0;
     entriesOnVolume_ = totalEntries_ = count;
-    directorySize_ = static_cast<std::uint32_t>(size);
-    directoryOffset_ = static_cast<std::uint32_t>(offset);
-    endRecordPosition_ = start + size;
+    directorySize_ = size;
+    directoryOffset_ = offset;
+    endRecordPosition_ = endPosition;
     onDisk_ = true;
+}
+
+void ZipCatalog::RecountCentralSize() {
+    centralSize_ = 0;
+    for (const auto& header : headers_) centralSize_ += header->CentralRecordSize(classicMax_);
 }
 
 void ZipCatalog::RemoveEntryHeaders(const std::vector<int>& ascendingIndices) {
@@ -281,7 +413,6 @@ void ZipCatalog::RemoveEntryHeaders(const std::vector<int>& ascendingIndices) {
     std::size_t next = 0;
     for (std::size_t i = 0; i < headers_.size(); ++i) {
         if (next < ascendingIndices.size() && static_cast<std::size_t>(ascendingIndices[next]) == i) {
-            centralSize_ -= headers_[i]->CentralRecordSize();
             if (current_ == headers_[i].get()) current_ = nullptr;
             ++next;
         } else {
@@ -289,6 +420,8 @@ void ZipCatalog::RemoveEntryHeaders(const std::vector<int>& ascendingIndices) {
         }
     }
     headers_ = std::move(kept);
+    // Offsets may have moved too (deleting compacts the file): the zip64 blocks change.
+    RecountCentralSize();
     sortedValid_ = false;
     sortedIndex_.clear();
 }
@@ -305,7 +438,7 @@ void ZipCatalog::BuildSortedIndex() {
     sortedIndex_.clear();
     sortedIndex_.reserve(headers_.size());
     for (std::size_t i = 0; i < headers_.size(); ++i)
-        sortedIndex_.emplace_back(headers_[i].get(), static_cast<std::uint16_t>(i));
+        sortedIndex_.emplace_back(headers_[i].get(), static_cast<std::uint32_t>(i));
     std::sort(sortedIndex_.begin(), sortedIndex_.end(), SortedLess);
     sortedValid_ = true;
 }
@@ -333,12 +466,12 @@ int ZipCatalog::FindIndexFast(std::string_view name, bool caseSensitive) {
                                    return e.first->fileName < key;
                                });
     if (caseSensitive) {
-        return (it != sortedIndex_.end() && it->first->fileName == name) ? it->second : -1;
+        return (it != sortedIndex_.end() && it->first->fileName == name) ? static_cast<int>(it->second) : -1;
     }
     // Entries equal ignoring case lie together; the first in catalog order wins.
     int best = -1;
     for (; it != sortedIndex_.end() && platform::EqualNoCase(it->first->fileName, name); ++it) {
-        if (best < 0 || it->second < best) best = it->second;
+        if (best < 0 || static_cast<int>(it->second) < best) best = static_cast<int>(it->second);
     }
     return best;
 }

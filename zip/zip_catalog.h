@@ -45,13 +45,24 @@ public:
     // old directory off the file, writes the local header at the end of the file and makes the
     // entry current. The header's extra field is dropped once its local header is written.
     void AddEntryHeader(const ZipEntryHeader& header);
-    // Writes the current entry's CRC and sizes into its local header.
-    void FinishEntryWrite();
+    // Sets the current entry's CRC and sizes and writes them into its local header (its zip64
+    // block when it has one; otherwise the sizes must fit the classic fields).
+    void FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed);
     // Drops the last entry (being written) and cuts the file back to its local header.
     void AbandonLastEntry();
 
-    // Writes all central headers and the end record when the catalog changed.
+    // Writes all central headers and the end record when the catalog changed; the zip64 end
+    // record and its locator come first when the count, the directory's size or its offset
+    // passes the classic fields.
     void WriteCatalog();
+    // Where the classic fields end when writing (tests lower them to reach zip64 records with
+    // small archives). Kept across ClearCatalog.
+    void SetClassicLimits(std::uint64_t maxValue, std::uint64_t maxEntries) {
+        classicMax_ = maxValue;
+        classicMaxEntries_ = maxEntries;
+        RecountCentralSize();
+    }
+    std::uint64_t ClassicMaxValue() const { return classicMax_; }
     // Cuts the directory read at open off the file (the first change does this).
     void RemoveCatalogFromFile();
     // Drops the headers at the given ascending, distinct indices.
@@ -70,8 +81,9 @@ public:
     // File position where the entries' data ends: the directory's start while it is on disk,
     // else the end of the file.
     std::uint64_t DataEnd();
-    // Size the directory and end record will take when written now.
-    std::uint64_t TrailerSize() const { return centralSize_ + 22 + comment_.size(); }
+    // Size the directory and end records will take when written at stored offset
+    // `directoryOffset`, with `extraCentral` bytes more in the directory than it has now.
+    std::uint64_t TrailerSize(std::uint64_t directoryOffset, std::uint64_t extraCentral = 0) const;
     // The local extra field of the entry last opened for reading.
     const std::string& LocalExtra() const { return localExtra_; }
 
@@ -83,9 +95,16 @@ public:
     void EnableFindFast(bool on);
 
 private:
-    using SortedEntry = std::pair<const ZipEntryHeader*, std::uint16_t>;
+    using SortedEntry = std::pair<const ZipEntryHeader*, std::uint32_t>;
     [[noreturn]] void RaiseDamaged() const;
     std::uint64_t LocateEndRecord(std::uint64_t length);
+    // Reads the zip64 end record that the locator before the end record at `endPosition`
+    // names into the end record fields; answers its file position, or `endPosition` when
+    // there is none. A locator without its record is damage when the end record is `marked`.
+    std::uint64_t ReadZip64EndRecord(std::uint64_t endPosition, bool marked);
+    void ReadDirectory();
+    bool NeedsZip64End(std::uint64_t count, std::uint64_t size, std::uint64_t offset) const;
+    void RecountCentralSize();
     void BuildSortedIndex();
 
     ZipVolumeStorage& storage_;
@@ -94,13 +113,15 @@ private:
     bool onDisk_ = false;
     std::uint64_t bytesBeforeArchive_ = 0;
     std::uint64_t endRecordPosition_ = 0;
-    // End record fields as read.
-    std::uint16_t thisVolume_ = 0;
-    std::uint16_t directoryVolume_ = 0;
-    std::uint16_t entriesOnVolume_ = 0;
-    std::uint16_t totalEntries_ = 0;
-    std::uint32_t directorySize_ = 0;
-    std::uint32_t directoryOffset_ = 0;
+    // End record fields as read (from the zip64 end record when the classic one points there).
+    std::uint32_t thisVolume_ = 0;
+    std::uint32_t directoryVolume_ = 0;
+    std::uint64_t entriesOnVolume_ = 0;
+    std::uint64_t totalEntries_ = 0;
+    std::uint64_t directorySize_ = 0;
+    std::uint64_t directoryOffset_ = 0;
+    std::uint64_t classicMax_ = ZipEntryHeader::kClassicMaxValue;
+    std::uint64_t classicMaxEntries_ = 0xFFFF;
     std::string comment_;
     std::string localExtra_;
     std::uint64_t centralSize_ = 0;  // sum of the headers' central record sizes

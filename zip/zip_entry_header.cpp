@@ -89,7 +89,60 @@ std::uint16_t DeflateOptionFlags(int level) {
     }
 }
 
+// Calls fn(id, data, size) for each whole block of an extra field; answers the offset where
+// the walk stopped (the length when every block was whole).
+template <typename Fn>
+std::size_t ForEachExtraBlock(std::string_view extra, Fn&& fn) {
+    const auto* p = reinterpret_cast<const unsigned char*>(extra.data());
+    std::size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const std::size_t size = GetLe16(p + at + 2);
+        if (size > extra.size() - at - 4) break;
+        if (!fn(GetLe16(p + at), p + at + 4, size, at)) break;
+        at += 4 + size;
+    }
+    return at;
+}
+
+std::uint32_t Classic32(std::uint64_t value, std::uint64_t classicMax) {
+    return value > classicMax ? kZip64Marker32 : static_cast<std::uint32_t>(value);
+}
+
 }  // namespace
+
+bool ReadZip64Values(std::string_view extra, std::span<std::uint64_t* const> marked) {
+    if (marked.size() == 0) return true;
+    bool found = false;
+    ForEachExtraBlock(extra, [&](std::uint16_t id, const unsigned char* data, std::size_t size, std::size_t) {
+        if (id != kZip64ExtraId) return true;
+        if (size < 8 * marked.size()) return false;
+        std::size_t at = 0;
+        for (std::uint64_t* value : marked) {
+            *value = GetLe64(data + at);
+            at += 8;
+        }
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+std::string WithoutZip64Blocks(std::string_view extra) {
+    std::string kept;
+    const std::size_t end = ForEachExtraBlock(extra, [&](std::uint16_t id, const unsigned char*, std::size_t size,
+                                                         std::size_t at) {
+        if (id != kZip64ExtraId) kept.append(extra.substr(at, 4 + size));
+        return true;
+    });
+    kept.append(extra.substr(end));
+    return kept;
+}
+
+std::size_t ZipEntryHeader::Zip64CentralBlockSize(std::uint64_t uncompressed, std::uint64_t compressed,
+                                                  std::uint64_t offset, std::uint64_t classicMax) {
+    const std::size_t values = (uncompressed > classicMax) + (compressed > classicMax) + (offset > classicMax);
+    return values == 0 ? 0 : 4 + 8 * values;
+}
 
 void ZipEntryHeader::SetTime(const platform::SystemTime& local) {
     DosDateTime dos = SystemTimeToDos(local);
@@ -111,12 +164,14 @@ platform::FileTime ZipEntryHeader::GetFileTime() const {
     return DosToFileTime(DosDateTime{modDate, modTime});
 }
 
-bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan) {
+bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan, bool withZip64Local) {
     signature = kCentralHeaderSignature;
     internalAttributes = 0;
     storedName.clear();  // written as UTF-8
     versionMadeBy = 20;
-    versionNeeded = 20;
+    versionNeeded = withZip64Local ? kZip64VersionNeeded : 20;
+    zip64Local = withZip64Local;
+    extraField = WithoutZip64Blocks(extraField);
     crc32 = 0;
     compressedSize = 0;
     uncompressedSize = 0;
@@ -125,7 +180,8 @@ bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan) {
     flags = method == 8 ? DeflateOptionFlags(level) : 0;
     if (creatingSpan) flags |= kFlagDataDescriptor;
     if (!IsPureAscii(fileName)) flags |= kFlagUtf8Name;
-    return fileName.size() <= kMaxField && extraField.size() <= kMaxField &&
+    // The local header's extra field carries the zip64 block besides the caller's.
+    return fileName.size() <= kMaxField && extraField.size() + (withZip64Local ? 20 : 0) <= kMaxField &&
            comment.size() <= kMaxField;
 }
 
@@ -136,41 +192,67 @@ std::string ZipEntryHeader::DiskFileName() const {
     return name;
 }
 
-void ZipEntryHeader::AppendSharedFields(std::string& out, std::size_t diskNameLength) const {
-    PutLe16(out, versionNeeded);
+void ZipEntryHeader::AppendSharedFields(std::string& out, std::uint16_t version, std::uint32_t compressed,
+                                        std::uint32_t uncompressed, std::size_t diskNameLength,
+                                        std::size_t extraLength) const {
+    PutLe16(out, version);
     PutLe16(out, flags);
     PutLe16(out, method);
     PutLe16(out, modTime);
     PutLe16(out, modDate);
     PutLe32(out, crc32);
-    PutLe32(out, compressedSize);
-    PutLe32(out, uncompressedSize);
+    PutLe32(out, compressed);
+    PutLe32(out, uncompressed);
     PutLe16(out, static_cast<std::uint16_t>(diskNameLength));
-    PutLe16(out, static_cast<std::uint16_t>(extraField.size()));
+    PutLe16(out, static_cast<std::uint16_t>(extraLength));
 }
 
 std::string ZipEntryHeader::BuildLocalHeader() const {
     std::string name = DiskFileName();
+    std::string zip64;
+    if (zip64Local) {
+        // Both sizes, whatever they turn out to be: they are patched once the data is written.
+        PutLe16(zip64, kZip64ExtraId);
+        PutLe16(zip64, 16);
+        PutLe64(zip64, uncompressedSize);
+        PutLe64(zip64, compressedSize);
+    }
     std::string out;
-    out.reserve(kLocalHeaderSize + name.size() + extraField.size());
+    out.reserve(kLocalHeaderSize + name.size() + zip64.size() + extraField.size());
     PutLe32(out, kLocalHeaderSignature);
-    AppendSharedFields(out, name.size());
+    AppendSharedFields(out, versionNeeded, zip64Local ? kZip64Marker32 : static_cast<std::uint32_t>(compressedSize),
+                       zip64Local ? kZip64Marker32 : static_cast<std::uint32_t>(uncompressedSize), name.size(),
+                       zip64.size() + extraField.size());
     out += name;
+    out += zip64;
     out += extraField;
     return out;
 }
 
-void ZipEntryHeader::AppendCentralRecord(std::string& out) const {
+void ZipEntryHeader::AppendCentralRecord(std::string& out, std::uint64_t classicMax) const {
     std::string name = DiskFileName();
+    std::string zip64;
+    if (Zip64CentralBlockSize(uncompressedSize, compressedSize, localHeaderOffset, classicMax) > 0) {
+        std::string values;
+        for (std::uint64_t value : {uncompressedSize, compressedSize, localHeaderOffset})
+            if (value > classicMax) PutLe64(values, value);
+        PutLe16(zip64, kZip64ExtraId);
+        PutLe16(zip64, static_cast<std::uint16_t>(values.size()));
+        zip64 += values;
+    }
+    const bool needs45 = zip64Local || !zip64.empty();
     PutLe32(out, kCentralHeaderSignature);
     PutLe16(out, versionMadeBy);
-    AppendSharedFields(out, name.size());
+    AppendSharedFields(out, needs45 ? std::max(versionNeeded, kZip64VersionNeeded) : versionNeeded,
+                       Classic32(compressedSize, classicMax), Classic32(uncompressedSize, classicMax), name.size(),
+                       zip64.size() + extraField.size());
     PutLe16(out, static_cast<std::uint16_t>(comment.size()));
     PutLe16(out, diskStart);
     PutLe16(out, internalAttributes);
     PutLe32(out, externalAttributes);
-    PutLe32(out, localHeaderOffset);
+    PutLe32(out, Classic32(localHeaderOffset, classicMax));
     out += name;
+    out += zip64;
     out += extraField;
     out += comment;
 }
@@ -196,7 +278,9 @@ std::size_t ZipEntryHeader::ParseCentralRecord(const unsigned char* p, std::size
     internalAttributes = GetLe16(p + 36);
     externalAttributes = GetLe32(p + 38);
     localHeaderOffset = GetLe32(p + 42);
+    zip64Local = false;
     const char* text = reinterpret_cast<const char*>(p + kCentralHeaderSize);
+    const std::string_view extra(text + nameLength, extraLength);
     fileName.assign(text, nameLength);
     storedName.clear();
     // Without the UTF-8 flag a name is code page 437 by the zip format (the DOS and Windows
@@ -206,10 +290,16 @@ std::size_t ZipEntryHeader::ParseCentralRecord(const unsigned char* p, std::size
     const bool unixHost = host == 3 || host == 19;
     if ((flags & kFlagUtf8Name) == 0 && !unixHost && !IsPureAscii(fileName)) {
         storedName = fileName;
-        fileName = UnicodePathOf(extraField, storedName).value_or(CodePage437ToUtf8(storedName));
+        fileName = UnicodePathOf(extra, storedName).value_or(CodePage437ToUtf8(storedName));
     }
     std::replace(fileName.begin(), fileName.end(), '/', '\\');
-    extraField.assign(text + nameLength, extraLength);
+    std::uint64_t* marked[3];
+    std::size_t count = 0;
+    if (uncompressedSize == kZip64Marker32) marked[count++] = &uncompressedSize;
+    if (compressedSize == kZip64Marker32) marked[count++] = &compressedSize;
+    if (localHeaderOffset == kZip64Marker32) marked[count++] = &localHeaderOffset;
+    if (!ReadZip64Values(extra, std::span<std::uint64_t* const>(marked, count))) return 0;
+    extraField = WithoutZip64Blocks(extra);
     comment.assign(text + nameLength + extraLength, commentLength);
     return total;
 }

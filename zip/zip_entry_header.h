@@ -4,6 +4,7 @@
 // GetEntryInfo.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,13 @@ inline constexpr std::uint32_t kZipAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kZipAttrDirectory = 0x10;
 inline constexpr std::uint32_t kZipAttrArchive = 0x20;
 
+// Fills the values whose classic field held the zip64 marker from the zip64 block of `extra`,
+// in the block's fixed order (uncompressed size, compressed size, offset; the caller passes
+// only the marked ones). False when no zip64 block holds them all.
+bool ReadZip64Values(std::string_view extra, std::span<std::uint64_t* const> marked);
+// `extra` without its zip64 blocks (blocks that run past the end are kept as they are).
+std::string WithoutZip64Blocks(std::string_view extra);
+
 class ZipEntryHeader {
 public:
     std::uint32_t signature = 0;  // central header signature once prepared for writing
@@ -32,12 +40,16 @@ public:
     std::uint16_t modTime = 0; // DOS time (local)
     std::uint16_t modDate = 0; // DOS date (local); 0 means "not set"
     std::uint32_t crc32 = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t uncompressedSize = 0;
+    // 64-bit: values past the classic 32-bit fields are stored in a zip64 extra block. Given to
+    // OpenNewEntry, uncompressedSize is the expected size of the data (0 when unknown).
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
     std::uint16_t diskStart = 0;
     std::uint16_t internalAttributes = 0;
     std::uint32_t externalAttributes = kZipAttrArchive;
-    std::uint32_t localHeaderOffset = 0;  // less the bytes before the archive
+    std::uint64_t localHeaderOffset = 0;  // less the bytes before the archive
+    // Other extra field blocks; the zip64 block is read into the fields above and written anew
+    // from them, so it is never kept here.
     std::string extraField;  // bytes
     std::string fileName;    // bytes without terminator; in memory with '\' separators
     std::string comment;     // bytes
@@ -45,6 +57,9 @@ public:
     // from a Unicode path field (fileName then holds the UTF-8 name); empty for every other
     // name. A directory written back keeps these bytes, so it matches the local headers.
     std::string storedName;
+    // Writing: the local header has room for 64-bit sizes (a zip64 block, both classic size
+    // fields set to their marker).
+    bool zip64Local = false;
 
     // Copies `name` into fileName (an empty name empties it).
     void SetFileName(std::string_view name) {
@@ -67,33 +82,47 @@ public:
     // Length of the name as its local header must give it.
     std::size_t StoredNameLength() const { return storedName.empty() ? fileName.size() : storedName.size(); }
 
-    // Size of the central directory record: 46 + name + extra field + comment.
-    std::size_t CentralRecordSize() const {
-        return 46 + StoredNameLength() + extraField.size() + comment.size();
+    // Size of the central directory record: 46 + name + extra field + comment, and the zip64
+    // block when a size or the offset passes `classicMax`.
+    std::size_t CentralRecordSize(std::uint64_t classicMax = kClassicMaxValue) const {
+        return 46 + StoredNameLength() + extraField.size() + comment.size() +
+               Zip64CentralBlockSize(uncompressedSize, compressedSize, localHeaderOffset, classicMax);
     }
+    // Bytes of the zip64 block a central record needs for these values (0 when none passes
+    // `classicMax`): 4 + 8 for each value that does.
+    static std::size_t Zip64CentralBlockSize(std::uint64_t uncompressed, std::uint64_t compressed,
+                                             std::uint64_t offset, std::uint64_t classicMax);
+    // The largest value the classic 32-bit fields hold (0xFFFFFFFF is the zip64 marker).
+    static constexpr std::uint64_t kClassicMaxValue = 0xFFFFFFFEull;
 
     // --- Record layout (used by the catalog) ---
 
     // Readies a new header for writing at `level` (-1 compressor default, 0 stored, 1-9):
-    // signature, versions 20, zero CRC and sizes, method and flags. Folders are stored.
+    // signature, versions 20 (45 with a zip64 local header), zero CRC and sizes, method and
+    // flags. Folders are stored. A zip64 block in the caller's extra field is dropped.
     // False when the name, extra field or comment is longer than 65,535 bytes.
-    bool PrepareForWrite(int level, bool creatingSpan);
+    bool PrepareForWrite(int level, bool creatingSpan, bool withZip64Local = false);
     // The name as stored on disk: every '\' becomes '/' (the code-page conversion is the
     // identity on this platform).
     std::string DiskFileName() const;
-    // 30-byte local header + disk name + extra field.
+    // 30-byte local header + disk name + extra field (led by the zip64 block when zip64Local;
+    // its sizes start at offset 30 + name length + 4).
     std::string BuildLocalHeader() const;
-    // Appends the 46-byte central record + disk name + extra field + comment.
-    void AppendCentralRecord(std::string& out) const;
-    // Parses one central record from `data` (at most `available` bytes). Answers the bytes it
-    // took, or 0 when the record is not whole or its signature is wrong. A name without the
+    // Appends the 46-byte central record + disk name + extra field (with a zip64 block for
+    // the values past `classicMax`) + comment.
+    void AppendCentralRecord(std::string& out, std::uint64_t classicMax = kClassicMaxValue) const;
+    // Parses one central record from `data` (at most `available` bytes), taking marked values
+    // from its zip64 block. Answers the bytes it took, or 0 when the record is not whole, its
+    // signature is wrong or a marked value is missing from the zip64 block. A name without the
     // UTF-8 flag that is not pure ASCII and was not made on a Unix-like system is read as
     // UTF-8 from its Unicode path field when that field matches it, else as code page 437.
     std::size_t ParseCentralRecord(const unsigned char* data, std::size_t available);
 
 private:
     // The run of fields that local and central headers share: version needed .. extra length.
-    void AppendSharedFields(std::string& out, std::size_t diskNameLength) const;
+    void AppendSharedFields(std::string& out, std::uint16_t version, std::uint32_t compressed,
+                            std::uint32_t uncompressed, std::size_t diskNameLength,
+                            std::size_t extraLength) const;
 };
 
 }  // namespace halvex

@@ -284,3 +284,27 @@ TEST_F(ArchiveTreeTest, FolderTheArchiveRefusesIsLeftOutWithEverythingBelowIt) {
     EXPECT_EQ(view.Positions().back(), 1000);
     ExpectReadersAccept(archive);
 }
+TEST_F(ArchiveTreeTest, ArchivesPastTheClassicFieldsGetZip64RecordsInsteadOfSkips) {
+    // The classic fields lowered: 64-bit sizes from 1,000 bytes on, the zip64 end record past
+    // four entries. Nothing is skipped; every reader takes the archive.
+    const std::string big = ziptest::RandomBytes(3000, 3);
+    Put("src/big.bin", big);
+    for (int i = 0; i < 5; ++i) Put("src/small" + std::to_string(i) + ".txt", std::string(i, 's'));
+    ZipLimits limits;
+    limits.classicMaxValue = 1000;
+    limits.classicMaxEntries = 4;
+    limits.localZip64From = 1000;
+    ScriptedBackupView view;
+    ASSERT_EQ(Run(view, {}, false, [&](BackupEngine& e) { e.SetArchiveLimits(limits); }),
+              BackupEngine::RunOutcome::Succeeded);
+    const std::string archive = program + "/Job.TQBak";
+    EXPECT_TRUE(engine->SkippedEntries().empty());
+    EXPECT_EQ(AddedByLastRecord(archive).size(), 6u);
+    const auto entries = ReadArchive(archive);
+    EXPECT_EQ(FindEntry(entries, "Data\\big.bin")->data, big);
+    EXPECT_EQ(FindEntry(entries, "Data\\small4.txt")->data, "ssss");
+    const std::string bytes = ReadFile(archive);
+    EXPECT_EQ(ziptest::U32(bytes, bytes.size() - 22 - 20), 0x07064b50u);  // the zip64 locator
+    EXPECT_EQ(view.Positions().back(), 1000);
+    ExpectReadersAccept(archive);
+}

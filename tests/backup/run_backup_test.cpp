@@ -288,6 +288,35 @@ TEST_F(RunBackupTest, ArchivesTheStoreNoLongerKnowsAreNeverOverwritten) {
     EXPECT_EQ(StoreEntry("Job\\ArchNum.tq"), Bytes4(3));
 }
 
+TEST_F(RunBackupTest, ASetOf65535ArchivesTakesNoMore) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+    Put("src/a.txt", "a");
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    for (int number : {65534, 65535}) {
+        SCOPED_TRACE(number);
+        {
+            const HistoryBytes history = ToBytes(StoreEntry("Job\\Data.tq"));
+            FileListStore store(program);
+            ASSERT_TRUE(store.OpenForRun());
+            const HistoryBytes none;  // the entry above holds its added part already
+            const HistoryToSave save[] = {{"Data", history, none}};
+            store.SaveJob("Job", number, save, false, platform::SystemTime{2024, 1, 0, 2, 3, 4, 6, 0});
+            store.Close();
+        }
+        Put("src/b" + std::to_string(number) + ".txt", "b");
+        ScriptedBackupView view;
+        ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+        const bool full = number == 65535;
+        EXPECT_EQ(platform::PathExists(program + "/Job65535.TQBak"), true);
+        EXPECT_EQ(platform::PathExists(program + "/Job65536.TQBak"), false);
+        EXPECT_EQ(view.MessageLines().size(), full ? 2u : 1u);
+        if (full) {
+            EXPECT_EQ(view.MessageLines()[0], "Error: Job 'Job' already has 65,535 archives, the most one archive set "
+                                              "can hold.\nPlease start brand new archives for it.\n\nSkipping job: Job");
+        }
+    }
+}
+
 TEST_F(RunBackupTest, BrandNewRuns) {
     // "Job" is a prefix of "JobB"'s archive names in the same folder: Job's brand-new run is
     // refused because of them.

@@ -13,10 +13,15 @@ namespace fs = std::filesystem;
 
 TEST(Limits, SetLimitsOnlyLowers) {
     ZipArchiveFile zip;
-    zip.SetLimits(ZipLimits{100000, 1ull << 40, 1ull << 40});
-    EXPECT_EQ(zip.GetLimits().maxEntries, 65535u);
-    EXPECT_EQ(zip.GetLimits().maxEntrySize, 0xFFFFFFFEull);
-    EXPECT_EQ(zip.GetLimits().maxArchiveSize, 0xFFFFFFFFull);
+    const ZipLimits format;
+    ZipLimits asked{0xFFFFFFFFu, ~0ull, 1ull << 40, ~0ull, 100000, ~0ull};
+    zip.SetLimits(asked);
+    EXPECT_EQ(zip.GetLimits().maxEntries, format.maxEntries);
+    EXPECT_EQ(zip.GetLimits().maxEntrySize, format.maxEntrySize);
+    EXPECT_EQ(zip.GetLimits().maxArchiveSize, 1ull << 40);
+    EXPECT_EQ(zip.GetLimits().classicMaxValue, 0xFFFFFFFEull);
+    EXPECT_EQ(zip.GetLimits().classicMaxEntries, 0xFFFFull);
+    EXPECT_EQ(zip.GetLimits().localZip64From, format.localZip64From);
 }
 
 TEST(Limits, EntryCount) {
@@ -24,7 +29,7 @@ TEST(Limits, EntryCount) {
     ZipArchiveFile zip;
     zip.Open(dir / "n.zip", ZipCreate);
     zip.SetLimits(ZipLimits{3, 0xFFFFFFFE, 0xFFFFFFFF});
-    for (int i = 0; i < 3; ++i) AddEntry(zip, "e" + std::to_string(i), "x");
+    for (const char* name : {"e0", "e1", "e2"}) AddEntry(zip, name, "x");
     const auto length = fs::file_size(dir / "n.zip");
     EXPECT_FALSE(zip.OpenNewEntry(Named("e3"), 9));
     EXPECT_EQ(zip.LastRefusal(), ZipRefusal::TooManyEntries);

@@ -1,9 +1,10 @@
-// The format's real limits: an entry passing 32 bits while it is written, an archive growing
-// past 4 GiB, and the largest entry count.
+// Past the classic fields for real: an entry passing 32 bits without room for 64-bit sizes, an
+// archive growing past 4 GiB, and entry counts around 65,535.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -83,59 +84,86 @@ TEST(Limits4GiB, AStreamPassing32BitsIsRefusedAndCutBack) {
     EXPECT_EQ(py.entries[1].name, "after.txt");
 }
 
-TEST(Limits4GiB, AnArchiveGrowingPast4GiBStopsBelowIt) {
+TEST(Limits4GiB, AnArchiveGrowsPast4GiBWithZip64OffsetsAndShrinksBackToClassic) {
     TempFolder dir;
     const std::string path = dir / "big.zip";
     const std::uint32_t first = 0xFFF00000u;  // 1 MiB short of 4 GiB
     WriteSparseArchive(path, first);
-    const std::string mid = RandomBytes(512 * 1024, 7);
+    const std::string mid = RandomBytes(512 * 1024, 7), across = RandomBytes(2 << 20, 8);
     {
         ZipArchiveFile zip;
         zip.Open(path, ZipOpenExisting);
-        AddEntry(zip, "mid.bin", mid, 0);  // fits: its local header lies beyond 0xFFF00000
-        const auto length = fs::file_size(path);
-        ASSERT_TRUE(zip.OpenNewEntry(Named("too-much.bin"), 0));
-        bool refused = false;
-        for (int i = 0; i < 8 && !refused; ++i) refused = !zip.WriteNewEntry(mid.data(), 128 * 1024);
-        EXPECT_TRUE(refused);
-        EXPECT_EQ(zip.LastRefusal(), ZipRefusal::ArchiveTooLarge);
-        EXPECT_EQ(fs::file_size(path), length);
-        // Fill up to just below the limit, then even an empty entry's headers do not fit.
-        // Directory of three entries (names of 9, 7 and 8 bytes), end record, fill's local header.
-        const std::uint64_t room = 0xFFFFFFFFull - length - (22 + (46 + 9) + (46 + 7) + (46 + 8)) - (30 + 8);
-        std::string fill(room, 'f');
-        AddEntry(zip, "fill.bin", fill, 0);
-        EXPECT_FALSE(zip.OpenNewEntry(Named("x"), 0));
-        EXPECT_EQ(zip.LastRefusal(), ZipRefusal::ArchiveTooLarge);
+        AddEntry(zip, "mid.bin", mid, 0);        // below 4 GiB
+        AddEntry(zip, "across.bin", across, 0);  // its data crosses 4 GiB
+        AddEntry(zip, "beyond.txt", TextBytes(100000), 9);  // its local header lies past 4 GiB
         zip.Close();
     }
-    EXPECT_EQ(fs::file_size(path), 0xFFFFFFFFull);  // exactly the largest archive the format holds
-    ZipArchiveFile zip;
-    zip.Open(path, ZipOpenReadOnly);
-    ASSERT_EQ(zip.GetEntryCount(), 3);
-    ZipEntryHeader h;
-    ASSERT_TRUE(zip.GetEntryInfo(h, 1));
-    EXPECT_GT(h.localHeaderOffset, first);
-    EXPECT_EQ(ReadWhole(zip, 1, nullptr, 65535), mid);
+    std::string tail(22 + 20 + 56, '\0');
+    {
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(-static_cast<std::streamoff>(tail.size()), std::ios::end);
+        in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    }
+    EXPECT_EQ(U32(tail, 0), 0x06064b50u);    // zip64 end record
+    EXPECT_EQ(U32(tail, 56), 0x07064b50u);   // its locator
+    EXPECT_EQ(U32(tail, 76 + 16), 0xFFFFFFFFu);  // the classic directory offset: the marker
+    EXPECT_EQ(U16(tail, 76 + 10), 4);
+    const std::vector<std::string> names = {"mid.bin", "across.bin", "beyond.txt"};
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipOpenReadOnly);
+        ASSERT_EQ(zip.GetEntryCount(), 4);
+        ZipEntryHeader h;
+        ASSERT_TRUE(zip.GetEntryInfo(h, 3));
+        EXPECT_GT(h.localHeaderOffset, 0xFFFFFFFFull);
+        EXPECT_EQ(ReadWhole(zip, 1, nullptr, 65535), mid);
+        EXPECT_EQ(ReadWhole(zip, 2, nullptr, 65535), across);
+        EXPECT_EQ(ReadWhole(zip, 3), TextBytes(100000));
+    }
     // Independent readers check the entries near the top (the 4 GiB of zeros only cost time).
-    if (test::HasTool("unzip")) {
-        auto r = test::RunCommand({"unzip", "-t", path, "mid.bin", "fill.bin"});
-        EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
-    }
-    if (test::HasTool("7z")) {
-        auto r = test::RunCommand({"7z", "t", path, "mid.bin", "fill.bin"});
-        EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
-    }
-    auto r = test::RunCommand({"python3", "-c", R"PY(
+    auto tools = [&](const std::vector<std::string>& entries) {
+        if (test::HasTool("unzip")) {
+            std::vector<std::string> argv = {"unzip", "-t", path};
+            argv.insert(argv.end(), entries.begin(), entries.end());
+            auto r = test::RunCommand(argv);
+            EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
+        }
+        if (test::HasTool("7z")) {
+            std::vector<std::string> argv = {"7z", "t", path};
+            argv.insert(argv.end(), entries.begin(), entries.end());
+            auto r = test::RunCommand(argv);
+            EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
+        }
+        std::vector<std::string> argv = {"python3", "-c", R"PY(
 import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
-print(len(z.infolist()), len(z.read("mid.bin")), len(z.read("fill.bin")), z.getinfo("fill.bin").header_offset)
-)PY", path});
+print(len(z.infolist()), sum(len(z.read(n)) for n in sys.argv[2:]), z.infolist()[-1].header_offset > 0xFFFFFFFF)
+)PY", path};
+        argv.insert(argv.end(), entries.begin(), entries.end());
+        return test::RunCommand(argv);
+    };
+    auto r = tools(names);
     EXPECT_EQ(r.exitCode, 0) << r.errors;
-    EXPECT_EQ(r.output.substr(0, r.output.find(' ', r.output.find(' ') + 1)), "3 524288");
+    EXPECT_EQ(r.output, "4 " + std::to_string(mid.size() + across.size() + 100000) + " True\n");
+
+    // Deleting the 4 GiB entry moves the rest down: the archive needs no zip64 record again.
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipOpenExisting);
+        ASSERT_TRUE(zip.DeleteEntry(0));
+        zip.Close();
+    }
+    EXPECT_LT(fs::file_size(path), 4u << 20);
+    const std::string small = Bytes(path);
+    EXPECT_EQ(small.find(std::string("PK\x06\x06", 4)), std::string::npos);
+    std::string log;
+    EXPECT_TRUE(UnzipAccepts(path, &log)) << log;
+    EXPECT_TRUE(SevenZipAccepts(path, &log)) << log;
+    r = tools(names);
+    EXPECT_EQ(r.output, "3 " + std::to_string(mid.size() + across.size() + 100000) + " False\n");
 }
 
-TEST(LimitsSlow, MostEntriesTheFormatHoldsAreReadByEveryone) {
+TEST(LimitsSlow, MostEntriesOfTheClassicRecordAndOneMoreAreReadByEveryone) {
     TempFolder dir;
     const std::string path = dir / "many.zip";
     {
@@ -147,18 +175,37 @@ TEST(LimitsSlow, MostEntriesTheFormatHoldsAreReadByEveryone) {
             ASSERT_TRUE(zip.OpenNewEntry(h, 0)) << i;
             ASSERT_TRUE(zip.CloseNewEntry());
         }
-        EXPECT_FALSE(zip.OpenNewEntry(h, 0));
-        EXPECT_EQ(zip.LastRefusal(), ZipRefusal::TooManyEntries);
         zip.Close();
     }
-    ZipArchiveFile zip;
-    zip.Open(path, ZipOpenReadOnly);
-    EXPECT_EQ(zip.GetEntryCount(), 65535);
-    EXPECT_EQ(zip.FindEntryFast("d\\65534", true), 65534);
-    std::string log;
-    EXPECT_TRUE(UnzipAccepts(path, &log)) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
-    EXPECT_TRUE(SevenZipAccepts(path, &log)) << log;
-    PyArchive py = InspectWithPython(path);
-    ASSERT_TRUE(py.ran) << py.errors;
-    EXPECT_EQ(py.entries.size(), 65535u);
+    // 65,535 entries still fit the classic end record, as always.
+    std::string bytes = Bytes(path);
+    EXPECT_EQ(U16(bytes, bytes.size() - 12), 0xFFFF);
+    EXPECT_NE(U32(bytes, bytes.size() - 22 - 20), 0x07064b50u);
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipOpenReadOnly);
+        EXPECT_EQ(zip.GetEntryCount(), 65535);
+    }
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 1) {
+            ZipArchiveFile zip;
+            zip.Open(path, ZipOpenExisting);
+            AddEntry(zip, "one more", "one more", 9);
+            zip.Close();
+            bytes = Bytes(path);
+            EXPECT_EQ(U32(bytes, bytes.size() - 22 - 20), 0x07064b50u);  // the zip64 locator
+        }
+        const int count = 65535 + round;
+        ZipArchiveFile zip;
+        zip.Open(path, ZipOpenReadOnly);
+        EXPECT_EQ(zip.GetEntryCount(), count);
+        EXPECT_EQ(zip.FindEntryFast("d\\65534", true), 65534);
+        std::string log;
+        EXPECT_TRUE(UnzipAccepts(path, &log)) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+        EXPECT_TRUE(SevenZipAccepts(path, &log)) << log;
+        PyArchive py = InspectWithPython(path);
+        ASSERT_TRUE(py.ran) << py.errors;
+        EXPECT_EQ(py.entries.size(), static_cast<std::size_t>(count));
+    }
 }
