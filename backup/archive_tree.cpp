@@ -116,7 +116,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     struct stat st {};
     if (fstat(source.Descriptor(), &st) == 0) {
         header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
-        header.externalAttributes = platform::AttributesFromMode(st.st_mode);
+        header.SetAttributesFromMode(st.st_mode);
     } else {
         header.SetTime(platform::CurrentLocalTime());
     }

@@ -24,6 +24,16 @@ bool SetAttributes(const std::string& path, std::uint32_t attributes) {
     return chmod(path.c_str(), mode) == 0;
 }
 
+std::optional<mode_t> GetMode(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return st.st_mode;
+}
+
+bool SetPermissions(const std::string& path, std::uint32_t permissions) {
+    return chmod(path.c_str(), static_cast<mode_t>(permissions & 0777)) == 0;
+}
+
 bool PathExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;

@@ -45,10 +45,10 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
     ZipEntryHeader entry = header;
     if (!sourcePath.empty()) {
         platform::FileTime time = 0;
-        auto attributes = platform::GetAttributes(sourcePath);
-        if (!attributes || !platform::GetLastWriteTime(sourcePath, time)) return false;
+        auto mode = platform::GetMode(sourcePath);
+        if (!mode || !platform::GetLastWriteTime(sourcePath, time)) return false;
         entry.SetFileTime(time);
-        entry.externalAttributes = *attributes;
+        entry.SetAttributesFromMode(*mode);
     } else if (entry.modDate == 0) {
         entry.SetTime(platform::CurrentLocalTime());
     }

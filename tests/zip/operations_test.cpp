@@ -268,17 +268,20 @@ TEST(AddFile, NamesTimesAttributesAndFolders) {
     ASSERT_TRUE(zip.GetEntryInfo(h, 0));
     EXPECT_EQ(h.GetFileName(), "data.txt");
     EXPECT_EQ(h.GetFileTime(), platform::FileTimeFromUnixSeconds(1600000000));
-    EXPECT_EQ(h.externalAttributes, 0x20u);
+    EXPECT_EQ(h.externalAttributes & 0xFFFF, 0x20u);
+    EXPECT_EQ(h.externalAttributes >> 16 & kUnixTypeMask, kUnixTypeFile);
     EXPECT_EQ(h.uncompressedSize, 150000u);
     ASSERT_TRUE(zip.GetEntryInfo(h, 1));
     std::string full = (dir / "src/locked.txt").substr(1);
     for (auto& c : full)
         if (c == '/') c = '\\';
     EXPECT_EQ(h.GetFileName(), full);  // whole path without the leading '/'
-    EXPECT_EQ(h.externalAttributes, 0x21u);
+    EXPECT_EQ(h.externalAttributes & 0xFFFF, 0x21u);
+    EXPECT_EQ(h.UnixPermissions(), 0444u);
     ASSERT_TRUE(zip.GetEntryInfo(h, 2));
     EXPECT_EQ(h.GetFileName(), "inner\\");
     EXPECT_TRUE(h.IsFolder());
+    EXPECT_EQ(h.externalAttributes >> 16 & kUnixTypeMask, kUnixTypeFolder);
     EXPECT_EQ(h.method, 0);
     EXPECT_EQ(h.flags, 0);
     EXPECT_EQ(h.compressedSize, 0u);
