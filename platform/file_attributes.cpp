@@ -1,6 +1,8 @@
 #include "platform/file_attributes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace halvex::platform {
 
@@ -31,7 +33,13 @@ std::optional<mode_t> GetMode(const std::string& path) {
 }
 
 bool SetPermissions(const std::string& path, std::uint32_t permissions) {
-    return chmod(path.c_str(), static_cast<mode_t>(permissions & 0777)) == 0;
+    // Through a descriptor: a link put in the file's place must not pass the bits on to
+    // whatever it points to.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool done = fchmod(fd, static_cast<mode_t>(permissions & 0777)) == 0;
+    close(fd);
+    return done;
 }
 
 bool PathExists(const std::string& path) {

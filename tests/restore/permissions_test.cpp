@@ -34,15 +34,6 @@ constexpr Item kItems[] = {
     {"sealed/readme", false, 0444}, {"sealed/inner", true, 0755},      {"sealed/inner/deep", false, 0644},
 };
 
-class UmaskFor {
-public:
-    explicit UmaskFor(mode_t mask) : saved_(::umask(mask)) {}
-    ~UmaskFor() { ::umask(saved_); }
-
-private:
-    mode_t saved_;
-};
-
 // Lets the temporary folder be removed although it holds folders without write permission.
 class OpenUpOnExit {
 public:
@@ -85,7 +76,7 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
     ASSERT_TRUE(platform::IsRegularFile(backup) && platform::IsRegularFile(restore));
     test::TempFolder temp;
     OpenUpOnExit openUp(temp.path());
-    UmaskFor umask(0);  // nothing may rely on the umask to keep files private
+    test::UmaskFor umask(0);  // nothing may rely on the umask to keep files private
     const std::string src = temp / "src";
     test::MakeFolders(src);
     for (const Item& item : kItems) {
@@ -115,7 +106,7 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
 
     for (const std::string name : {"sets/Home.TQBak", "sets/Home2.TQBak", "program/FileLists.tq",
                                    "program/FileLists.bak", "program/backups.log"})
-        EXPECT_EQ(ModeOf(temp / name), S_IFREG | 0600) << name;
+        EXPECT_EQ(ModeOf(temp / name), S_IFREG | 0600) << name << " " << std::oct << ModeOf(temp / name);
     EXPECT_FALSE(platform::PathExists(temp / "program/FileLists.new"));
 
     // The whole target, and a selection of one folder.
@@ -159,7 +150,7 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
 TEST(PermissionsTest, SetsWithoutPermissionsRestoreAsTheyAlwaysDid) {
     test::KeepCurrentFolder keep;
     test::TempFolder temp;
-    UmaskFor umask(022);
+    test::UmaskFor umask(022);
     test::MakeFolders(temp / "sets");
     test::SetBuilder builder(temp / "sets", "Old");
     builder.AddTarget("Data", "/home/someone/data");
