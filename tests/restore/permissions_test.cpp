@@ -121,6 +121,23 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
     EXPECT_EQ(ModeOf(temp / "selection/sealed"), S_IFDIR | 0500);
     EXPECT_EQ(ModeOf(temp / "selection/sealed/readme"), S_IFREG | 0444);
 
+    // Aborted once "private" is made, before its file comes from the first archive: what was
+    // made still gets its permissions.
+    {
+        test::KeepCurrentFolder keep;
+        ArchiveSet set;
+        ASSERT_TRUE(set.OpenSet(temp / "sets/Home2.TQBak"));
+        set.SelectDate(set.DateCount() - 1);
+        test::ScriptedRestoreUi ui;
+        ui.onPump = [&](test::ScriptedRestoreUi& u) {
+            if (platform::IsDirectory(temp / "aborted/Data/private")) u.ClickCancel();
+        };
+        set.SetUi(&ui);
+        EXPECT_NE(RestoreTargets(set, {0}, temp / "aborted"), 0);
+        EXPECT_EQ(ModeOf(temp / "aborted/Data/private"), S_IFDIR | 0700);
+        EXPECT_FALSE(platform::PathExists(temp / "aborted/Data/private/tool"));
+    }
+
     // Other tools: the first archive holds every item.
     if (test::HasTool("unzip")) {
         r = test::RunCommand({"unzip", "-q", temp / "sets/Home.TQBak", "-d", temp / "unzip"});

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 
 #include "platform/file_attributes.h"
 #include "platform/file_time.h"
@@ -169,41 +168,6 @@ TEST(EntryHeader, CentralRecordRoundTripsAndConvertsSeparators) {
     EXPECT_EQ(back.ParseCentralRecord(reinterpret_cast<const unsigned char*>(record.data()), record.size() - 1), 0u);
     record[0] = 'X';
     EXPECT_EQ(back.ParseCentralRecord(reinterpret_cast<const unsigned char*>(record.data()), record.size()), 0u);
-}
-
-TEST(EntryHeader, UnixPermissionsComeOnlyFromUnixModesOfTheEntrysOwnKind) {
-    const struct {
-        std::uint16_t madeBy;
-        std::uint32_t attributes;
-        std::optional<std::uint32_t> permissions;
-    } cases[] = {
-        {0x0314, 0100644u << 16 | 0x20, 0644},
-        {0x0314, 0040500u << 16 | 0x10, 0500},
-        {0x0314, 0104755u << 16 | 0x20, 0755},   // set-user-ID is never given back
-        {0x0314, 0000600u << 16 | 0x20, 0600},   // bits without a type
-        {0x0014, 0100644u << 16 | 0x20, {}},     // not made by Unix
-        {0x0314, 0x21, {}},                      // Unix, but no mode
-        {0x0314, 0120777u << 16 | 0x20, {}},     // a link's mode on a file entry
-        {0x0314, 0040755u << 16 | 0x20, {}},     // a folder's mode on a file entry
-        {0x0314, 0100644u << 16 | 0x10, {}},     // a file's mode on a folder entry
-    };
-    for (const auto& c : cases) {
-        ZipEntryHeader h;
-        h.versionMadeBy = c.madeBy;
-        h.externalAttributes = c.attributes;
-        EXPECT_EQ(h.UnixPermissions(), c.permissions) << std::hex << c.madeBy << ' ' << c.attributes;
-    }
-    // Written: the attribute byte as before, the type and 0777 bits above it, Unix as maker.
-    ZipEntryHeader file;
-    file.SetFileName("x");
-    file.SetAttributesFromMode(0106555);
-    ASSERT_TRUE(file.PrepareForWrite(9, false));
-    EXPECT_EQ(file.externalAttributes, 0100555u << 16 | 0x21);
-    EXPECT_EQ(file.versionMadeBy, 0x0314);
-    ZipEntryHeader plain;
-    plain.SetFileName("y");
-    ASSERT_TRUE(plain.PrepareForWrite(9, false));
-    EXPECT_EQ(plain.versionMadeBy, 20);
 }
 
 TEST(ExtractPath, LastComponentOnlyWithoutFullPath) {
