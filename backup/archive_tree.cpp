@@ -106,7 +106,7 @@ bool BackupEngine::AddFolderEntry(FileTreeNode** link) {
             ArchiveQueue::Entry entry;
             entry.header.SetFileName(entryPathBuffer_);
             entry.header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
-            entry.header.externalAttributes = platform::AttributesFromMode(st.st_mode);
+            entry.header.SetAttributesFromMode(st.st_mode);
             entry.sourcePath = sourcePathBuffer_;
             entry.node = folder;
             entry.sizeAtScan = folder->totalSize;
@@ -150,7 +150,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     struct stat st {};
     if (fstat(source.Descriptor(), &st) == 0) {
         entry.header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
-        entry.header.externalAttributes = platform::AttributesFromMode(st.st_mode);
+        entry.header.SetAttributesFromMode(st.st_mode);
     } else {
         entry.header.SetTime(platform::CurrentLocalTime());
     }

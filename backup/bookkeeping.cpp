@@ -25,6 +25,8 @@ bool WriteWholeEntry(ZipArchiveFile& zip, std::string_view name, int level, cons
     header.SetFileName(name);
     header.SetTime(time);
     for (std::span<const unsigned char> part : parts) header.uncompressedSize += part.size();
+    // The program's own records: private when another zip tool extracts them.
+    header.SetAttributesFromMode(kUnixTypeFile | 0600);
     if (!zip.OpenNewEntry(header, level)) return false;
     for (std::span<const unsigned char> part : parts)
         if (!zip.WriteNewEntry(part.data(), part.size())) return false;  // refused: already abandoned

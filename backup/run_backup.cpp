@@ -236,8 +236,8 @@ bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
         try {
             // Under the folder's lock a partial file is what a killed run left behind.
             platform::DeleteFile(partial);
-            platform::File created(partial, platform::File::Mode::CreateNew);
-            fchmod(created.Descriptor(), 0600);  // it holds copies of private files
+            // It holds copies of private files: mode 600 whatever the umask.
+            platform::File created(partial, platform::File::Mode::CreateNew, platform::File::Access::OwnerOnly);
             created.Close();
             run.archiveCreated = true;
             archive_.Open(partial, ZipOpenExisting);  // the empty file becomes a new archive

@@ -23,7 +23,8 @@ std::string RunLogLine(std::string_view text, const platform::SystemTime& time) 
 std::string RunLogSeparator() { return "\r\n" + std::string(62, '-') + "\r\n\r\n"; }
 
 bool CumulativeLog::Open(const std::string& path) {
-    failed_ = !file_.TryOpen(path, platform::File::Mode::Append);
+    // The log names private files: its owner alone may read it, also one an older version made.
+    failed_ = !file_.TryOpen(path, platform::File::Mode::Append, platform::File::Access::OwnerOnly);
     return !failed_;
 }
 

@@ -40,17 +40,26 @@ File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
-bool File::TryOpen(const std::string& path, Mode mode) noexcept {
+bool File::TryOpen(const std::string& path, Mode mode, Access access) noexcept {
     Abandon();
+    const bool writes = mode != Mode::Read && mode != Mode::ReadRegular;
+    const bool ownerOnly = writes && access == Access::OwnerOnly;
     int fd;
     do {
-        fd = ::open(path.c_str(), FlagsFor(mode) | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), FlagsFor(mode) | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         errno = EISDIR;
+        return false;
+    }
+    // The umask may have taken bits from a new file, and an existing one may be open to others.
+    if (ownerOnly && (st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
         return false;
     }
     if (mode == Mode::ReadRegular) {
@@ -72,8 +81,8 @@ bool File::TryOpen(const std::string& path, Mode mode) noexcept {
     return true;
 }
 
-void File::Open(const std::string& path, Mode mode) {
-    if (!TryOpen(path, mode)) ThrowFileError("open", path);
+void File::Open(const std::string& path, Mode mode, Access access) {
+    if (!TryOpen(path, mode, access)) ThrowFileError("open", path);
 }
 
 void File::Close() {

@@ -17,18 +17,25 @@ public:
         ReadRegular,     // existing regular file (links followed), read only; anything else
                          // (fifo, device, socket, folder) is refused at once, without waiting
     };
+    // Who may read and write a file that an open creates, truncates or appends to.
+    enum class Access {
+        Shared,     // as the umask allows (an existing file keeps its permissions)
+        OwnerOnly,  // mode 600 whatever the umask; an existing file is narrowed to 600 too
+    };
 
     File() = default;
-    File(const std::string& path, Mode mode) { Open(path, mode); }
+    File(const std::string& path, Mode mode, Access access = Access::Shared) { Open(path, mode, access); }
     ~File();
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    void Open(const std::string& path, Mode mode);
+    // `access` matters only for the modes that write (CreateTruncate, Append, CreateNew,
+    // ReadWrite): with OwnerOnly a file whose permissions cannot be narrowed is not opened.
+    void Open(const std::string& path, Mode mode, Access access = Access::Shared);
     // As Open, but answers false (errno set) instead of throwing.
-    bool TryOpen(const std::string& path, Mode mode) noexcept;
+    bool TryOpen(const std::string& path, Mode mode, Access access = Access::Shared) noexcept;
     // Closes and reports a failed close (data not written) as FileError.
     void Close();
     // Closes and ignores every error (after an exception).

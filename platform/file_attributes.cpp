@@ -1,6 +1,8 @@
 #include "platform/file_attributes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace halvex::platform {
 
@@ -22,6 +24,22 @@ bool SetAttributes(const std::string& path, std::uint32_t attributes) {
     if ((attributes & kAttrReadOnly) == 0) return true;
     mode_t mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     return chmod(path.c_str(), mode) == 0;
+}
+
+std::optional<mode_t> GetMode(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return st.st_mode;
+}
+
+bool SetPermissions(const std::string& path, std::uint32_t permissions) {
+    // Through a descriptor: a link put in the file's place must not pass the bits on to
+    // whatever it points to.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool done = fchmod(fd, static_cast<mode_t>(permissions & 0777)) == 0;
+    close(fd);
+    return done;
 }
 
 bool PathExists(const std::string& path) {

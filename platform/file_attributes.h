@@ -19,6 +19,13 @@ std::optional<std::uint32_t> GetAttributes(const std::string& path);
 // Applies the read-only bit: set clears every write permission; other bits are ignored.
 bool SetAttributes(const std::string& path, std::uint32_t attributes);
 
+// The mode (type and permission bits) of a path (links followed); nullopt when it cannot be read.
+std::optional<mode_t> GetMode(const std::string& path);
+// Sets the permission bits of the file at `path` to `permissions` & 0777 (set-user-ID,
+// set-group-ID and sticky bits are never set from here). A link at `path` is not followed:
+// false, as when the file cannot be opened for reading or changed.
+bool SetPermissions(const std::string& path, std::uint32_t permissions);
+
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);

@@ -37,7 +37,7 @@ bool CopyFileReplace(const std::string& source, const std::string& destination) 
     std::string temporary = destination + ".halvex-copy";
     try {
         File in(source, File::Mode::Read);
-        File out(temporary, File::Mode::CreateTruncate);
+        File out(temporary, File::Mode::CreateTruncate, File::Access::OwnerOnly);
         std::vector<unsigned char> buffer(1 << 16);
         for (;;) {
             std::size_t n = in.Read(buffer.data(), buffer.size());

@@ -6,7 +6,9 @@ namespace halvex::platform {
 
 // Copies source over destination (replacing it), keeping the last-write time. The copy is
 // written beside the destination under a temporary name, synced and then renamed into place,
-// so the destination is either the old file or the complete copy. False (errno set) on failure.
+// so the destination is either the old file or the complete copy. The copy is readable and
+// writable by its owner only (mode 600): what is copied is the program's private data.
+// False (errno set) on failure.
 bool CopyFileReplace(const std::string& source, const std::string& destination);
 
 // Renames a file or folder; fails when the destination exists. False (errno set) on failure.

@@ -21,6 +21,7 @@
 
 #include "restore/backup_target.h"
 #include "restore/catalog.h"
+#include "restore/folder_permissions.h"
 #include "restore/restore_job.h"
 #include "restore/restore_ui.h"
 #include "zip/zip_archive_file.h"
@@ -159,6 +160,8 @@ private:
     void RestoreEntry(const FileTreeFile& file);
     // Makes the sub-folder in destinationFolder_ (folders are made from the tree, not their entry).
     void RestoreSubFolder(const FileTreeNode& folder);
+    // Gives the folders this restore made their stored permissions; failures are shown.
+    void ApplyFolderPermissions();
     // Shows an error with Abort/Retry/Ignore; true for Retry. Abort stops the restore.
     bool AskAboutError(const std::string& text);
     // A symbolic link stands where a folder or file of the restore goes: as the conflict
@@ -207,6 +210,10 @@ private:
     // Working paths of the tree walk: the entry name and the destination folder.
     std::string entryPath_;
     std::string destinationFolder_;
+    // PrepareDestination made the destination folder (it did not exist or was moved aside).
+    bool destinationMade_ = false;
+    // The folders this restore made, given their stored permissions when it ends.
+    PendingFolderPermissions folderPermissions_;
     std::function<std::uint32_t()> tick_;
 };
 

@@ -64,6 +64,7 @@ bool RenameToBackupName(const std::string& folder) {
 
 int ArchiveSet::PrepareDestination() {
     conflictPolicy_ = NoPolicy;
+    destinationMade_ = false;
     if (destinationPath.size() > 1 && destinationPath.back() == '/') destinationPath.pop_back();
     if (!destinationPath.empty() && SomethingExists(destinationPath)) {
         const int answer = ui_->AskDirectoryExists(destinationPath);
@@ -81,6 +82,7 @@ int ArchiveSet::PrepareDestination() {
     // restore into.
     if (!destinationPath.empty() && IsSymbolicLink(destinationPath) && !SettleLink(destinationPath))
         return kDestinationCancelled;
+    destinationMade_ = !destinationPath.empty() && !SomethingExists(destinationPath);
     if (!destinationPath.empty()) CreateParentFolders(destinationPath + "/");
     if (destinationPath.empty() || !platform::IsDirectory(destinationPath)) {
         ui_->ShowMessage("Could not create destination directory", "Error", MessageButtons::Ok,
@@ -100,6 +102,10 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     ui_->SetProgressBar(ProgressBarPosition(ProgressFraction(bytesDone, bytesTotal_)));
     std::string start = sourcePath;
     while (!start.empty() && start.back() == '\\') start.pop_back();
+    folderPermissions_.Clear();
+    // A destination made for this restore stands for the folder where it starts.
+    if (destinationMade_ && !start.empty()) folderPermissions_.Note(destinationPath, start);
+    destinationMade_ = false;
     try {
         if (tree != nullptr) ReportUnreachableEntries(tree, start);
         for (currentArchiveNumber_ = currentArchiveIndex_ + 1; currentArchiveNumber_ >= 1 && running_;
@@ -107,6 +113,7 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
             entryPath_ = start;
             destinationFolder_ = destinationPath;
             if (tree != nullptr) RestoreFolder(tree);
+            folderPermissions_.LookUp(zip_);
             CloseArchive();
         }
     } catch (const std::exception& error) {
@@ -115,6 +122,7 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
         running_ = false;
         ui_->ShowMessage(ErrorText(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
     }
+    ApplyFolderPermissions();
     ui_->CloseProgress();
     bytesDone = 0;
     if (running_) {
@@ -213,9 +221,13 @@ void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
     // Nothing of a folder entry but its name is used, and a folder renumbered by a backup that
     // only removed files below it has no entry in that archive: the folder is made from the tree.
     const std::string target = JoinPath(destinationFolder_, folder.name);
+    const bool made = !SomethingExists(target);
     for (;;) {
         errno = 0;
-        if (CreateFolderPath(target)) return;
+        if (CreateFolderPath(target)) {
+            if (made) folderPermissions_.Note(target, entryPath_);
+            return;
+        }
         const int osError = errno;
         std::string error = "Could not create the folder '" + target + "'";
         if (osError != 0) error += std::string(": ") + std::strerror(osError);
@@ -283,6 +295,16 @@ void ArchiveSet::ReportUnreachableEntries(const FileTreeNode* tree, const std::s
             path.resize(lengths.back());
             lengths.pop_back();
         });
+}
+
+void ArchiveSet::ApplyFolderPermissions() {
+    // Also after an abort: what was restored of a private folder stays private.
+    const std::vector<std::string> failures = folderPermissions_.Apply();
+    if (failures.empty()) return;
+    std::string text;
+    for (const std::string& line : failures) text += (text.empty() ? "" : "\n") + line;
+    skippedEntries_ += static_cast<int>(failures.size());
+    ui_->ShowMessage(LimitText(text, kExtractErrorLimit), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
 }
 
 bool ArchiveSet::AskAboutError(const std::string& text) {

@@ -118,7 +118,8 @@ public:
     //  -2  the data is good but the target file's attributes could not be set;
     //   0  no entry was open, or the target file's time could not be set.
     // With a `targetPath`, that file gets the entry's time (or `exactTime` when given) and its
-    // attributes (read-only clears the write bits). CRC mismatch throws CZipException 11; a
+    // permissions: the entry's Unix permission bits when it has them (UnixPermissions), else
+    // its attributes (read-only clears the write bits). CRC mismatch throws CZipException 11; a
     // deflate stream that would deliver more than the declared size throws 8. With
     // afterException the entry is released without any check (result 1). The entry is
     // released in every case, also when this throws.
@@ -131,7 +132,10 @@ public:
     // A folder entry creates that folder. A file is written under a temporary name in the
     // target's folder and renamed over the target only once it is complete and its CRC is
     // right: a failed, stopped or refused extraction leaves an existing target untouched and
-    // no partial file. The file's time is the entry's DOS time, or `exactTime` when given.
+    // no partial file. The file's time is the entry's DOS time, or `exactTime` when given. A
+    // file with Unix permissions is written with mode 600 and takes them once complete, before
+    // the rename. A folder entry's permissions are not applied here: the caller applies them
+    // once the folder's contents are in (a 500 folder must still receive its files).
     // True only when the file is complete and verified. Exceptions: as ReadEntry/CloseEntry
     // (the entry is released first, so a retry works) and platform::FileError for the target.
     bool ExtractEntry(int index, const std::string& destinationFolder, bool fullPath = true,

@@ -165,7 +165,11 @@ int ZipArchiveFile::CloseEntry(const std::string& targetPath, bool afterExceptio
                 ReleaseReadEntry();
                 return 0;
             }
-            if (!platform::SetAttributes(targetPath, entry.externalAttributes)) result = -2;
+            // A Unix mode is the whole truth about permissions; without one, only read-only.
+            const std::optional<std::uint32_t> permissions = entry.UnixPermissions();
+            if (permissions ? !platform::SetPermissions(targetPath, *permissions)
+                            : !platform::SetAttributes(targetPath, entry.externalAttributes))
+                result = -2;
         }
         // The descriptor follows the data: only checked when all of it was read.
         catalog_.CloseEntryAfterRead(result != -1, dataStart_ + entry.compressedSize);
@@ -213,7 +217,11 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
         if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
         for (int attempt = 0; !out.IsOpen(); ++attempt) {
             temporary = TemporaryNameIn(parent);
-            if (out.TryOpen(temporary, platform::File::Mode::CreateNew)) break;
+            // A file that brings its own permissions is private until it is whole and has
+            // them; one without is made as before.
+            const auto access = entry.UnixPermissions() ? platform::File::Access::OwnerOnly
+                                                        : platform::File::Access::Shared;
+            if (out.TryOpen(temporary, platform::File::Mode::CreateNew, access)) break;
             if (errno != EEXIST || attempt > 100) {
                 temporary.clear();
                 platform::ThrowFileError("create", target);

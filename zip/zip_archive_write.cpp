@@ -57,10 +57,10 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
     ZipEntryHeader entry = header;
     if (!sourcePath.empty()) {
         platform::FileTime time = 0;
-        auto attributes = platform::GetAttributes(sourcePath);
-        if (!attributes || !platform::GetLastWriteTime(sourcePath, time)) return false;
+        auto mode = platform::GetMode(sourcePath);
+        if (!mode || !platform::GetLastWriteTime(sourcePath, time)) return false;
         entry.SetFileTime(time);
-        entry.externalAttributes = *attributes;
+        entry.SetAttributesFromMode(*mode);
     } else if (entry.modDate == 0) {
         entry.SetTime(platform::CurrentLocalTime());
     }

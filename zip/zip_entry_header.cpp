@@ -4,6 +4,7 @@
 #include <optional>
 #include <zlib.h>
 
+#include "platform/file_attributes.h"
 #include "zip/dos_time.h"
 #include "zip/zip_bytes.h"
 
@@ -164,6 +165,19 @@ platform::FileTime ZipEntryHeader::GetFileTime() const {
     return DosToFileTime(DosDateTime{modDate, modTime});
 }
 
+void ZipEntryHeader::SetAttributesFromMode(std::uint32_t mode) {
+    externalAttributes = platform::AttributesFromMode(static_cast<mode_t>(mode)) |
+                         (((mode & kUnixTypeMask) | (mode & kUnixPermissionBits)) << 16);
+}
+
+std::optional<std::uint32_t> ZipEntryHeader::UnixPermissions() const {
+    if ((versionMadeBy & 0xFF00) != kZipMadeByUnix) return std::nullopt;
+    const std::uint32_t mode = externalAttributes >> 16;
+    const std::uint32_t type = mode & kUnixTypeMask;
+    if (mode == 0 || (type != 0 && type != (IsFolder() ? kUnixTypeFolder : kUnixTypeFile))) return std::nullopt;
+    return mode & kUnixPermissionBits;
+}
+
 bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan, bool withZip64Local) {
     signature = kCentralHeaderSignature;
     internalAttributes = 0;
@@ -172,6 +186,7 @@ bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan, bool withZip6
     versionNeeded = withZip64Local ? kZip64VersionNeeded : 20;
     zip64Local = withZip64Local;
     extraField = WithoutZip64Blocks(extraField);
+    if ((externalAttributes >> 16) != 0) versionMadeBy |= kZipMadeByUnix;
     crc32 = 0;
     compressedSize = 0;
     uncompressedSize = 0;

@@ -4,6 +4,7 @@
 // GetEntryInfo.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +30,13 @@ inline constexpr std::uint32_t kZipAttrArchive = 0x20;
 bool ReadZip64Values(std::string_view extra, std::span<std::uint64_t* const> marked);
 // `extra` without its zip64 blocks (blocks that run past the end are kept as they are).
 std::string WithoutZip64Blocks(std::string_view extra);
+// Unix modes travel in the high 16 bits of externalAttributes (file type and the 0777
+// permission bits), with the high byte of versionMadeBy naming Unix as their maker.
+inline constexpr std::uint16_t kZipMadeByUnix = 3 << 8;
+inline constexpr std::uint32_t kUnixTypeMask = 0170000;
+inline constexpr std::uint32_t kUnixTypeFolder = 0040000;
+inline constexpr std::uint32_t kUnixTypeFile = 0100000;
+inline constexpr std::uint32_t kUnixPermissionBits = 0777;
 
 class ZipEntryHeader {
 public:
@@ -81,6 +89,14 @@ public:
 
     // Length of the name as its local header must give it.
     std::size_t StoredNameLength() const { return storedName.empty() ? fileName.size() : storedName.size(); }
+    // Attributes from a file's Unix mode: the attribute byte (folder, archive, read-only) and,
+    // in the high 16 bits, the file type and the 0777 bits (never set-user-ID, set-group-ID or
+    // sticky).
+    void SetAttributesFromMode(std::uint32_t mode);
+    // The 0777 bits the entry carries: only when Unix made it and the mode it records is of the
+    // entry's own kind (a folder's for a folder entry, a regular file's otherwise, or bits
+    // without a type). Entries of other systems, and links or devices, have none.
+    std::optional<std::uint32_t> UnixPermissions() const;
 
     // Size of the central directory record: 46 + name + extra field + comment, and the zip64
     // block when a size or the offset passes `classicMax`.
@@ -98,8 +114,9 @@ public:
     // --- Record layout (used by the catalog) ---
 
     // Readies a new header for writing at `level` (-1 compressor default, 0 stored, 1-9):
-    // signature, versions 20 (45 with a zip64 local header), zero CRC and sizes, method and
-    // flags. Folders are stored. A zip64 block in the caller's extra field is dropped.
+    // signature, versions 20 (45 with a zip64 local header; made by Unix when it carries a Unix
+    // mode), zero CRC and sizes, method and flags. Folders are stored. A zip64 block in the
+    // caller's extra field is dropped.
     // False when the name, extra field or comment is longer than 65,535 bytes.
     bool PrepareForWrite(int level, bool creatingSpan, bool withZip64Local = false);
     // The name as stored on disk: every '\' becomes '/' (the code-page conversion is the

@@ -26,7 +26,11 @@ void ZipVolumeStorage::OpenStorage(const std::string& path, int mode, std::uint6
     switch (mode) {
         case 0: file_.Open(path, platform::File::Mode::ReadWrite); break;
         case 1: file_.Open(path, platform::File::Mode::Read); break;
-        default: file_.Open(path, platform::File::Mode::CreateTruncate); modified_ = true; break;
+        // A new archive holds copies of private files: its owner alone may read it.
+        default:
+            file_.Open(path, platform::File::Mode::CreateTruncate, platform::File::Access::OwnerOnly);
+            modified_ = true;
+            break;
     }
     writeBuffer_ = std::make_unique<unsigned char[]>(kWriteBufferSize);
     path_ = path;

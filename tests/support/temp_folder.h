@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace halvex::test {
 
@@ -19,6 +20,18 @@ public:
 
 private:
     std::string path_;
+};
+
+// Sets the process's umask (and so that of the programs it starts) for the guard's life.
+class UmaskFor {
+public:
+    explicit UmaskFor(unsigned mask) : saved_(::umask(static_cast<mode_t>(mask))) {}
+    ~UmaskFor() { ::umask(saved_); }
+    UmaskFor(const UmaskFor&) = delete;
+    UmaskFor& operator=(const UmaskFor&) = delete;
+
+private:
+    mode_t saved_;
 };
 
 // Small file helpers for tests; they throw std::runtime_error on failure.

@@ -268,17 +268,20 @@ TEST(AddFile, NamesTimesAttributesAndFolders) {
     ASSERT_TRUE(zip.GetEntryInfo(h, 0));
     EXPECT_EQ(h.GetFileName(), "data.txt");
     EXPECT_EQ(h.GetFileTime(), platform::FileTimeFromUnixSeconds(1600000000));
-    EXPECT_EQ(h.externalAttributes, 0x20u);
+    EXPECT_EQ(h.externalAttributes & 0xFFFF, 0x20u);
+    EXPECT_EQ(h.externalAttributes >> 16 & kUnixTypeMask, kUnixTypeFile);
     EXPECT_EQ(h.uncompressedSize, 150000u);
     ASSERT_TRUE(zip.GetEntryInfo(h, 1));
     std::string full = (dir / "src/locked.txt").substr(1);
     for (auto& c : full)
         if (c == '/') c = '\\';
     EXPECT_EQ(h.GetFileName(), full);  // whole path without the leading '/'
-    EXPECT_EQ(h.externalAttributes, 0x21u);
+    EXPECT_EQ(h.externalAttributes & 0xFFFF, 0x21u);
+    EXPECT_EQ(h.UnixPermissions(), 0444u);
     ASSERT_TRUE(zip.GetEntryInfo(h, 2));
     EXPECT_EQ(h.GetFileName(), "inner\\");
     EXPECT_TRUE(h.IsFolder());
+    EXPECT_EQ(h.externalAttributes >> 16 & kUnixTypeMask, kUnixTypeFolder);
     EXPECT_EQ(h.method, 0);
     EXPECT_EQ(h.flags, 0);
     EXPECT_EQ(h.compressedSize, 0u);
@@ -423,6 +426,49 @@ TEST_F(Extract, ProgressReportsTheEntrySize) {
     ASSERT_EQ(calls.size(), 4u);  // 65,535 x 3 + 3,395
     EXPECT_EQ(calls[0], std::make_pair(std::uint64_t{200000}, std::uint64_t{65535}));
     EXPECT_EQ(calls[3], std::make_pair(std::uint64_t{200000}, std::uint64_t{200000}));
+}
+
+TEST(ExtractModes, AFileIsPrivateWhileWrittenThenTakesItsUnixPermissions) {
+    test::UmaskFor umask(0);  // what a new file gets is then what the code asked for
+    const struct {
+        const char* name;
+        std::uint32_t attributes;
+        mode_t whileWritten, after;
+    } cases[] = {
+        {"run.sh", 0100755u << 16 | 0x20, 0600, 0755},
+        {"read-only", 0100444u << 16 | 0x21, 0600, 0444},
+        {"set-user-id", 0104750u << 16 | 0x20, 0600, 0750},
+        {"dos", 0x20, 0666, 0666},                      // no Unix mode: made and left as before
+        {"dos-read-only", 0x21, 0666, 0444},
+        {"link-mode", 0120777u << 16 | 0x20, 0666, 0666},  // not a file's mode: ignored
+    };
+    TempFolder dir;
+    {
+        ZipArchiveFile zip;
+        zip.Open(dir / "m.zip", ZipCreate);
+        for (const auto& c : cases) AddEntry(zip, c.name, "data", 9, c.attributes);
+        zip.Close();
+    }
+    ZipArchiveFile zip;
+    zip.Open(dir / "m.zip", ZipOpenReadOnly);
+    const std::string out = dir / "out";
+    test::MakeFolders(out);
+    for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        struct Seen {
+            std::string folder;
+            mode_t mode = 0;
+        } seen{out};
+        auto look = [](std::uint64_t, std::uint64_t, void* user) {
+            auto* s = static_cast<Seen*>(user);
+            for (const auto& e : fs::directory_iterator(s->folder))
+                if (e.path().extension() == ".part") s->mode = ModeOf(e.path().string()) & 07777;
+            return true;
+        };
+        ASSERT_TRUE(zip.ExtractEntry(i, out, false, {}, look, &seen));
+        EXPECT_EQ(seen.mode, cases[i].whileWritten);
+        EXPECT_EQ(ModeOf(out + "/" + cases[i].name) & 07777, cases[i].after);
+    }
 }
 
 namespace {
