@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The locks a run holds on the folders it makes archives in, from the first look at a job's
 // set until the run ends: two runs (of one or of two program folders) never number, create or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ArchiveQueue: the entries that ArchiveTree has taken in and not yet written, in archive
 // order: folders, and files whose data is being deflated on a pool of threads

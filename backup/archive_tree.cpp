@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ArchiveTree: copying one mapping's change tree into the job's open archive, asking the
 // user to retry, ignore or abort when a folder has gone or a file cannot be opened. The walk
 // reads; the archive queue deflates on its pool of threads and writes, in the walk's order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // BackupEngine: the backup program's one run object. It is the parsed job file extended with
 // the state of one backup run, which RunBackup performs on a worker thread of its own:

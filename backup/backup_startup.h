@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The backup program's start-up, shared by the window program and `halvex-backup --run`:
 //  1. the program's folder (or the folder given with --dir) becomes the current folder;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a backup run reaches the user: the progress window's texts, bar and Cancel button,
 // message boxes, the title animation and closing the window. Implemented by the Qt progress

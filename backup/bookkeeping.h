@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The entries that make every archive self-describing, written after a job's files: per
 // mapping "<target>.tq" (its TargetHistory), then "backup.ini", "ToDirs.tq" and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The backup run's view for `halvex-backup --run`: progress and message boxes on standard
 // error, questions on the terminal.

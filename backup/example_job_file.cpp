@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/example_job_file.h"
 
 #include "platform/file.h"

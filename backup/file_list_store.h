@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file-list store: FileLists.tq in the program folder, a zip archive that remembers per
 // job the number of its latest archive ("<job>\ArchNum.tq", stored, 4 bytes LE) and per

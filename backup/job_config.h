@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The parsed job file (backup.ini): jobs, their source folders with target names and
 // filters, archive locations and CD labels, and the filters that apply to every job.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the start-up tells the user about the job file: the windows show these as message
 // boxes, the command-line mode prints them.

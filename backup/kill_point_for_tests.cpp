@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/kill_point_for_tests.h"
 
 #ifdef HALVEX_TEST_POINTS

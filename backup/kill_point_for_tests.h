@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Named points of a real run where tests act. They exist only in the test builds of the
 // engine (HALVEX_TEST_POINTS, set on the library variant the tests link): the shipped

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // halvex-backup: the job-selection window, or with --run an unattended backup.
 #include <clocale>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RunBackup: one backup run of the selected jobs, on the run's worker thread.
 #include <algorithm>
 #include <cerrno>

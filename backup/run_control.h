@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The flags a backup run shares with the thread that may cancel it: `running` (cleared when
 // the user confirms a cancel), `uninterruptible` (the saving phase, when cancelling is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // RunLog: the text log of one job's run, stored as "tqbackup.log" in the job's archive and
 // appended to backups.log in the program folder when the run completes. CR LF line ends, no

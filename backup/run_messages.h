@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a backup run tells the user: message boxes, the progress window's texts and the
 // run-log events. "%s" marks where FillIn puts a path or a name.

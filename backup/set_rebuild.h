@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finding a job's archives on disk and reading back what an archive knows of its set, so that
 // the store can be brought up to the archives that are really there: after a lost or damaged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Source scan and change detection: the tree of a mapping's source folder less what the
 // filters remove, the replay of its stored history, and the comparison of the two into the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writing and replaying target histories (the byte form: common/target_history_reader.h).
 #include <cstddef>

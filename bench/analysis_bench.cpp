@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of a no-change analysis of one mapping (scan, history replay, comparison, new
 // history) against a bare directory walk that stats every entry, on the same tree.
 // Run by hand:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times halvex-backup --run against common tools on generated trees (run by hand, never by
 # the tests):
 #   - a first, full backup of the "mixed" corpus against `zip -r -9 -q` of the same folder,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merge time for one folder level holding N files (or N sub-folders) on each side, half of the
 // names shared, in each merge mode. Run by hand: build/bench/merge_bench
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening an archive set and switching dates: a set of 10 archives whose one target holds
 // 100,000 files (100 folders of 10 sub-folders of 100 files) at its newest date: the first
 // backup stores 60,000 of them (an archive holds at most 65,535 entries), each later one adds

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Restoring the newest date of the "mixed" corpus with halvex-restore --restore, against
 # unzip -q of the same files from the same archive. Run by hand after building:
 #   bench/restore_bench.sh [BUILD_DIR] [WORK_DIR]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the zip layer against bare zlib loops doing the same work on the same bytes:
 // writing (deflate level 9 + CRC-32 + file writes + sync) and extracting (inflate + CRC-32 +
 // file writes), and the time to delete entries from a 100 MB store in place.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing like a desktop program: both programs, the disc's autorun.sh, icons in the hicolor
 # theme, menu entries, the MIME type of the archives, manual pages, systemd user units, and a
 # Debian package through CPack.
@@ -8,9 +9,7 @@ set(HALVEX_PROGRAMS halvex-backup halvex-restore)
 
 install(TARGETS ${HALVEX_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The copy-to-CD task burns autorun.sh from the backup program's own folder.
-if(EXISTS ${PROJECT_SOURCE_DIR}/resources/autorun.sh)
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/resources/autorun.sh DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/resources/autorun.sh DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(share ${CMAKE_INSTALL_DATADIR})
 foreach(program ${HALVEX_PROGRAMS})

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # halvex_engine_library(<target> [LIBS ...]): a static library of every .cpp in the calling
 # folder (main.cpp excepted), with the project root on the include path.
 function(halvex_engine_library target)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The in-memory picture of a folder hierarchy: folders with their sub-folders and files, each
 // file with its last-write time, size and the number of the archive that holds it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Owning handle for a file tree chain: frees the folder it holds, everything below it and
 // its following siblings (FreeFileTree).

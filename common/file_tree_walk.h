@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Visiting every folder of a file tree without recursion, for the file tree's own functions.
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shortening a path so that it fits a label: characters in the middle give way to "...",
 // and as much as possible of the part after the last separator is kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Creating the folders above a path, and moving to the folder that holds a path.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One record of a listing on standard output (--list, --files, --search, --verify), written
 // either as one TAB-separated line or as one JSON object, and names made harmless for a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The buttons of a message box and the answer it gives, shared by every user interface
 // (windows, console, scripted tests) of both programs.

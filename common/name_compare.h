@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How file and folder names compare inside the file tree. Linux file systems keep "Makefile"
 // and "makefile" side by side as two files, so names there compare exactly; a Windows file

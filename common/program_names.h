@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file names of the two programs, where one program names the other (the restore program
 // copied onto discs, the backup program looked for among running processes) and where a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one rule for names that become a single path component: a target name (the top folder
 // of a mapping's entries, the name of its history entry, a folder made by a restore) and the

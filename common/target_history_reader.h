@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TargetHistory: the byte form of one target's history, written into the file-list store
 // ("<job>\<target>.tq") and into every archive ("<target>.tq"). Little-endian, no alignment,

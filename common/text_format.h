@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Sizes and durations as the progress windows and lists show them.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Wildcard patterns for backup filters and the restore search: '*' stands for any run of
 // characters (folder separators included); no other character has a meaning of its own.

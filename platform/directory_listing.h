@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Lists one folder: name, attributes, 64-bit size and last-write time of each entry.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An open file: RAII over a descriptor. Failures throw FileError.
 #include <cstddef>

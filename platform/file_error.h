@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The operating system's refusal of a file operation, carrying the path concerned and errno.
 #include <exception>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whole-file operations: copy, move, delete, folders, durability of folder entries.
 #include <string>

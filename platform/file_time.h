@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // File times as 64-bit counts of 100-ns units since 1601-01-01 UTC.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An exclusive advisory lock on a folder, held by one process at a time (released when the
 // object ends, or when the process ends in any way).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Calendar times in the C library's time zone (local) and in UTC.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Case-insensitive text comparison for names and patterns: ASCII letters fold, every other
 // byte compares as it is (names are UTF-8 bytes).

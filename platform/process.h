@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The running process: its executable, its current folder and the processors it may use.
 #include <string>

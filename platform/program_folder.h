@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program folder: where backup.ini, the store, the logs and the archives of jobs without a
 // folder of their own are kept.

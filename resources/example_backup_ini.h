@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The example job file written when backup.ini is missing.
 #include <string_view>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/archive_dates.h"
 
 #include "platform/local_time.h"

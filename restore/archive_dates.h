@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts that show a set's backup dates: the "Select Archive Date" menu, the status bar's
 // "Archive Date: " text and the window title. Plain functions; the main window and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The open set: reading it from one archive, its archive names and backup dates.
 #include "restore/archive_set.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ArchiveSet: the restore program's one object for the open archive set. From one archive it
 // learns how many archives the set has and what they are called, the backup targets with their

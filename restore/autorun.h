@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The -AUTORUN start of the restore program (from a disc): which archive it opens, if any.
 #include <functional>

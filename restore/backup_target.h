@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One backup target of an open archive set: its name, the folder it was backed up from and
 // its whole history, one record per backup, oldest first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/browser_rows.h"
 
 #include "restore/archive_set.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The File Browser page without its windows: which rows a folder of the catalog lists, where
 // its selection is restored by default, and the restore of the selected rows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/compare_list_items.h"
 
 #include <cstdint>

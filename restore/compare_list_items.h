@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The order of the rows of the file lists (the File Browser's folder contents and the search
 // results): what a click on a column header sorts by. Plain C++ so the rule is written once for

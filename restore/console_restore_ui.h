@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The restore engine's user interface on a terminal, for the command-line modes. Message boxes
 // become blocks on the error stream ("Caption: text"); questions are asked on the terminal, or

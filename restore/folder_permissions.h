@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The permissions of the folders a restore makes. A folder takes its stored permissions only
 // once everything below it is in, since a folder stored as 500 must still receive its files:

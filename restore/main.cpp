@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // halvex-restore: the main window, or with a "--" mode the command-line modes.
 #include <iostream>
 #include <string>

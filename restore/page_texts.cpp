@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/page_texts.h"
 
 #include "platform/local_time.h"

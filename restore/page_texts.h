@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Texts and small rules of the File Browser and the File Search & Log Viewer pages that do not
 // need a window: dates in the lists, the status bar texts, the log pager.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/restore_cli.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command-line modes of the restore program: --list, --files, --search, --log, --restore
 // and --verify. They run the same archive set, catalog and restore engine as the windows,

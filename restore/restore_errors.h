@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts the restore shows for errors of the zip layer and of the file system. The zip
 // layer's error carries only a code and the archive path, so the restore words them itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The restore job: preparing the destination, then extracting a tree archive by archive.
 #include "restore/restore_job.h"
 

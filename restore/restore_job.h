@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Types of the restore job. The job itself (PrepareDestination, RestoreTree, RestoreFolder,
 // RestoreEntry, OpenArchiveForRestore, AbortRestore, FreeRestoreSelection) is part of

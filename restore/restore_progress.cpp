@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progress of a running restore: the bar, the time estimate and the abort question.
 #include "restore/restore_progress.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a restore takes from the catalog and where it goes, written once for the pages and the
 // command line: whole targets to their source folders or below an alternate folder (the Easy

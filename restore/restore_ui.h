@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the restore engine reaches the user: the "Directory Exists..." and "File Exists..."
 // questions, the "Restoring..." progress window, message boxes, the archive file chooser and

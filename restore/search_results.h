@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The files a search of the catalog found, as the File Search page lists them: each file with
 // the path of its folder. Hits of one folder come one after another, so each folder's path is

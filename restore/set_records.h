@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading the two bookkeeping records every archive of a set carries: "ToDirs.tq" (the
 // archive's place in the set and the target names) and each target's history (target name +

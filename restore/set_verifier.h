@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Checking that an archive, or a whole set, can still be restored: every entry read to its end
 // through the zip layer with its CRC checked, as a restore reads it; for a set, also that every

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Backs up a small example folder twice, with a change in between, lists what the set holds,
 # restores the first backup into a new folder and compares it with what was backed up.
 # Everything happens in a new temporary working folder, which is left for you to look at.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every package Halvex needs to build and test, from Debian's archive.
 # Idempotent: prints nothing and changes nothing when all is already there.
 set -euo pipefail

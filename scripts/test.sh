@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test: a release build (all tests, the
 # slow ones included), a build with AddressSanitizer and UndefinedBehaviorSanitizer, and the
 # fuzz targets (clang's libFuzzer) for a bounded time each.

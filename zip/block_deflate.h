@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One piece of a raw deflate stream that is compressed piece by piece, each piece on its own:
 // a piece is primed with the data before it as its dictionary and, unless it is the last,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // DOS date and time words as zip entries store them: local time, two-second resolution,
 // years 1980 to 2107.

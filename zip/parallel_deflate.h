@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ParallelDeflate: deflates a sequence of entries on a pool of threads and hands the results
 // back in the order the entries and their blocks were added.

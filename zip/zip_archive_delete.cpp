@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleting entries: the file is compacted in place, through the 16 KB buffer, in one pass.
 #include <algorithm>
 #include <vector>

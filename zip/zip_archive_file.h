@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ZipArchiveFile: the one object through which both programs use zip archives.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading entries: OpenEntry, ReadEntry, CloseEntry and ExtractEntry.
 #include <algorithm>
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing entries: OpenNewEntry, WriteNewEntry, CloseNewEntry, AbandonNewEntry and AddFile,
 // with the limits of the format checked as the entry grows.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing entries whose data was compressed elsewhere (on other threads): the archive still
 // writes every header and checks every limit, as for the entries it compresses itself.
 #include "zip/zip_archive_file.h"

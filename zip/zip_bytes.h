@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Little-endian fields of zip records, read from and appended to byte buffers.
 #include <cstddef>

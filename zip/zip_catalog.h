@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An open archive's central directory: reads and validates it, keeps one header per entry,
 // checks local headers before an entry is read, patches entries after they are written, and

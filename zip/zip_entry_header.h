@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One archive entry's header: the fields of its central directory record, held in memory.
 // The catalog owns one per entry; callers fill one for OpenNewEntry and get copies from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The zip layer's error: a damaged or unsupported archive, a CRC mismatch, a compressor
 // failure or a refused volume operation. Operating-system failures of the file calls are

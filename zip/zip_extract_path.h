@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where an extracted entry lands: the relative path built from an entry name, refused when it
 // could leave the destination folder, and the folders created on the way.

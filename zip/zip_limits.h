@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What one archive may hold, where the classic 32-bit and 16-bit fields give way to zip64
 // records, and why a new entry was refused. A refused entry leaves the archive exactly as it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The byte channel between an open archive and the disk: buffered writes, exact reads, and
 // the in-place services (patch, truncate, move down) that a single-file archive needs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The zlib stream of the open entry: raw deflate or inflate (window bits -15, memory level 8,
 // default strategy) with every block zlib obtains remembered, so that abandoning an entry

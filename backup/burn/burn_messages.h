@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the burner and the copy-to-CD task tell the user. Texts that name the burning library
 // name what is really loaded.

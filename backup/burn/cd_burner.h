@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // CdBurner: the backup program's session with the burning library, libisoburn (with libburn
 // and libisofs), which is loaded with dlopen when the burner connects and unloaded when it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/burn/copy_to_cd_task.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The copy-to-CD task that ends a completed backup run: for each job flagged JobCopyToCd it
 // asks for the job's disc, checks it, burns the job's archives into a new session (with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the copy-to-CD task needs of a disc burner: connecting to the burning library, the
 // recorder and its tray, what the disc in it holds, and burning folders into a new session.

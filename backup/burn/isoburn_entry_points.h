@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every entry point the burner binding looks up in the burning library (libisoburn, with the
 // libburn and libisofs it brings along). A library that lacks any of them is not used.

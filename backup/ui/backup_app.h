@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The backup program as a desktop program: start-up, the job-selection window, and the run
 // under its progress window.

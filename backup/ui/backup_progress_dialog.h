@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "TQ Backup in progress": the modal window a backup run takes place under. The run's worker
 // thread drives it through BackupView; the window itself holds no run logic and hands the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/ui/job_selection_dialog.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "TQ's Backup Util": the backup program's one dialog, where the user ticks the jobs to run and
 // may ask for brand-new archives.

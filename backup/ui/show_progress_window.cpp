@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/ui/show_progress_window.h"
 
 #include "backup/backup_engine.h"

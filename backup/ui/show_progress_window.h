@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ShowProgressWindow: one backup run of the ticked jobs under its modal progress window.
 namespace halvex {

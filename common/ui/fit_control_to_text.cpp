@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/ui/fit_control_to_text.h"
 
 #include <QFontMetrics>

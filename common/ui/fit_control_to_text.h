@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Template places were made for the fonts of their time; with the fonts found here a fixed
 // text can need a few pixels more. These keep such texts whole without moving the layout.

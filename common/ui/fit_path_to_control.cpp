@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/ui/fit_path_to_control.h"
 
 #include <QFontMetrics>

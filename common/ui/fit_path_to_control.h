@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A path shortened with "..." in the middle so that it fits a label as the label shows it.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The two programs' icons, drawn from the SVG files built into the window library.
 #include <QIcon>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Qt message box behind every MessageButtons/MessageAnswer question of both programs.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build tool: renders an SVG icon into a square PNG of the given size, for the icon theme's
 // fixed-size folders (menus and file managers that do not scale SVG themselves).
 #include <QGuiApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A page of the restore window whose controls keep their places as the page is resized: each
 // registered control follows the page's right and bottom edges by its anchor modes. The Easy

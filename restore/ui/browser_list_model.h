@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The File Browser's list of one folder: its files, "<..>" and its sub-folders (or the targets
 // of the set), five columns, sorted in place. The texts are made only for the rows on show, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/ui/directory_exists_dialog.h"
 
 #include <QLabel>

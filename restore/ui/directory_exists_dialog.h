@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Directory Exists...": what to do with a destination folder that is already there.
 #include <QDialog>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Easy Restore": every target of the open set with a check box and the folder it goes to;
 // "Restore" restores the checked targets as of the selected date, to the folders they were

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "File Browser": the open set as of the selected date like a file manager. On the left the
 // tree of the set, its targets and their folders; on the right the selected folder's files,

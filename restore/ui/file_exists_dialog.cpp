@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/ui/file_exists_dialog.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "File Exists...": whether to replace one existing file, skip it or stop the restore.
 #include <QDialog>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Choosing a folder (the File Browser page's "Browse"): the desktop's folder dialog.
 #include <optional>

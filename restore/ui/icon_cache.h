@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The small icons of the restore window's trees and lists: five fixed images (the set, a
 // target, a closed and an open folder, the way up) and one icon per file type, looked up once

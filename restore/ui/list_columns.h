@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file lists give one column whatever width the others leave, whenever the list's visible
 // width changes (the page is resized, a scroll bar comes or goes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The pages' measures in pixels (column widths, hand-made layouts) were made for the template's
 // font: letters 6 pixels wide on average and 13 high. A larger font grows them alike, so texts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The restore program as a desktop program: its window and, with -AUTORUN, the start from a disc.
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The font of the restore engine's dialogs.
 #include <QFont>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "TQ Restore": the restore program's one window. A menu opens an archive set, chooses its
 // backup date and quits; three tabs show the pages (Easy Restore, File Browser, File Search &

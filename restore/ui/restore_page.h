@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the restore window and its three pages meet. Each page is a plain QWidget that also
 // implements RestorePage; the window creates the pages (restore_pages.h), shows the page of the

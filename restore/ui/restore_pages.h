@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The three pages of the restore window, in tab order. Each factory makes its page as a child
 // of `parent`, which owns it.

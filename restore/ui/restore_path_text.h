@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The centred, sunken path text of the restore dialogs.
 #include <QRect>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Restoring...": the modeless window shown while a restore runs. It shows what the engine
 // tells it and hands a click on Cancel or on the close box to the engine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The restore window's status bar: three sunken parts side by side. Part 0 shows the selected
 // backup date; parts 1 and 2 belong to the page shown (counts and sizes).

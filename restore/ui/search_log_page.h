@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "File Search && Log Viewer": the upper half finds archived files by a wildcard name pattern,
 // optionally within folders matching a "Look In:" pattern, at the selected date or across every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The File Search page's results: one row per file found, six columns, filled while the search
 // runs and sorted when it ends. Texts are made only for the rows on show.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/ui/sort_header.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The header of the file lists: a click on a column sorts by it (a second click reverses the
 // order), the sorted column carries a raised arrow, and locked columns (the icon column) keep

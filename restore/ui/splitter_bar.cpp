@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/ui/splitter_bar.h"
 
 #include <QMouseEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A draggable bar between two parts of a page. It moves only along one axis, within a range
 // its owner sets, and reports every move as a distance; the owner resizes the parts.

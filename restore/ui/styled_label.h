@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fixed text with its own colours and font (the pages' notes, headings and separator lines).
 // The setters return the label so that a page can chain them.

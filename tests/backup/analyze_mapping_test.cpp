@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Change detection of one mapping across runs: real folders, a real store, the history
 // written by one run and replayed by the next.
 #include <gtest/gtest.h>

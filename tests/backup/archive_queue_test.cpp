@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entries written through the archive queue: files deflated block by block on the pool join
 // into streams that decode to the files, stored when deflating does not make them smaller,
 // as our reader and the independent readers see them.

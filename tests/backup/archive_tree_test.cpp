@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copying change trees into the archive: files and folders that vanish or cannot be opened,
 // the copy in chunks with its progress, files and folders the archive's limits refuse, and
 // the files deflated on the pool of threads.

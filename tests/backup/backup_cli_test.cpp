@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `halvex-backup --run`, the real program: start-up messages, exit statuses, job selection,
 // and a SIGTERM in the middle of a run.
 #include <gtest/gtest.h>

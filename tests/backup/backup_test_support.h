@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers shared by the backup engine's tests: trees as sorted path lists, little-endian
 // bytes, and a history built from tree texts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console view of `halvex-backup --run`: what it prints without a terminal, and how it
 // asks on one.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file-list store: start-up reading and recovery, opening for a run with its copies,
 // the replacement rule, brand-new deletion, and leaving the store untouched unless a run
 // completes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole backup runs: phases, job dropping, the entries of each archive and their order, the
 // store and backups.log, cancelling, and the progress shown.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run's shared flags: the worker waits at its cancellation test while a cancel question
 // is open, and a cancel can never be confirmed once the saving phase has begun.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A program folder and a source tree in a temporary folder, whole backup runs with the
 // scripted view, and reading back what the runs wrote.

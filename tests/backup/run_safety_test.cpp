@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs under faults that used to destroy or hide backed-up data: names of other sets,
 // a lost or damaged store, a source that holds the backup's own files, and source files that
 // change while they are copied.

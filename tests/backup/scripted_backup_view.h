@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A BackupView for tests: records every call as a line of text, answers questions from a
 // script, and lets a test act at any call (on the run's thread).

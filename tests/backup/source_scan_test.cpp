@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source scan: filters, order, links and entries that cannot be backed up.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The target history byte format: reading record by record, replaying into a state, and
 // building the new history of a run.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The merge against a plain reference: singly linked lists, linear lookups, written straight
 // from the merge rules. Random trees with duplicate names, case twins, empty lists and empty
 // leaves, long enough chains for the hashed lookups, in every mode and both name comparisons.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listing records: whatever a name holds, a TSV record stays one line with its fields, a JSON
 // record is valid JSON with the exact bytes recoverable, and terminal text has no control bytes.
 #include <gtest/gtest.h>

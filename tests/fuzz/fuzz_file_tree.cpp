@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a run of serialized trees (as in a history): each tree that loads is
 // saved again, cloned and merged with its clone in every mode.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the job file parser: it must never crash, hang or read outside
 // the input, and what it accepts must be a config the rest of the program can rely on.
 #include <cstddef>

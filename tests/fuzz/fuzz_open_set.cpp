@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens an arbitrary byte string as the last archive of a set, then does everything the pages
 // do with an open set in memory: selects every date, searches every tree and every backup,
 // reads the log, and clears the set. Nothing may crash, read out of bounds or leak.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private scratch folder for fuzz targets that must hand their input to code reading files,
 // removed when the fuzzer exits.

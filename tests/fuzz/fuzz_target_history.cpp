@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a stored target history: the reader and the replay must end (Done or
 // Damaged) without reading past the bytes, and a history that replays must also extend: the
 // new history built from it reads back with one more record.

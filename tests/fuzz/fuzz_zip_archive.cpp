@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens an arbitrary byte string as an archive, lists it, looks every name up, reads every
 // entry, extracts the entries of small archives, and changes a copy (delete, add, close, read
 // again). Only the zip layer's and the file layer's own exceptions may come out of the layer.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks the tree as a desktop would use it:
 # every file in place, menu entries and manual pages accepted by their tools, icons of the
 # right sizes, and an installed copy keeping its files in the user's data folder.
@@ -14,7 +15,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 
-for file in bin/halvex-backup bin/halvex-restore \
+for file in bin/halvex-backup bin/halvex-restore bin/autorun.sh \
     share/applications/halvex-backup.desktop share/applications/halvex-restore.desktop \
     share/mime/packages/halvex.xml share/man/man1/halvex-backup.1 share/man/man1/halvex-restore.1 \
     share/icons/hicolor/scalable/apps/halvex-backup.svg share/icons/hicolor/scalable/apps/halvex-restore.svg \

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The date menu's numbering and texts, the status text and the window title.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a set: archive count and names, targets, dates, the current folder.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The -AUTORUN start: it ends while the backup program runs or when no archive lies in the
 // folder, and otherwise opens the newest archive (the first by name on equal times).
 #include <gtest/gtest.h>

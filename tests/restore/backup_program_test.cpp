@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sets written by the backup program itself, when it is built beside this test: a target that
 // joins the job later has its backups in the newest archives.
 #include <gtest/gtest.h>

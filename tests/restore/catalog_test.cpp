@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The catalog: trees at a date, the search and the backup logs.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The order of the file lists' rows: "<..>" and folders first in both directions, each
 // criterion's chain of tie-breaks, and a stable sort.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's questions: fixed answers without a terminal, typed answers with one.
 #include <gtest/gtest.h>
 

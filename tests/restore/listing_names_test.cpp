@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listings of a set whose names hold tabs, line breaks, quotes, escape sequences and bytes that
 // are not UTF-8, written by the real programs: every TSV record keeps its four fields, and every
 // JSON record parses (Python's json) and gives the exact name back.

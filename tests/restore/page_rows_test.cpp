@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The File Browser's and the File Search page's rules that need no window: which rows a folder
 // lists, where a selection goes, the status texts, the log pager and the search's folder paths.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unix permissions through the real programs: the backup program stores them, `--restore`,
 // unzip and Python's zipfile find them again; the archives, the store and the log are private
 // whatever the umask; sets written before permissions were stored restore as they always did.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listing modes of halvex-restore: exact output, errors and exit status.
 #include <gtest/gtest.h>
 #include <zlib.h>

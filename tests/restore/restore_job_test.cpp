@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The restore job: preparing the destination, extracting archive by archive, conflicts,
 // errors, missing archives and aborts.
 #include <gtest/gtest.h>

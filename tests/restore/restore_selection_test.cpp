@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole targets and selections of one folder, as the pages and the command line restore them;
 // the progress arithmetic.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backs a changing folder up over six runs of the backup program, then restores every date into
 // a fresh folder and compares it with what the folder held at that run: the same files with the same bytes and
 // last-write times, nothing more, and every folder. (A folder removed together with all its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A restore user interface driven by a script: queued answers for each kind of question (a
 // default once a queue is empty), and a record of everything the engine showed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Archive sets made by hand in tests, in the backup writer's exact format: per run one archive
 // holding each mapping's new files (folder entry, then per folder its files and sub-folders),

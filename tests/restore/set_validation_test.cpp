@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged and crafted archives: every one is refused as a whole, with no set left open, no
 // archive left open and nothing read past an entry.
 #include <gtest/gtest.h>

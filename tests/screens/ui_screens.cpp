@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws every window of both programs with sample contents and saves each as a PNG, to look
 // at the layouts by eye: ui_screens OUTPUT_FOLDER [--font "Family,points"]
 #include <QApplication>

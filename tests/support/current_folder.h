@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Keeping tests from leaving the current folder changed behind them.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Window tests: acting on a modal window (a dialog or message box) that the code under test
 // opens and waits on. Header only, so that the support library stays free of Qt.

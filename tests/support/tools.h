@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Running outside programs from tests: the independent zip readers and the project's programs.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged and hostile archives: every condition raises its documented code or answers false,
 // and never delivers more than an entry declares.
 #include <gtest/gtest.h>

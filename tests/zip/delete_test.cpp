@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleting entries: in-place compaction, offsets, folders, foreign layouts.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives made by other tools (Info-ZIP zip, Python's zipfile), read through the layer.
 #include <gtest/gtest.h>
 

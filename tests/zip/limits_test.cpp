@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Limits of the format (lowered for the test): a refused entry leaves the archive exactly as
 // it was before the entry was begun.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archive operations: open modes, entry states, reading, lookups, AddFile and ExtractEntry.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DOS times, entry header rules, extraction paths and the volume storage.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives written by the layer: exact bytes, and acceptance by independent readers.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zip64 records: written past the classic fields (lowered here so that small archives reach
 // them), read from other producers, changed in place, and refused when damaged.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers shared by the zip layer's tests: writing and reading whole entries, raw archive
 // bytes, and the independent readers (Python's zipfile, unzip, 7z).

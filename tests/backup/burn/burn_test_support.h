@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the burner's and the copy-to-CD task's tests: environment settings for one test,
 // whether the real burning library is there, and reading an image back with xorriso.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The burner binding: what Connect answers for each way loading can end (stand-in libraries
 // built by the tests), and real burns into an image file where libisoburn is installed, read
 // back with the binding and with xorriso.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: halvex-backup --run --disc-ready with HALVEX_BURN_DRIVE=stdio:IMAGE puts the
 // job's archives, halvex-restore and autorun.sh into an ISO image and removes the archives;
 // a second run adds a session; the set read back from the image restores every date.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The copy-to-CD task at the end of whole runs (scripted view, a fake burner): messages and
 // the disc loop, which archives are burned and deleted, the restore program, one connection
 // per run, every way a disc copy can fail, the console's modes, and refused cancels.

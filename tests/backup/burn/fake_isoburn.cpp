@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the burning library, built twice: with every entry point the binding looks
 // up (FAKE_ISOBURN_COMPLETE), and with only those Connect calls. HALVEX_FAKE_ISOBURN chooses
 // its answers: "old" (a version the binding refuses) or "init-fails". It never finds a drive.

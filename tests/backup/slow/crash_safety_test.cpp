@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run of the real program killed at any moment (SIGKILL, as a power cut would end it) must
 // leave the earlier archives intact and a store that the next start-up reads or recovers,
 // after which the next run produces a consistent set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "TQ Backup in progress": driven by a worker thread through the view, the title animation,
 // and the ways the user can and cannot ask to cancel.
 #include <QLabel>

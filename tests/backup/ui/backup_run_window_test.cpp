@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real backup runs under the real progress window, on real files: a cancel answered No and
 // one answered Yes in the middle of a large file, a close request while the file lists are
 // saved, and a whole program run from "&Backup" that makes the same archives as the

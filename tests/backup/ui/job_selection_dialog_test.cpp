@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "TQ's Backup Util": ticking jobs, the layout for any number of jobs, the last-backup texts,
 // and what "&Backup" and "&Cancel" do.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt pieces both programs share: dialog units, fitting paths to labels, the message pump,
 // message boxes and the program icons.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One run of the real backup program backs up a folder past 65,535 files, and one with a file
 // past 4 GiB, into one archive each; the independent zip readers accept both, and the restore
 // program gives back the same bytes and times.

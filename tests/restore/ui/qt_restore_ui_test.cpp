@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The restore engine's Qt user interface: the progress window and the main window while a
 // restore runs, who owns each question, and the archive file filter.
 #include <QCheckBox>

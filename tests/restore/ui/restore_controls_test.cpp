@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pages' shared controls: anchored layout, the sort header, the splitter bar, styled
 // labels and the icon cache.
 #include <QStandardItemModel>

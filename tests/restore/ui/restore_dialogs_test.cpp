@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Directory Exists..." and "File Exists...": each answer, the confirmation of Stop, and the
 // path text.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The File Browser and the File Search & Log Viewer pages in the restore window: browsing a
 // set's folders, restoring a selection of a set written by the backup program, the search with
 // its "Look In:" filter over several dates, the log pager at both ends, and what waits while a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The restore window and its Easy Restore page: the menu and title as sets open, fail and
 // change date, the status bar and pages as the window is resized, the Restore button rule,
 // Quit during a restore, and a whole restore of a set written by the backup program.

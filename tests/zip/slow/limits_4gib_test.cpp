@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Past the classic fields for real: an entry passing 32 bits without room for 64-bit sizes, an
 // archive growing past 4 GiB, and entry counts around 65,535.
 #include <gtest/gtest.h>
