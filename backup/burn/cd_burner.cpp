@@ -187,12 +187,17 @@ bool AddFolder(IsoImage* image, IsoDir* dir, const std::string& path, const File
         IsoNode* existing = nullptr;
         if (Lib().iso_dir_get_node(dir, file->name, &existing) == 1) Lib().iso_node_remove(existing);
         const std::string source = JoinPath(path, file->name);
-        const int added = Lib().iso_tree_add_new_node(image, dir, file->name, source.c_str(), nullptr);
+        IsoNode* node = nullptr;
+        const int added = Lib().iso_tree_add_new_node(image, dir, file->name, source.c_str(), &node);
         if (added < 0) {
             const char* reason = Lib().iso_error_to_msg(added);
             why = source + ": " + (reason != nullptr ? reason : "error " + std::to_string(added));
             return false;
         }
+        // The disc is read on other machines by other users: readable by all (the restore
+        // program executable), not 600 as the archives are here.
+        if (node != nullptr)
+            Lib().iso_node_set_permissions(node, (Lib().iso_node_get_permissions(node) & 0111) != 0 ? 0555 : 0444);
     }
     for (const FileTreeNode* sub = folder.firstChild; sub != nullptr; sub = sub->nextSibling) {
         IsoNode* existing = nullptr;
@@ -474,6 +479,10 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
                 // Level 3: an archive of 4 GiB or more is stored in several extents.
                 Lib().isoburn_igopt_set_level(options, 3);
                 Lib().isoburn_igopt_set_extensions(options, isoburn_igopt_rockridge | isoburn_igopt_joliet);
+                // Folders readable by all and nobody's files in particular: the disc is read
+                // on other machines (each file's own mode is set as it is added).
+                Lib().isoburn_igopt_set_over_mode(options, 1, 0, 0555, 0444);
+                Lib().isoburn_igopt_set_over_ugid(options, 1, 1, 0, 0);
                 if (Lib().isoburn_prepare_disc(drive, &disc, options) <= 0) result = kBurnTrackFailed;
             }
             if (result == kBurnOk) {

@@ -33,6 +33,10 @@
     X(isoburn_igopt_new)                      \
     X(isoburn_igopt_set_level)                \
     X(isoburn_igopt_set_extensions)           \
+    X(isoburn_igopt_set_over_mode)            \
+    X(isoburn_igopt_set_over_ugid)            \
+    X(iso_node_get_permissions)               \
+    X(iso_node_set_permissions)               \
     X(isoburn_igopt_destroy)                  \
     X(isoburn_prepare_disc)                   \
     X(isoburn_cancel_prepared_write)          \

@@ -46,6 +46,12 @@ TEST(CopyToCdImage, RunsBurnIntoAnImageFileAndTheSetRestoresFromIt) {
     EXPECT_EQ(ExtractImage(image, dir / "disc"), "Home Disc");
     EXPECT_EQ(ReadFile(dir / "disc/halvex-restore"), ReadFile(restore));
     EXPECT_EQ(access((dir / "disc/halvex-restore").c_str(), X_OK), 0);
+    // Readable by whoever holds the disc, although the archives are private (600) here.
+    for (const auto& [name, mode] : {std::pair{"Home.TQBak", 0444}, {"Home2.TQBak", 0444}, {"halvex-restore", 0555}}) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir / "disc/" + name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(mode)) << name;
+    }
     EXPECT_EQ(ReadFile(dir / "disc/autorun.sh"), ReadFile(test::BuiltProgram("autorun.sh")));
 
     // Every date (menu label 1 the newest, 0 the first) restores as it was backed up.
