@@ -17,6 +17,21 @@ namespace {
 
 constexpr std::size_t kReadChunk = 256 * 1024;
 
+// Opens the store for change. The store is always one file: an end record naming other
+// volumes is damage like any other (code 10), not a reason to look for parts beside it.
+void OpenStoreArchive(ZipArchiveFile& zip, const std::string& path) {
+    try {
+        zip.Open(path, ZipOpenExisting);
+    } catch (const platform::FileError& error) {
+        if (error.path() == path) throw;
+        RaiseZipError(kZipDamaged, path);  // a part it named is missing
+    }
+    if (zip.IsMultiVolume()) {
+        zip.Close(true);
+        RaiseZipError(kZipDamaged, path);
+    }
+}
+
 }  // namespace
 
 std::string ArchiveNumberEntryName(std::string_view jobName) {
@@ -50,7 +65,8 @@ bool ReadLastBackupTimes(JobConfig& config, const std::string& folder, std::stri
     ZipArchiveFile zip;
     try {
         try {
-            zip.Open(store, platform::PathExists(store) ? ZipOpenExisting : ZipCreate);
+            if (platform::PathExists(store)) OpenStoreArchive(zip, store);
+            else zip.Open(store, ZipCreate);
         } catch (const CZipException&) {
             zip.Close(true);
             // Kept as it is for the user; the jobs' entries come back from their archives.
@@ -100,7 +116,7 @@ bool FileListStore::OpenForRun() {
         if (existing) {
             if (!platform::CopyFileReplace(store, working)) return fail();
             try {
-                zip_.Open(working, ZipOpenExisting);
+                OpenStoreArchive(zip_, working);
             } catch (const CZipException&) {
                 // Damaged: kept aside, never truncated; the run starts from an empty store.
                 zip_.Close(true);

@@ -55,7 +55,7 @@ void ZipArchiveFile::Close(bool afterException) {
         else if (entryState_ == 1) CloseNewEntry();
         catalog_.WriteCatalog();
         const bool modified = storage_.IsModified();
-        const std::string path = storage_.Path();
+        const std::string path = storage_.ArchivePath();
         if (modified) storage_.Sync();
         catalog_.ClearCatalog();
         storage_.CloseStorage(false);
@@ -73,7 +73,7 @@ bool ZipArchiveFile::IsClosed(bool archiveLevel) const {
 }
 
 const std::string& ZipArchiveFile::GetArchivePath() const {
-    return IsClosed(true) ? emptyPath_ : storage_.Path();
+    return IsClosed(true) ? emptyPath_ : storage_.ArchivePath();
 }
 
 int ZipArchiveFile::GetEntryCount() const {

@@ -57,7 +57,7 @@ enum ZipOpenMode : int {
     ZipOpenExisting = 0,  // read and change an existing archive (an empty file becomes a new one)
     ZipOpenReadOnly = 1,  // read only
     ZipCreate = 2,        // create, or truncate an existing file
-    ZipCreateSpan = 3,    // create a multi-volume archive (not available yet, raises)
+    ZipCreateSpan = 3,    // create a multi-volume archive: split parts, or removable disks
 };
 
 // Progress of AddFile / ExtractEntry: (total bytes, bytes done, user data); false stops.
@@ -74,11 +74,27 @@ public:
 
     // ---- Archive ----
 
-    // Opens or creates the archive at `path` (volumeSize 0 for single-file archives). Does
-    // nothing when already open. A missing or unopenable file throws platform::FileError; a
-    // damaged one CZipException (10 damaged or multi-volume, 18 no end record). On any throw
-    // the archive is left closed.
+    // Opens or creates the archive at `path`. Does nothing when already open. A missing or
+    // unopenable file throws platform::FileError; a damaged one CZipException (10 damaged, 18
+    // no end record). On any throw the archive is left closed.
+    // Multi-volume archives:
+    //  - ZipCreateSpan with volumeSize > 0 writes parts of that size beside `path` (its file
+    //    name's extension replaced by 000, 001, ..., the last part by zip); with 0, one file
+    //    named `path` per removable disk, asked for through the volume callback (12 without
+    //    one, 14 when `path` is not on a removable disk, 13 when it answers stop, 15 past 999
+    //    volumes). Entries carry data descriptors; an archive that ends on its first volume is
+    //    closed as a plain archive. Entries cannot be read while it is being created.
+    //  - Opening the last part (or, on removable disks, the last disk) of an existing one reads
+    //    it across its volumes, read only: adding and deleting answer false.
     void Open(const std::string& path, int mode = ZipOpenExisting, std::uint64_t volumeSize = 0);
+    // True for a multi-volume archive, opened or being created.
+    bool IsMultiVolume() const { return storage_.IsMultiVolume() != 0; }
+    // The callback that asks for removable disks, kept across opens (the programs set none).
+    void SetVolumeCallback(ZipVolumeCallback callback, void* userData = nullptr) {
+        storage_.SetVolumeCallback(callback, userData);
+    }
+    // Scripted disks for tests of removable spanning.
+    void SetDriveQueries(const ZipDriveQueries& queries) { storage_.SetDriveQueries(queries); }
     // Closes the archive (see the top of this file). Nothing happens when it is closed.
     void Close(bool afterException = false);
     // archiveLevel: no volume open; otherwise: the file object is not open.
@@ -170,7 +186,9 @@ public:
     // for WriteNewEntry).
     bool CloseNewEntry();
     // Drops the entry being written, leaving the archive as it was before OpenNewEntry (for a
-    // source that cannot be read to its end). False when no entry is being written.
+    // source that cannot be read to its end). False when no entry is being written. On a span,
+    // an entry that began on an earlier volume throws CZipException 10 instead (limits refusing
+    // such an entry do the same).
     bool AbandonNewEntry();
     // An entry whose data arrives in its final form, compressed elsewhere (other threads):
     // stored when `level` is 0, otherwise a raw deflate stream made at `level` (the header's
@@ -229,6 +247,7 @@ private:
     void ReleaseReadEntry() noexcept;
     void ReleaseAll() noexcept;
     void ConsumeRemainingInput();
+    void SkipUnreadData();
 
     ZipVolumeStorage storage_;
     ZipCatalog catalog_;

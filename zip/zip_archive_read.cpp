@@ -120,6 +120,14 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
     return static_cast<std::size_t>(delivered);
 }
 
+void ZipArchiveFile::SkipUnreadData() {
+    while (bytesToRead_ > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
+        storage_.Read(ioBuffer_.get(), n, false);
+        bytesToRead_ -= n;
+    }
+}
+
 void ZipArchiveFile::ConsumeRemainingInput() {
     z_stream& z = stream_.Get();
     unsigned char none = 0;
@@ -172,8 +180,14 @@ int ZipArchiveFile::CloseEntry(const std::string& targetPath, bool afterExceptio
                             : !platform::SetAttributes(targetPath, entry.externalAttributes))
                 result = -2;
         }
-        // The descriptor follows the data: only checked when all of it was read.
-        catalog_.CloseEntryAfterRead(result != -1, dataStart_ + entry.compressedSize);
+        // The descriptor follows the data: only checked when all of it was read. On a span the
+        // data may end on another volume: read on to its end instead of seeking there.
+        if (storage_.IsMultiVolume() == -1) {
+            if (result != -1) SkipUnreadData();
+            catalog_.CloseEntryAfterRead(result != -1, std::nullopt);
+        } else {
+            catalog_.CloseEntryAfterRead(result != -1, dataStart_ + entry.compressedSize);
+        }
     } catch (...) {
         ReleaseReadEntry();
         throw;

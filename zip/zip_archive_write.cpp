@@ -47,7 +47,7 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
 bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath,
                                    bool precompressed) {
     lastRefusal_ = ZipRefusal::None;
-    if (IsClosed(true) || entryState_ != 0 || storage_.IsMultiVolume() != 0 || storage_.IsReadOnly() ||
+    if (IsClosed(true) || entryState_ != 0 || storage_.IsMultiVolume() == -1 || storage_.IsReadOnly() ||
         level < -1 || level > 9) {
         return false;
     }
@@ -88,7 +88,7 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
     ioBuffer_ = std::make_unique<unsigned char[]>(kIoBufferSize);
     try {
         catalog_.AddEntryHeader(entry);
-        entryStart_ = start;
+        entryStart_ = catalog_.Current()->localHeaderOffset;  // on a span, maybe on a new volume
         localHeaderSize_ = localSize;
         entryZip64Local_ = zip64Local;
         entryState_ = 1;

@@ -48,6 +48,10 @@ inline void PutLe32(std::string& out, std::uint32_t v) {
 inline void PutLe64(std::string& out, std::uint64_t v) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
+inline void SetLe16(unsigned char* p, std::uint16_t v) {
+    p[0] = static_cast<unsigned char>(v & 0xFF);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
 inline void SetLe64(unsigned char* p, std::uint64_t v) {
     for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
 }

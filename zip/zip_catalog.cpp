@@ -99,12 +99,18 @@ void ZipCatalog::ReadCatalog() {
                         entriesOnVolume_ == kZip64Marker16 || totalEntries_ == kZip64Marker16 ||
                         directorySize_ == kZip64Marker32 || directoryOffset_ == kZip64Marker32;
     const std::uint64_t directoryEnd = ReadZip64EndRecord(endPosition, marked);
-    if (thisVolume_ > 0xFFFF) RaiseDamaged();
-    storage_.SetVolumeFromEndRecord(static_cast<std::uint16_t>(thisVolume_));
-    if (directoryVolume_ != 0) RaiseDamaged();
-    if (directoryOffset_ > directoryEnd || directorySize_ > directoryEnd - directoryOffset_) RaiseDamaged();
+    storage_.SetVolumeFromEndRecord(thisVolume_);
+    const bool multiVolume = storage_.IsMultiVolume() == -1;
+    // The directory starts on this volume or an earlier one; on this one it ends at the end
+    // records.
+    if (directoryVolume_ > thisVolume_) RaiseDamaged();
+    if (directoryVolume_ == thisVolume_ &&
+        (directoryOffset_ > directoryEnd || directorySize_ > directoryEnd - directoryOffset_)) {
+        RaiseDamaged();
+    }
     endRecordPosition_ = endPosition;
-    bytesBeforeArchive_ = directoryEnd - directoryOffset_ - directorySize_;
+    // Bytes put in front of an archive can only be told on a single file.
+    bytesBeforeArchive_ = multiVolume ? 0 : directoryEnd - directoryOffset_ - directorySize_;
     if ((directorySize_ == 0) != (totalEntries_ == 0)) RaiseDamaged();
     // Every central record takes at least 46 bytes: a count the directory cannot hold is
     // refused before anything is allocated for it. Entry indices are ints.
@@ -156,6 +162,8 @@ void ZipCatalog::ReadDirectory() {
     std::vector<unsigned char> buffer;
     std::size_t at = 0;
     std::uint64_t unread = directorySize_;
+    const bool multiVolume = storage_.IsMultiVolume() == -1;
+    storage_.ChangeVolume(static_cast<int>(directoryVolume_));
     storage_.Seek(directoryOffset_ + bytesBeforeArchive_);
     auto have = [&](std::size_t need) {
         if (buffer.size() - at >= need) return true;
@@ -180,6 +188,8 @@ void ZipCatalog::ReadDirectory() {
         auto header = std::make_unique<ZipEntryHeader>();
         const std::size_t used = header->ParseCentralRecord(buffer.data() + at, whole);
         if (used == 0) RaiseDamaged();
+        // A single file's volume numbers were never used; a span's must name one of its volumes.
+        if (multiVolume && header->diskStart > thisVolume_) RaiseDamaged();
         at += used;
         centralSize_ += header->CentralRecordSize(classicMax_);
         headers_.push_back(std::move(header));
@@ -194,7 +204,10 @@ std::uint64_t ZipCatalog::DataEnd() {
 std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
     ZipEntryHeader& central = Header(index);
     const std::uint64_t dataEnd = DataEnd();
-    if (central.localHeaderOffset > dataEnd - bytesBeforeArchive_) RaiseDamaged();
+    // Positions on other volumes than the directory's cannot be checked against it.
+    const bool multiVolume = storage_.IsMultiVolume() == -1;
+    if (multiVolume) storage_.ChangeVolume(central.diskStart);
+    else if (central.localHeaderOffset > dataEnd - bytesBeforeArchive_) RaiseDamaged();
     const std::uint64_t position = central.localHeaderOffset + bytesBeforeArchive_;
     unsigned char local[kLocalHeaderSize];
     storage_.Seek(position);
@@ -226,13 +239,13 @@ std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
     }
     const std::uint64_t dataStart = position + kLocalHeaderSize + nameLength + extraLength;
     // The data must lie before the directory (or the end of the file).
-    if (dataStart > dataEnd || central.compressedSize > dataEnd - dataStart) RaiseDamaged();
+    if (!multiVolume && (dataStart > dataEnd || central.compressedSize > dataEnd - dataStart)) RaiseDamaged();
     storage_.Seek(dataStart);
     current_ = &central;
     return dataStart;
 }
 
-void ZipCatalog::CloseEntryAfterRead(bool checkDescriptor, std::uint64_t dataEnd) {
+void ZipCatalog::CloseEntryAfterRead(bool checkDescriptor, std::optional<std::uint64_t> dataEnd) {
     ZipEntryHeader* entry = current_;
     current_ = nullptr;
     if (entry == nullptr || !checkDescriptor || !entry->HasDataDescriptor()) return;
@@ -241,14 +254,15 @@ void ZipCatalog::CloseEntryAfterRead(bool checkDescriptor, std::uint64_t dataEnd
     const std::size_t sizeWidth = HasZip64Block(localExtra_) ? 8 : 4;
     const std::size_t fieldsLength = 4 + 2 * sizeWidth;
     unsigned char descriptor[4 + 20];
-    storage_.Seek(dataEnd);
-    storage_.Read(descriptor, 4, true);
+    // Other tools may split a descriptor between volumes.
+    if (dataEnd) storage_.Seek(*dataEnd);
+    storage_.Read(descriptor, 4, false);
     const unsigned char* fields = descriptor;
     if (GetLe32(descriptor) == kDescriptorSignature) {
-        storage_.Read(descriptor + 4, fieldsLength, true);
+        storage_.Read(descriptor + 4, fieldsLength, false);
         fields = descriptor + 4;
     } else {
-        storage_.Read(descriptor + 4, fieldsLength - 4, true);  // it began without its signature
+        storage_.Read(descriptor + 4, fieldsLength - 4, false);  // it began without its signature
     }
     auto size = [&](std::size_t at) {
         std::uint64_t v = GetLe32(fields + at);
@@ -269,9 +283,10 @@ void ZipCatalog::RemoveCatalogFromFile() {
 
 void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     RemoveCatalogFromFile();
-    const std::uint64_t position = storage_.SeekToEnd();
     auto entry = std::make_unique<ZipEntryHeader>(header);
     std::string local = entry->BuildLocalHeader();
+    storage_.ReserveUnit(local.size());  // its offset is on the volume it will start
+    const std::uint64_t position = storage_.SeekToEnd();
     try {
         storage_.Write(local.data(), local.size(), true);
     } catch (...) {
@@ -303,7 +318,20 @@ void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, s
     entry.uncompressedSize = uncompressed;
     centralSize_ += entry.CentralRecordSize(classicMax_);
     const std::uint64_t local = entry.localHeaderOffset + bytesBeforeArchive_;
-    if (entry.zip64Local) {
+    if (storage_.IsMultiVolume() == 1) {
+        // Earlier volumes may be gone (removable disks): the values follow the data instead.
+        std::string descriptor;
+        PutLe32(descriptor, kDescriptorSignature);
+        PutLe32(descriptor, crc);
+        if (entry.zip64Local) {
+            PutLe64(descriptor, compressed);
+            PutLe64(descriptor, uncompressed);
+        } else {
+            PutLe32(descriptor, static_cast<std::uint32_t>(compressed));
+            PutLe32(descriptor, static_cast<std::uint32_t>(uncompressed));
+        }
+        storage_.Write(descriptor.data(), descriptor.size(), true);
+    } else if (entry.zip64Local) {
         unsigned char crcField[4];
         SetLe32(crcField, crc);
         storage_.Patch(local + 14, crcField, sizeof crcField);
@@ -324,6 +352,9 @@ void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, s
 void ZipCatalog::AbandonLastEntry() {
     if (headers_.empty()) return;
     ZipEntryHeader& entry = *headers_.back();
+    // A finished volume is never opened again.
+    if (storage_.IsMultiVolume() == 1 && entry.diskStart != storage_.GetCurrentVolume())
+        RaiseZipError(kZipDamaged, storage_.Path());
     current_ = nullptr;
     centralSize_ -= entry.CentralRecordSize(classicMax_);
     const std::uint64_t position = entry.localHeaderOffset + bytesBeforeArchive_;
@@ -346,59 +377,81 @@ std::uint64_t ZipCatalog::TrailerSize(std::uint64_t directoryOffset, std::uint64
 
 void ZipCatalog::WriteCatalog() {
     if (onDisk_) return;
-    const std::uint64_t start = storage_.SeekToEnd();
-    const std::uint64_t offset = start - bytesBeforeArchive_;
+    if (storage_.IsMultiVolume() == 1 && storage_.GetCurrentVolume() == 0) ConvertOneVolumeSpan();
+    storage_.SeekToEnd();
+    // Each record is one unit: on a span it lies whole on one volume.
     std::string record;
     std::uint64_t size = 0;
+    int directoryVolume = -1;
+    std::uint64_t offset = storage_.GetPosition() - bytesBeforeArchive_;
+    int volume = storage_.GetCurrentVolume();
+    std::uint64_t onVolume = 0;  // records on the volume of the end record
+    auto place = [&](std::size_t unit) {
+        storage_.ReserveUnit(unit);
+        if (storage_.GetCurrentVolume() != volume) {
+            volume = storage_.GetCurrentVolume();
+            onVolume = 0;
+        }
+        if (directoryVolume < 0) {
+            directoryVolume = volume;
+            offset = storage_.GetPosition() - bytesBeforeArchive_;
+        }
+    };
     for (const auto& header : headers_) {
         record.clear();
         header->AppendCentralRecord(record, classicMax_);
+        place(record.size());
         storage_.Write(record.data(), record.size(), true);
         size += record.size();
+        ++onVolume;
     }
     const std::uint64_t count = headers_.size();
     const bool zip64 = NeedsZip64End(count, size, offset);
-    std::uint64_t endPosition = start + size;
+    const std::size_t trailerSize =
+        (zip64 ? kZip64EndRecordSize + kZip64LocatorSize : 0) + kEndRecordSize + comment_.size();
+    place(trailerSize);
+    const std::uint64_t endPosition = storage_.GetPosition();
+    record.clear();
     if (zip64) {
-        record.clear();
         PutLe32(record, kZip64EndRecordSignature);
         PutLe64(record, kZip64EndRecordSize - 12);  // what follows this field
         PutLe16(record, kZip64VersionNeeded);      // made by
         PutLe16(record, kZip64VersionNeeded);      // needed
-        PutLe32(record, 0);                        // this volume
-        PutLe32(record, 0);                        // volume with the directory's start
-        PutLe64(record, count);
+        PutLe32(record, static_cast<std::uint32_t>(volume));
+        PutLe32(record, static_cast<std::uint32_t>(directoryVolume));
+        PutLe64(record, onVolume);
         PutLe64(record, count);
         PutLe64(record, size);
         PutLe64(record, offset);
         PutLe32(record, kZip64LocatorSignature);
-        PutLe32(record, 0);  // volume with the zip64 end record
+        PutLe32(record, static_cast<std::uint32_t>(volume));  // volume with the zip64 end record
         PutLe64(record, endPosition - bytesBeforeArchive_);
-        PutLe32(record, 1);  // volumes in all
-        storage_.Write(record.data(), record.size(), true);
-        endPosition += record.size();
+        PutLe32(record, static_cast<std::uint32_t>(volume + 1));  // volumes in all
     }
     // Fields the classic record cannot hold carry their marker.
-    const auto count16 = static_cast<std::uint16_t>(count > classicMaxEntries_ ? kZip64Marker16 : count);
+    auto count16 = [&](std::uint64_t n) {
+        return static_cast<std::uint16_t>(n > classicMaxEntries_ ? kZip64Marker16 : n);
+    };
     const auto size32 = static_cast<std::uint32_t>(size > classicMax_ ? kZip64Marker32 : size);
     const auto offset32 = static_cast<std::uint32_t>(offset > classicMax_ ? kZip64Marker32 : offset);
-    record.clear();
     PutLe32(record, kEndRecordSignature);
-    PutLe16(record, 0);  // this volume
-    PutLe16(record, 0);  // volume with the directory's start
-    PutLe16(record, count16);
-    PutLe16(record, count16);
+    PutLe16(record, static_cast<std::uint16_t>(volume));
+    PutLe16(record, static_cast<std::uint16_t>(directoryVolume));
+    PutLe16(record, count16(onVolume));
+    PutLe16(record, count16(count));
     PutLe32(record, size32);
     PutLe32(record, offset32);
     PutLe16(record, static_cast<std::uint16_t>(comment_.size()));
     record += comment_;
     storage_.Write(record.data(), record.size(), true);
     storage_.Flush();
-    thisVolume_ = directoryVolume_ = 0;
-    entriesOnVolume_ = totalEntries_ = count;
+    thisVolume_ = static_cast<std::uint32_t>(volume);
+    directoryVolume_ = static_cast<std::uint32_t>(directoryVolume);
+    entriesOnVolume_ = onVolume;
+    totalEntries_ = count;
     directorySize_ = size;
     directoryOffset_ = offset;
-    endRecordPosition_ = endPosition;
+    endRecordPosition_ = endPosition + (zip64 ? kZip64EndRecordSize + kZip64LocatorSize : 0);
     onDisk_ = true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,8 +38,8 @@ public:
     // the central one (code 10 on any disagreement). Answers the data's file position.
     std::uint64_t OpenEntryForRead(int index);
     // Checks the data descriptor of the entry just read when it has one (its data ends at
-    // `dataEnd`), then forgets the current entry.
-    void CloseEntryAfterRead(bool checkDescriptor, std::uint64_t dataEnd);
+    // `dataEnd`, or at the current position when not given), then forgets the current entry.
+    void CloseEntryAfterRead(bool checkDescriptor, std::optional<std::uint64_t> dataEnd);
     // Forgets the current entry without any check.
     void ForgetCurrent() { current_ = nullptr; }
 
@@ -47,14 +48,17 @@ public:
     // entry current. The header's extra field is dropped once its local header is written.
     void AddEntryHeader(const ZipEntryHeader& header);
     // Sets the current entry's CRC and sizes and writes them into its local header (its zip64
-    // block when it has one; otherwise the sizes must fit the classic fields).
+    // block when it has one; otherwise the sizes must fit the classic fields); on a span being
+    // created, into a data descriptor after its data.
     void FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed);
-    // Drops the last entry (being written) and cuts the file back to its local header.
+    // Drops the last entry (being written) and cuts the file back to its local header. On a
+    // span, an entry begun on an earlier volume cannot be cut back: code 10, nothing changed.
     void AbandonLastEntry();
 
     // Writes all central headers and the end record when the catalog changed; the zip64 end
     // record and its locator come first when the count, the directory's size or its offset
-    // passes the classic fields.
+    // passes the classic fields. A span still on its first volume becomes a plain archive
+    // first when its directory then fits there.
     void WriteCatalog();
     // Where the classic fields end when writing (tests lower them to reach zip64 records with
     // small archives). Kept across ClearCatalog.
@@ -106,6 +110,8 @@ private:
     void ReadDirectory();
     bool NeedsZip64End(std::uint64_t count, std::uint64_t size, std::uint64_t offset) const;
     void RecountCentralSize();
+    // Turns a span still on its first volume into a plain archive in place (zip_span_conversion.cpp).
+    void ConvertOneVolumeSpan();
     void BuildSortedIndex();
 
     ZipVolumeStorage& storage_;

@@ -17,7 +17,7 @@ enum ZipErrorCode : int {
     kZipZlibMemError = 7,      // zlib Z_MEM_ERROR
     kZipZlibBufError = 8,      // zlib Z_BUF_ERROR
     kZipZlibVersionError = 9,  // zlib Z_VERSION_ERROR
-    kZipDamaged = 10,          // damaged or unsupported archive (also: multi-volume, for now)
+    kZipDamaged = 10,          // damaged or unsupported archive (also: a span volume that cannot exist)
     kZipBadCrc = 11,           // CRC-32 of a fully read entry differs from the stored one
     kZipNoVolumeCallback = 12, // removable-disk spanning without a volume callback
     kZipVolumeAborted = 13,    // the volume callback answered stop

@@ -2,28 +2,43 @@
 #include "zip/zip_volume_storage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/file_error.h"
+
+#include "zip/zip_bytes.h"
 #include "zip/zip_exception.h"
 
 namespace halvex {
 
 void ZipVolumeStorage::OpenStorage(const std::string& path, int mode, std::uint64_t volumeSize) {
-    if (mode == 3) {
-        // Creating multi-volume archives: removable disks need a volume callback (none can be
-        // set yet); split parts are not built yet.
-        RaiseZipError(volumeSize == 0 ? kZipNoVolumeCallback : kZipDamaged, path);
-    }
     creatingSpan_ = false;
     volumeSize_ = volumeSize;
     volumeRoom_ = 0;
     volumeBytesWritten_ = 0;
     lastVolume_ = 0;
-    volumeCallback_ = nullptr;
-    callbackUserData_ = nullptr;
     bufferedBytes_ = 0;
     modified_ = false;
     readOnly_ = mode == 1;
+    path_ = path;
+    if (mode == 3) {
+        if (volumeSize == 0) {
+            if (volumeCallback_ == nullptr) RaiseZipError(kZipNoVolumeCallback, path);
+            if (!drives_.isRemovable(path)) RaiseZipError(kZipNotRemovable, path);
+        }
+        writeBuffer_ = std::make_unique<unsigned char[]>(kWriteBufferSize);
+        spanMode_ = volumeSize > 0 ? SpanSplit : SpanRemovable;
+        creatingSpan_ = true;
+        currentVolume_ = 0;
+        modified_ = true;
+        NextVolume(4);
+        // A multi-volume archive begins with the data descriptor's signature.
+        unsigned char signature[4];
+        SetLe32(signature, kDescriptorSignature);
+        Write(signature, sizeof signature, true);
+        return;
+    }
     switch (mode) {
         case 0: file_.Open(path, platform::File::Mode::ReadWrite); break;
         case 1: file_.Open(path, platform::File::Mode::Read); break;
@@ -34,7 +49,6 @@ void ZipVolumeStorage::OpenStorage(const std::string& path, int mode, std::uint6
             break;
     }
     writeBuffer_ = std::make_unique<unsigned char[]>(kWriteBufferSize);
-    path_ = path;
     currentVolume_ = 0;
     spanMode_ = (mode == 0 || mode == 1) ? (volumeSize > 0 ? SpanPendingSplit : SpanPendingAuto)
                                          : SpanNone;
@@ -55,18 +69,54 @@ void ZipVolumeStorage::CloseStorage(bool afterException) {
     if (!afterException && file_.IsOpen()) {
         Flush();
         file_.Close();
+        if (creatingSpan_ && spanMode_ == SpanSplit) {
+            // rename() replaces atomically: the ".zip" name never goes missing meanwhile.
+            const std::string last = PartPath(path_, currentVolume_, true);
+            if (std::rename(file_.Path().c_str(), last.c_str()) != 0) platform::ThrowFileError("rename", last);
+        }
     }
 }
 
-void ZipVolumeStorage::RaiseDamaged() const { RaiseZipError(kZipDamaged, path_); }
+void ZipVolumeStorage::RaiseDamaged() const { RaiseZipError(kZipDamaged, Path()); }
 
-void ZipVolumeStorage::Read(void* buffer, std::size_t count, bool /*wholeUnit*/) {
+void ZipVolumeStorage::Read(void* buffer, std::size_t count, bool wholeUnit) {
     if (bufferedBytes_ > 0) Flush();
-    if (file_.Read(buffer, count) != count) RaiseDamaged();
+    auto* p = static_cast<unsigned char*>(buffer);
+    std::size_t got = file_.Read(p, count);
+    if (IsMultiVolume() != -1) {
+        if (got != count) RaiseDamaged();
+        return;
+    }
+    if (got == 0 && count > 0) {
+        ChangeVolume(currentVolume_ + 1);
+        got = file_.Read(p, count);
+    }
+    while (got < count && !wholeUnit) {
+        ChangeVolume(currentVolume_ + 1);
+        const std::size_t more = file_.Read(p + got, count - got);
+        if (more == 0) break;
+        got += more;
+    }
+    if (got != count) RaiseDamaged();
 }
 
-void ZipVolumeStorage::Write(const void* data, std::size_t count, bool /*wholeUnit*/) {
+void ZipVolumeStorage::Write(const void* data, std::size_t count, bool wholeUnit) {
     const auto* p = static_cast<const unsigned char*>(data);
+    if (creatingSpan_) {
+        if (wholeUnit) {
+            ReserveUnit(count);
+            AppendToBuffer(p, count);
+            return;
+        }
+        while (count > 0) {
+            ReserveUnit(1);
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(FreeRoom(), count));
+            AppendToBuffer(p, n);
+            p += n;
+            count -= n;
+        }
+        return;
+    }
     while (count > 0) {
         if (bufferedBytes_ == 0 && count >= kWriteBufferSize) {
             // A large block goes straight to the file instead of through the buffer.
@@ -79,9 +129,18 @@ void ZipVolumeStorage::Write(const void* data, std::size_t count, bool /*wholeUn
             continue;
         }
         std::size_t n = std::min(count, kWriteBufferSize - bufferedBytes_);
-        std::memcpy(writeBuffer_.get() + bufferedBytes_, p, n);
-        bufferedBytes_ += n;
+        AppendToBuffer(p, n);
         p += n;
+        count -= n;
+    }
+}
+
+void ZipVolumeStorage::AppendToBuffer(const unsigned char* data, std::size_t count) {
+    while (count > 0) {
+        const std::size_t n = std::min(count, kWriteBufferSize - bufferedBytes_);
+        std::memcpy(writeBuffer_.get() + bufferedBytes_, data, n);
+        bufferedBytes_ += n;
+        data += n;
         count -= n;
         if (bufferedBytes_ == kWriteBufferSize) Flush();
     }
@@ -94,6 +153,7 @@ void ZipVolumeStorage::Flush() {
     file_.Write(writeBuffer_.get(), n);
     modified_ = true;
     volumeBytesWritten_ += n;
+    RefreshRoom();
 }
 
 std::uint64_t ZipVolumeStorage::GetPosition() const { return file_.Position() + bufferedBytes_; }
@@ -101,12 +161,6 @@ std::uint64_t ZipVolumeStorage::GetPosition() const { return file_.Position() + 
 int ZipVolumeStorage::IsMultiVolume() const {
     if (creatingSpan_) return 1;
     return (spanMode_ == SpanRemovable || spanMode_ == SpanSplit) ? -1 : 0;
-}
-
-void ZipVolumeStorage::SetVolumeFromEndRecord(std::uint16_t thisVolume) {
-    if (thisVolume != 0) RaiseDamaged();  // multi-volume archives are not read yet
-    currentVolume_ = 0;
-    spanMode_ = SpanNone;
 }
 
 void ZipVolumeStorage::Seek(std::uint64_t position) {
@@ -137,6 +191,8 @@ void ZipVolumeStorage::TruncateTo(std::uint64_t position) {
     file_.SetLength(position);
     file_.Seek(position);
     modified_ = true;
+    volumeBytesWritten_ = position;
+    RefreshRoom();
 }
 
 void ZipVolumeStorage::Patch(std::uint64_t position, const void* data, std::size_t count) {

@@ -76,14 +76,22 @@ TEST(FileListStore, StartUpCreatesAMissingStoreAndReadsArchiveNumberTimes) {
 }
 
 TEST(FileListStore, DamagedStoreIsKeptAsideNeverReplacedOrTruncated) {
-    // Found damaged at start-up and when a run opens it (damaged between the two).
-    for (bool atStartUp : {true, false}) {
-        SCOPED_TRACE(atStartUp ? "start-up" : "run");
+    // Found damaged at start-up and when a run opens it (damaged between the two): no end
+    // record, or one naming other volumes (a span's missing parts, or a span of its own).
+    for (int kind = 0; kind < 6; ++kind) {
+        const bool atStartUp = kind % 2 == 0;
+        SCOPED_TRACE(testing::Message() << (atStartUp ? "start-up " : "run ") << kind / 2);
         TempFolder dir;
         SaveRun(dir.path(), "Daily", 1, {"Data"});
         SaveRun(dir.path(), "Daily", 2, {"Data"});  // FileLists.bak now holds the store after run 1
         const std::string backup = ReadFile(dir / "FileLists.bak");
-        const std::string damaged = "this is no zip archive at all, no end record anywhere";
+        std::string damaged = "this is no zip archive at all, no end record anywhere";
+        if (kind / 2 > 0) {
+            damaged = ReadFile(dir / "FileLists.tq");
+            const std::size_t end = damaged.rfind("PK\x05\x06");
+            damaged[end + 4] = 1;                             // this volume
+            damaged[end + 6] = static_cast<char>(kind / 2 - 1);  // the directory's volume
+        }
         WriteFile(dir / "FileLists.tq", damaged);
         WriteFile(dir / "FileLists.tq.damaged-1", "kept by an earlier start");
 

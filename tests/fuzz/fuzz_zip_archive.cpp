@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Opens an arbitrary byte string as an archive, lists it, looks every name up, reads every
 // entry, extracts the entries of small archives, and changes a copy (delete, add, close, read
-// again). Only the zip layer's and the file layer's own exceptions may come out of the layer.
+// again). The same bytes, cut at each kPartBreak, are also read as the parts of a split
+// archive (span.000, span.001, ..., the last span.zip). Only the zip layer's and the file
+// layer's own exceptions may come out of the layer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -55,9 +58,44 @@ void ReadEverything(ZipArchiveFile& zip, bool extract) {
     }
 }
 
+constexpr std::string_view kPartBreak = "\n--part--\n";
+
+void ReadAsSplitParts(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0;;) {
+        const std::size_t cut = input.find(kPartBreak, at);
+        if (cut == std::string_view::npos || parts.size() == 8) {
+            parts.push_back(input.substr(at));
+            break;
+        }
+        parts.push_back(input.substr(at, cut - at));
+        at = cut + kPartBreak.size();
+    }
+    if (parts.size() < 2) return;
+    const std::string base = fuzz::ScratchFolder() + "/span.zip";
+    for (int i = 0; i < 8; ++i) std::filesystem::remove(ZipVolumeStorage::PartPath(base, i));
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        fuzz::WriteBytes(ZipVolumeStorage::PartPath(base, static_cast<int>(i), last),
+                         reinterpret_cast<const std::uint8_t*>(parts[i].data()), parts[i].size());
+    }
+    ZipArchiveFile zip;
+    try {
+        zip.Open(base, ZipOpenReadOnly);
+        ReadEverything(zip, false);
+        zip.Close();
+    } catch (const CZipException&) {
+        zip.Close(true);
+    } catch (const platform::FileError&) {
+        zip.Close(true);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ReadAsSplitParts(data, size);
     const std::string path = fuzz::ScratchFolder() + "/input.zip";
     const std::string copy = fuzz::ScratchFolder() + "/copy.zip";
     fuzz::WriteBytes(path, data, size);

@@ -73,7 +73,7 @@ TEST(Open, ModesAndTheirFailures) {
     zip.Open(dir / "old.zip", ZipCreate);
     zip.Close();
     EXPECT_EQ(Bytes(dir / "old.zip").size(), 22u);
-    // Creating a multi-volume archive is not available.
+    // Removable disks need a volume callback.
     EXPECT_EQ(ZipErrorOf([&] { zip.Open(dir / "span.zip", ZipCreateSpan); }), kZipNoVolumeCallback);
     EXPECT_TRUE(zip.IsClosed());
     EXPECT_TRUE(zip.IsClosed(false));

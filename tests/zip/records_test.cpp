@@ -249,10 +249,9 @@ TEST(Storage, TruncateKeepsOnlyWhatLiesBeforeTheCut) {
     EXPECT_EQ(test::ReadFile(dir / "s"), std::string(10, 'a') + "Z");
 }
 
-TEST(Storage, MultiVolumeIsRefusedForNow) {
-    TempFolder dir;
-    ZipVolumeStorage storage;
-    EXPECT_EQ(ZipErrorOf([&] { storage.OpenStorage(dir / "span", 3, 0); }), kZipNoVolumeCallback);
-    EXPECT_EQ(ZipErrorOf([&] { storage.OpenStorage(dir / "span", 3, 1 << 20); }), kZipDamaged);
-    EXPECT_FALSE(platform::PathExists(dir / "span"));  // refused before anything is created
+TEST(Storage, SplitPartNamesComeFromTheFileNameOnly) {
+    EXPECT_EQ(ZipVolumeStorage::PartPath("x.y/A", 0), "x.y/A.000");
+    EXPECT_EQ(ZipVolumeStorage::PartPath("x.y/A.zip", 12), "x.y/A.012");
+    EXPECT_EQ(ZipVolumeStorage::PartPath("x.y/A.b.TQBak", 998, true), "x.y/A.b.zip");
+    EXPECT_EQ(ZipVolumeStorage::PartPath("A", 1), "A.001");
 }
