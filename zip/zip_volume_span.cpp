@@ -53,10 +53,12 @@ void ZipVolumeStorage::NextVolume(std::uint64_t needed) {
     const bool written = volumeBytesWritten_ > 0;
     if (written && currentVolume_ >= kMaxVolume) RaiseZipError(kZipTooManyVolumes, Path());
     if (file_.IsOpen()) {
-        // Every finished volume is durable before the next is begun.
+        // Every finished volume is durable, its folder entry too, before the next is begun.
         if (written) file_.Sync();
         const std::string finished = file_.Path();
         file_.Close();
+        if (written && !platform::SyncFolder(platform::FolderOfPath(finished)))
+            platform::ThrowFileError("sync folder", platform::FolderOfPath(finished));
         // A removable disk too small for what must go on it keeps no empty file of ours.
         if (!written && spanMode_ == SpanRemovable) platform::DeleteFile(finished);
     }

@@ -58,6 +58,20 @@ void ReadEverything(ZipArchiveFile& zip, bool extract) {
     }
 }
 
+// Reads the archive at `path` through; extracts too when asked and it is small.
+void ReadArchive(const std::string& path, bool extractSmall) {
+    ZipArchiveFile zip;
+    try {
+        zip.Open(path, ZipOpenReadOnly);
+        ReadEverything(zip, extractSmall && zip.GetEntryCount() <= 8);
+        zip.Close();
+    } catch (const CZipException&) {
+        zip.Close(true);
+    } catch (const platform::FileError&) {
+        zip.Close(true);
+    }
+}
+
 constexpr std::string_view kPartBreak = "\n--part--\n";
 
 void ReadAsSplitParts(const std::uint8_t* data, std::size_t size) {
@@ -80,16 +94,7 @@ void ReadAsSplitParts(const std::uint8_t* data, std::size_t size) {
         fuzz::WriteBytes(ZipVolumeStorage::PartPath(base, static_cast<int>(i), last),
                          reinterpret_cast<const std::uint8_t*>(parts[i].data()), parts[i].size());
     }
-    ZipArchiveFile zip;
-    try {
-        zip.Open(base, ZipOpenReadOnly);
-        ReadEverything(zip, false);
-        zip.Close();
-    } catch (const CZipException&) {
-        zip.Close(true);
-    } catch (const platform::FileError&) {
-        zip.Close(true);
-    }
+    ReadArchive(base, false);
 }
 
 }  // namespace
@@ -99,16 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = fuzz::ScratchFolder() + "/input.zip";
     const std::string copy = fuzz::ScratchFolder() + "/copy.zip";
     fuzz::WriteBytes(path, data, size);
+    ReadArchive(path, true);
     ZipArchiveFile zip;
-    try {
-        zip.Open(path, ZipOpenReadOnly);
-        ReadEverything(zip, zip.GetEntryCount() <= 8);
-        zip.Close();
-    } catch (const CZipException&) {
-        zip.Close(true);
-    } catch (const platform::FileError&) {
-        zip.Close(true);
-    }
 
     // Change a copy: deleting from a hostile layout must not corrupt what remains readable.
     fuzz::WriteBytes(copy, data, size);

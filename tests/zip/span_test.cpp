@@ -19,64 +19,66 @@ namespace fs = std::filesystem;
 using test::TempFolder;
 
 // name, content, level: stored random data runs across parts, text deflates, a folder.
-const std::vector<std::tuple<std::string, std::string, int>>& Entries() {
-    static const std::vector<std::tuple<std::string, std::string, int>> entries = {
-        {"random.bin", RandomBytes(90000, 1), 0}, {"docs\\", "", 0},
-        {"docs\\text.txt", TextBytes(40000), 9}, {"docs\\more.bin", RandomBytes(50000, 2), 6}};
-    return entries;
-}
+const std::vector<std::tuple<std::string, std::string, int>> kEntries = {
+    {"random.bin", RandomBytes(90000, 1), 0}, {"docs\\", "", 0},
+    {"docs\\text.txt", TextBytes(40000), 9}, {"docs\\more.bin", RandomBytes(50000, 2), 6}};
 
 void WriteEntries(ZipArchiveFile& zip) {
-    for (const auto& [name, content, level] : Entries())
+    for (const auto& [name, content, level] : kEntries)
         AddEntry(zip, name, content, level, name.back() == '\\' ? kZipAttrDirectory : kZipAttrArchive);
 }
 
 // Every entry reads back whole with its CRC checked.
 void ExpectEntries(ZipArchiveFile& zip) {
-    ASSERT_EQ(zip.GetEntryCount(), static_cast<int>(Entries().size()));
+    ASSERT_EQ(zip.GetEntryCount(), static_cast<int>(kEntries.size()));
     for (int i = 0; i < zip.GetEntryCount(); ++i) {
         int closed = 0;
-        EXPECT_EQ(ReadWhole(zip, i, &closed, 5000), std::get<1>(Entries()[i])) << i;
+        EXPECT_EQ(ReadWhole(zip, i, &closed, 5000), std::get<1>(kEntries[i])) << i;
         EXPECT_EQ(closed, 1) << i;
     }
 }
 
 // Scripted removable disks: "inserting" disk n puts its file at the archive's path.
 struct Disks {
-    Disks(std::string folder, std::string archive) : folder(std::move(folder)), archive(std::move(archive)) {}
     std::string folder, archive;
     std::uint64_t capacity = 70000;
     std::vector<std::pair<int, long long>> asked;
     int stopAt = 0;         // answer stop when this volume is asked for
     bool keepOnce = false;  // the first new disk still holds the archive's file
     std::string Disk(int n) const { return folder + "/disk" + std::to_string(n); }
-};
-Disks* disks = nullptr;
+} disks;
 
 bool ScriptedDisk(int volume, long long code, void*) {
-    disks->asked.emplace_back(volume, code);
-    if (volume == disks->stopAt) return false;
-    if (code == kZipDiskForReading) {
-        fs::copy_file(disks->Disk(volume), disks->archive, fs::copy_options::overwrite_existing);
-    } else if (platform::PathExists(disks->archive) && !std::exchange(disks->keepOnce, false)) {
-        fs::rename(disks->archive, disks->Disk(volume - 1));  // the full disk comes out
-    }
+    disks.asked.emplace_back(volume, code);
+    if (volume == disks.stopAt) return false;
+    if (code == kZipDiskForReading)
+        fs::copy_file(disks.Disk(volume), disks.archive, fs::copy_options::overwrite_existing);
+    else if (platform::PathExists(disks.archive) && !std::exchange(disks.keepOnce, false))
+        fs::rename(disks.archive, disks.Disk(volume - 1));  // the full disk comes out
     return true;
 }
-const ZipDriveQueries kScriptedDrive = {
-    [](const std::string&) { return true; },
-    [](const std::string& path) -> std::uint64_t {
-        std::error_code ec;
-        const auto used = fs::file_size(path, ec);
-        return ec ? disks->capacity : disks->capacity - std::min<std::uint64_t>(used, disks->capacity);
-    }};
+const ZipDriveQueries kScriptedDrive = {[](const std::string&) { return true; },
+                                        [](const std::string& path) -> std::uint64_t {
+                                            std::error_code ec;
+                                            const auto used = fs::file_size(path, ec);
+                                            return disks.capacity - (ec ? 0 : std::min(used, disks.capacity));
+                                        }};
+
+class Span : public ::testing::Test {
+protected:
+    void SetUp() override {
+        disks = Disks();
+        disks.folder = dir.path();
+        disks.archive = dir / "R.zip";
+    }
+    TempFolder dir;
+    ZipArchiveFile zip;
+};
 
 }  // namespace
 
-TEST(Span, SplitPartsAreNamedFilledAndReadBack) {
-    TempFolder dir;
+TEST_F(Span, SplitPartsAreNamedFilledAndReadBack) {
     test::MakeFolders(dir / "x.y");
-    ZipArchiveFile zip;
     zip.Open(dir / "x.y/A", ZipCreateSpan, 65536);
     WriteEntries(zip);
     EXPECT_FALSE(zip.OpenEntry(0));  // nothing is read while a span is written
@@ -89,119 +91,97 @@ TEST(Span, SplitPartsAreNamedFilledAndReadBack) {
     // Data fills a part to its last byte; no local header straddles two parts.
     EXPECT_EQ(fs::file_size(dir / "x.y/A.000"), 65536u);
     EXPECT_EQ(fs::file_size(dir / "x.y/A.001"), 65536u);
-
-    zip.Open(dir / "x.y/A.zip", ZipOpenReadOnly);
-    for (int i = 0; i < zip.GetEntryCount(); ++i) {
-        ZipEntryHeader h;
-        ASSERT_TRUE(zip.GetEntryInfo(h, i));
-        EXPECT_TRUE(h.HasDataDescriptor());
-        EXPECT_LE(h.localHeaderOffset + 30 + h.fileName.size(), 65536u) << i;
+    for (int mode : {ZipOpenReadOnly, ZipOpenExisting}) {
+        zip.Open(dir / "x.y/A.zip", mode);
+        for (int i = 0; i < zip.GetEntryCount(); ++i) {
+            ZipEntryHeader h;
+            ASSERT_TRUE(zip.GetEntryInfo(h, i) && h.HasDataDescriptor());
+            EXPECT_LE(h.localHeaderOffset + 30 + h.fileName.size(), 65536u) << i;
+        }
+        ExpectEntries(zip);
+        EXPECT_FALSE(zip.OpenNewEntry(Named("new"), 6));  // a span is never changed
+        EXPECT_FALSE(zip.DeleteEntry(0));
+        zip.Close();
     }
-    ExpectEntries(zip);
-    zip.Close();
-    // Opened for change, a span stays as it is.
-    zip.Open(dir / "x.y/A.zip", ZipOpenExisting);
-    EXPECT_FALSE(zip.OpenNewEntry(Named("new"), 6));
-    EXPECT_FALSE(zip.DeleteEntry(0));
-    ExpectEntries(zip);
-    zip.Close();
-}
-
-TEST(Span, AHeaderLargerThanAPartGrowsItsEmptyPart) {
-    TempFolder dir;
-    ZipArchiveFile zip;
+    // A header larger than a part comes whole onto its empty part, which grows.
     zip.Open(dir / "B.zip", ZipCreateSpan, 100);
     AddEntry(zip, std::string(300, 'n'), "short", 0);
     zip.Close();
-    EXPECT_GT(fs::file_size(dir / "B.001"), 300u);  // the header came whole onto part 1
+    EXPECT_GT(fs::file_size(dir / "B.001"), 300u);
     zip.Open(dir / "B.zip", ZipOpenReadOnly);
     EXPECT_EQ(ReadWhole(zip, 0), "short");
-    zip.Close();
 }
 
-TEST(Span, AnArchiveOnOneVolumeIsClosedAsAPlainArchive) {
-    TempFolder dir;
-    Disks script{dir.path(), dir / "R.zip"};
-    script.capacity = 1 << 20;
-    disks = &script;
-    for (bool removable : {false, true}) {
-        const std::string path = dir / (removable ? "R.zip" : "S.zip");
-        ZipArchiveFile zip;
-        zip.SetVolumeCallback(ScriptedDisk);
-        zip.SetDriveQueries(kScriptedDrive);
-        zip.Open(path, ZipCreateSpan, removable ? 0 : 1 << 20);
+TEST_F(Span, AnArchiveOnOneVolumeIsClosedAsAPlainArchive) {
+    disks.capacity = 1 << 20;
+    zip.SetVolumeCallback(ScriptedDisk);
+    zip.SetDriveQueries(kScriptedDrive);
+    for (const std::string& path : {dir / "S.zip", disks.archive}) {
+        zip.Open(path, ZipCreateSpan, path == disks.archive ? 0 : 1 << 20);
         WriteEntries(zip);
         zip.Close();
         EXPECT_FALSE(platform::PathExists(dir / "S.000"));
-        const std::string bytes = Bytes(path);
-        EXPECT_EQ(U32(bytes, 0), 0x04034B50u) << removable;
+        EXPECT_EQ(U32(Bytes(path), 0), 0x04034B50u) << path;
         PyArchive py = InspectWithPython(path);
         if (py.ran) {
             EXPECT_EQ(py.testzip, "None");
-            ASSERT_EQ(py.entries.size(), Entries().size());
+            ASSERT_EQ(py.entries.size(), kEntries.size());
             EXPECT_EQ(py.entries[0].offset, 0u);
             for (const auto& e : py.entries) EXPECT_EQ(e.flags & 8, 0) << e.name;
         }
-        EXPECT_TRUE(UnzipAccepts(path));
-        EXPECT_TRUE(SevenZipAccepts(path));
+        EXPECT_TRUE(UnzipAccepts(path) && SevenZipAccepts(path));
         zip.Open(path, ZipOpenReadOnly);
         ExpectEntries(zip);
         zip.Close();
     }
 }
 
-TEST(Span, RemovableDisksAreAskedForInTurn) {
-    TempFolder dir;
-    Disks script{dir.path(), dir / "R.zip"};
-    script.keepOnce = true;
-    disks = &script;
-    ZipArchiveFile zip;
+TEST_F(Span, RemovableDisksAreAskedForInTurn) {
+    disks.keepOnce = true;
     // Without a callback, and on a fixed disk: refused before anything is created.
-    EXPECT_EQ(ZipErrorOf([&] { zip.Open(script.archive, ZipCreateSpan); }), kZipNoVolumeCallback);
+    EXPECT_EQ(ZipErrorOf([&] { zip.Open(disks.archive, ZipCreateSpan); }), kZipNoVolumeCallback);
     zip.SetVolumeCallback(ScriptedDisk);
-    EXPECT_EQ(ZipErrorOf([&] { zip.Open(script.archive, ZipCreateSpan); }), kZipNotRemovable);
-    EXPECT_TRUE(script.asked.empty());
+    EXPECT_EQ(ZipErrorOf([&] { zip.Open(disks.archive, ZipCreateSpan); }), kZipNotRemovable);
+    EXPECT_TRUE(disks.asked.empty());
 
     zip.SetDriveQueries(kScriptedDrive);
-    zip.Open(script.archive, ZipCreateSpan);
+    zip.Open(disks.archive, ZipCreateSpan);
     WriteEntries(zip);
     zip.Close();
-    fs::rename(script.archive, script.Disk(3));
+    fs::rename(disks.archive, disks.Disk(3));
     // Disk 1 first; disk 2 still held the file once (asked again); then disk 3.
-    ASSERT_EQ(script.asked.size(), 4u);
-    EXPECT_EQ(script.asked[0], (std::pair<int, long long>{1, 4}));
-    EXPECT_EQ(script.asked[2], (std::pair<int, long long>{2, kZipDiskHasFile}));
-    EXPECT_EQ(script.asked[3].first, 3);
+    using Ask = std::pair<int, long long>;
+    ASSERT_EQ(disks.asked.size(), 4u);
+    EXPECT_EQ(disks.asked[0], (Ask{1, 4}));
+    EXPECT_EQ(disks.asked[2], (Ask{2, kZipDiskHasFile}));
+    EXPECT_EQ(disks.asked[3].first, 3);
 
-    script.asked.clear();
-    fs::copy_file(script.Disk(3), script.archive);
-    zip.Open(script.archive, ZipOpenReadOnly);
+    disks.asked.clear();
+    fs::copy_file(disks.Disk(3), disks.archive);
+    zip.Open(disks.archive, ZipOpenReadOnly);
     ExpectEntries(zip);
     zip.Close();
-    EXPECT_EQ(script.asked.front(), (std::pair<int, long long>{1, kZipDiskForReading}));
+    EXPECT_EQ(disks.asked.front(), (Ask{1, kZipDiskForReading}));
     // Stopping at a disk is code 13 naming the archive.
-    script.stopAt = 1;
-    zip.Open(script.archive, ZipOpenReadOnly);
+    disks.stopAt = 1;
+    zip.Open(disks.archive, ZipOpenReadOnly);
     try {
         ReadWhole(zip, 0);
         ADD_FAILURE() << "no stop";
     } catch (const CZipException& e) {
         EXPECT_EQ(e.code, kZipVolumeAborted);
-        EXPECT_EQ(e.fileName, script.archive);
+        EXPECT_EQ(e.fileName, disks.archive);
     }
     zip.Close(true);
     ZipArchiveFile without;
     without.SetDriveQueries(kScriptedDrive);
-    EXPECT_EQ(ZipErrorOf([&] { without.Open(script.archive, ZipOpenReadOnly); }), kZipNoVolumeCallback);
+    EXPECT_EQ(ZipErrorOf([&] { without.Open(disks.archive, ZipOpenReadOnly); }), kZipNoVolumeCallback);
 }
 
-TEST(Span, EntriesAreCutBackOnlyOnTheirOwnVolumeAndVolumesEndAt999) {
-    TempFolder dir;
-    ZipArchiveFile zip;
+TEST_F(Span, EntriesAreCutBackOnlyOnTheirOwnVolumeAndVolumesEndAt999) {
     zip.Open(dir / "C.zip", ZipCreateSpan, 65536);
     AddEntry(zip, "kept", "kept data", 0);
-    ASSERT_TRUE(zip.OpenNewEntry(Named("dropped"), 0));
-    ASSERT_TRUE(zip.WriteNewEntry("xyz", 3));
+    ASSERT_TRUE(zip.OpenNewEntry(Named("dropped"), 0) && zip.WriteNewEntry("xyz", 3));
     EXPECT_TRUE(zip.AbandonNewEntry());
     ASSERT_TRUE(zip.OpenNewEntry(Named("long"), 0));
     const std::string big = RandomBytes(70000, 3);
@@ -218,33 +198,28 @@ TEST(Span, EntriesAreCutBackOnlyOnTheirOwnVolumeAndVolumesEndAt999) {
     EXPECT_FALSE(platform::PathExists(dir / "D.999"));
 }
 
-TEST(Span, DamagedSpansAreCode10) {
-    TempFolder dir;
-    ZipArchiveFile zip;
+TEST_F(Span, DamagedSpansAreCode10) {
     zip.Open(dir / "A.zip", ZipCreateSpan, 65536);
     WriteEntries(zip);
     zip.Close();
-    const std::string good = Bytes(dir / "A.zip");
-    const std::size_t end = good.rfind("PK\x05\x06");
-    const std::size_t firstCentral = good.find("PK\x01\x02");  // of the stored entry on volume 0
-    const std::size_t lastCentral = good.rfind("PK\x01\x02");
-    ASSERT_NE(firstCentral, std::string::npos);  // the directory is on the last part
+    const std::string good = Bytes(dir / "A.zip");  // the directory is on this last part
+    const std::size_t end = good.rfind("PK\x05\x06"), first = good.find("PK\x01\x02");
     const std::vector<std::pair<const char*, std::function<void(std::string&)>>> cases = {
         {"end record on volume 999", [&](std::string& b) { Put16(b, end + 4, 999); }},
-        {"end record past the last volume's directory", [&](std::string& b) { Put16(b, end + 6, 3); }},
-        {"an entry on a volume past the last", [&](std::string& b) { Put16(b, lastCentral + 34, 5); }},
-        {"an entry running past the last part",
-         [&](std::string& b) { Put32(b, firstCentral + 20, 200000), Put32(b, firstCentral + 24, 200000); }},
+        {"directory past the end record's volume", [&](std::string& b) { Put16(b, end + 6, 3); }},
+        {"an entry on a volume past the last", [&](std::string& b) { Put16(b, first + 34, 5); }},
+        {"an entry running past the last part", [&](std::string& b) { Put32(b, first + 20, 200000), Put32(b, first + 24, 200000); }},
     };
     for (const auto& [what, damage] : cases) {
         std::string b = good;
         damage(b);
         test::WriteFile(dir / "A.zip", b);
-        const int code = ZipErrorOf([&] {
-            zip.Open(dir / "A.zip", ZipOpenReadOnly);
-            for (int i = 0; i < zip.GetEntryCount(); ++i) ReadWhole(zip, i, nullptr, 70000);
-        });
-        EXPECT_EQ(code, kZipDamaged) << what;
+        EXPECT_EQ(ZipErrorOf([&] {
+                      zip.Open(dir / "A.zip", ZipOpenReadOnly);
+                      for (int i = 0; i < zip.GetEntryCount(); ++i) ReadWhole(zip, i, nullptr, 70000);
+                  }),
+                  kZipDamaged)
+            << what;
         zip.Close(true);
     }
 }
