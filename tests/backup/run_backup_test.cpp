@@ -18,12 +18,6 @@ using halvex::test::WriteFile;
 
 namespace {
 
-std::string Bytes4(std::uint32_t v) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-
 class RunBackupTest : public RunFixture {};
 
 }  // namespace

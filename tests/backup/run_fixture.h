@@ -32,6 +32,13 @@ struct ArchiveEntry {
 };
 
 // Every entry of an archive in catalog order, with its data (read and CRC-checked).
+// A 32-bit number as the bookkeeping entries store it (little-endian).
+inline std::string Bytes4(std::uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+}
+
 inline std::vector<ArchiveEntry> ReadArchive(const std::string& path) {
     std::vector<ArchiveEntry> entries;
     ZipArchiveFile zip;
