@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/file_error.h"
-
 #include "zip/zip_bytes.h"
 #include "zip/zip_exception.h"
 
