@@ -230,20 +230,40 @@ void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, Name
     }
 }
 
-void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, NameCase nameCase) {
-    if (*source == nullptr) return;
+namespace {
+
+// Mode 14: a stored folder that the scan no longer has is kept by name only, as an empty leaf,
+// so that replaying the record takes it out of the state with everything below it.
+void MakeEmptyLeaf(FileTreeNode* folder) {
+    FreeFileTree(folder->firstChild);
+    folder->firstChild = nullptr;
+    FreeFileList(folder->files);
+    folder->files = nullptr;
+}
+
+bool IsEmptyFolder(const FileTreeNode* folder) { return folder->files == nullptr && folder->firstChild == nullptr; }
+
+// `nested` is false for the top chain (a target's root). In mode 14 the answer tells whether
+// replaying the resulting source chain (a record of removals) takes every one of its folders
+// out of the stored state; other modes answer false.
+bool MergeChains(FileTreeNode** target, FileTreeNode** source, int mode, NameCase nameCase, bool nested) {
+    if (*source == nullptr) return true;
     if (*target == nullptr) {
         if (mode == 1) {
             *target = *source;
             *source = nullptr;
+        } else if (mode == 14 && nested) {  // the scanned folder has no sub-folders left
+            for (FileTreeNode* folder = *source; folder != nullptr; folder = folder->nextSibling) MakeEmptyLeaf(folder);
+            return true;
         }
-        return;
+        return false;
     }
-    const bool removesTargets = mode == 2 || mode == 6 || mode == 14;
+    const bool removesTargets = mode == 2 || mode == 6;
+    bool allGone = mode == 14;
     TargetChain<FileTreeNode> chain(target, nameCase, *source);
     FileTreeNode** sourceLink = source;  // the link to the source folder at hand
     while (FileTreeNode* folder = *sourceLink) {
-        // Once every target folder is gone, the source folders not yet visited stay as they are.
+        // Once every target folder is gone, a record of removals has nothing left to remove.
         if (removesTargets && chain.Empty()) break;
         const auto hit = chain.Find(folder->name);
         if (hit.item == nullptr) {
@@ -253,18 +273,15 @@ void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, Name
                 *sourceLink = following;
                 continue;
             }
-            if (mode == 14) {  // gone from the scan: kept as an empty leaf
-                FreeFileTree(folder->firstChild);
-                folder->firstChild = nullptr;
-                FreeFileList(folder->files);
-                folder->files = nullptr;
-            }
+            if (mode == 14) MakeEmptyLeaf(folder);  // gone from the scan
             sourceLink = &folder->nextSibling;
             continue;
         }
 
         FileTreeNode* match = hit.item;
         match->archiveNumber = folder->archiveNumber;
+        const bool hadContent = !IsEmptyFolder(folder);
+        const std::size_t sourceFiles = mode == 14 ? Count(folder->files) : 0;
         if (folder->files != nullptr) {
             if (match->files != nullptr) {
                 MergeFileLists(&match->files, &folder->files, mode, nameCase);
@@ -287,21 +304,38 @@ void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, Name
             continue;
         }
 
-        MergeFileTrees(&match->firstChild, &folder->firstChild, mode, nameCase);
+        const bool childrenGone = MergeChains(&match->firstChild, &folder->firstChild, mode, nameCase, true);
 
         if (mode == 14) {
-            if (match->files == nullptr && match->firstChild == nullptr) {
+            // Every stored entry vanished (none was found unchanged): the replay below drops the
+            // folder, so one still on disk stays in the change tree and comes back as added.
+            const bool gone = hadContent && Count(folder->files) == sourceFiles && childrenGone;
+            if (!gone) allGone = false;
+            if (IsEmptyFolder(match) && !(gone && nested)) {
                 chain.Remove(hit);
                 FreeOneFolder(match);
             }
-            if (folder->files == nullptr && folder->firstChild == nullptr) {
+            if (IsEmptyFolder(folder)) {
                 *sourceLink = folder->nextSibling;
                 FreeOneFolder(folder);
                 continue;
             }
+        } else if (removesTargets && nested && hadContent && IsEmptyFolder(match)) {
+            // The record emptied the folder. Earlier versions recorded a deleted folder this way
+            // (with its contents, not as an empty leaf) whenever the scan had no sibling left to
+            // compare it with; a folder that still exists comes back through the added tree.
+            chain.Remove(hit);
+            FreeOneFolder(match);
         }
         sourceLink = &folder->nextSibling;
     }
+    return allGone;
+}
+
+}  // namespace
+
+void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, NameCase nameCase) {
+    MergeChains(target, source, mode, nameCase, false);
 }
 
 }  // namespace halvex

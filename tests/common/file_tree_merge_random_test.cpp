@@ -71,18 +71,41 @@ void RefMergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, b
     }
 }
 
-void RefMergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, bool ignoreCase) {
-    if (*source == nullptr) return;
+void RefEmptyLeaf(FileTreeNode* s) {
+    FreeFileTree(s->firstChild);
+    s->firstChild = nullptr;
+    FreeFileList(s->files);
+    s->files = nullptr;
+}
+
+bool RefEmpty(const FileTreeNode* n) { return n->files == nullptr && n->firstChild == nullptr; }
+
+int RefCountFiles(const FileTreeFile* f) {
+    int count = 0;
+    for (; f != nullptr; f = f->next) ++count;
+    return count;
+}
+
+// Mode 14 answers whether replaying the source chain left behind takes all its folders out of
+// the stored state (each an empty leaf, or one that kept every entry it held).
+bool RefMergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, bool ignoreCase,
+                       bool nested = false) {
+    if (*source == nullptr) return true;
     if (*target == nullptr) {
         if (mode == 1) {
             *target = *source;
             *source = nullptr;
         }
-        return;
+        if (mode == 14 && nested) {
+            for (FileTreeNode* s = *source; s; s = s->nextSibling) RefEmptyLeaf(s);
+            return true;
+        }
+        return false;
     }
+    bool allGone = mode == 14;
     FileTreeNode** sl = source;
     while (FileTreeNode* s = *sl) {
-        if ((mode == 2 || mode == 6 || mode == 14) && *target == nullptr) break;
+        if ((mode == 2 || mode == 6) && *target == nullptr) break;
         FileTreeNode** tl = target;
         while (*tl != nullptr && !RefSameName((*tl)->name, s->name, ignoreCase)) tl = &(*tl)->nextSibling;
         FileTreeNode* t = *tl;
@@ -93,16 +116,13 @@ void RefMergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, b
                 *tl = s;
                 continue;
             }
-            if (mode == 14) {
-                FreeFileTree(s->firstChild);
-                s->firstChild = nullptr;
-                FreeFileList(s->files);
-                s->files = nullptr;
-            }
+            if (mode == 14) RefEmptyLeaf(s);
             sl = &s->nextSibling;
             continue;
         }
         t->archiveNumber = s->archiveNumber;
+        const bool hadContent = !RefEmpty(s);
+        const int filesBefore = RefCountFiles(s->files);
         if (s->files) {
             if (t->files) {
                 RefMergeFileLists(&t->files, &s->files, mode, ignoreCase);
@@ -123,20 +143,27 @@ void RefMergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, b
             }
             continue;
         }
-        RefMergeFileTrees(&t->firstChild, &s->firstChild, mode, ignoreCase);
+        const bool childrenGone = RefMergeFileTrees(&t->firstChild, &s->firstChild, mode, ignoreCase, true);
+        const bool emptied = hadContent && RefEmpty(t);
         if (mode == 14) {
-            if (t->files == nullptr && t->firstChild == nullptr) {
+            const bool gone = hadContent && RefCountFiles(s->files) == filesBefore && childrenGone;
+            allGone = allGone && gone;
+            if (RefEmpty(t) && !(gone && nested)) {
                 *tl = t->nextSibling;
                 RefFreeFolder(t);
             }
-            if (s->files == nullptr && s->firstChild == nullptr) {
+            if (RefEmpty(s)) {
                 *sl = s->nextSibling;
                 RefFreeFolder(s);
                 continue;
             }
+        } else if ((mode == 2 || mode == 6) && nested && emptied) {
+            *tl = t->nextSibling;
+            RefFreeFolder(t);
         }
         sl = &s->nextSibling;
     }
+    return allGone;
 }
 
 // --- random trees ------------------------------------------------------------------------------

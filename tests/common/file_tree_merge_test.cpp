@@ -74,8 +74,8 @@ TEST(MergeMode2, RemovesSameTimeFilesAndEmptyLeafFoldersFromTheState) {
     ExpectOutcome(MergeLists("a@10,b@10,c@10", "a@11,b@12,z@10", 2), "t(b@10,c@10)",
                   "s(a@11,b@12,z@10)");
     // An empty leaf removes the folder; its files go to the leaf, which stays.
-    ExpectOutcome(Merge("r#1[gone#1(f@1)[sub(g)] kept(h@1)]", "r#4[gone#3 kept#3(h@1)]", 2),
-                  "r#4[kept#3]", "r#4[gone#3(f@1) kept#3(h@1)]");
+    ExpectOutcome(Merge("r#1[gone#1(f@1)[sub(g)] kept(h@1,i@1)]", "r#4[gone#3 kept#3(h@1)]", 2),
+                  "r#4[kept#3(i@1)]", "r#4[gone#3(f@1) kept#3(h@1)]");
 }
 
 TEST(MergeMode6, ConsumesMatchingRecordEntries) {
@@ -84,7 +84,7 @@ TEST(MergeMode6, ConsumesMatchingRecordEntries) {
     // Once its only namesake is gone, a later duplicate finds nothing and stays.
     ExpectOutcome(MergeLists("a@10", "a@11,a@10", 6), "t", "s(a@10)");
     // The folder named as an empty leaf goes from both sides.
-    ExpectOutcome(Merge("r[gone(f)[sub] kept(h@1)]", "r[gone kept(h@1) other]", 6), "r[kept]",
+    ExpectOutcome(Merge("r[gone(f)[sub] kept(h@1,i@1)]", "r[gone kept(h@1) other]", 6), "r[kept(i@1)]",
                   "r[kept other]");
 }
 
@@ -98,18 +98,41 @@ TEST(MergeMode14, TargetKeepsNewAndChangedSourceKeepsWhatVanished) {
     ExpectOutcome(Merge("a(f@41)", "a(f@40000000041)", 14), "", "");
 }
 
-TEST(MergeMode14, StoredSubFoldersStayWhenTheScannedCounterpartHasNone) {
-    // The scanned folder has no sub-folders at all: the stored ones stay with their contents,
-    // not as empty leaves.
-    ExpectOutcome(Merge("src(a@1)", "src(a@1)[old(f@1)[older(g@1)]]", 14), "",
-                  "src[old(f@1)[older(g@1)]]");
-    // All scanned sub-folders were pruned before the walk reached the rest: same.
-    ExpectOutcome(Merge("src(n@1)[a(x@1)]", "src[a(x@1) b(y@1)[c]]", 14), "src(n@1)",
-                  "src[b(y@1)[c]]");
-    // At the top level the walk also stops once the target chain is empty.
-    ExpectOutcome(Merge("a", "a b(f)[c]", 14), "", "b(f)[c]");
-    // With a target left, a folder not found is made an empty leaf.
+TEST(MergeMode14, StoredFoldersMissingFromTheScanBecomeEmptyLeavesAtAnyDepth) {
+    // The scanned folder has no sub-folders at all.
+    ExpectOutcome(Merge("src(a@1)", "src(a@1)[old(f@1)[older(g@1)]]", 14), "", "src[old]");
+    // All scanned sub-folders were pruned before the walk reached the rest.
+    ExpectOutcome(Merge("src(n@1)[a(x@1)]", "src[a(x@1) b(y@1)[c]]", 14), "src(n@1)", "src[b]");
+    ExpectOutcome(Merge("a", "a b(f)[c]", 14), "", "b");
     ExpectOutcome(Merge("a x(n)", "a b(f)[c]", 14), "x(n)", "b");
+    // A folder still on disk that lost everything it held stays in the change tree, since the
+    // record's replay takes it out of the state; one that kept an entry is pruned as before.
+    ExpectOutcome(Merge("r[kept]", "r[kept(f@1)[sub(g@1)]]", 14), "r[kept]", "r[kept(f@1)[sub]]");
+    ExpectOutcome(Merge("r[kept]", "r[kept(f@1)[sub]]", 14), "r[kept]", "r[kept(f@1)[sub]]");
+    ExpectOutcome(Merge("r[kept(h@1)]", "r[kept(f@1,h@1)]", 14), "", "r[kept(f@1)]");
+    ExpectOutcome(Merge("r[kept[sub]]", "r[kept(f@1)[sub]]", 14), "", "r[kept(f@1)]");
+}
+
+TEST(MergeMode2, ARecordThatEmptiesANestedFolderRemovesIt) {
+    // Earlier records listed a deleted folder with its contents: every level it empties goes,
+    // a folder that keeps something stays, and the root (the target itself) always stays.
+    ExpectOutcome(Merge("r[gone(f@1)[deep[deeper(g@1)]] kept(h@1) part(a@1,b@1)]",
+                        "r[gone(f@1)[deep[deeper(g@1)]] part(a@1)]", 2),
+                  "r[kept(h@1) part(b@1)]", "r[gone(f@1)[deep[deeper(g@1)]] part(a@1)]");
+    ExpectOutcome(Merge("r(a@1)[only(b@1)]", "r(a@1)[only(b@1)]", 6), "r", "r[only]");
+    // A changed time removes nothing, so nothing is emptied.
+    ExpectOutcome(Merge("r[p(a@5)]", "r[p(a@9)]", 2), "r[p(a@5)]", "r[p(a@9)]");
+    // Replaying what the scan comparison records gives back the folders still on disk.
+    for (const char* scanned : {"r[kept]", "r[kept[sub]]", "r", "r[kept(n@2)]"}) {
+        OwnedTree stored("r[kept(f@1)[sub(g@1)]]");
+        OwnedTree state("r[kept(f@1)[sub(g@1)]]");
+        OwnedTree scan(scanned);
+        MergeFileTrees(&scan.head, &stored.head, 14);
+        MergeFileTrees(&state.head, &stored.head, 6);
+        MergeFileTrees(&state.head, &scan.head, 1);
+        OwnedTree expected(scanned);
+        EXPECT_EQ(state.Text(), expected.Text()) << scanned;
+    }
 }
 
 TEST(MergeOtherModes, OnlyCopyArchiveNumbersOfMatchingFolders) {
