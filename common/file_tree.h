@@ -118,10 +118,14 @@ std::uint32_t FileTreeSerializedSize(const FileTreeNode* node);
 //   1  adds the source (an added-files record) to the target, replacing entries of the same
 //      name; what moved is gone from the source.
 //   2  removes from the target the files the source lists with the same time and the folders
-//      it lists as empty leaves; the source loses nothing but takes the removed folders' files.
+//      it lists as empty leaves; below the top chain, a folder the source lists with contents
+//      and leaves with nothing goes too. The source loses nothing but takes the removed
+//      folders' files.
 //   6  as 2, but matching source entries are consumed.
-//   14 target (a fresh scan) keeps only new and changed files and the folders leading to them;
-//      source (the stored state) keeps only what vanished, gone folders as empty leaves.
+//   14 target (a fresh scan) keeps only new and changed files and the folders leading to them,
+//      and the folders still on disk whose stored entries all vanished (replaying the source
+//      takes them out of the state); source (the stored state) keeps only what vanished, gone
+//      folders as empty leaves at any depth.
 // Any other mode only copies archive numbers of matching folders and recurses.
 // Names are looked up with `nameCase`; the first equal name in the target wins.
 void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode,

@@ -108,7 +108,6 @@ TEST(MergeMode14, StoredFoldersMissingFromTheScanBecomeEmptyLeavesAtAnyDepth) {
     // A folder still on disk that lost everything it held stays in the change tree, since the
     // record's replay takes it out of the state; one that kept an entry is pruned as before.
     ExpectOutcome(Merge("r[kept]", "r[kept(f@1)[sub(g@1)]]", 14), "r[kept]", "r[kept(f@1)[sub]]");
-    ExpectOutcome(Merge("r[kept]", "r[kept(f@1)[sub]]", 14), "r[kept]", "r[kept(f@1)[sub]]");
     ExpectOutcome(Merge("r[kept(h@1)]", "r[kept(f@1,h@1)]", 14), "", "r[kept(f@1)]");
     ExpectOutcome(Merge("r[kept[sub]]", "r[kept(f@1)[sub]]", 14), "", "r[kept(f@1)]");
 }
