@@ -250,7 +250,8 @@ TEST_F(ExtractionErrorTest, MissingEntryIsReportedAndIgnoreGoesOn) {
     ui.messageAnswers = {MessageAnswer::Retry, MessageAnswer::Ignore};
     set.ResetSkippedEntries();
     EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
-    EXPECT_EQ(ui.messages, std::vector<std::string>(2, "Error: The file Data\\b is missing from archive Job.TQBak."));
+    EXPECT_EQ(ui.messages, std::vector<std::string>(2, "Error: The file Data\\b is missing from archive Job.TQBak: it "
+                                                       "could not be restored to " + out + "/b."));
     EXPECT_EQ(set.SkippedEntries(), 1);
     EXPECT_TRUE(platform::PathExists(out + "/a"));
     EXPECT_TRUE(platform::PathExists(out + "/c"));
@@ -273,7 +274,9 @@ TEST_F(ExtractionErrorTest, FileThatCannotBeCreatedIsReportedLikeAZipError) {
     ui.messageAnswers = {MessageAnswer::Ignore};
     EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].rfind("Error: Could not rename '" + out + "/b'", 0), 0u) << ui.messages[0];
+    EXPECT_EQ(ui.messages[0].rfind("Error: Could not restore Data\\b to " + out + "/b: Could not rename '" + out + "/b'", 0),
+              0u)
+        << ui.messages[0];
     EXPECT_TRUE(platform::PathExists(out + "/a"));
 }
 
@@ -373,9 +376,12 @@ TEST_F(RestoreJobTest, EntriesOfArchivesTheRestoreDoesNotVisitAreReportedAndSkip
     EXPECT_EQ(set.SkippedEntries(), 3);
     EXPECT_EQ(ui.messages,
               (std::vector<std::string>{
-                  "Error: The entry Data\\b is labelled with archive 2, which is not one of archives 1 to 1 of the set: it was skipped.",
-                  "Error: The entry Data\\sub is labelled with archive 7, which is not one of archives 1 to 1 of the set: it was skipped.",
-                  "Error: The entry Data\\sub\\c is labelled with archive 0, which is not one of archives 1 to 1 of the set: it was skipped."}));
+                  "Error: The entry Data\\b is labelled with archive 2, which is not one of archives 1 to 1 of the set: it was "
+                  "not restored to " + out + "/b.",
+                  "Error: The entry Data\\sub is labelled with archive 7, which is not one of archives 1 to 1 of the set: it was "
+                  "not restored to " + out + "/sub.",
+                  "Error: The entry Data\\sub\\c is labelled with archive 0, which is not one of archives 1 to 1 of the set: it "
+                  "was not restored to " + out + "/sub/c."}));
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
 }
 
@@ -432,8 +438,9 @@ TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
         } else {
             EXPECT_EQ(set.SkippedEntries(), 1) << trace;
             ASSERT_FALSE(ui.messages.empty()) << trace;
-            EXPECT_EQ(ui.messages.back(), "Skipped: '" + linkPath +
-                                              "' is a symbolic link: it was kept, and nothing was restored through it.")
+            const std::string entry = *c.link == '\0' ? std::string("Data") : "Data\\" + std::string(c.link);
+            EXPECT_EQ(ui.messages.back(), "Skipped: '" + linkPath + "' is a symbolic link: it was kept, and " + entry +
+                                              " was not restored through it.")
                 << trace;
         }
     }
