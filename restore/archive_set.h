@@ -183,7 +183,12 @@ private:
     // policy says (asked for with PromptEach), the link itself is removed (true: the real
     // folder or file goes there) or kept with a notice and counted as skipped, and what
     // belongs there is not restored (false, also when the user stops the restore).
-    bool SettleLink(const std::string& path, const std::string& entry);
+    // `parent`: the open folder holding the link (-1: the destination itself, by its path).
+    bool SettleLink(const std::string& path, const std::string& entry, int parent = -1);
+    // The walk's folder `folder` (destinationPath or below it), opened from destinationPath
+    // one component at a time without following a link, each made where missing when
+    // `create`; kept open while the walk stays in it. -1 with errno set when it cannot be.
+    int OpenDestinationFolder(const std::string& folder, bool create);
     // Moves aside every direct folder and file of `selection` that exists in destinationPath.
     bool RenameItemsAside(const FileTreeNode* selection);
     // "Could not restore ENTRY to PATH: why." for an entry of the walk.
@@ -235,6 +240,9 @@ private:
     bool destinationMade_ = false;
     // The folders this restore made, given their stored permissions when it ends.
     PendingFolderPermissions folderPermissions_;
+    // The folder of the walk that is open, and its path.
+    FolderHandle openFolder_;
+    std::string openFolderPath_;
     std::function<std::uint32_t()> tick_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -21,7 +22,6 @@
 #include "restore/restore_errors.h"
 #include "restore/restore_progress.h"
 #include "restore/set_records.h"
-#include "zip/zip_extract_path.h"
 
 namespace halvex {
 
@@ -127,7 +127,66 @@ bool IsMountPoint(const std::string& folder) {
     return false;
 }
 
+// What stands at `name` in the open folder `folder`, without following a link: 0 nothing,
+// else the st_mode kind bits.
+mode_t KindAt(int folder, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    return st.st_mode & S_IFMT;
+}
+
+std::string FolderErrorText(int error) {
+    if (error == ELOOP || error == ENOTDIR) return "a link or a file stands where one of its folders goes";
+    return std::strerror(error);
+}
+
 }  // namespace
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        Reset(other.fd_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void FolderHandle::Reset(int fd) noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+int ArchiveSet::OpenDestinationFolder(const std::string& folder, bool create) {
+    if (openFolder_.Get() >= 0 && openFolderPath_ == folder) return openFolder_.Get();
+    openFolder_.Reset();
+    openFolderPath_.clear();
+    if (folder.compare(0, destinationPath.size(), destinationPath) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FolderHandle current(::open(destinationPath.c_str(), kFlags));
+    if (current.Get() < 0) return -1;
+    for (std::size_t at = destinationPath.size(); at < folder.size();) {
+        if (folder[at] == '/') {
+            ++at;
+            continue;
+        }
+        std::size_t end = folder.find('/', at);
+        if (end == std::string::npos) end = folder.size();
+        const std::string name = folder.substr(at, end - at);
+        int next = ::openat(current.Get(), name.c_str(), kFlags);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+            next = ::openat(current.Get(), name.c_str(), kFlags);
+        }
+        if (next < 0) return -1;
+        current.Reset(next);
+        at = end;
+    }
+    openFolderPath_ = folder;
+    openFolder_ = std::move(current);
+    return openFolder_.Get();
+}
 
 std::string ArchiveSet::RenameRefusal(const std::string& folder) const {
     const std::string real = ResolvedPath(folder);
@@ -249,6 +308,8 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     // A destination made for this restore stands for the folder where it starts.
     if (destinationMade_ && !start.empty()) folderPermissions_.Note(destinationPath, start);
     destinationMade_ = false;
+    openFolder_.Reset();
+    openFolderPath_.clear();
     try {
         if (tree != nullptr) ReportUnreachableEntries(tree, start);
         for (currentArchiveNumber_ = currentArchiveIndex_ + 1; currentArchiveNumber_ >= 1 && running_;
@@ -265,6 +326,8 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
         running_ = false;
         ui_->ShowMessage(ErrorText(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
     }
+    openFolder_.Reset();
+    openFolderPath_.clear();
     ApplyFolderPermissions();
     ui_->CloseProgress();
     bytesDone = 0;
@@ -294,7 +357,9 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
         // Nothing of the sub-folder is restored through a link that stands in its place.
         const std::string folder = JoinPath(destinationFolder_, sub->name);
         if (skippedLinks_.count(folder) != 0) continue;
-        if (IsSymbolicLink(folder) && !SettleLink(folder, entryPath_)) continue;
+        // No parent yet: nothing can stand in the sub-folder's place.
+        const int parent = OpenDestinationFolder(destinationFolder_, false);
+        if (parent >= 0 && KindAt(parent, sub->name) == S_IFLNK && !SettleLink(folder, entryPath_, parent)) continue;
         if (sub->archiveNumber == currentArchiveNumber_) {
             RestoreSubFolder(*sub);
             if (!running_) break;
@@ -311,10 +376,15 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     ui_->SetProgressTo(destinationFolder_);
     const std::string target = JoinPath(destinationFolder_, file.name);
     if (skippedLinks_.count(target) != 0) return;
-    if (IsSymbolicLink(target)) {
+    int folder = -1;
+    while ((folder = OpenDestinationFolder(destinationFolder_, true)) < 0) {
+        if (!AskAboutError(NotRestoredText(target, FolderErrorText(errno)))) return;
+    }
+    const mode_t kind = KindAt(folder, file.name);
+    if (kind == S_IFLNK) {
         // Replaced by the real file, or skipped; never written through.
-        if (!SettleLink(target, entryPath_)) return;
-    } else if (SomethingExists(target)) {
+        if (!SettleLink(target, entryPath_, folder)) return;
+    } else if (kind != 0) {
         if (conflictPolicy_ == KeepExisting) return;
         if (conflictPolicy_ == PromptEach) {
             const int answer = ui_->AskFileExists(ui_->FitToProgressTo(target));
@@ -347,18 +417,21 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
             try {
                 // The tree's own name (the entry may differ in letter case) and the exact time
                 // the tree records: the entry's DOS time is local and has 2-second steps.
-                if (zip_.ExtractEntry(index, destinationFolder_, false, file.name, &ArchiveSet::RestoreProgress,
-                                      this, kRestoreBufferSize, file.lastWriteTime))
+                folder = OpenDestinationFolder(destinationFolder_, true);
+                if (folder < 0) platform::ThrowFileError("open folder", destinationFolder_);
+                if (zip_.ExtractEntryAt(index, folder, file.name, target, &ArchiveSet::RestoreProgress, this,
+                                        kRestoreBufferSize, file.lastWriteTime))
                     return;
                 if (!running_) return;  // stopped from the progress window
                 error = "The file " + entryPath_ + " in archive " + archiveName +
                         " could not be read completely: its data is cut short or cannot be opened. It could not be "
                         "restored to " + target + ".";
             } catch (const platform::FileError& e) {
-                // The zip layer writes through a temporary name beside the target: the user
-                // knows neither it nor what it stood for.
-                const bool temporary = e.path().find("/.halvex-extract-") != std::string::npos;
-                error = NotRestoredText(target, temporary ? std::strerror(e.osError()) : FileErrorText(e));
+                // About the target itself (or the temporary name the zip layer writes it
+                // under, which the user knows nothing of): the reason alone.
+                const bool aboutTarget =
+                    e.path() == target || e.path().find(".halvex-extract-") != std::string::npos;
+                error = NotRestoredText(target, aboutTarget ? std::strerror(e.osError()) : FileErrorText(e));
             } catch (const std::exception& e) {
                 error = NotRestoredText(target, ErrorText(e));
             }
@@ -371,17 +444,19 @@ void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
     // Nothing of a folder entry but its name is used, and a folder renumbered by a backup that
     // only removed files below it has no entry in that archive: the folder is made from the tree.
     const std::string target = JoinPath(destinationFolder_, folder.name);
-    const bool made = !SomethingExists(target);
     for (;;) {
-        errno = 0;
-        if (CreateFolderPath(target)) {
-            if (made) folderPermissions_.Note(target, entryPath_);
-            return;
+        const int parent = OpenDestinationFolder(destinationFolder_, true);
+        int osError = errno;
+        if (parent >= 0) {
+            if (::mkdirat(parent, folder.name, 0777) == 0) {
+                folderPermissions_.Note(target, entryPath_);
+                return;
+            }
+            osError = errno;
+            if (osError == EEXIST && KindAt(parent, folder.name) == S_IFDIR) return;
+            if (osError == EEXIST) osError = ENOTDIR;
         }
-        const int osError = errno;
-        const std::string error =
-            NotRestoredText(target, osError != 0 ? std::strerror(osError) : "the folder could not be created");
-        if (!AskAboutError(error)) return;
+        if (!AskAboutError(NotRestoredText(target, FolderErrorText(osError)))) return;
     }
 }
 
@@ -391,7 +466,7 @@ std::string ArchiveSet::NotRestoredText(const std::string& target, const std::st
     return text;
 }
 
-bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry) {
+bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry, int parent) {
     int answer = conflictPolicy_ == KeepExisting ? 1 : ReplaceExisting;
     if (conflictPolicy_ == PromptEach) {
         answer = ui_->AskFileExists(ui_->FitToProgressTo(path));
@@ -406,7 +481,9 @@ bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry) {
     if (answer == ReplaceExisting) {
         for (;;) {
             // The link itself goes, never what it points to.
-            if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+            const int removed = parent >= 0 ? ::unlinkat(parent, platform::NameOfPath(path).c_str(), 0)
+                                            : ::unlink(path.c_str());
+            if (removed == 0 || errno == ENOENT) return true;
             const std::string error = "Could not remove the symbolic link '" + path + "': " + std::strerror(errno) + ".";
             if (!AskAboutError(error)) {
                 skippedLinks_.insert(path);
