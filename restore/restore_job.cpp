@@ -207,9 +207,20 @@ DirectoryQuestion ArchiveSet::DestinationQuestion(const FileTreeNode* selection)
     question.folder = destinationPath;
     if (selection != nullptr) {
         question.rename = DirectoryQuestion::Rename::Items;
-        return question;
+        // An item in the way may itself be a folder that must stay where it is ("me" restored
+        // into /home): then no item is moved.
+        for (const FileTreeNode* folder = selection->firstChild; folder != nullptr; folder = folder->nextSibling) {
+            const std::string path = JoinPath(destinationPath, folder->name);
+            const std::string refusal = SomethingExists(path) ? RenameRefusal(path) : std::string();
+            // Every refusal reads "it is ..." or "it holds ...": the item's name takes its place.
+            if (!refusal.empty()) {
+                question.renameRefusal = folder->name + refusal.substr(2);
+                break;
+            }
+        }
+    } else {
+        question.renameRefusal = RenameRefusal(destinationPath);
     }
-    question.renameRefusal = RenameRefusal(destinationPath);
     if (!question.renameRefusal.empty()) {
         question.rename = DirectoryQuestion::Rename::NotOffered;
         question.preselected = PromptEach;
@@ -263,7 +274,9 @@ int ArchiveSet::PrepareDestination(const FileTreeNode* selection) {
         const int answer = ui_->AskDirectoryExists(question);
         if (answer < KeepExisting || answer > RenameFolder) return kDestinationCancelled;
         if (answer == RenameFolder && !question.RenameOffered()) {
-            ui_->ShowMessage("The folder " + destinationPath + " is not renamed: " + question.renameRefusal +
+            const std::string what =
+                selection != nullptr ? "Nothing is renamed" : "The folder " + destinationPath + " is not renamed";
+            ui_->ShowMessage(what + ": " + question.renameRefusal +
                                  ". Choose to keep, replace or be asked about existing files.",
                              "Error", MessageButtons::Ok, MessageOwner::MainWindow);
             return kDestinationCancelled;

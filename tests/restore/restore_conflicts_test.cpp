@@ -43,7 +43,7 @@ private:
     bool mounted_ = false;
 };
 
-enum class Where { Plain, Home, SetInside, MountPoint };
+enum class Where { Plain, Home, HomeInside, SetInside, MountPoint };
 
 struct ConflictCase {
     const char* name;
@@ -71,6 +71,8 @@ TEST(RestoreConflictTest, SelectionsMoveOnlyTheirItemsWholeTargetsTheFolderWhere
          {{"new.txt", "new"}, {"f.txt", "old f"}, {"f.txt.bak", "-"}}, "!Directory Exists"},
         {"file into the home folder", Where::Home, {"Data\\f.txt"}, {}, 0,
          {{"f.txt", "new"}, {"f.txt.bak", "old f"}, {"other.txt", "other"}, {"../D.bak", "-"}}, ""},
+        {"folder that is the home folder", Where::HomeInside, {"Data\\sub"}, {}, 0,
+         {{"sub/old.txt", "old sub"}, {"sub/s.txt", "new"}, {"sub.bak", "-"}}, "(It is not renamed: sub is your home folder.)"},
         {"whole target", Where::Plain, {}, {}, 0,
          {{"f.txt", "new"}, {"other.txt", "-"}, {"../D.bak/f.txt", "old f"}, {"../D.bak/other.txt", "other"}},
          "Rename destination folder"},
@@ -111,8 +113,8 @@ TEST(RestoreConflictTest, SelectionsMoveOnlyTheirItemsWholeTargetsTheFolderWhere
         const std::string archive =
             builder.Run(Day(1), {{"Data", "", "(f.txt@" + t + ":5,new.txt@" + t + ":4)[sub(s.txt@" + t + ":3)]"}});
 
-        std::vector<std::string> argv = {"env", "HOME=" + (c.where == Where::Home ? d : temp / "home"), program,
-                                         "--restore", archive};
+        const std::string home = c.where == Where::Home ? d : c.where == Where::HomeInside ? d + "/sub" : temp / "home";
+        std::vector<std::string> argv = {"env", "HOME=" + home, program, "--restore", archive};
         for (const std::string& path : c.paths) argv.insert(argv.end(), {"--path", path});
         if (!c.paths.empty()) argv.insert(argv.end(), {"--to", d});
         argv.insert(argv.end(), c.extra.begin(), c.extra.end());
