@@ -17,7 +17,7 @@ int FlagsFor(File::Mode mode) {
         case File::Mode::ReadWrite: return O_RDWR;
         case File::Mode::CreateTruncate: return O_RDWR | O_CREAT | O_TRUNC;
         case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
-        case File::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
+        case File::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
         case File::Mode::ReadRegular: return O_RDONLY | O_NONBLOCK;  // a fifo must not block the open
     }
     return O_RDONLY;
@@ -42,12 +42,16 @@ File& File::operator=(File&& other) noexcept {
 }
 
 bool File::TryOpen(const std::string& path, Mode mode, Access access) noexcept {
+    return TryOpenAt(AT_FDCWD, path, mode, access);
+}
+
+bool File::TryOpenAt(int folder, const std::string& path, Mode mode, Access access) noexcept {
     Abandon();
     const bool writes = mode != Mode::Read && mode != Mode::ReadRegular;
     const bool ownerOnly = writes && access == Access::OwnerOnly;
     int fd;
     do {
-        fd = ::open(path.c_str(), FlagsFor(mode) | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+        fd = ::openat(folder, path.c_str(), FlagsFor(mode) | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     struct stat st {};

@@ -37,6 +37,9 @@ public:
     void Open(const std::string& path, Mode mode, Access access = Access::Shared);
     // As Open, but answers false (errno set) instead of throwing.
     bool TryOpen(const std::string& path, Mode mode, Access access = Access::Shared) noexcept;
+    // As TryOpen for `name` in the open folder `folder` (openat); CreateNew never follows a
+    // link there. Path() is `name`.
+    bool TryOpenAt(int folder, const std::string& name, Mode mode, Access access = Access::Shared) noexcept;
     // Closes and reports a failed close (data not written) as FileError.
     void Close();
     // Closes and ignores every error (after an exception).

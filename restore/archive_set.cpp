@@ -3,6 +3,7 @@
 #include "restore/archive_set.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <span>
 
@@ -23,7 +24,7 @@ namespace {
 // does when no user interface has been given to it.
 class SilentRestoreUi final : public RestoreUi {
 public:
-    int AskDirectoryExists(const std::string&) override { return 0; }
+    int AskDirectoryExists(const DirectoryQuestion&) override { return 0; }
     int AskFileExists(const std::string&) override { return 0; }
     void OpenProgress(std::function<void()>) override {}
     void CloseProgress() override {}
@@ -97,6 +98,7 @@ void ArchiveSet::Clear() {
     targets_.clear();
     dates_.clear();
     archiveNames_.clear();
+    archiveFolders_.clear();
     archiveBaseName_.clear();
     archiveCount_ = 0;
     dateCount_ = 0;
@@ -111,6 +113,8 @@ bool ArchiveSet::OpenSet(const std::string& path) {
         zip_.Close(true);
         return false;
     }
+    // Before reading: a relative path names a file of the folder the program is in now.
+    NoteArchiveFolder(path);
     bool ok = false;
     try {
         ok = ReadSet(path);
@@ -125,6 +129,16 @@ bool ArchiveSet::OpenSet(const std::string& path) {
         return false;
     }
     return true;
+}
+
+void ArchiveSet::NoteArchiveFolder(const std::string& path) {
+    const std::string folder = platform::FolderOfPath(path);
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (resolved == nullptr) return;
+    const std::string real = resolved;
+    std::free(resolved);
+    if (std::find(archiveFolders_.begin(), archiveFolders_.end(), real) == archiveFolders_.end())
+        archiveFolders_.push_back(real);
 }
 
 bool ArchiveSet::ReadSet(const std::string& path) {

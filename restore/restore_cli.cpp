@@ -315,12 +315,18 @@ private:
             if (std::find(targets.begin(), targets.end(), found) == targets.end()) targets.push_back(found);
         }
         std::vector<int> restorable;
+        bool anyTree = false;
         for (int target : targets) {
             const std::string destination = TargetDestination(set_, target, to_);
             if (set_.GetTargetTree(target) == nullptr) {
-                io_.err << EscapeForTerminal(set_.GetTargetName(target)) << " has no backup on or before that date: passed over\n";
+                // A target named with --target and not restored is told in the outcome.
+                if (!options_.targets.empty()) restorable.push_back(target);
+                else
+                    io_.err << EscapeForTerminal(set_.GetTargetName(target))
+                            << " has no backup on or before that date: passed over\n";
                 continue;
             }
+            anyTree = true;
             if (destination.empty() || destination.front() != '/') {
                 PrintMessageBox(io_.err, "the source folder of " + set_.GetTargetName(target) + " (" +
                                              set_.GetSourceFolder(target) +
@@ -329,12 +335,12 @@ private:
             }
             restorable.push_back(target);
         }
-        if (restorable.empty()) {
+        if (!anyTree) {
             PrintMessageBox(io_.err, "nothing to restore at that date");
             return 2;
         }
         for (int target : restorable)
-            io_.err << "Restoring " << EscapeForTerminal(set_.GetTargetName(target)) << " to "
+            if (set_.GetTargetTree(target) != nullptr) io_.err << "Restoring " << EscapeForTerminal(set_.GetTargetName(target)) << " to "
                     << EscapeForTerminal(TargetDestination(set_, target, to_)) << '\n';
         return RestoreStatus(RestoreTargets(set_, restorable, to_));
     }
@@ -370,9 +376,7 @@ private:
 std::string RestoreUsage() { return kUsage; }
 
 bool IsWindowCommandLine(const std::vector<std::string>& args) {
-    return std::none_of(args.begin(), args.end(), [](const std::string& arg) {
-        return arg.compare(0, 2, "--") == 0 && platform::UpperCased(arg).find("-AUTORUN") == std::string::npos;
-    });
+    return std::none_of(args.begin(), args.end(), [](const std::string& arg) { return arg.compare(0, 2, "--") == 0; });
 }
 
 std::optional<std::string> WindowArchiveArgument(const std::vector<std::string>& args) {
@@ -382,9 +386,9 @@ std::optional<std::string> WindowArchiveArgument(const std::vector<std::string>&
 }
 
 bool HasAutorunSwitch(const std::vector<std::string>& args) {
-    std::string line;
-    for (const std::string& arg : args) line += ' ' + arg;
-    return platform::UpperCased(line).find("-AUTORUN") != std::string::npos;
+    // Only the whole argument: an archive whose path holds "-autorun" is just an archive.
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& arg) { return platform::UpperCased(arg) == "-AUTORUN"; });
 }
 
 std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io) {

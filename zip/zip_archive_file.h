@@ -159,6 +159,15 @@ public:
                       const std::string& newName = {}, ZipProgressCallback progress = nullptr,
                       void* userData = nullptr, std::size_t bufferSize = 65535,
                       std::optional<platform::FileTime> exactTime = std::nullopt);
+    // As ExtractEntry for a file entry, written as `name` (one component) in the open folder
+    // `folder` without ever going through a path: the temporary file is made with openat
+    // (O_CREAT|O_EXCL|O_NOFOLLOW), takes its time and permissions through its descriptor and
+    // is renamed over `name` with renameat, so a link put in its place or in a folder's place
+    // is never followed. `shownPath` names the target in errors. A folder entry or a name that
+    // is not one plain component answers false.
+    bool ExtractEntryAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                        ZipProgressCallback progress = nullptr, void* userData = nullptr,
+                        std::size_t bufferSize = 65535, std::optional<platform::FileTime> exactTime = std::nullopt);
 
     // ---- Writing ----
 
@@ -234,6 +243,10 @@ public:
     const ZipLimits& GetLimits() const { return limits_; }
 
 private:
+    // CloseEntry, the target's time and permissions set through `fd` when it is open (>= 0),
+    // else through targetPath when that is given.
+    int CloseEntryAt(int fd, const std::string& targetPath, bool afterException,
+                     std::optional<platform::FileTime> exactTime);
     bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
     // The end of every written entry: last limit check, CRC and sizes into its headers.
     bool FinishNewEntry();
