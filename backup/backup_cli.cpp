@@ -5,8 +5,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <ctime>
+#include <optional>
 #include <pthread.h>
 #include <string_view>
 
@@ -131,11 +131,16 @@ int RunUnattendedBackup(const BackupOptions& options) {
     // A cancelled run that has not ended by then is stuck in a call that does not return.
     constexpr auto kStuckAfter = std::chrono::milliseconds(1500);
     std::optional<std::chrono::steady_clock::time_point> stoppingSince;
+    bool signalled = false;
     while (!engine.RunFinished()) {
         const timespec wait{0, 100 * 1000 * 1000};
         const int signal = sigtimedwait(&signals, nullptr, &wait);
-        if (signal == SIGINT || signal == SIGTERM) engine.RequestCancel(ask);
-        if (!engine.Stopping()) continue;
+        if (signal == SIGINT || signal == SIGTERM) {
+            signalled = true;
+            engine.RequestCancel(ask);
+        }
+        // Only a cancel asked for: a run that ends itself after an error keeps its own course.
+        if (!signalled || !engine.Stopping()) continue;
         const auto now = std::chrono::steady_clock::now();
         if (!stoppingSince) stoppingSince = now;
         if (now - *stoppingSince < kStuckAfter) continue;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/backup_engine.h"
 
+#include <algorithm>
+
 #include "backup/run_log.h"
 #include "backup/run_messages.h"
 #include "platform/file_operations.h"
@@ -62,7 +64,7 @@ void BackupEngine::RequestCancel(const AskFunction& ask) {
 void BackupEngine::NoteRunFile(const std::string& path, const std::string& replacing) {
     std::lock_guard<std::mutex> lock(runFilesMutex_);
     std::erase(runFiles_, replacing);
-    runFiles_.push_back(path);
+    if (std::find(runFiles_.begin(), runFiles_.end(), path) == runFiles_.end()) runFiles_.push_back(path);
 }
 
 void BackupEngine::ForgetRunFiles() {
