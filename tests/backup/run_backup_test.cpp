@@ -357,52 +357,39 @@ TEST_F(RunBackupTest, StoreThatCannotBeOpenedEndsTheRun) {
 
 TEST_F(RunBackupTest, DamagedJobEntryIsKeptAsideAndTheJobRebuilt) {
     // One job's entry in the store does not read back; the other job's entries do.
-    struct Case {
-        const char* what;
-        std::function<void()> damage;
-    };
-    // Entries written as a run writes them, with what no run writes.
-    auto resave = [&](int archiveNumber, std::span<const HistoryToSave> histories) {
+    auto resave = [&](int archiveNumber, const HistoryBytes& history) {
         FileListStore store(program);
         ASSERT_TRUE(store.OpenForRun());
-        store.SaveJob("Broken", archiveNumber, histories, false, platform::CurrentLocalTime());
+        const HistoryBytes none;
+        const HistoryToSave save[] = {{"A", history, none}};
+        store.SaveJob("Broken", archiveNumber, history.empty() ? std::span<const HistoryToSave>() : save, false,
+                      platform::CurrentLocalTime());
         store.Close();
     };
-    const HistoryBytes none;
-    const Case cases[] = {
-        {"history cut inside its first record",
-         [&] {
-             const HistoryBytes cut = ToBytes(StoreEntry("Broken\\A.tq").substr(0, 12));
-             const HistoryToSave save[] = {{"A", cut, none}};
-             resave(1, save);
-         }},
+    const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+        {"history cut inside its first record", [&] { resave(1, ToBytes(StoreEntry("Broken\\A.tq").substr(0, 12))); }},
+        {"archive number that leaves no next one", [&] { resave(0x7FFFFFFF, {}); }},
         {"a byte flipped in the deflated history",
          [&] {
-             ZipEntryHeader header;
-             {
-                 ZipArchiveFile zip;
-                 zip.Open(program + "/FileLists.tq", ZipOpenReadOnly);
-                 ASSERT_TRUE(zip.GetEntryInfo(header, zip.FindEntry("Broken\\A.tq", false)));
-             }
+             ZipArchiveFile zip;
+             zip.Open(program + "/FileLists.tq", ZipOpenReadOnly);
+             ZipEntryHeader h;
+             ASSERT_TRUE(zip.GetEntryInfo(h, zip.FindEntry("Broken\\A.tq", false)));
+             zip.Close();
              std::string bytes = test::ReadFile(program + "/FileLists.tq");
-             const std::size_t data = header.localHeaderOffset + 30 + ziptest::U16(bytes, header.localHeaderOffset + 26) +
-                                      ziptest::U16(bytes, header.localHeaderOffset + 28);
-             bytes[data + header.compressedSize / 2] ^= 0x10;
+             const std::size_t at = h.localHeaderOffset;
+             bytes[at + 30 + ziptest::U16(bytes, at + 26) + ziptest::U16(bytes, at + 28) + h.compressedSize / 2] ^= 0x10;
              test::WriteFile(program + "/FileLists.tq", bytes);
          }},
-        {"archive number that leaves no next one", [&] { resave(0x7FFFFFFF, {}); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        test::RemoveTree(dir / "a");
-        test::RemoveTree(dir / "b");
+    for (const auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
         for (const auto& entry : std::filesystem::directory_iterator(program)) std::filesystem::remove(entry.path());
         Ini({"[Broken]", "dir:\"" + (dir / "a") + "\"", "to:\"A\"", "[Fine]", "dir:\"" + (dir / "b") + "\"", "to:\"B\""});
         Put("a/x.txt", "x");
         Put("b/y.txt", "y");
         ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
-        const std::string fineHistory = StoreEntry("Fine\\B.tq");
-        c.damage();
+        damage();
         const std::string damaged = test::ReadFile(program + "/FileLists.tq");
         const std::string lastWhole = test::ReadFile(program + "/FileLists.bak");
         Put("a/x.txt", "x2", kSourceTime + 5);
@@ -416,23 +403,14 @@ TEST_F(RunBackupTest, DamagedJobEntryIsKeptAsideAndTheJobRebuilt) {
                       "Halvex Backup: FileLists.tq had no record of the archive 'Broken.TQBak'. The file lists of job "
                       "'Broken' have been rebuilt from it.",
                       "Done: Backup Successfull!"}));
-        // The store as it was is kept; the copy of the last whole store is not replaced by it.
+        // The store as it was is kept, and the copy of the last whole store is not replaced by it.
         EXPECT_EQ(test::ReadFile(program + "/FileLists.tq.damaged-1"), damaged);
         EXPECT_EQ(test::ReadFile(program + "/FileLists.bak"), lastWhole);
-        // Both jobs went on: the damaged one from its archive's history.
-        EXPECT_TRUE(platform::PathExists(program + "/Broken2.TQBak"));
-        EXPECT_TRUE(platform::PathExists(program + "/Fine2.TQBak"));
+        // Both jobs went on, the damaged one from its archive's history.
         EXPECT_EQ(StoreEntry("Broken\\ArchNum.tq"), Bytes4(2));
-        const auto records = HistoryRecords(StoreEntry("Broken\\A.tq"));
-        ASSERT_EQ(records.size(), 2u);
-        EXPECT_EQ(records[1].added, (std::vector<std::string>{"x.txt"}));
+        EXPECT_EQ(HistoryRecords(StoreEntry("Broken\\A.tq")).size(), 2u);
         EXPECT_EQ(HistoryRecords(StoreEntry("Fine\\B.tq")).size(), 2u);
-        EXPECT_EQ(StoreEntry("Fine\\B.tq").substr(0, fineHistory.size()), fineHistory);
-        // The next run reads the store whole again and refreshes its copy.
-        Put("a/x.txt", "x3", kSourceTime + 9);
-        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
-        EXPECT_FALSE(platform::PathExists(program + "/FileLists.tq.damaged-2"));
-        EXPECT_NE(test::ReadFile(program + "/FileLists.bak"), lastWhole);
+        EXPECT_TRUE(platform::PathExists(program + "/Broken2.TQBak") && platform::PathExists(program + "/Fine2.TQBak"));
     }
 }
 
