@@ -175,13 +175,12 @@ bool FileListStore::OpenForRun() {
             damagedKeptAs_ = *kept;
             existing = false;
         }
-        if (existing && damagedJobs_.empty()) {
-            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName))) return fail();
-        } else if (existing) {
-            // Already open.
-        } else {
+        if (!existing) {
             platform::DeleteFile(working);  // the run's own name under the lock: whatever is there goes
             zip_.Open(working, ZipCreate);
+        } else if (damagedJobs_.empty()) {
+            // Only a store that read back whole becomes the copy.
+            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName))) return fail();
         }
     } catch (const std::exception&) {
         return fail();
