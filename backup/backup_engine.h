@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -69,6 +70,15 @@ public:
     // abort at this time." while the store is being saved; otherwise the run pauses at its
     // next cancellation test while "Quit??" is asked, and Yes cancels it.
     void RequestCancel(const AskFunction& ask);
+
+    // Whether a cancel has been confirmed while the run's thread has not ended yet.
+    bool Stopping() const { return !control_.IsRunning() && !finished_.load(); }
+    // For a cancelled run whose thread does not come back (stuck in a call that never
+    // returns, on a file system that does not answer): removes what the run has made so far
+    // (its partial and new archives, the store's working copy), leaving the set and
+    // FileLists.tq as they were before the run. The caller then ends the process, which
+    // releases the run's folder locks; the run's thread is left where it is.
+    void RemoveFilesOfStuckRun();
 
     // What one archive may hold: the zip format's limits unless lowered (tests lower them to
     // reach them with small files).
@@ -142,6 +152,9 @@ private:
     // the file and the system's reason.
     void FailRun(const std::exception& error);
     void AddPausedTime(std::uint32_t milliseconds);
+    // The files the run has made and a cancel removes, kept for RemoveFilesOfStuckRun.
+    void NoteRunFile(const std::string& path, const std::string& replacing = {});
+    void ForgetRunFiles();
     MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);
 
     // archive_tree.cpp: copying a change tree into the open archive.
@@ -188,6 +201,8 @@ private:
     RunOutcome outcome_ = RunOutcome::NotRun;
     std::vector<std::string> skipped_;
     std::vector<std::string> notices_;
+    std::mutex runFilesMutex_;
+    std::vector<std::string> runFiles_;
 };
 
 }  // namespace halvex

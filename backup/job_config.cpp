@@ -2,6 +2,7 @@
 #include "backup/job_config.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <filesystem>
@@ -326,7 +327,7 @@ int ParseJobConfig(std::string_view bytes, JobConfig& config) {
 int LoadJobConfigFile(const std::string& path, JobConfig& config) {
     config.Clear();
     platform::File file;
-    if (!file.TryOpen(path, platform::File::Mode::Read)) return -1;
+    if (!file.TryOpen(path, platform::File::Mode::Read)) return errno == platform::kNotRegularFile ? -3 : -1;
     try {
         std::uint64_t size = file.Length();
         if (size > kJobFileSizeLimit) return -2;

@@ -53,8 +53,8 @@ struct JobConfig {
 };
 
 // Reads and parses backup.ini in the current folder. 0: success (there may be no job);
-// -1: the file cannot be opened; -2: it could not be read whole; N > 0: the file is in error
-// on line N. On any result but 0 the config is left empty.
+// -1: the file cannot be opened; -2: it could not be read whole; -3: it is not a regular
+// file (a fifo, device or folder); N > 0: the file is in error on line N. On any result but 0 the config is left empty.
 int LoadJobConfig(JobConfig& config);
 // As LoadJobConfig, for the job file at path.
 int LoadJobConfigFile(const std::string& path, JobConfig& config);

@@ -13,6 +13,7 @@ UserMessage Error(std::string text) { return UserMessage{std::move(text), std::s
 std::optional<UserMessage> LoadJobConfigMessage(int result) {
     if (result == 0) return std::nullopt;
     if (result == -1) return Error(std::string(kOpenFailedText));
+    if (result == -3) return Error(std::string(kNotRegularText));
     if (result < 0) return Error(std::string(kReadFailedText));
     char text[64];
     std::snprintf(text, sizeof text, kLineErrorFormat, result);

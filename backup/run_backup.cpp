@@ -72,9 +72,13 @@ void BackupEngine::RunBackup() {
         view_->CloseWindow(2);
         return;
     }
+    NoteRunFile(store_.PathOf(kFileListsWorkingName));
     if (!store_.DamagedKeptAs().empty()) {
         const std::string keptAs = platform::NameOfPath(store_.DamagedKeptAs());
-        view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
+        if (store_.DamagedJobs().empty())
+            view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
+        for (const std::string& job : store_.DamagedJobs())
+            view_->ShowMessage(FillIn(kStoreJobDamagedFormat, {job, keptAs}), kErrorBox, MessageButtons::Ok);
     }
     archiveLocks_.Reset(".");
     try {
@@ -231,11 +235,14 @@ bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
         if (platform::IsDirectory(folder) && !LockArchiveFolder(job, folder)) return false;
         // Never replaced: a file under the name belongs to someone else (another job's set).
         if (platform::PathExists(run.archivePath)) {
-            DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archivePath, job.name}), ~JobSelected);
+            const std::string_view format =
+                platform::IsRegularFile(run.archivePath) ? kArchiveNameTakenFormat : kArchiveNameNotRegularFormat;
+            DropJob(job, FillIn(format, {run.archivePath, job.name}), ~JobSelected);
             return false;
         }
         try {
             // Under the folder's lock a partial file is what a killed run left behind.
+            NoteRunFile(partial);
             platform::DeleteFile(partial);
             // It holds copies of private files: mode 600 whatever the umask.
             platform::File created(partial, platform::File::Mode::CreateNew, platform::File::Access::OwnerOnly);
@@ -269,6 +276,7 @@ bool BackupEngine::LockArchiveFolder(Job& job, const std::string& folder) {
 bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
     const std::string partial = run.archivePath + kPartialArchiveSuffix;
     if (platform::MovePath(partial, run.archivePath)) {
+        NoteRunFile(run.archivePath, partial);
         run.archiveFinished = true;
         return true;
     }
@@ -282,7 +290,7 @@ bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
 void BackupEngine::FailRun(const std::exception& error) {
     std::string text(kReadWriteErrorText);
     if (const auto* file = dynamic_cast<const platform::FileError*>(&error)) {
-        text += "\n\n" + file->path() + ": " + std::strerror(file->osError());
+        text += "\n\n" + file->path() + ": " + platform::OsErrorText(file->osError());
     } else if (const auto* zip = dynamic_cast<const CZipException*>(&error)) {
         text += "\n\n" + zip->fileName + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
     } else {
@@ -420,6 +428,7 @@ void BackupEngine::CancelRun() {
 }
 
 void BackupEngine::EndRun() {
+    ForgetRunFiles();  // removed by a cancel, or kept by a completed run
     jobRuns_.clear();
     currentJobLog_ = nullptr;
     if (control_.IsRunning()) {

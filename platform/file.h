@@ -15,9 +15,10 @@ public:
         CreateTruncate,  // create or truncate, read and write
         Append,          // create when missing, every write goes to the end
         CreateNew,       // create, read and write; fails when the path exists (even as a link)
-        ReadRegular,     // existing regular file (links followed), read only; anything else
-                         // (fifo, device, socket, folder) is refused at once, without waiting
     };
+    // Every mode opens regular files only (links followed): anything else there (fifo,
+    // device, socket, folder) is refused at once, without waiting and without being changed,
+    // with errno kNotRegularFile (file_error.h).
     // Who may read and write a file that an open creates, truncates or appends to.
     enum class Access {
         Shared,     // as the umask allows (an existing file keeps its permissions)

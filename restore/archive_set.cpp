@@ -14,6 +14,7 @@
 #include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "platform/tick.h"
+#include "restore/restore_errors.h"
 #include "restore/set_records.h"
 
 namespace halvex {
@@ -107,9 +108,16 @@ void ArchiveSet::Clear() {
 
 bool ArchiveSet::OpenSet(const std::string& path) {
     Clear();
+    openFailureDetail_.clear();
+    auto noteFailure = [this](const std::exception& error) {
+        // The archive or one of its parts is a fifo, device or folder.
+        const auto* file = dynamic_cast<const platform::FileError*>(&error);
+        if (file != nullptr && file->osError() == platform::kNotRegularFile) openFailureDetail_ = FileErrorText(*file);
+    };
     try {
         zip_.Open(path, ZipOpenReadOnly, 0);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        noteFailure(error);
         zip_.Close(true);
         return false;
     }
@@ -118,9 +126,10 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     bool ok = false;
     try {
         ok = ReadSet(path);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // A damaged entry (zip error, CRC mismatch), a read error of the disc, or a history too
         // large for memory: the set cannot be used.
+        noteFailure(error);
         ok = false;
     }
     if (!ok) {

@@ -43,6 +43,9 @@ public:
     // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
     // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
     bool OpenSet(const std::string& path);
+    // Why the last OpenSet failed, when the reason is worth more than "Error openning
+    // archive.": the path is not a regular file. Empty otherwise.
+    const std::string& OpenFailureDetail() const { return openFailureDetail_; }
     // Forgets the open set: targets, histories, trees, dates and archive names.
     void Clear();
     bool IsOpen() const { return archiveCount_ > 0; }
@@ -207,6 +210,7 @@ private:
 
     // The set
     std::string archiveBaseName_;
+    std::string openFailureDetail_;
     int archiveCount_ = 0;
     std::vector<std::string> archiveNames_;  // index number - 1
     std::vector<BackupTarget> targets_;

@@ -179,7 +179,8 @@ public:
     int Run() {
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
         if (!set_.OpenSet(options_.positional[0])) {
-            PrintMessageBox(io_.err, "Error openning archive.");
+            const std::string& detail = set_.OpenFailureDetail();
+            PrintMessageBox(io_.err, "Error openning archive." + (detail.empty() ? "" : "\n" + detail));
             return 2;
         }
         if (!SelectDate()) return 2;
@@ -354,7 +355,10 @@ private:
         const std::string& path = options_.positional[0];
         const std::size_t slash = path.rfind('/');
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) { Write(line.Record()); }));
+        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) {
+            Write(line.Record());
+            if (!line.note.empty()) io_.err << EscapeForTerminal(line.note) << '\n';
+        }));
     }
 
     int VerifyWholeSet() {

@@ -42,7 +42,7 @@ std::string ZipErrorText(const CZipException& error) {
 }
 
 std::string FileErrorText(const platform::FileError& error) {
-    return "Could not " + error.operation() + " '" + error.path() + "': " + std::strerror(error.osError()) + ".";
+    return "Could not " + error.operation() + " '" + error.path() + "': " + platform::OsErrorText(error.osError()) + ".";
 }
 
 std::string ErrorText(const std::exception& error) {

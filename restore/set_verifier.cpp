@@ -7,6 +7,7 @@
 #include "common/file_tree_walk.h"
 #include "platform/file_error.h"
 #include "restore/archive_set.h"
+#include "restore/restore_errors.h"
 #include "restore/set_records.h"
 #include "zip/zip_archive_file.h"
 
@@ -99,6 +100,9 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
         line.status = VerifyLine::Status::OpenFailed;
         line.code = ErrorCode(error);
         line.archive = archiveName;
+        // A fifo, device or folder under the archive's name: refused, and told.
+        const auto* file = dynamic_cast<const platform::FileError*>(&error);
+        if (file != nullptr && file->osError() == platform::kNotRegularFile) line.note = FileErrorText(*file);
         emit(line);
         return summary;
     }

@@ -158,7 +158,8 @@ TEST(LoadJobConfig, UnreadableFiles) {
     TempFolder temp;
     JobConfig config;
     halvex::test::MakeFolders(temp / "folder.ini");
-    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config), -1);
+    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config), -3);  // not a regular file
+    EXPECT_EQ(LoadJobConfigFile(temp / "missing.ini", config), -1);
 
     // Absurdly large: refused before any memory is taken for it (the file is sparse).
     {
