@@ -280,15 +280,7 @@ bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
 }
 
 void BackupEngine::FailRun(const std::exception& error) {
-    std::string text(kReadWriteErrorText);
-    if (const auto* file = dynamic_cast<const platform::FileError*>(&error)) {
-        text += "\n\n" + file->path() + ": " + std::strerror(file->osError());
-    } else if (const auto* zip = dynamic_cast<const CZipException*>(&error)) {
-        text += "\n\n" + zip->fileName + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
-    } else {
-        text += "\n\n" + std::string(error.what());
-    }
-    view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
+    view_->ShowMessage(std::string(kReadWriteErrorText) + "\n\n" + DescribeError(error), kErrorBox, MessageButtons::Ok);
     if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Failed;
     AbortRun();
 }

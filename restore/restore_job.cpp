@@ -121,7 +121,7 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
         // Whatever ends the restore, the archive is closed and the progress window goes.
         CloseArchive();
         running_ = false;
-        ui_->ShowMessage(ErrorText(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
+        ui_->ShowMessage(DescribeError(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
     }
     ApplyFolderPermissions();
     ui_->CloseProgress();
@@ -211,7 +211,7 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
                 error = "The file " + entryPath_ + " in archive " + archiveName +
                         " could not be read completely: its data is cut short or cannot be opened.";
             } catch (const std::exception& e) {
-                error = ErrorText(e);
+                error = DescribeError(e);
             }
         }
         if (!AskAboutError(error)) return;
@@ -326,7 +326,7 @@ bool ArchiveSet::OpenArchiveFile(const std::string& path, bool& retry) {
         return true;
     } catch (const std::exception& error) {
         zip_.Close(true);
-        const MessageAnswer answer = ui_->ShowMessage(LimitText(ErrorText(error), kOpenErrorLimit), "Error",
+        const MessageAnswer answer = ui_->ShowMessage(LimitText(DescribeError(error), kOpenErrorLimit), "Error",
                                                       MessageButtons::RetryCancel, MessageOwner::MainWindow);
         retry = answer == MessageAnswer::Retry;
         return false;

@@ -15,7 +15,7 @@ namespace halvex {
 namespace {
 
 int ErrorCode(const std::exception& error) {
-    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return zip->code;
+    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return static_cast<int>(zip->code);
     return 0;
 }
 

@@ -51,10 +51,10 @@ protected:
     }
 
     // Writes `bytes` and answers the code of opening them (0 when the open succeeds).
-    int OpenCode(const std::string& bytes) {
+    ZipCode OpenCode(const std::string& bytes) {
         test::WriteFile(dir_ / "bad.zip", bytes);
         zip_.Close(true);
-        int code = ZipErrorOf([&] { zip_.Open(dir_ / "bad.zip", ZipOpenReadOnly); });
+        ZipCode code = ZipErrorOf([&] { zip_.Open(dir_ / "bad.zip", ZipOpenReadOnly); });
         if (code != 0) {
             EXPECT_TRUE(zip_.IsClosed());  // a failed open leaves nothing open
         }
@@ -62,12 +62,12 @@ protected:
     }
     // Opens `bytes` (must succeed) and answers the code of opening entry `index`; -1 when
     // OpenEntry answered false, 0 when it opened.
-    int OpenEntryCode(const std::string& bytes, int index) {
+    ZipCode OpenEntryCode(const std::string& bytes, int index) {
         EXPECT_EQ(OpenCode(bytes), 0);
         int result = 0;
-        int code = ZipErrorOf([&] { result = zip_.OpenEntry(index) ? 0 : -1; });
+        ZipCode code = ZipErrorOf([&] { result = zip_.OpenEntry(index) ? 0 : -1; });
         if (code == 0 && result == 0) zip_.CloseEntry({}, true);
-        return code != 0 ? code : result;
+        return code != 0 ? code : ZipCode(result);
     }
     // Changes both the local and the central copy of a 16-bit field of entry `index`.
     std::string WithBoth16(int index, std::size_t localAt, std::size_t centralAt, std::uint16_t v) {
@@ -222,7 +222,7 @@ TEST_F(Damage, FlippedDeflateByteIsAnErrorOnlyWhenReached) {
         std::string out(text_.size(), '\0');
         std::size_t total = 0;
         int result = 99;
-        int code = ZipErrorOf([&] {
+        ZipCode code = ZipErrorOf([&] {
             for (std::size_t n; (n = zip_.ReadEntry(out.data() + total, 1000)) > 0;) total += n;
             result = zip_.CloseEntry();
         });
@@ -255,7 +255,7 @@ TEST_F(Damage, DeflateDataBeyondTheDeclaredSizeIsNeverDelivered) {
         ASSERT_TRUE(zip_.OpenEntry(0));
         std::string out(70000, '\0');
         std::size_t total = 0;
-        int code = ZipErrorOf([&] {
+        ZipCode code = ZipErrorOf([&] {
             for (std::size_t n; (n = zip_.ReadEntry(out.data() + total, chunk)) > 0;) total += n;
             zip_.CloseEntry();
         });
