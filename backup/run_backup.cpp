@@ -353,7 +353,10 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
     // On disk first, then under its name in the set.
     archive_.Close();
     if (!PutArchiveInPlace(job, run)) return;
-    platform::SyncFolder(platform::FolderOfPath(run.archivePath));
+    // Until its folder entry is on disk a crash can still take the archive away, while the
+    // store saved after it would count it: a refused flush fails the run as a refused write does.
+    const std::string folder = platform::FolderOfPath(run.archivePath);
+    if (!platform::SyncFolder(folder)) platform::ThrowFileError("sync folder", folder);
     KillPointForTests("archive-written");
 }
 

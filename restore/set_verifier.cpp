@@ -35,14 +35,13 @@ void VerifyEntry(ZipArchiveFile& zip, int index, std::vector<unsigned char>& buf
         while (zip.ReadEntry(buffer.data(), buffer.size()) != 0) {
         }
     } catch (const std::exception& error) {
-        zip.CloseEntry({}, true);
+        zip.AbandonEntry();
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);
         return;
     }
     try {
-        const int result = zip.CloseEntry();
-        line.status = result == 1 ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
+        line.status = zip.CloseEntry() == CloseEntryResult::Complete ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
     } catch (const std::exception& error) {
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);

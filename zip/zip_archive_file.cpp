@@ -51,7 +51,9 @@ void ZipArchiveFile::Close(bool afterException) {
         return;
     }
     try {
-        if (entryState_ == -1) CloseEntry({}, false);
+        // An entry left open is closed as it stands (a CRC mismatch still throws); whether it
+        // was read whole was its reader's to ask.
+        if (entryState_ == -1) static_cast<void>(CloseEntry());
         else if (entryState_ == 1) CloseNewEntry();
         catalog_.WriteCatalog();
         const bool modified = storage_.IsModified();

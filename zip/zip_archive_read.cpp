@@ -152,41 +152,40 @@ void ZipArchiveFile::ConsumeRemainingInput() {
     }
 }
 
-int ZipArchiveFile::CloseEntry(const std::string& targetPath, bool afterException,
-                               std::optional<platform::FileTime> exactTime) {
-    if (entryState_ != -1) return 0;
-    if (afterException) {
-        ReleaseReadEntry();
-        return 1;
-    }
-    int result = 1;
+void ZipArchiveFile::AbandonEntry() noexcept {
+    if (entryState_ == -1) ReleaseReadEntry();
+}
+
+CloseEntryResult ZipArchiveFile::CloseEntry(const std::string& targetPath, std::optional<platform::FileTime> exactTime) {
+    if (entryState_ != -1) return CloseEntryResult::NothingOpen;
+    CloseEntryResult result = CloseEntryResult::Complete;
     try {
         const ZipEntryHeader& entry = *catalog_.Current();
         if (entry.method == 8 && bytesToDeliver_ == 0 && !streamEnded_) {
             ConsumeRemainingInput();
         }
-        if (bytesToDeliver_ != 0) result = -1;
+        if (bytesToDeliver_ != 0) result = CloseEntryResult::Short;
         else if (runningCrc_ != entry.crc32) RaiseZipError(kZipBadCrc, storage_.Path());
         if (entry.method == 8) stream_.End(storage_.Path());
         if (!targetPath.empty()) {
             platform::FileTime time = exactTime ? *exactTime : entry.GetFileTime();
             if (!platform::SetLastWriteTime(targetPath, time)) {
                 ReleaseReadEntry();
-                return 0;
+                return CloseEntryResult::TimeNotSet;
             }
             // A Unix mode is the whole truth about permissions; without one, only read-only.
             const std::optional<std::uint32_t> permissions = entry.UnixPermissions();
             if (permissions ? !platform::SetPermissions(targetPath, *permissions)
                             : !platform::SetAttributes(targetPath, entry.externalAttributes))
-                result = -2;
+                result = CloseEntryResult::AttributesNotSet;
         }
         // The descriptor follows the data: only checked when all of it was read. On a span the
         // data may end on another volume: read on to its end instead of seeking there.
         if (storage_.IsMultiVolume() == -1) {
-            if (result != -1) SkipUnreadData();
-            catalog_.CloseEntryAfterRead(result != -1, std::nullopt);
+            if (result != CloseEntryResult::Short) SkipUnreadData();
+            catalog_.CloseEntryAfterRead(result != CloseEntryResult::Short, std::nullopt);
         } else {
-            catalog_.CloseEntryAfterRead(result != -1, dataStart_ + entry.compressedSize);
+            catalog_.CloseEntryAfterRead(result != CloseEntryResult::Short, dataStart_ + entry.compressedSize);
         }
     } catch (...) {
         ReleaseReadEntry();
@@ -254,8 +253,7 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
             if (n < bufferSize) break;
         }
         out.Close();
-        int result = CloseEntry(temporary, false, exactTime);
-        if (result != 1) {
+        if (CloseEntry(temporary, exactTime) != CloseEntryResult::Complete) {
             platform::DeleteFile(temporary);
             return false;
         }

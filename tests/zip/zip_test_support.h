@@ -57,8 +57,8 @@ inline std::string ReadWhole(ZipArchiveFile& zip, int index, int* closeResult = 
         out.append(buffer.data(), n);
         if (n == 0) break;
     }
-    int r = zip.CloseEntry();
-    if (closeResult) *closeResult = r;
+    const CloseEntryResult r = zip.CloseEntry();
+    if (closeResult) *closeResult = static_cast<int>(r);
     return out;
 }
 
