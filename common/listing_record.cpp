@@ -9,9 +9,10 @@ namespace {
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 // Length of the control character that starts at text[i], or 0: C0 and DEL (one byte), and in
-// UTF-8 the C1 controls U+0080-U+009F (NEL among them ends a line for some readers) and the
-// bidirectional controls U+200E, U+200F, U+202A-U+202E, U+2066-U+2069, which reorder what a
-// terminal shows.
+// UTF-8 the C1 controls U+0080-U+009F, the line and paragraph separators U+2028 and U+2029
+// (these and NEL, U+0085, end a line for some readers, Python's splitlines among them) and
+// the bidirectional controls U+200E, U+200F, U+202A-U+202E, U+2066-U+2069, which reorder what
+// a terminal shows.
 std::size_t ControlLength(std::string_view text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
     const unsigned char c = byte(i);
@@ -19,7 +20,7 @@ std::size_t ControlLength(std::string_view text, std::size_t i) {
     if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) return 2;
     if (c != 0xE2) return 0;
     const unsigned second = byte(i + 1), third = byte(i + 2);
-    if (second == 0x80 && (third == 0x8E || third == 0x8F || (third >= 0xAA && third <= 0xAE))) return 3;
+    if (second == 0x80 && (third == 0x8E || third == 0x8F || (third >= 0xA8 && third <= 0xAE))) return 3;
     if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return 3;
     return 0;
 }

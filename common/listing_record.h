@@ -37,9 +37,9 @@ private:
 
 // A TSV field as it is, or, when it holds a control character or begins with '"', in double
 // quotes with \t \n \r \" \\ and \ooo escapes. Control characters are C0 (0x00-0x1F) and DEL,
-// and, UTF-8 encoded, the C1 controls (U+0080-U+009F) and the bidirectional controls (U+200E,
-// U+200F, U+202A-U+202E, U+2066-U+2069); each byte of one is written as \ooo. JSON writes them
-// as \uXXXX.
+// and, UTF-8 encoded, the C1 controls (U+0080-U+009F), the line and paragraph separators
+// (U+2028, U+2029) and the bidirectional controls (U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069); each byte of one is written as \ooo. JSON writes them as \uXXXX.
 std::string QuoteListingField(std::string_view text);
 
 // Control characters (as for QuoteListingField) written as \ooo, byte by byte, so that a name

@@ -24,6 +24,8 @@ TEST(ListingRecordTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
         // C1 controls: NEL (a line break for some readers) and CSI, the 8-bit escape
         {"nel\xc2\x85x", "\"nel\\302\\205x\"", "nel\\302\\205x"},
         {"csi\xc2\x9b" "2J", "\"csi\\302\\2332J\"", "csi\\302\\2332J"},
+        // the line separator ends a line as NEL does
+        {"ls\xe2\x80\xa8x", "\"ls\\342\\200\\250x\"", "ls\\342\\200\\250x"},
         // bidirectional controls: RLO, LRM, RLI, PDI; their neighbours are plain text
         {"a\xe2\x80\xaegpj.exe", "\"a\\342\\200\\256gpj.exe\"", "a\\342\\200\\256gpj.exe"},
         {"\xe2\x80\x8e\xe2\x81\xa7x\xe2\x81\xa9", "\"\\342\\200\\216\\342\\201\\247x\\342\\201\\251\"",

@@ -50,10 +50,11 @@ TEST(ListingNamesTest, OddNamesCannotForgeRecords) {
     test::TempFolder temp;
     const std::set<std::string> names = {"tab\there", "two\nlines", "\"quoted\"", "esc\x1b[2Jx",
                                          "cr\rx", "latin\xe9\xff", "\xc3\xbcml\xc3\xa4ut", "nel\xc2\x85x",
-                                         "rlo\xe2\x80\xaetxt.exe"};
-    // NEL ends a line for Python's splitlines, RLO reorders what a terminal shows
+                                         "rlo\xe2\x80\xaetxt.exe", "ls\xe2\x80\xa8x"};
+    // NEL and LS end a line for Python's splitlines, RLO reorders what a terminal shows
     const auto hasRawControls = [](const std::string& text) {
-        return text.find("\xc2\x85") != std::string::npos || text.find("\xe2\x80\xae") != std::string::npos;
+        return text.find("\xc2\x85") != std::string::npos || text.find("\xe2\x80\xae") != std::string::npos ||
+               text.find("\xe2\x80\xa8") != std::string::npos;
     };
     test::MakeFolders(temp / "data");
     test::MakeFolders(temp / "program");
@@ -77,6 +78,12 @@ TEST(ListingNamesTest, OddNamesCannotForgeRecords) {
     EXPECT_EQ(listed, names);
 
     if (!test::HasTool("python3")) GTEST_SKIP() << "python3 is not installed";
+    const test::CommandResult lines = test::RunCommand(
+        {"python3", "-c",
+         "import sys\n"
+         "print(len(sys.stdin.buffer.read().decode('utf-8', 'surrogateescape').splitlines()))\n"},
+        tsv.output);
+    EXPECT_EQ(lines.output, std::to_string(names.size()) + "\n") << "a name split a record for Python";
     const test::CommandResult json = test::RunCommand({restore, "--files", temp / "sets/Odd.TQBak", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.errors;
     EXPECT_FALSE(hasRawControls(json.output));
