@@ -257,7 +257,8 @@ private:
 
     ZipVolumeStorage storage_;
     ZipCatalog catalog_;
-    int entryState_ = 0;  // 0 none, 1 writing, -1 reading
+    enum class EntryState { None, Writing, Reading };
+    EntryState entryState_ = EntryState::None;
     std::unique_ptr<unsigned char[]> ioBuffer_;
     ZlibStream stream_;
     std::uint32_t runningCrc_ = 0;

@@ -25,7 +25,7 @@ constexpr std::size_t kZlibSlice = std::size_t{1} << 30;
 
 bool ZipArchiveFile::OpenEntry(int index) {
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count() ||
-        storage_.IsMultiVolume() == 1 || entryState_ != 0) {
+        storage_.IsMultiVolume() == 1 || entryState_ != EntryState::None) {
         return false;
     }
     ioBuffer_ = std::make_unique<unsigned char[]>(kIoBufferSize);
@@ -46,7 +46,7 @@ bool ZipArchiveFile::OpenEntry(int index) {
     runningCrc_ = 0;
     inputPosition_ = inputAvailable_ = 0;
     streamEnded_ = false;
-    entryState_ = -1;
+    entryState_ = EntryState::Reading;
     return true;
 }
 
@@ -54,11 +54,11 @@ void ZipArchiveFile::ReleaseReadEntry() noexcept {
     stream_.Release();
     catalog_.ForgetCurrent();
     ioBuffer_.reset();
-    entryState_ = 0;
+    entryState_ = EntryState::None;
 }
 
 std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
-    if (entryState_ != -1 || buffer == nullptr || count == 0) return 0;
+    if (entryState_ != EntryState::Reading || buffer == nullptr || count == 0) return 0;
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytesToDeliver_));
     std::uint64_t delivered = 0;
@@ -153,11 +153,11 @@ void ZipArchiveFile::ConsumeRemainingInput() {
 }
 
 void ZipArchiveFile::AbandonEntry() noexcept {
-    if (entryState_ == -1) ReleaseReadEntry();
+    if (entryState_ == EntryState::Reading) ReleaseReadEntry();
 }
 
 CloseEntryResult ZipArchiveFile::CloseEntry(const std::string& targetPath, std::optional<platform::FileTime> exactTime) {
-    if (entryState_ != -1) return CloseEntryResult::NothingOpen;
+    if (entryState_ != EntryState::Reading) return CloseEntryResult::NothingOpen;
     CloseEntryResult result = CloseEntryResult::Complete;
     try {
         const ZipEntryHeader& entry = *catalog_.Current();
@@ -260,7 +260,7 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
         if (std::rename(temporary.c_str(), target.c_str()) != 0) platform::ThrowFileError("rename", target);
     } catch (...) {
         out.Abandon();
-        if (entryState_ == -1) ReleaseReadEntry();
+        if (entryState_ == EntryState::Reading) ReleaseReadEntry();
         if (!temporary.empty()) platform::DeleteFile(temporary);
         throw;
     }
