@@ -166,7 +166,8 @@ private:
     void FinishMappingEntries(FileTreeNode** tree);
     // An entry the archive left out when its turn came (see ArchiveQueue).
     void EntryLeftOut(const ArchiveQueue::Entry& entry, bool refused);
-    // "Error Reading/Writing File", and the run is cancelled.
+    // Moves the progress bar to the share of the bytes copied and, at most once a second,
+    // shows the time remaining estimated from it.
     void UpdateProgress();
     // Logs the file or folder the archive's limits refused and takes its size off the total.
     void SkipForLimit(bool folder, std::uint64_t size, const std::string& sourcePath);

@@ -69,7 +69,7 @@ std::optional<std::string> KeepDamagedStore(const std::string& path) {
     for (int n = 1; n < 10000; ++n) {
         std::string kept = path + ".damaged-" + std::to_string(n);
         if (platform::MovePath(path, kept)) {
-            platform::SyncFolder(platform::FolderOfPath(path));
+            static_cast<void>(platform::SyncFolder(platform::FolderOfPath(path)));  // kept aside either way
             return kept;
         }
         if (errno != EEXIST) return std::nullopt;
@@ -83,7 +83,8 @@ std::optional<std::string> KeepCopyOfDamagedStore(const std::string& path) {
     for (int n = 1; n < 10000; ++n) {
         std::string kept = path + ".damaged-" + std::to_string(n);
         if (platform::MovePath(copy, kept)) {
-            platform::SyncFolder(platform::FolderOfPath(path));
+            // The kept copy is a courtesy: the run goes on whether or not its name is on disk yet.
+            static_cast<void>(platform::SyncFolder(platform::FolderOfPath(path)));
             return kept;
         }
         if (errno != EEXIST) break;
@@ -215,9 +216,9 @@ bool FileListStore::ReadWholeEntry(int index, HistoryBytes& out) {
             out.resize(at + n);
             if (n == 0) break;
         }
-        return zip_.CloseEntry() == 1;
+        return zip_.CloseEntry() == CloseEntryResult::Complete;
     } catch (const std::exception&) {
-        zip_.CloseEntry({}, true);
+        zip_.AbandonEntry();
         out.clear();
         return false;
     }
@@ -359,7 +360,7 @@ void FileListStore::Close() {
         throw platform::FileError("rename", working, error);
     }
     // The rename is done; the store is in place even if this last flush is refused.
-    platform::SyncFolder(folder_);
+    static_cast<void>(platform::SyncFolder(folder_));
     lock_.Unlock();
 }
 

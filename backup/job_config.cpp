@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "backup/bookkeeping.h"
 #include "common/archive_naming.h"
 #include "common/safe_name.h"
 #include "platform/file.h"
@@ -41,6 +42,16 @@ void JobConfig::Clear() {
 }
 
 namespace {
+
+// A target whose top folder would share its name with a file of the archive's top level: a
+// target history ("<target>.tq") or a bookkeeping entry. Other zip tools may refuse to extract
+// a file and a folder of one name.
+bool ClashesWithTopLevelEntry(std::string_view target) {
+    constexpr std::string_view kHistoryExtension = ".tq";
+    return (target.size() >= kHistoryExtension.size() &&
+            platform::EqualNoCase(target.substr(target.size() - kHistoryExtension.size()), kHistoryExtension)) ||
+           platform::EqualNoCase(target, kJobFileName) || platform::EqualNoCase(target, kRunLogEntryName);
+}
 
 // Every value must fit a path buffer of the platform's limit with its terminating zero.
 constexpr std::size_t kValueLimit = platform::kPathLimit - 1;
@@ -254,7 +265,7 @@ private:
             case Keyword::To:
                 if (job_.mappings.empty()) return Fail();
                 // The target is one folder of the archives and one entry of the store.
-                if (!IsSafeName(*value)) return Fail();
+                if (!IsSafeName(*value) || ClashesWithTopLevelEntry(*value)) return Fail();
                 if (targetNames_.count(platform::UpperCased(*value)) != 0) return Fail();
                 job_.mappings.back().targetName = std::move(*value);
                 return true;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -288,15 +287,7 @@ bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
 }
 
 void BackupEngine::FailRun(const std::exception& error) {
-    std::string text(kReadWriteErrorText);
-    if (const auto* file = dynamic_cast<const platform::FileError*>(&error)) {
-        text += "\n\n" + file->path() + ": " + platform::OsErrorText(file->osError());
-    } else if (const auto* zip = dynamic_cast<const CZipException*>(&error)) {
-        text += "\n\n" + zip->fileName + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
-    } else {
-        text += "\n\n" + std::string(error.what());
-    }
-    view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
+    view_->ShowMessage(std::string(kReadWriteErrorText) + "\n\n" + DescribeError(error), kErrorBox, MessageButtons::Ok);
     if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Failed;
     AbortRun();
 }
@@ -369,7 +360,10 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
     // On disk first, then under its name in the set.
     archive_.Close();
     if (!PutArchiveInPlace(job, run)) return;
-    platform::SyncFolder(platform::FolderOfPath(run.archivePath));
+    // Until its folder entry is on disk a crash can still take the archive away, while the
+    // store saved after it would count it: a refused flush fails the run as a refused write does.
+    const std::string folder = platform::FolderOfPath(run.archivePath);
+    if (!platform::SyncFolder(folder)) platform::ThrowFileError("sync folder", folder);
     KillPointForTests("archive-written");
 }
 

@@ -11,11 +11,13 @@
 #include "common/folder_utils.h"
 #include "platform/directory_listing.h"
 #include "platform/file_attributes.h"
+#include "platform/file_error.h"
 #include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "platform/tick.h"
 #include "restore/restore_errors.h"
 #include "restore/set_records.h"
+#include "zip/zip_exception.h"
 
 namespace halvex {
 
@@ -112,7 +114,7 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     auto noteFailure = [this](const std::exception& error) {
         // The archive or one of its parts is a fifo, device or folder.
         const auto* file = dynamic_cast<const platform::FileError*>(&error);
-        if (file != nullptr && file->osError() == platform::kNotRegularFile) openFailureDetail_ = FileErrorText(*file);
+        if (file != nullptr && file->osError() == platform::kNotRegularFile) openFailureDetail_ = DescribeError(*file);
     };
     try {
         zip_.Open(path, ZipOpenReadOnly, 0);

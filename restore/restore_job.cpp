@@ -15,6 +15,7 @@
 #include "common/file_tree_walk.h"
 #include "common/folder_utils.h"
 #include "platform/file_attributes.h"
+#include "platform/file_error.h"
 #include "platform/file_operations.h"
 #include "platform/home_folder.h"
 #include "platform/process.h"
@@ -337,7 +338,7 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
         // Whatever ends the restore, the archive is closed and the progress window goes.
         CloseArchive();
         running_ = false;
-        ui_->ShowMessage(ErrorText(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
+        ui_->ShowMessage(DescribeError(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
     }
     openFolder_.Reset();
     openFolderPath_.clear();
@@ -444,9 +445,9 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
                 // under, which the user knows nothing of): the reason alone.
                 const bool aboutTarget =
                     e.path() == target || e.path().find(".halvex-extract-") != std::string::npos;
-                error = NotRestoredText(target, aboutTarget ? std::strerror(e.osError()) : FileErrorText(e));
+                error = NotRestoredText(target, aboutTarget ? platform::OsErrorText(e.osError()) : DescribeError(e));
             } catch (const std::exception& e) {
-                error = NotRestoredText(target, ErrorText(e));
+                error = NotRestoredText(target, DescribeError(e));
             }
         }
         if (!AskAboutError(error)) return;
@@ -575,7 +576,7 @@ bool ArchiveSet::OpenArchiveFile(const std::string& path, bool& retry) {
         return true;
     } catch (const std::exception& error) {
         zip_.Close(true);
-        const MessageAnswer answer = ui_->ShowMessage(LimitText(ErrorText(error), kOpenErrorLimit), "Error",
+        const MessageAnswer answer = ui_->ShowMessage(LimitText(DescribeError(error), kOpenErrorLimit), "Error",
                                                       MessageButtons::RetryCancel, MessageOwner::MainWindow);
         retry = answer == MessageAnswer::Retry;
         return false;

@@ -16,7 +16,7 @@ namespace halvex {
 namespace {
 
 int ErrorCode(const std::exception& error) {
-    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return zip->code;
+    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return static_cast<int>(zip->code);
     return 0;
 }
 
@@ -36,14 +36,13 @@ void VerifyEntry(ZipArchiveFile& zip, int index, std::vector<unsigned char>& buf
         while (zip.ReadEntry(buffer.data(), buffer.size()) != 0) {
         }
     } catch (const std::exception& error) {
-        zip.CloseEntry({}, true);
+        zip.AbandonEntry();
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);
         return;
     }
     try {
-        const int result = zip.CloseEntry();
-        line.status = result == 1 ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
+        line.status = zip.CloseEntry() == CloseEntryResult::Complete ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
     } catch (const std::exception& error) {
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);
@@ -102,7 +101,7 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
         line.archive = archiveName;
         // A fifo, device or folder under the archive's name: refused, and told.
         const auto* file = dynamic_cast<const platform::FileError*>(&error);
-        if (file != nullptr && file->osError() == platform::kNotRegularFile) line.note = FileErrorText(*file);
+        if (file != nullptr && file->osError() == platform::kNotRegularFile) line.note = DescribeError(*file);
         emit(line);
         return summary;
     }
