@@ -49,7 +49,8 @@ std::optional<DesktopNotice> NoticeForRun(int exitStatus, const std::vector<std:
             break;
         default: return std::nullopt;
     }
-    return DesktopNotice{"Halvex Backup: " + outcome, reason};
+    const bool critical = exitStatus == kExitStoreError || exitStatus == kExitFailed;
+    return DesktopNotice{"Halvex Backup: " + outcome, reason, critical};
 }
 
 MessageAnswer ErrorRecordingView::ShowMessage(const std::string& text, const std::string& caption,

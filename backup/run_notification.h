@@ -16,6 +16,7 @@ namespace halvex {
 struct DesktopNotice {
     std::string summary;  // "Halvex Backup: " and the outcome
     std::string body;     // the first reason
+    bool critical = false;  // nothing of the run was saved: it stays until it is dismissed
 };
 
 class DesktopNotifier {

@@ -38,6 +38,7 @@ TEST(RunNotificationTest, OneNoticePerTroubledEndWithItsFirstReason) {
         const std::optional<DesktopNotice> notice = NoticeForRun(c.status, c.skipped, c.error);
         ASSERT_EQ(notice.has_value(), c.notice.has_value());
         if (!notice) continue;
+        EXPECT_EQ(notice->critical, c.status == kExitStoreError || c.status == kExitFailed);
         EXPECT_EQ(notice->summary, c.notice->first);
         EXPECT_EQ(notice->body, c.notice->second);
     }

@@ -58,7 +58,7 @@ bool DbusDesktopNotifier::Send(const DesktopNotice& notice) {
 
     QVariantMap hints;
     hints.insert("desktop-entry", QString::fromUtf8(kBackupProgramName.data(), kBackupProgramName.size()));
-    hints.insert("urgency", QVariant::fromValue<uchar>(1));
+    hints.insert("urgency", QVariant::fromValue<uchar>(notice.critical ? 2 : 1));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
     call << QString("Halvex Backup") << 0u << QString::fromUtf8(kBackupProgramName.data(), kBackupProgramName.size())
          << QString::fromUtf8(notice.summary.data(), static_cast<qsizetype>(notice.summary.size())) << body

@@ -84,6 +84,7 @@ private slots:
         QCOMPARE(call.body, QString("Job not backed up: Gone"));
         QCOMPARE(call.icon, QString("halvex-backup"));
         QCOMPARE(call.hints.value("desktop-entry").toString(), QString("halvex-backup"));
+        QCOMPARE(call.hints.value("urgency").toInt(), 1);  // files left out: normal, the rest is saved
     }
 
     void cleanRunsAndNoNotifySendNothing() {
