@@ -102,6 +102,18 @@ if [ $status -ne 77 ]; then
   as_user "$prefix/bin/halvex-backup" --run --dir "$root/own" >/dev/null 2>&1
   [ -f "$root/own/backup.ini" ] || fail "--dir is not the program folder of an installed copy"
 fi
+# The installed copy burns the autorun.sh of its data folder beside halvex-restore.
+if command -v xorriso >/dev/null && ldconfig -p 2>/dev/null | grep -q 'libisoburn\.so\.1 '; then
+  mkdir -p "$root/disc/program" "$root/disc/src"
+  echo a >"$root/disc/src/a.txt"
+  printf '[Disc]\r\nCDName:"Halvex"\r\nzip:"%s"\r\ndir:"%s"\r\nto:"Data"\r\n' "$root/disc" "$root/disc/src" \
+    >"$root/disc/program/backup.ini"
+  HALVEX_BURN_DRIVE="stdio:$root/disc/disc.iso" "$prefix/bin/halvex-backup" --run --dir "$root/disc/program" \
+    --disc-ready --no-notify >/dev/null 2>&1 || fail "installed copy: the run with a disc job failed"
+  xorriso -osirrox on -indev "$root/disc/disc.iso" -extract /autorun.sh "$root/disc/autorun.sh" >/dev/null 2>&1
+  cmp -s "$root/disc/autorun.sh" "$prefix/share/halvex/autorun.sh" || fail "installed copy: no autorun.sh on the disc"
+fi
+
 # A portable copy in a writable folder keeps its files beside itself.
 mkdir -p "$root/stick"
 cp "$prefix/bin/halvex-backup" "$root/stick/"
