@@ -57,19 +57,16 @@ TEST(BackupStatusTest, TheLastBlockOfEachJobInBackupsLogGivesItsOutcome) {
         block("beta", {"Backup Started.", skip, "Backup Finished."}) +
         block("ALPHA", {"Backup Started.", "Doing Task A", "Backup Finished."}) +  // the later block counts
         block("Other", {"Backup Started.", "Backup Finished."}) +
+        block("Delta", {"Backup Started.", skip, "Backup Finished."}) +
         block("Beta", {"Backup Started.", "Doing Task B", skip}, false);  // cut short
-    std::vector<JobStatus> jobs{{"Alpha"}, {"Beta"}, {"Gamma"}};
+    std::vector<JobStatus> jobs{{"Alpha"}, {"Beta"}, {"Gamma"}, {"delta"}};
     ReadLoggedOutcomes(log, jobs);
-    EXPECT_EQ(jobs[0].outcome, LoggedOutcome::Ok);
-    EXPECT_EQ(jobs[0].leftOut, 0);
-    EXPECT_EQ(jobs[1].outcome, LoggedOutcome::Unfinished);
-    EXPECT_EQ(jobs[1].leftOut, 1);
-    EXPECT_EQ(jobs[2].outcome, LoggedOutcome::None);
-
-    std::vector<JobStatus> earlier{{"Beta"}};
-    ReadLoggedOutcomes(log.substr(0, log.find("Job: ALPHA")), earlier);
-    EXPECT_EQ(earlier[0].outcome, LoggedOutcome::LeftOut);
-    EXPECT_EQ(earlier[0].leftOut, 1);
+    const std::pair<LoggedOutcome, int> expected[] = {
+        {LoggedOutcome::Ok, 0}, {LoggedOutcome::Unfinished, 1}, {LoggedOutcome::None, 0}, {LoggedOutcome::LeftOut, 1}};
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        EXPECT_EQ(jobs[i].outcome, expected[i].first) << jobs[i].name;
+        EXPECT_EQ(jobs[i].leftOut, expected[i].second) << jobs[i].name;
+    }
 
     // Checks: a run that left something out fails; --max-age fails old and never-run jobs.
     constexpr platform::FileTime kDay = 864000000000LL;
@@ -80,7 +77,7 @@ TEST(BackupStatusTest, TheLastBlockOfEachJobInBackupsLogGivesItsOutcome) {
     EXPECT_EQ(CheckJob(ok, 1, now), StatusCheck::TooOld);
     EXPECT_EQ(CheckJob(JobStatus{"New"}, std::nullopt, now), StatusCheck::Ok);
     EXPECT_EQ(CheckJob(JobStatus{"New"}, 30, now), StatusCheck::TooOld);
-    EXPECT_EQ(CheckJob(earlier[0], std::nullopt, now), StatusCheck::Failed);
+    EXPECT_EQ(CheckJob(jobs[3], std::nullopt, now), StatusCheck::Failed);
 }
 
 TEST(BackupStatusTest, TheProgramSumsUpEachJob) {
