@@ -56,8 +56,8 @@ public:
     BackupEngine(const BackupEngine&) = delete;
     BackupEngine& operator=(const BackupEngine&) = delete;
 
-    // Starts RunBackup for the jobs flagged JobSelected on a new thread. Paths are relative to
-    // the current folder (the program folder). The view must outlive the run.
+    // Starts RunBackup for the jobs flagged JobSelected on a new thread. Names without a folder
+    // are taken in the job file's folder. The view must outlive the run.
     void StartRun(BackupView& view, bool startBrandNew);
     // Waits for the run's thread to end.
     void WaitForRun();
@@ -104,7 +104,8 @@ private:
         std::vector<MappingRun> mappings;
         int storedArchiveNumber = 0;
         int archiveNumber = 0;        // 0 until its archive is begun
-        std::string archivePath;      // the archive's name in its set
+        std::string archiveName;      // the archive's name in its set, as the job file places it
+        std::string archivePath;      // archiveName in the job file's folder
         bool archiveCreated = false;  // this run has created the archive (maybe still partial)
         bool archiveFinished = false; // it has been renamed to archivePath
     };
@@ -178,7 +179,7 @@ private:
 
     std::uint64_t runTime_ = 0;  // taken when the first history is built, then kept
     platform::SystemTime copyTime_{};  // local time at which copying began
-    FileListStore store_;
+    std::optional<FileListStore> store_;  // in the job file's folder, from the start of a run
     SourceScanner scanner_{control_};
     ZipArchiveFile archive_;
     ArchiveFolderLocks archiveLocks_;

@@ -10,9 +10,11 @@
 #include <unordered_set>
 
 #include "common/archive_naming.h"
+#include "common/folder_utils.h"
 #include "common/safe_name.h"
 #include "platform/file.h"
 #include "platform/file_error.h"
+#include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "platform/path_limits.h"
 
@@ -33,6 +35,8 @@ platform::SystemTime JobConfig::LastBackupLocal(int index) const {
     if (index < 0 || index >= JobCount()) return {};
     return jobs[static_cast<std::size_t>(index)].lastBackup;
 }
+
+std::string JobConfig::PathOf(const std::string& name) const { return PathInFolder(folder, name); }
 
 void JobConfig::Clear() {
     jobs.clear();
@@ -325,6 +329,7 @@ int ParseJobConfig(std::string_view bytes, JobConfig& config) {
 
 int LoadJobConfigFile(const std::string& path, JobConfig& config) {
     config.Clear();
+    config.folder = platform::FolderOfPath(path);
     platform::File file;
     if (!file.TryOpen(path, platform::File::Mode::Read)) return -1;
     try {
@@ -341,6 +346,10 @@ int LoadJobConfigFile(const std::string& path, JobConfig& config) {
     }
 }
 
-int LoadJobConfig(JobConfig& config) { return LoadJobConfigFile(kJobFileName, config); }
+int LoadJobConfig(JobConfig& config, const std::string& folder) {
+    const int result = LoadJobConfigFile(PathInFolder(folder, kJobFileName), config);
+    config.folder = folder;
+    return result;
+}
 
 }  // namespace halvex

@@ -60,10 +60,11 @@ void BackupEngine::RunBackup() {
     runTime_ = 0;
     currentJobLog_ = nullptr;
     const int mappingTotal = CheckJobs();
-    if (!store_.OpenForRun()) {
+    store_.emplace(folder);
+    if (!store_->OpenForRun()) {
         // A second run of the same program folder is refused: it would number the same archives.
         std::string text(kStoreOpenErrorText);
-        if (store_.Busy()) text += kStoreBusyText;
+        if (store_->Busy()) text += kStoreBusyText;
         view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
         outcome_ = RunOutcome::StoreError;
         jobRuns_.clear();
@@ -72,11 +73,11 @@ void BackupEngine::RunBackup() {
         view_->CloseWindow(2);
         return;
     }
-    if (!store_.DamagedKeptAs().empty()) {
-        const std::string keptAs = platform::NameOfPath(store_.DamagedKeptAs());
+    if (!store_->DamagedKeptAs().empty()) {
+        const std::string keptAs = platform::NameOfPath(store_->DamagedKeptAs());
         view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
     }
-    archiveLocks_.Reset(".");
+    archiveLocks_.Reset(folder);
     try {
         if (!(AnalyzeJobs(mappingTotal) && CopyJobs() && SaveStore())) CancelRun();
     } catch (const std::exception& error) {
@@ -93,7 +94,7 @@ int BackupEngine::CheckJobs() {
     for (Job& job : jobs) {
         if ((job.flags & JobSelected) == 0) continue;
         for (const SourceMapping& mapping : job.mappings) {
-            if (!platform::GetAttributes(mapping.sourceFolder)) {
+            if (!platform::GetAttributes(PathOf(mapping.sourceFolder))) {
                 DropJob(job, FillIn(kSourceMissingFormat, {mapping.sourceFolder, job.name}), ~JobSelected);
                 break;
             }
@@ -106,7 +107,7 @@ int BackupEngine::CheckJobs() {
                 }
             }
         }
-        if (startBrandNew_ && OldArchivesExist(job.archiveBaseName)) {
+        if (startBrandNew_ && OldArchivesExist(PathOf(job.archiveBaseName))) {
             DropJob(job, std::string(kBrandNewRefusedText) + job.name, 0);
         }
         if ((job.flags & JobSelected) != 0) mappingTotal += static_cast<int>(job.mappings.size());
@@ -122,12 +123,13 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
     AnalysisSettings settings{globalFilters, startBrandNew_, runTime_, [this] { view_->StepProgress(); }};
     // Archives in a source would each hold the ones before them: every job's set, and the
     // store and log in the program folder, are left out of every scan.
-    std::vector<OwnFilesFolder> ownFiles{{".", {}, true}};
+    std::vector<OwnFilesFolder> ownFiles{{folder, {}, true}};
     for (const Job& job : jobs) {
-        const std::string& base = job.archiveBaseName;
+        const std::string base = PathOf(job.archiveBaseName);
         ownFiles.push_back({platform::FolderOfPath(base), {platform::NameOfPath(base)}, false});
     }
     scanner_.SetOwnFiles(ownFiles);
+    scanner_.SetBaseFolder(folder);
     for (std::size_t j = 0; j < jobs.size() && control_.KeepGoing(); ++j) {
         Job& job = jobs[j];
         if ((job.flags & JobSelected) == 0) continue;
@@ -148,7 +150,7 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
         bool damaged = false;
         for (std::size_t m = 0; m < job.mappings.size() && control_.KeepGoing(); ++m) {
             const SourceMapping& mapping = job.mappings[m];
-            MappingAnalysis analysis = AnalyzeMapping(scanner_, store_, TargetHistoryEntryName(job.name, mapping.targetName),
+            MappingAnalysis analysis = AnalyzeMapping(scanner_, *store_, TargetHistoryEntryName(job.name, mapping.targetName),
                                                       mapping, settings, control_);
             skipped_.insert(skipped_.end(), analysis.notices.begin(), analysis.notices.end());
             notices_.insert(notices_.end(), analysis.ownFileNotices.begin(), analysis.ownFileNotices.end());
@@ -203,7 +205,8 @@ bool BackupEngine::CopyJobs() {
         currentJobLog_ = &job.runLog;
         view_->SetText(ProgressText::CurrentJob, job.name);
         run.archiveNumber = run.storedArchiveNumber + 1;
-        run.archivePath = MakeArchiveFileName(job.archiveBaseName, run.archiveNumber);
+        run.archiveName = MakeArchiveFileName(job.archiveBaseName, run.archiveNumber);
+        run.archivePath = PathOf(run.archiveName);
         if (!CreateArchive(job, run)) {
             // This job gets no archive; its store entries stay as they were.
             if ((job.flags & JobSelected) != 0) {
@@ -231,7 +234,7 @@ bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
         if (platform::IsDirectory(folder) && !LockArchiveFolder(job, folder)) return false;
         // Never replaced: a file under the name belongs to someone else (another job's set).
         if (platform::PathExists(run.archivePath)) {
-            DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archivePath, job.name}), ~JobSelected);
+            DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archiveName, job.name}), ~JobSelected);
             return false;
         }
         try {
@@ -249,7 +252,7 @@ bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
             if (run.archiveCreated) platform::DeleteFile(partial);
             run.archiveCreated = false;
         }
-        if (AskAndPause(std::string(kCreateArchiveErrorText) + run.archivePath, MessageButtons::RetryCancel) !=
+        if (AskAndPause(std::string(kCreateArchiveErrorText) + run.archiveName, MessageButtons::RetryCancel) !=
             MessageAnswer::Retry)
             return false;
     }
@@ -275,16 +278,24 @@ bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
     if (errno != EEXIST) platform::ThrowFileError("rename", partial);
     platform::DeleteFile(partial);
     run.archiveCreated = false;
-    DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archivePath, job.name}), ~JobSelected);
+    DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archiveName, job.name}), ~JobSelected);
     return false;
 }
 
 void BackupEngine::FailRun(const std::exception& error) {
+    // A new archive is named as the job file places it, not by its path in the job file's folder.
+    auto shown = [this](const std::string& path) {
+        for (const JobRun& run : jobRuns_) {
+            if (path == run.archivePath) return run.archiveName;
+            if (path == run.archivePath + kPartialArchiveSuffix) return run.archiveName + kPartialArchiveSuffix;
+        }
+        return path;
+    };
     std::string text(kReadWriteErrorText);
     if (const auto* file = dynamic_cast<const platform::FileError*>(&error)) {
-        text += "\n\n" + file->path() + ": " + std::strerror(file->osError());
+        text += "\n\n" + shown(file->path()) + ": " + std::strerror(file->osError());
     } else if (const auto* zip = dynamic_cast<const CZipException*>(&error)) {
-        text += "\n\n" + zip->fileName + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
+        text += "\n\n" + shown(zip->fileName) + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
     } else {
         text += "\n\n" + std::string(error.what());
     }
@@ -304,7 +315,7 @@ ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const
         for (const std::string& notice : r.ownFileNotices) reserve += notice.size() + 64;
     }
     platform::File jobFile;
-    if (jobFile.TryOpen(kJobFileName, platform::File::Mode::Read)) reserve += jobFile.Length();
+    if (jobFile.TryOpen(PathOf(kJobFileName), platform::File::Mode::Read)) reserve += jobFile.Length();
     // Headers, and deflate's worst case on data that does not compress.
     reserve += reserve / 64 + entries * kEntryAllowance;
     ZipLimits limits = archiveLimits_;
@@ -327,7 +338,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
         for (const std::string& notice : mappingRun.ownFileNotices) AppendLogLine(notice);
         for (const std::string& notice : mappingRun.notices) AppendLogLine(notice);
         if (mappingRun.changeTree) {
-            sourcePathBuffer_.assign(mapping.sourceFolder);
+            sourcePathBuffer_.assign(PathOf(mapping.sourceFolder));
             entryPathBuffer_.assign(mapping.targetName);
             archive_.SetLimits(reduced);
             FileTreeNode* tree = mappingRun.changeTree.release();
@@ -349,7 +360,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
             throw refused("a history");
     }
 
-    if (!archive_.AddFile(kJobFileName, 9, false, nullptr, nullptr, kJobFileEntryBuffer) &&
+    if (!archive_.AddFile(PathOf(kJobFileName), 9, false, nullptr, nullptr, kJobFileEntryBuffer) &&
         archive_.LastRefusal() != ZipRefusal::None)
         throw refused(kJobFileName);
     const std::string toDirs = MakeToDirs(run.archiveNumber, job.mappings);
@@ -379,12 +390,12 @@ bool BackupEngine::SaveStore() {
             std::vector<HistoryToSave> histories;
             for (std::size_t m = 0; m < job.mappings.size(); ++m)
                 histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart});
-            store_.SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
+            store_->SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
         }
         KillPointForTests("store-written");
-        store_.Close();
+        store_->Close();
     } catch (const std::exception&) {
-        store_.Abandon();
+        store_->Abandon();
         view_->ShowMessage(std::string(kStoreSaveErrorText), kErrorBox, MessageButtons::Ok);
         outcome_ = RunOutcome::StoreError;
         AbortRun();
@@ -395,7 +406,7 @@ bool BackupEngine::SaveStore() {
     // The logs go in only once the store is complete, so that every block in backups.log
     // belongs to a completed run. A log that cannot be written does not undo the backup.
     CumulativeLog log;
-    bool logged = log.Open(kCumulativeLogName);
+    bool logged = log.Open(PathOf(kCumulativeLogName));
     for (const Job& job : jobs)
         if ((job.flags & JobSelected) != 0) logged = log.Append(job.runLog) && logged;
     logged = log.Close() && logged;
@@ -409,7 +420,7 @@ bool BackupEngine::SaveStore() {
 void BackupEngine::CancelRun() {
     for (ProgressText line : {ProgressText::CurrentJob, ProgressText::Status, ProgressText::TimeRemaining})
         view_->SetText(line, std::string(kAbortingText));
-    store_.Abandon();
+    store_->Abandon();
     archive_.Close(true);
     for (std::size_t j = 0; j < jobs.size(); ++j) {
         const JobRun& run = jobRuns_[j];
@@ -426,7 +437,7 @@ void BackupEngine::EndRun() {
         const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });
         if (anyDisc) {
             // Still uninterruptible: a cancel request is refused while discs are burned.
-            for (std::string& line : CopyToCdTask(jobs, startBrandNew_, *view_, discSettings_))
+            for (std::string& line : CopyToCdTask(*this, startBrandNew_, *view_, discSettings_))
                 skipped_.push_back(std::move(line));
         }
         outcome_ = RunOutcome::Succeeded;

@@ -9,6 +9,7 @@
 #include "backup/run_log.h"        // kCumulativeLogName
 #include "backup/run_messages.h"
 #include "common/archive_naming.h"
+#include "common/folder_utils.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -146,7 +147,7 @@ FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::v
     unlisted_.clear();
     ownFileNotices_.clear();
     hasFilters_ = !mapping.filters.empty() || !globalFilters.empty();
-    sourcePath_.assign(mapping.sourceFolder);
+    sourcePath_.assign(PathInFolder(baseFolder_, mapping.sourceFolder));
     filterPath_.clear();
     rootEnd_ = sourcePath_.size();
     rootHasSeparator_ = !sourcePath_.empty() && sourcePath_.back() == '/';

@@ -6,6 +6,7 @@
 
 #include "common/file_tree_walk.h"
 #include "platform/file_error.h"
+#include "platform/file_operations.h"
 #include "restore/archive_set.h"
 #include "restore/set_records.h"
 #include "zip/zip_archive_file.h"
@@ -176,8 +177,9 @@ std::vector<std::string> FilesExpectedIn(const ArchiveSet& set, int number) {
 VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink) {
     VerifySummary total;
     for (int number = 1; number <= set.ArchiveCount(); ++number) {
-        const std::string name = set.ArchiveFileToOpen(number);
-        const VerifySummary one = VerifyArchive(name, name, FilesExpectedIn(set, number), sink, number);
+        const std::string path = set.ArchiveFileToOpen(number);
+        const VerifySummary one =
+            VerifyArchive(path, platform::NameOfPath(path), FilesExpectedIn(set, number), sink, number);
         total.archives += one.archives;
         total.entries += one.entries;
         total.problems += one.problems;

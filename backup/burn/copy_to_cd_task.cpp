@@ -83,7 +83,9 @@ public:
         if (programFolder_.empty()) programFolder_ = platform::FolderOfPath(platform::ExecutablePath());
     }
 
-    std::vector<std::string> Run(const std::vector<Job>& jobs) {
+    std::vector<std::string> Run(const JobConfig& config) {
+        const std::vector<Job>& jobs = config.jobs;
+        config_ = &config;
         for (std::size_t j = 0; j < jobs.size(); ++j) {
             const Job& job = jobs[j];
             if ((job.flags & JobCopyToCd) == 0) continue;
@@ -113,9 +115,8 @@ private:
     bool CopyJob(const Job& job) {
         view_.SetText(ProgressText::CurrentJob, job.name);
         view_.SetText(ProgressText::TimeRemaining, std::string(kUnknownTimeText));
-        // A base without a folder names archives in the program folder, the current one.
-        const bool hasFolder = job.archiveBaseName.find('/') != std::string::npos;
-        const std::string archiveFolder = AbsoluteFolder(hasFolder ? platform::FolderOfPath(job.archiveBaseName) : ".");
+        // A base without a folder names archives in the job file's folder.
+        const std::string archiveFolder = AbsoluteFolder(platform::FolderOfPath(config_->PathOf(job.archiveBaseName)));
         const std::string baseName = platform::NameOfPath(job.archiveBaseName);
         std::vector<std::string> archives;
         platform::DirectoryListing listing;
@@ -259,6 +260,7 @@ private:
     const CopyToCdSettings& settings_;
     std::string programFolder_;
     std::unique_ptr<DiscBurner> burner_;
+    const JobConfig* config_ = nullptr;
     bool connected_ = false;
     bool endedEarly_ = false;
     std::vector<std::string> notCopied_;
@@ -266,9 +268,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> CopyToCdTask(const std::vector<Job>& jobs, bool startBrandNew, BackupView& view,
+std::vector<std::string> CopyToCdTask(const JobConfig& config, bool startBrandNew, BackupView& view,
                                       const CopyToCdSettings& settings) {
-    return Task(startBrandNew, view, settings).Run(jobs);
+    return Task(startBrandNew, view, settings).Run(config);
 }
 
 }  // namespace halvex

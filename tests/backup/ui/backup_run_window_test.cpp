@@ -30,7 +30,6 @@
 #include "backup/ui/show_progress_window.h"
 #include "platform/tick.h"
 #include "tests/backup/backup_test_support.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/modal_windows.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/tools.h"
@@ -307,7 +306,6 @@ void BackupRunWindowTest::CancelAnsweredNoGoesOnWithoutCountingTheQuestion() {
         "Projects/A rather long folder name for the status line/and one more long folder name/big.bin";
     const std::string big = RandomBytes(kChunks * CopyChunkSize, 1);
     place.Put(bigPath, big);
-    test::InFolder inProgram(place.program());
     Boxes boxes;
     BackupEngine engine;
     QVERIFY(Prepare(engine, place));
@@ -393,7 +391,6 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     place.Ini({"[Job]", "\tzip:\"../archives\"", "\tdir:\"../source/data\"", "\tto:\"Data\""});
     place.Put("data/a.txt", "first");
     place.Put("data/sub/b.txt", "second");
-    test::InFolder inProgram(place.program());
     Boxes boxes;
     {
         BackupEngine first;
@@ -480,7 +477,6 @@ void BackupRunWindowTest::CloseWhileSavingIsRefused() {
     Place place;
     place.Ini({"[Job]", "\tzip:\"../archives\"", "\tdir:\"../source/data\"", "\tto:\"Data\""});
     place.Put("data/a.txt", "first");
-    test::InFolder inProgram(place.program());
     Boxes boxes;
     BackupEngine engine;
     QVERIFY(Prepare(engine, place));
@@ -608,11 +604,7 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
         });
         QTest::mouseClick(selection->BackupButton(), Qt::LeftButton);
     });
-    int status = -1;
-    {
-        test::InFolder keep(windows.program());
-        status = RunBackupApp(windows.program());
-    }
+    const int status = RunBackupApp(windows.program());
     const test::CommandResult second = RunUnattended(unattended, {"Docs", "Music"});
     QVERIFY2(second.exitCode == 0, second.errors.c_str());
 
