@@ -83,16 +83,17 @@ public:
         if (programFolder_.empty()) programFolder_ = platform::FolderOfPath(platform::ExecutablePath());
     }
 
-    std::vector<std::string> Run(const JobConfig& config) {
+    std::vector<std::string> Run(const JobConfig& config, const std::vector<int>& flags) {
         const std::vector<Job>& jobs = config.jobs;
         config_ = &config;
+        auto toDisc = [&](std::size_t j) { return j < flags.size() && (flags[j] & JobCopyToCd) != 0; };
         for (std::size_t j = 0; j < jobs.size(); ++j) {
             const Job& job = jobs[j];
-            if ((job.flags & JobCopyToCd) == 0) continue;
+            if (!toDisc(j)) continue;
             if (!CopyJob(job)) {
                 // The burner could not be had: no later job is burned either.
                 for (std::size_t k = j; k < jobs.size(); ++k)
-                    if ((jobs[k].flags & JobCopyToCd) != 0) NotCopied(jobs[k]);
+                    if (toDisc(k)) NotCopied(jobs[k]);
                 break;
             }
         }
@@ -268,9 +269,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> CopyToCdTask(const JobConfig& config, bool startBrandNew, BackupView& view,
-                                      const CopyToCdSettings& settings) {
-    return Task(startBrandNew, view, settings).Run(config);
+std::vector<std::string> CopyToCdTask(const JobConfig& config, const std::vector<int>& jobFlags, bool startBrandNew,
+                                      BackupView& view, const CopyToCdSettings& settings) {
+    return Task(startBrandNew, view, settings).Run(config, jobFlags);
 }
 
 }  // namespace halvex

@@ -137,11 +137,13 @@ protected:
     // engine before the run starts.
     BackupEngine::RunOutcome Run(ScriptedBackupView& view, const std::vector<std::string>& jobNames = {},
                                  bool brandNew = false, const std::function<void(BackupEngine&)>& prepare = {}) {
-        engine = std::make_unique<BackupEngine>();
-        EXPECT_EQ(LoadJobConfig(*engine, program), 0);
-        ReadLastBackupTimes(*engine, program);
+        engine.reset();
+        config = std::make_unique<JobConfig>();
+        EXPECT_EQ(LoadJobConfig(*config, program), 0);
+        ReadLastBackupTimes(*config, program);
         std::string unknown;
-        EXPECT_TRUE(SelectJobs(*engine, jobNames, unknown)) << unknown;
+        EXPECT_TRUE(SelectJobs(*config, jobNames, unknown)) << unknown;
+        engine = std::make_unique<BackupEngine>(*config);
         if (prepare) prepare(*engine);
         engine->StartRun(view, brandNew);
         engine->WaitForRun();
@@ -171,6 +173,7 @@ protected:
 
     test::TempFolder dir;
     std::string program;
+    std::unique_ptr<JobConfig> config;  // before the engine, which reads it
     std::unique_ptr<BackupEngine> engine;
 };
 

@@ -279,10 +279,10 @@ private:
 };
 
 // Start-up in the program folder with every job ticked, as for a run.
-bool Prepare(BackupEngine& engine, const Place& place) {
-    const StartupResult startup = StartBackupProgram(engine, place.program());
+bool Prepare(JobConfig& config, const Place& place) {
+    const StartupResult startup = StartBackupProgram(config, place.program());
     std::string unknown;
-    return startup.ready && !startup.message && SelectJobs(engine, {}, unknown);
+    return startup.ready && !startup.message && SelectJobs(config, {}, unknown);
 }
 
 }  // namespace
@@ -307,8 +307,9 @@ void BackupRunWindowTest::CancelAnsweredNoGoesOnWithoutCountingTheQuestion() {
     const std::string big = RandomBytes(kChunks * CopyChunkSize, 1);
     place.Put(bigPath, big);
     Boxes boxes;
-    BackupEngine engine;
-    QVERIFY(Prepare(engine, place));
+    JobConfig config;
+    QVERIFY(Prepare(config, place));
+    BackupEngine engine(config);
 
     std::atomic<bool> answered{false};
     int chunks = 0;
@@ -393,8 +394,9 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     place.Put("data/sub/b.txt", "second");
     Boxes boxes;
     {
-        BackupEngine first;
-        QVERIFY(Prepare(first, place));
+        JobConfig firstConfig;
+        QVERIFY(Prepare(firstConfig, place));
+        BackupEngine first(firstConfig);
         boxes.Confirm(QStringLiteral("Done"));
         ShowProgressWindow(first, false);
         QVERIFY(boxes.errors.isEmpty());
@@ -407,8 +409,9 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     QCOMPARE(archivesBefore.size(), std::size_t{1});
 
     place.Put("data/sub/big.bin", RandomBytes(kChunks * CopyChunkSize, 2));
-    BackupEngine engine;
-    QVERIFY(Prepare(engine, place));
+    JobConfig config;
+    QVERIFY(Prepare(config, place));
+    BackupEngine engine(config);
     std::atomic<bool> questionOpen{false};
     int chunks = 0;
     int barAtAnswer = -1;
@@ -478,8 +481,9 @@ void BackupRunWindowTest::CloseWhileSavingIsRefused() {
     place.Ini({"[Job]", "\tzip:\"../archives\"", "\tdir:\"../source/data\"", "\tto:\"Data\""});
     place.Put("data/a.txt", "first");
     Boxes boxes;
-    BackupEngine engine;
-    QVERIFY(Prepare(engine, place));
+    JobConfig config;
+    QVERIFY(Prepare(config, place));
+    BackupEngine engine(config);
 
     QString status;
     bool cancelEnabled = true, closed = true, stillShown = false, askedToQuit = false;
