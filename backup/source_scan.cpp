@@ -281,7 +281,7 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     // What could not be listed keeps its stored state: it is neither removed nor changed.
     for (const std::vector<std::string>& folder : scanner.UnlistedFolders()) RemoveFolderAt(state, folder);
     // Afterwards `tree` holds the new and changed files, `state` what has gone.
-    MergeFileTrees(tree, state, 14);
+    MergeFileTrees(tree, state, MergeMode::SplitScan);
     SumFolderSizes(tree.get());
     if (!control.KeepGoing()) return result;
 
