@@ -58,14 +58,27 @@ struct JobConfig {
     void Clear();
 };
 
-// Reads and parses backup.ini in `folder`, which becomes the config's folder. 0: success
-// (there may be no job); -1: the file cannot be opened; -2: it could not be read whole; N > 0:
-// the file is in error on line N. On any result but 0 the config is left empty.
-int LoadJobConfig(JobConfig& config, const std::string& folder);
-// As LoadJobConfig, for the job file at path; its folder becomes the config's.
-int LoadJobConfigFile(const std::string& path, JobConfig& config);
+// What loading a job file came to.
+struct JobFileResult {
+    enum class Status {
+        Loaded,       // there may be no job
+        CannotOpen,   // the file cannot be opened
+        CannotRead,   // it could not be read whole
+        LineInError,  // the file is in error on `line`
+    };
+    Status status = Status::Loaded;
+    int line = 0;  // with LineInError: the line (1-based)
 
-// Parses the bytes of a job file (a NUL byte ends the text). 0 or the error line, as above.
-int ParseJobConfig(std::string_view bytes, JobConfig& config);
+    bool Loaded() const { return status == Status::Loaded; }
+};
+
+// Reads and parses backup.ini in `folder`, which becomes the config's folder. On any result but
+// Loaded the config is left empty.
+[[nodiscard]] JobFileResult LoadJobConfig(JobConfig& config, const std::string& folder);
+// As LoadJobConfig, for the job file at path; its folder becomes the config's.
+[[nodiscard]] JobFileResult LoadJobConfigFile(const std::string& path, JobConfig& config);
+
+// Parses the bytes of a job file (a NUL byte ends the text). 0, or the line in error.
+[[nodiscard]] int ParseJobConfig(std::string_view bytes, JobConfig& config);
 
 }  // namespace halvex

@@ -65,7 +65,7 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
     TempFolder temp;
     ASSERT_TRUE(WriteExampleJobFile(temp / "backup.ini"));
     JobConfig config;
-    ASSERT_EQ(LoadJobConfig(config, temp.path()), 0);
+    ASSERT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     ASSERT_EQ(config.JobCount(), 1);
     const Job& job = config.jobs[0];
     EXPECT_EQ(job.name, "Default");
@@ -135,18 +135,18 @@ TEST(LoadJobConfig, ReadsTheJobFileOfItsFolder) {
     const std::string ini = temp / "backup.ini";
     JobConfig config;
     config.jobs.emplace_back();
-    EXPECT_EQ(LoadJobConfig(config, temp.path()), -1);
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::CannotOpen);
     EXPECT_EQ(config.JobCount(), 0);
 
     WriteFile(ini, "[A]\r\ndir:\"/a\"\r\nto:\"A\"\r\n");
-    EXPECT_EQ(LoadJobConfig(config, temp.path()), 0);
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     EXPECT_EQ(config.JobName(0), "A");
     EXPECT_EQ(config.PathOf("FileLists.tq"), temp / "FileLists.tq");
     WriteFile(ini, "[A]\r\ndir:\"/a\"\r\n");
-    EXPECT_EQ(LoadJobConfig(config, temp.path()), 2);
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).line, 2);
     EXPECT_EQ(config.JobCount(), 0);
     WriteFile(ini, "");
-    EXPECT_EQ(LoadJobConfig(config, temp.path()), 0);
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     EXPECT_EQ(config.JobCount(), 0);
 }
 
@@ -154,19 +154,19 @@ TEST(LoadJobConfig, UnreadableFiles) {
     TempFolder temp;
     JobConfig config;
     halvex::test::MakeFolders(temp / "folder.ini");
-    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config), -1);
+    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config).status, JobFileResult::Status::CannotOpen);
 
     // Absurdly large: refused before any memory is taken for it (the file is sparse).
     {
         platform::File big(temp / "big.ini", platform::File::Mode::CreateTruncate);
         big.SetLength((64u << 20) + 1);
     }
-    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config), -2);
+    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config).status, JobFileResult::Status::CannotRead);
     {
         platform::File big(temp / "big.ini", platform::File::Mode::ReadWrite);
         big.SetLength(64u << 20);  // at the limit: read, and all zero, so an empty text
     }
-    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config), 0);
+    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config).status, JobFileResult::Status::Loaded);
 
     // Kernel attribute files announce more bytes than they give: a short read.
     const char* shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
@@ -174,5 +174,5 @@ TEST(LoadJobConfig, UnreadableFiles) {
     platform::File probe(shortFile, platform::File::Mode::Read);
     std::vector<char> buffer(probe.Length() + 1);
     if (probe.Read(buffer.data(), buffer.size()) >= probe.Length()) GTEST_SKIP() << shortFile << " reads whole";
-    EXPECT_EQ(LoadJobConfigFile(shortFile, config), -2);
+    EXPECT_EQ(LoadJobConfigFile(shortFile, config).status, JobFileResult::Status::CannotRead);
 }

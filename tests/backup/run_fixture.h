@@ -139,7 +139,7 @@ protected:
                                  bool brandNew = false, const std::function<void(BackupEngine&)>& prepare = {}) {
         engine.reset();
         config = std::make_unique<JobConfig>();
-        EXPECT_EQ(LoadJobConfig(*config, program), 0);
+        EXPECT_EQ(LoadJobConfig(*config, program).status, JobFileResult::Status::Loaded);
         ReadLastBackupTimes(*config, program);
         std::string unknown;
         EXPECT_TRUE(SelectJobs(*config, jobNames, unknown)) << unknown;
