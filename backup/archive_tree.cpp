@@ -135,7 +135,7 @@ bool BackupEngine::AddFolderEntry(FileTreeNode** link) {
 
 BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     platform::File source;
-    while (!source.TryOpen(sourcePathBuffer_, platform::File::Mode::ReadRegular)) {
+    while (!source.TryOpen(sourcePathBuffer_, platform::File::Mode::Read)) {
         switch (AskAndPause(FillIn(kFileAccessFormat, {sourcePathBuffer_}), MessageButtons::AbortRetryIgnore)) {
             case MessageAnswer::Abort: AbortRun(); return FileCopy::Aborted;
             case MessageAnswer::Ignore:
@@ -198,7 +198,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
             // given up, no entry is written for it, and the next run retries it.
             queue_->AbandonFile();
             source.Abandon();
-            NoteSkipped(readError != 0 ? FillIn(kLogFileReadErrorFormat, {std::strerror(readError), sourcePathBuffer_})
+            NoteSkipped(readError != 0 ? FillIn(kLogFileReadErrorFormat, {platform::OsErrorText(readError), sourcePathBuffer_})
                                        : FillIn(kLogFileShrankFormat, {sourcePathBuffer_}));
             bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
             bytesToCopy_ = LessOrZero(bytesToCopy_, file->size);

@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/backup_cli.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <pthread.h>
 #include <string_view>
 
 #include "backup/backup_engine.h"
 #include "backup/backup_startup.h"
 #include "backup/console_backup_view.h"
+#include "backup/run_messages.h"
 #include "platform/nocase.h"
 #include "platform/terminal.h"
 
@@ -125,10 +129,28 @@ int RunUnattendedBackup(const BackupOptions& options) {
         return view.Ask(text, caption, buttons);
     };
     engine.StartRun(view, options.brandNew);
+    // A cancelled run that has not ended by then is stuck in a call that does not return.
+    constexpr auto kStuckAfter = std::chrono::milliseconds(1500);
+    std::optional<std::chrono::steady_clock::time_point> stoppingSince;
+    bool signalled = false;
     while (!engine.RunFinished()) {
         const timespec wait{0, 100 * 1000 * 1000};
         const int signal = sigtimedwait(&signals, nullptr, &wait);
-        if (signal == SIGINT || signal == SIGTERM) engine.RequestCancel(ask);
+        if (signal == SIGINT || signal == SIGTERM) {
+            signalled = true;
+            engine.RequestCancel(ask);
+        }
+        // Only a cancel asked for: a run that ends itself after an error keeps its own course.
+        if (!signalled || !engine.Stopping()) continue;
+        const auto now = std::chrono::steady_clock::now();
+        if (!stoppingSince) stoppingSince = now;
+        if (now - *stoppingSince < kStuckAfter) continue;
+        engine.RemoveFilesOfStuckRun();
+        if (engine.RunFinished()) break;  // it came back meanwhile: it ends the run itself
+        view.PrintLine(std::string(kStuckRunText));
+        std::fflush(nullptr);
+        // Not the run's thread, which cannot be joined: the locks go with the process.
+        std::_Exit(kExitCanceled);
     }
     engine.WaitForRun();
     for (const std::string& skipped : engine.SkippedEntries()) view.PrintLine(skipped);

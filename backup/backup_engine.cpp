@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/backup_engine.h"
 
+#include <algorithm>
+
 #include "backup/run_log.h"
 #include "backup/run_messages.h"
+#include "platform/file_operations.h"
 #include "platform/path_limits.h"
 #include "platform/tick.h"
 
@@ -56,6 +59,23 @@ void BackupEngine::RequestCancel(const AskFunction& ask) {
     // update on.
     AddPausedTime(platform::TickCountMs() - asked);
     control_.ResumeAfterQuestion(abort);
+}
+
+void BackupEngine::NoteRunFile(const std::string& path, const std::string& replacing) {
+    std::lock_guard<std::mutex> lock(runFilesMutex_);
+    std::erase(runFiles_, replacing);
+    if (std::find(runFiles_.begin(), runFiles_.end(), path) == runFiles_.end()) runFiles_.push_back(path);
+}
+
+void BackupEngine::ForgetRunFiles() {
+    std::lock_guard<std::mutex> lock(runFilesMutex_);
+    runFiles_.clear();
+}
+
+void BackupEngine::RemoveFilesOfStuckRun() {
+    std::lock_guard<std::mutex> lock(runFilesMutex_);
+    for (const std::string& path : runFiles_) platform::DeleteFile(path);
+    runFiles_.clear();
 }
 
 void BackupEngine::AddPausedTime(std::uint32_t milliseconds) { startTick_ += milliseconds; }

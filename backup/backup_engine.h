@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -72,6 +73,15 @@ public:
     // abort at this time." while the store is being saved; otherwise the run pauses at its
     // next cancellation test while "Quit??" is asked, and Yes cancels it.
     void RequestCancel(const AskFunction& ask);
+
+    // Whether a cancel has been confirmed while the run's thread has not ended yet.
+    bool Stopping() const { return !control_.IsRunning() && !finished_.load(); }
+    // For a cancelled run whose thread does not come back (stuck in a call that never
+    // returns, on a file system that does not answer): removes what the run has made so far
+    // (its partial and new archives, the store's working copy), leaving the set and
+    // FileLists.tq as they were before the run. The caller then ends the process, which
+    // releases the run's folder locks; the run's thread is left where it is.
+    void RemoveFilesOfStuckRun();
 
     // What one archive may hold: the zip format's limits unless lowered (tests lower them to
     // reach them with small files).
@@ -155,6 +165,9 @@ private:
     // the file and the system's reason.
     void FailRun(const std::exception& error);
     void AddPausedTime(std::uint32_t milliseconds);
+    // The files the run has made and a cancel removes, kept for RemoveFilesOfStuckRun.
+    void NoteRunFile(const std::string& path, const std::string& replacing = {});
+    void ForgetRunFiles();
     MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);
 
     // archive_tree.cpp: copying a change tree into the open archive.
@@ -166,8 +179,8 @@ private:
     void FinishMappingEntries(FileTreeNode** tree);
     // An entry the archive left out when its turn came (see ArchiveQueue).
     void EntryLeftOut(const ArchiveQueue::Entry& entry, bool refused);
-    // Moves the bar to the bytes copied so far and renews the time estimate at most once a
-    // second.
+    // Moves the progress bar to the share of the bytes copied and, at most once a second,
+    // shows the time remaining estimated from it.
     void UpdateProgress();
     // Logs the file or folder the archive's limits refused and takes its size off the total.
     void SkipForLimit(bool folder, std::uint64_t size, const std::string& sourcePath);
@@ -203,6 +216,8 @@ private:
     RunOutcome outcome_ = RunOutcome::NotRun;
     std::vector<std::string> skipped_;
     std::vector<std::string> notices_;
+    std::mutex runFilesMutex_;
+    std::vector<std::string> runFiles_;
 };
 
 }  // namespace halvex

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "backup/bookkeeping.h"
+#include "common/target_history_reader.h"
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
@@ -32,6 +33,22 @@ void OpenStoreArchive(ZipArchiveFile& zip, const std::string& path) {
     }
 }
 
+// A fifo, socket or device under the store's name: damage like any other, kept aside. (A
+// folder is left where it is; the store then cannot be opened.)
+bool IsForeignFile(const std::string& path) {
+    return platform::PathExists(path) && !platform::IsRegularFile(path) && !platform::IsDirectory(path);
+}
+
+// The number an "\ArchNum.tq" entry holds; none when a run did not write it.
+std::optional<int> ArchiveNumberOf(const HistoryBytes& bytes) {
+    if (bytes.size() != 4) return std::nullopt;
+    const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                              (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+    // A negative number, or one that leaves no next number, was not written by a run.
+    if (raw >= 0x7FFFFFFFu) return std::nullopt;
+    return static_cast<int>(raw);
+}
+
 }  // namespace
 
 std::string ArchiveNumberEntryName(std::string_view jobName) {
@@ -52,11 +69,27 @@ std::optional<std::string> KeepDamagedStore(const std::string& path) {
     for (int n = 1; n < 10000; ++n) {
         std::string kept = path + ".damaged-" + std::to_string(n);
         if (platform::MovePath(path, kept)) {
-            platform::SyncFolder(platform::FolderOfPath(path));
+            static_cast<void>(platform::SyncFolder(platform::FolderOfPath(path)));  // kept aside either way
             return kept;
         }
         if (errno != EEXIST) return std::nullopt;
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> KeepCopyOfDamagedStore(const std::string& path) {
+    const std::string copy = path + ".damaged-copy";
+    if (!platform::CopyFileReplace(path, copy)) return std::nullopt;
+    for (int n = 1; n < 10000; ++n) {
+        std::string kept = path + ".damaged-" + std::to_string(n);
+        if (platform::MovePath(copy, kept)) {
+            // The kept copy is a courtesy: the run goes on whether or not its name is on disk yet.
+            static_cast<void>(platform::SyncFolder(platform::FolderOfPath(path)));
+            return kept;
+        }
+        if (errno != EEXIST) break;
+    }
+    platform::DeleteFile(copy);
     return std::nullopt;
 }
 
@@ -65,6 +98,7 @@ bool ReadLastBackupTimes(JobConfig& config, const std::string& folder, std::stri
     ZipArchiveFile zip;
     try {
         try {
+            if (IsForeignFile(store)) RaiseZipError(kZipDamaged, store);
             if (platform::PathExists(store)) OpenStoreArchive(zip, store);
             else zip.Open(store, ZipCreate);
         } catch (const CZipException&) {
@@ -98,6 +132,7 @@ bool FileListStore::OpenForRun() {
     if (IsOpen()) return true;
     busy_ = false;
     damagedKeptAs_.clear();
+    damagedJobs_.clear();
     rebuilt_.clear();
     const std::string store = PathOf(kFileListsName);
     const std::string working = PathOf(kFileListsWorkingName);
@@ -113,23 +148,40 @@ bool FileListStore::OpenForRun() {
     };
     try {
         bool existing = platform::PathExists(store);
-        if (existing) {
+        bool damaged = IsForeignFile(store);
+        if (existing && !damaged) {
             if (!platform::CopyFileReplace(store, working)) return fail();
             try {
                 OpenStoreArchive(zip_, working);
             } catch (const CZipException&) {
-                // Damaged: kept aside, never truncated; the run starts from an empty store.
                 zip_.Close(true);
-                const std::optional<std::string> kept = KeepDamagedStore(store);
-                if (!kept) return fail();
-                damagedKeptAs_ = *kept;
-                existing = false;
+                damaged = true;
             }
         }
-        if (existing) {
-            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName))) return fail();
-        } else {
+        if (existing && !damaged) {
+            damagedJobs_ = FindDamagedJobs();
+            if (!damagedJobs_.empty()) {
+                // Kept as it is for the user; the working copy goes on without those jobs, and
+                // FileLists.bak keeps the last store that read back whole.
+                const std::optional<std::string> kept = KeepCopyOfDamagedStore(store);
+                if (!kept) return fail();
+                damagedKeptAs_ = *kept;
+                for (const std::string& job : damagedJobs_) zip_.DeleteFolder(job);
+            }
+        }
+        if (damaged) {
+            // Kept aside, never truncated; the run starts from an empty store.
+            const std::optional<std::string> kept = KeepDamagedStore(store);
+            if (!kept) return fail();
+            damagedKeptAs_ = *kept;
+            existing = false;
+        }
+        if (!existing) {
+            platform::DeleteFile(working);  // the run's own name under the lock: whatever is there goes
             zip_.Open(working, ZipCreate);
+        } else if (damagedJobs_.empty()) {
+            // Only a store that read back whole becomes the copy.
+            if (!platform::CopyFileReplace(store, PathOf(kFileListsBackupName))) return fail();
         }
     } catch (const std::exception&) {
         return fail();
@@ -164,12 +216,43 @@ bool FileListStore::ReadWholeEntry(int index, HistoryBytes& out) {
             out.resize(at + n);
             if (n == 0) break;
         }
-        return zip_.CloseEntry() == 1;
+        return zip_.CloseEntry() == CloseEntryResult::Complete;
     } catch (const std::exception&) {
-        zip_.CloseEntry({}, true);
+        zip_.AbandonEntry();
         out.clear();
         return false;
     }
+}
+
+std::vector<std::string> FileListStore::FindDamagedJobs() {
+    std::vector<std::string> damaged;
+    ZipEntryHeader header;
+    HistoryBytes bytes;
+    for (int i = 0; i < zip_.GetEntryCount(); ++i) {
+        if (!zip_.GetEntryInfo(header, i)) continue;
+        // "<job>\ArchNum.tq" and "<job>\<target>.tq"; other entries are not the run's.
+        const std::string& name = header.fileName;
+        const std::size_t slash = name.find('\\');
+        if (slash == std::string::npos || slash == 0 || header.IsFolder() || name.size() < 3 ||
+            !platform::EqualNoCase(std::string_view(name).substr(name.size() - 3), ".tq"))
+            continue;
+        const std::string job = name.substr(0, slash);
+        if (std::any_of(damaged.begin(), damaged.end(), [&](const std::string& d) { return platform::EqualNoCase(d, job); }))
+            continue;
+        bool whole = ReadWholeEntry(i, bytes);
+        if (whole && platform::EqualNoCase(name, ArchiveNumberEntryName(job))) {
+            whole = ArchiveNumberOf(bytes).has_value();
+        } else if (whole) {
+            // Every record, trees and times, as the analysis will read them.
+            TargetHistoryReader reader(bytes);
+            BackupRecord record;
+            TargetHistoryReader::Step step = reader.Valid() ? reader.Next(record) : TargetHistoryReader::Step::Damaged;
+            while (step == TargetHistoryReader::Step::Record) step = reader.Next(record);
+            whole = step == TargetHistoryReader::Step::End;
+        }
+        if (!whole) damaged.push_back(job);
+    }
+    return damaged;
 }
 
 std::optional<int> FileListStore::ReadArchiveNumber(std::string_view jobName, bool brandNew) {
@@ -178,12 +261,8 @@ std::optional<int> FileListStore::ReadArchiveNumber(std::string_view jobName, bo
     const int index = zip_.FindEntry(ArchiveNumberEntryName(jobName), false);
     if (index < 0) return 0;
     HistoryBytes bytes;
-    if (!ReadWholeEntry(index, bytes) || bytes.size() != 4) return std::nullopt;
-    const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                              (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-    // A negative number, or one that leaves no next number, was not written by a run.
-    if (raw >= 0x7FFFFFFFu) return std::nullopt;
-    return static_cast<int>(raw);
+    if (!ReadWholeEntry(index, bytes)) return std::nullopt;
+    return ArchiveNumberOf(bytes);
 }
 
 FileListStore::Read FileListStore::ReadTargetHistory(const std::string& name, HistoryBytes& out) {
@@ -281,7 +360,7 @@ void FileListStore::Close() {
         throw platform::FileError("rename", working, error);
     }
     // The rename is done; the store is in place even if this last flush is refused.
-    platform::SyncFolder(folder_);
+    static_cast<void>(platform::SyncFolder(folder_));
     lock_.Unlock();
 }
 

@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "backup/job_config.h"
 #include "backup/target_history.h"
@@ -48,6 +49,8 @@ bool ReadLastBackupTimes(JobConfig& config, const std::string& folder = ".", std
 // Moves the damaged store `path` to the first free name path + ".damaged-N" (N from 1), never
 // replacing a file. The name it was kept under; none when it could not be moved.
 std::optional<std::string> KeepDamagedStore(const std::string& path);
+// As KeepDamagedStore, but keeps a copy: `path` itself stays.
+std::optional<std::string> KeepCopyOfDamagedStore(const std::string& path);
 
 // One mapping's history as a completed run saves it: the new history and the added part.
 struct HistoryToSave {
@@ -75,6 +78,12 @@ public:
     bool Busy() const { return busy_; }
     // After OpenForRun: the name a damaged store was kept under ("" when it was not damaged).
     const std::string& DamagedKeptAs() const { return damagedKeptAs_; }
+    // After OpenForRun: the jobs whose entries could not be read whole (an entry damaged, an
+    // archive number or a history that does not follow its layout), when the rest of the store
+    // could. The store was then kept aside as a copy (DamagedKeptAs) and these jobs' entries
+    // are left out of the run's store, so that their archive numbers and histories are rebuilt
+    // from their archives; the other jobs keep theirs.
+    const std::vector<std::string>& DamagedJobs() const { return damagedJobs_; }
 
     // The job's entries as rebuilt from an archive of its set: from now on the job's archive
     // number is `archiveNumber` and its histories are exactly these (other entries of the job
@@ -108,6 +117,8 @@ public:
 private:
     // Reads entry `index` whole; false when it is damaged.
     bool ReadWholeEntry(int index, HistoryBytes& out);
+    // The jobs of the open store with an entry that does not read back whole.
+    std::vector<std::string> FindDamagedJobs();
 
     struct RebuiltJob {
         std::string name;
@@ -124,6 +135,7 @@ private:
     ZipArchiveFile zip_;
     bool busy_ = false;
     std::string damagedKeptAs_;
+    std::vector<std::string> damagedJobs_;
     std::vector<RebuiltJob> rebuilt_;
 };
 

@@ -2,6 +2,7 @@
 #include "backup/job_config.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "backup/bookkeeping.h"
 #include "common/archive_naming.h"
 #include "common/folder_utils.h"
 #include "common/safe_name.h"
@@ -44,6 +46,16 @@ void JobConfig::Clear() {
 }
 
 namespace {
+
+// A target whose top folder would share its name with a file of the archive's top level: a
+// target history ("<target>.tq") or a bookkeeping entry. Other zip tools may refuse to extract
+// a file and a folder of one name.
+bool ClashesWithTopLevelEntry(std::string_view target) {
+    constexpr std::string_view kHistoryExtension = ".tq";
+    return (target.size() >= kHistoryExtension.size() &&
+            platform::EqualNoCase(target.substr(target.size() - kHistoryExtension.size()), kHistoryExtension)) ||
+           platform::EqualNoCase(target, kJobFileName) || platform::EqualNoCase(target, kRunLogEntryName);
+}
 
 // Every value must fit a path buffer of the platform's limit with its terminating zero.
 constexpr std::size_t kValueLimit = platform::kPathLimit - 1;
@@ -257,7 +269,7 @@ private:
             case Keyword::To:
                 if (job_.mappings.empty()) return Fail();
                 // The target is one folder of the archives and one entry of the store.
-                if (!IsSafeName(*value)) return Fail();
+                if (!IsSafeName(*value) || ClashesWithTopLevelEntry(*value)) return Fail();
                 if (targetNames_.count(platform::UpperCased(*value)) != 0) return Fail();
                 job_.mappings.back().targetName = std::move(*value);
                 return true;
@@ -332,7 +344,8 @@ JobFileResult LoadJobConfigFile(const std::string& path, JobConfig& config) {
     config.Clear();
     config.folder = platform::FolderOfPath(path);
     platform::File file;
-    if (!file.TryOpen(path, platform::File::Mode::Read)) return {Status::CannotOpen};
+    if (!file.TryOpen(path, platform::File::Mode::Read))
+        return {errno == platform::kNotRegularFile ? Status::NotRegularFile : Status::CannotOpen};
     try {
         std::uint64_t size = file.Length();
         if (size > kJobFileSizeLimit) return {Status::CannotRead};

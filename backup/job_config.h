@@ -63,6 +63,7 @@ struct JobFileResult {
     enum class Status {
         Loaded,       // there may be no job
         CannotOpen,   // the file cannot be opened
+        NotRegularFile,  // it is not a regular file (a fifo, device or folder)
         CannotRead,   // it could not be read whole
         LineInError,  // the file is in error on `line`
     };

@@ -14,6 +14,7 @@ std::optional<UserMessage> LoadJobConfigMessage(const JobFileResult& result) {
     switch (result.status) {
         case JobFileResult::Status::Loaded: return std::nullopt;
         case JobFileResult::Status::CannotOpen: return Error(std::string(kOpenFailedText));
+        case JobFileResult::Status::NotRegularFile: return Error(std::string(kNotRegularText));
         case JobFileResult::Status::CannotRead: break;
         case JobFileResult::Status::LineInError: {
             char text[64];

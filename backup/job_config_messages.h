@@ -19,6 +19,7 @@ inline constexpr std::string_view kExampleWrittenText =
 inline constexpr std::string_view kExampleFailedText = "Failed to create backup.ini";
 inline constexpr std::string_view kOpenFailedText = "Couldn't open backup.ini";
 inline constexpr std::string_view kReadFailedText = "Couldn't read backup.ini";
+inline constexpr std::string_view kNotRegularText = "Couldn't open backup.ini: not a regular file";
 inline constexpr const char* kLineErrorFormat = "Error in ini file on line %i";
 inline constexpr std::string_view kNoJobsText = "No jobs found in ini file.";
 

@@ -6,7 +6,8 @@
 //
 // In a test build, crash-safety tests stop the run there: when the environment variable
 // HALVEX_TEST_KILL_AT holds `point`, the process kills itself (SIGKILL), exactly as a power
-// cut or `kill -9` would end it. Window and engine tests act there instead through a hook,
+// cut or `kill -9` would end it. When HALVEX_TEST_STALL_AT holds `point`, the run's thread
+// stops there for good, as in a read from a disk that never answers. Window and engine tests act there instead through a hook,
 // called with the point's name on the run's thread.
 #include <functional>
 

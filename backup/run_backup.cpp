@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -72,9 +71,13 @@ void BackupEngine::RunBackup() {
         view_->CloseWindow(2);
         return;
     }
+    NoteRunFile(store_->PathOf(kFileListsWorkingName));
     if (!store_->DamagedKeptAs().empty()) {
         const std::string keptAs = platform::NameOfPath(store_->DamagedKeptAs());
-        view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
+        if (store_->DamagedJobs().empty())
+            view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
+        for (const std::string& job : store_->DamagedJobs())
+            view_->ShowMessage(FillIn(kStoreJobDamagedFormat, {job, keptAs}), kErrorBox, MessageButtons::Ok);
     }
     archiveLocks_.Reset(config_.folder);
     try {
@@ -232,11 +235,14 @@ bool BackupEngine::CreateArchive(JobRun& run) {
         if (platform::IsDirectory(folder) && !LockArchiveFolder(run, folder)) return false;
         // Never replaced: a file under the name belongs to someone else (another job's set).
         if (platform::PathExists(run.archivePath)) {
-            DropJob(run, FillIn(kArchiveNameTakenFormat, {run.archiveName, job.name}), ~JobSelected);
+            const std::string_view format =
+                platform::IsRegularFile(run.archivePath) ? kArchiveNameTakenFormat : kArchiveNameNotRegularFormat;
+            DropJob(run, FillIn(format, {run.archiveName, job.name}), ~JobSelected);
             return false;
         }
         try {
             // Under the folder's lock a partial file is what a killed run left behind.
+            NoteRunFile(partial);
             platform::DeleteFile(partial);
             // It holds copies of private files: mode 600 whatever the umask.
             platform::File created(partial, platform::File::Mode::CreateNew, platform::File::Access::OwnerOnly);
@@ -270,6 +276,7 @@ bool BackupEngine::LockArchiveFolder(JobRun& run, const std::string& folder) {
 bool BackupEngine::PutArchiveInPlace(JobRun& run) {
     const std::string partial = run.archivePath + kPartialArchiveSuffix;
     if (platform::MovePath(partial, run.archivePath)) {
+        NoteRunFile(run.archivePath, partial);
         run.archiveFinished = true;
         return true;
     }
@@ -281,23 +288,15 @@ bool BackupEngine::PutArchiveInPlace(JobRun& run) {
 }
 
 void BackupEngine::FailRun(const std::exception& error) {
+    std::string text = DescribeError(error);
     // A new archive is named as the job file places it, not by its path in the job file's folder.
-    auto shown = [this](const std::string& path) {
-        for (const JobRun& run : jobRuns_) {
-            if (path == run.archivePath) return run.archiveName;
-            if (path == run.archivePath + kPartialArchiveSuffix) return run.archiveName + kPartialArchiveSuffix;
-        }
-        return path;
-    };
-    std::string text(kReadWriteErrorText);
-    if (const auto* file = dynamic_cast<const platform::FileError*>(&error)) {
-        text += "\n\n" + shown(file->path()) + ": " + std::strerror(file->osError());
-    } else if (const auto* zip = dynamic_cast<const CZipException*>(&error)) {
-        text += "\n\n" + shown(zip->fileName) + ": damaged archive (zip error " + std::to_string(zip->code) + ")";
-    } else {
-        text += "\n\n" + std::string(error.what());
+    for (const JobRun& run : jobRuns_) {
+        if (run.archivePath == run.archiveName || run.archivePath.empty()) continue;
+        for (std::size_t at = text.find(run.archivePath); at != std::string::npos;
+             at = text.find(run.archivePath, at + run.archiveName.size()))
+            text.replace(at, run.archivePath.size(), run.archiveName);
     }
-    view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
+    view_->ShowMessage(std::string(kReadWriteErrorText) + "\n\n" + text, kErrorBox, MessageButtons::Ok);
     if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Failed;
     AbortRun();
 }
@@ -372,7 +371,10 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
     // On disk first, then under its name in the set.
     archive_.Close();
     if (!PutArchiveInPlace(run)) return;
-    platform::SyncFolder(platform::FolderOfPath(run.archivePath));
+    // Until its folder entry is on disk a crash can still take the archive away, while the
+    // store saved after it would count it: a refused flush fails the run as a refused write does.
+    const std::string folder = platform::FolderOfPath(run.archivePath);
+    if (!platform::SyncFolder(folder)) platform::ThrowFileError("sync folder", folder);
     KillPointForTests("archive-written");
 }
 
@@ -429,6 +431,7 @@ void BackupEngine::CancelRun() {
 }
 
 void BackupEngine::EndRun() {
+    ForgetRunFiles();  // removed by a cancel, or kept by a completed run
     // What the run built goes; the jobs' flags stay for the disc copies and for the caller.
     std::vector<int> flags;
     for (JobRun& run : jobRuns_) {

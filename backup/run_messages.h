@@ -21,10 +21,15 @@ inline constexpr std::string_view kStoreDamagedFormat =
     "FileLists.tq is damaged. It has been kept as '%s', and the file lists of every job are "
     "rebuilt from the newest archive of its set.";
 inline constexpr std::string_view kStoreRebuiltCaption = "Halvex Backup";
+inline constexpr std::string_view kStoreJobDamagedFormat =
+    "The file lists of job '%s' in FileLists.tq are damaged. FileLists.tq has been kept as '%s', and "
+    "the job's file lists are rebuilt from the newest archive of its set.";
 inline constexpr std::string_view kStoreRebuiltFormat =
     "FileLists.tq had no record of the archive '%s'. The file lists of job '%s' have been rebuilt from it.";
 inline constexpr std::string_view kArchiveNameTakenFormat =
     "The archive name '%s' is taken by a file this backup did not write, skipping Job '%s'.";
+inline constexpr std::string_view kArchiveNameNotRegularFormat =
+    "The archive name '%s' is taken by something that is not a regular file, skipping Job '%s'.";
 inline constexpr std::string_view kArchiveFolderBusyFormat =
     "Another backup is writing archives in '%s', skipping Job '%s'.";
 inline constexpr std::string_view kSetFullFormat =
@@ -37,6 +42,9 @@ inline constexpr std::string_view kDamagedHistoryFormat =
     "The file list of target '%s' in FileLists.tq is damaged, skipping Job '%s'.";
 inline constexpr std::string_view kDamagedArchiveNumberFormat =
     "The archive number in FileLists.tq is damaged, skipping Job '%s'.";
+inline constexpr std::string_view kStuckRunText =
+    "Backup Canceled: the run did not stop (a file or disk does not answer). Its new archives "
+    "have been removed; FileLists.tq is unchanged.";
 inline constexpr std::string_view kStoreSaveErrorText = "Error Saving FileLists.tq";
 inline constexpr std::string_view kCumulativeLogErrorText =
     "The backup is complete, but its log could not be added to backups.log.";

@@ -39,10 +39,10 @@ std::optional<HistoryBytes> ReadEntry(ZipArchiveFile& zip, const std::string& na
             got += n;
         }
     } catch (...) {
-        zip.CloseEntry({}, true);
+        zip.AbandonEntry();
         throw;
     }
-    if (zip.CloseEntry() != 1 || got != bytes.size()) return std::nullopt;
+    if (zip.CloseEntry() != CloseEntryResult::Complete || got != bytes.size()) return std::nullopt;
     return bytes;
 }
 

@@ -8,6 +8,29 @@ namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+// Length of the control character that starts at text[i], or 0: C0 and DEL (one byte), and in
+// UTF-8 the C1 controls U+0080-U+009F, the line and paragraph separators U+2028 and U+2029
+// (these and NEL, U+0085, end a line for some readers, Python's splitlines among them) and
+// the bidirectional controls U+200E, U+200F, U+202A-U+202E, U+2066-U+2069, which reorder what
+// a terminal shows.
+std::size_t ControlLength(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
+    const unsigned char c = byte(i);
+    if (IsControl(c)) return 1;
+    if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) return 2;
+    if (c != 0xE2) return 0;
+    const unsigned second = byte(i + 1), third = byte(i + 2);
+    if (second == 0x80 && (third == 0x8E || third == 0x8F || (third >= 0xA8 && third <= 0xAE))) return 3;
+    if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return 3;
+    return 0;
+}
+
+bool HasControl(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (ControlLength(text, i) != 0) return true;
+    return false;
+}
+
 void AppendOctal(std::string& out, unsigned char c) {
     char escape[5];
     std::snprintf(escape, sizeof escape, "\\%03o", c);
@@ -55,6 +78,18 @@ std::string Base64(std::string_view data) {
     return out;
 }
 
+// \uXXXX for one valid UTF-8 sequence of the Basic Multilingual Plane.
+std::string JsonUnicodeEscape(std::string_view sequence) {
+    unsigned code = static_cast<unsigned char>(sequence[0]);
+    if (sequence.size() == 2) code = (code & 0x1F) << 6 | (static_cast<unsigned char>(sequence[1]) & 0x3F);
+    else if (sequence.size() == 3)
+        code = (code & 0x0F) << 12 | (static_cast<unsigned char>(sequence[1]) & 0x3F) << 6 |
+               (static_cast<unsigned char>(sequence[2]) & 0x3F);
+    char escape[7];
+    std::snprintf(escape, sizeof escape, "\\u%04x", code);
+    return escape;
+}
+
 // A JSON string literal; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
@@ -75,10 +110,8 @@ std::string JsonString(std::string_view text) {
             out += "\\t";
         } else if (c == '\r') {
             out += "\\r";
-        } else if (IsControl(c)) {
-            char escape[7];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
+        } else if (ControlLength(text, i) != 0) {
+            out += JsonUnicodeEscape(text.substr(i, length));
         } else {
             out.append(text.substr(i, length));
         }
@@ -138,22 +171,23 @@ std::string ListingRecord::Json() const {
 }
 
 std::string QuoteListingField(std::string_view text) {
-    bool quote = !text.empty() && text.front() == '"';
-    for (char c : text) quote = quote || IsControl(static_cast<unsigned char>(c));
+    const bool quote = (!text.empty() && text.front() == '"') || HasControl(text);
     if (!quote) return std::string(text);
     std::string out = "\"";
-    for (char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char ch = text[i];
+        const std::size_t control = ControlLength(text, i);
+        switch (ch) {
             case '\t': out += "\\t"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
             default:
-                if (IsControl(c)) AppendOctal(out, c);
-                else out += ch;
+                if (control == 0) out += ch;
+                for (std::size_t k = 0; k < control; ++k) AppendOctal(out, static_cast<unsigned char>(text[i + k]));
         }
+        i += control == 0 ? 1 : control;
     }
     return out + '"';
 }
@@ -161,10 +195,11 @@ std::string QuoteListingField(std::string_view text) {
 std::string EscapeForTerminal(std::string_view text, bool keepLineBreaks) {
     std::string out;
     out.reserve(text.size());
-    for (char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (IsControl(c) && !(keepLineBreaks && c == '\n')) AppendOctal(out, c);
-        else out += ch;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t control = ControlLength(text, i);
+        if (keepLineBreaks && text[i] == '\n') control = 0;
+        if (control == 0) out += text[i++];
+        for (; control > 0; --control) AppendOctal(out, static_cast<unsigned char>(text[i++]));
     }
     return out;
 }

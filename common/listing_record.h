@@ -35,12 +35,16 @@ private:
     std::vector<Field> fields_;
 };
 
-// A TSV field as it is, or, when it holds a control character (0x00-0x1F, 0x7F) or begins with
-// '"', in double quotes with \t \n \r \" \\ and \ooo escapes.
+// A TSV field as it is, or, when it holds a control character or begins with '"', in double
+// quotes with \t \n \r \" \\ and \ooo escapes. Control characters are C0 (0x00-0x1F) and DEL,
+// and, UTF-8 encoded, the C1 controls (U+0080-U+009F), the line and paragraph separators
+// (U+2028, U+2029) and the bidirectional controls (U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069); each byte of one is written as \ooo. JSON writes them as \uXXXX.
 std::string QuoteListingField(std::string_view text);
 
-// Control characters written as \ooo so that a name cannot move the cursor or change the
-// terminal; with keepLineBreaks, '\n' is kept (the line breaks of a message's own text).
+// Control characters (as for QuoteListingField) written as \ooo, byte by byte, so that a name
+// cannot move the cursor, reorder the line or change the terminal; with keepLineBreaks, '\n'
+// is kept (the line breaks of a message's own text).
 std::string EscapeForTerminal(std::string_view text, bool keepLineBreaks = false);
 
 // Valid UTF-8 (shortest forms, no surrogates, at most U+10FFFF)?

@@ -17,8 +17,7 @@ int FlagsFor(File::Mode mode) {
         case File::Mode::ReadWrite: return O_RDWR;
         case File::Mode::CreateTruncate: return O_RDWR | O_CREAT | O_TRUNC;
         case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
-        case File::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
-        case File::Mode::ReadRegular: return O_RDONLY | O_NONBLOCK;  // a fifo must not block the open
+        case File::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
     }
     return O_RDONLY;
 }
@@ -42,35 +41,36 @@ File& File::operator=(File&& other) noexcept {
 }
 
 bool File::TryOpen(const std::string& path, Mode mode, Access access) noexcept {
+    return TryOpenAt(AT_FDCWD, path, mode, access);
+}
+
+bool File::TryOpenAt(int folder, const std::string& path, Mode mode, Access access) noexcept {
     Abandon();
-    const bool writes = mode != Mode::Read && mode != Mode::ReadRegular;
-    const bool ownerOnly = writes && access == Access::OwnerOnly;
+    const bool ownerOnly = mode != Mode::Read && access == Access::OwnerOnly;
     int fd;
     do {
-        fd = ::open(path.c_str(), FlagsFor(mode) | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+        // Non-blocking: a fifo without a writer, or a device, would otherwise hold the open.
+        fd = ::openat(folder, path.c_str(), FlagsFor(mode) | O_NONBLOCK | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
+    if (fd < 0) {
+        // A fifo without a reader or a socket (opened to write), a device without its driver,
+        // a folder opened to write.
+        if (errno == ENXIO || errno == ENODEV || errno == EISDIR) errno = kNotRegularFile;
         return false;
     }
-    // The umask may have taken bits from a new file, and an existing one may be open to others.
-    if (ownerOnly && (st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) {
-        const int error = errno;
+    auto refuse = [fd](int error) {
         ::close(fd);
         errno = error;
         return false;
-    }
-    if (mode == Mode::ReadRegular) {
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            errno = EINVAL;
-            return false;
-        }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    }
+    };
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return refuse(errno);
+    // Checked before anything is changed: not even the permissions of a fifo are touched.
+    if (!S_ISREG(st.st_mode)) return refuse(kNotRegularFile);
+    // The umask may have taken bits from a new file, and an existing one may be open to others.
+    if (ownerOnly && (st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) return refuse(errno);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return refuse(errno);
     fd_ = fd;
     try {
         path_ = path;

@@ -15,9 +15,10 @@ public:
         CreateTruncate,  // create or truncate, read and write
         Append,          // create when missing, every write goes to the end
         CreateNew,       // create, read and write; fails when the path exists (even as a link)
-        ReadRegular,     // existing regular file (links followed), read only; anything else
-                         // (fifo, device, socket, folder) is refused at once, without waiting
     };
+    // Every mode opens regular files only (links followed): anything else there (fifo,
+    // device, socket, folder) is refused at once, without waiting and without being changed,
+    // with errno kNotRegularFile (file_error.h).
     // Who may read and write a file that an open creates, truncates or appends to.
     enum class Access {
         Shared,     // as the umask allows (an existing file keeps its permissions)
@@ -37,6 +38,9 @@ public:
     void Open(const std::string& path, Mode mode, Access access = Access::Shared);
     // As Open, but answers false (errno set) instead of throwing.
     bool TryOpen(const std::string& path, Mode mode, Access access = Access::Shared) noexcept;
+    // As TryOpen for `name` in the open folder `folder` (openat); CreateNew never follows a
+    // link there. Path() is `name`.
+    bool TryOpenAt(int folder, const std::string& name, Mode mode, Access access = Access::Shared) noexcept;
     // Closes and reports a failed close (data not written) as FileError.
     void Close();
     // Closes and ignores every error (after an exception).

@@ -27,6 +27,15 @@ bool SetAttributes(const std::string& path, std::uint32_t attributes) {
     return chmod(path.c_str(), mode) == 0;
 }
 
+bool SetAttributes(int fd, std::uint32_t attributes) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    if ((attributes & kAttrReadOnly) == 0) return true;
+    return fchmod(fd, st.st_mode & 07777 & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool SetPermissions(int fd, std::uint32_t permissions) { return fchmod(fd, static_cast<mode_t>(permissions & 0777)) == 0; }
+
 std::optional<mode_t> GetMode(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return std::nullopt;

@@ -19,6 +19,8 @@ std::uint32_t AttributesFromMode(mode_t mode);
 std::optional<std::uint32_t> GetAttributes(const std::string& path);
 // Applies the read-only bit: set clears every write permission; other bits are ignored.
 bool SetAttributes(const std::string& path, std::uint32_t attributes);
+// The same for an open file.
+bool SetAttributes(int fd, std::uint32_t attributes);
 
 // The mode (type and permission bits) of a path (links followed); nullopt when it cannot be read.
 std::optional<mode_t> GetMode(const std::string& path);
@@ -26,6 +28,8 @@ std::optional<mode_t> GetMode(const std::string& path);
 // set-group-ID and sticky bits are never set from here). A link at `path` is not followed:
 // false, as when the file cannot be opened for reading or changed.
 bool SetPermissions(const std::string& path, std::uint32_t permissions);
+// The same for an open file.
+bool SetPermissions(int fd, std::uint32_t permissions);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);

@@ -8,7 +8,12 @@ namespace halvex::platform {
 
 FileError::FileError(std::string operation, std::string path, int osError)
     : operation_(std::move(operation)), path_(std::move(path)), osError_(osError) {
-    message_ = operation_ + " '" + path_ + "': " + std::strerror(osError_);
+    message_ = operation_ + " '" + path_ + "': " + OsErrorText(osError_);
+}
+
+std::string OsErrorText(int osError) {
+    if (osError == kNotRegularFile) return "not a regular file";
+    return std::strerror(osError);
 }
 
 void ThrowFileError(const std::string& operation, const std::string& path) {

@@ -22,6 +22,13 @@ private:
     std::string message_;
 };
 
+// The errno of an open refused because the path is there but is not a regular file (a fifo,
+// device, socket or folder). The system itself never uses this value.
+inline constexpr int kNotRegularFile = 0x4E52;
+
+// The system's text for an errno, and "not a regular file" for kNotRegularFile.
+std::string OsErrorText(int osError);
+
 // Throws FileError for the current errno.
 [[noreturn]] void ThrowFileError(const std::string& operation, const std::string& path);
 

@@ -60,7 +60,8 @@ bool CopyFileReplace(const std::string& source, const std::string& destination) 
         errno = saved;
         return false;
     }
-    SyncFolder(FolderOfPath(destination));
+    // The copy is in place; a refused flush of its folder entry does not undo that.
+    static_cast<void>(SyncFolder(FolderOfPath(destination)));
     return true;
 }
 

@@ -22,7 +22,7 @@ bool DeleteFile(const std::string& path);
 bool CreateFolder(const std::string& path);
 
 // Makes the folder's entries (created, renamed, deleted files) durable. False on failure.
-bool SyncFolder(const std::string& folder);
+[[nodiscard]] bool SyncFolder(const std::string& folder);
 
 // The folder part of a path ("." when it has no '/'), and the part after the last '/'.
 std::string FolderOfPath(const std::string& path);

@@ -49,4 +49,9 @@ bool SetLastWriteTime(const std::string& path, FileTime ft) {
     return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+bool SetLastWriteTime(int fd, FileTime ft) {
+    timespec times[2] = {TimespecFromFileTime(ft), TimespecFromFileTime(ft)};
+    return futimens(fd, times) == 0;
+}
+
 }  // namespace halvex::platform

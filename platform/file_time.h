@@ -25,5 +25,7 @@ FileTime CurrentFileTime();
 bool GetLastWriteTime(const std::string& path, FileTime& out);
 // Sets the last-write time (the access time is set to the same). False on failure, errno set.
 bool SetLastWriteTime(const std::string& path, FileTime ft);
+// The same for an open file.
+bool SetLastWriteTime(int fd, FileTime ft);
 
 }  // namespace halvex::platform

@@ -48,8 +48,7 @@ bool IsInstalledCopy(const std::string& executableFolder, const std::string& ins
 std::string UserDataFolder() {
     const char* data = std::getenv("XDG_DATA_HOME");
     if (data != nullptr && data[0] == '/') return std::string(data) + "/halvex";
-    const char* home = std::getenv("HOME");
-    std::string base = home != nullptr && home[0] == '/' ? std::string(home) : HomeFolder();
+    const std::string base = HomeFolder();
     if (base.empty()) return {};
     return base + "/.local/share/halvex";
 }

@@ -3,6 +3,7 @@
 #include "restore/archive_set.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <span>
 
@@ -10,10 +11,13 @@
 #include "common/folder_utils.h"
 #include "platform/directory_listing.h"
 #include "platform/file_attributes.h"
+#include "platform/file_error.h"
 #include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "platform/tick.h"
+#include "restore/restore_errors.h"
 #include "restore/set_records.h"
+#include "zip/zip_exception.h"
 
 namespace halvex {
 
@@ -23,7 +27,7 @@ namespace {
 // does when no user interface has been given to it.
 class SilentRestoreUi final : public RestoreUi {
 public:
-    int AskDirectoryExists(const std::string&) override { return 0; }
+    int AskDirectoryExists(const DirectoryQuestion&) override { return 0; }
     int AskFileExists(const std::string&) override { return 0; }
     void OpenProgress(std::function<void()>) override {}
     void CloseProgress() override {}
@@ -98,6 +102,7 @@ void ArchiveSet::Clear() {
     dates_.clear();
     archiveNames_.clear();
     folder_.clear();
+    archiveFolders_.clear();
     archiveBaseName_.clear();
     archiveCount_ = 0;
     dateCount_ = 0;
@@ -106,18 +111,28 @@ void ArchiveSet::Clear() {
 
 bool ArchiveSet::OpenSet(const std::string& path) {
     Clear();
+    openFailureDetail_.clear();
+    auto noteFailure = [this](const std::exception& error) {
+        // The archive or one of its parts is a fifo, device or folder.
+        const auto* file = dynamic_cast<const platform::FileError*>(&error);
+        if (file != nullptr && file->osError() == platform::kNotRegularFile) openFailureDetail_ = DescribeError(*file);
+    };
     try {
         zip_.Open(path, ZipOpenReadOnly, 0);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        noteFailure(error);
         zip_.Close(true);
         return false;
     }
+    // Before reading: a relative path names a file of the folder the program is in now.
+    NoteArchiveFolder(path);
     bool ok = false;
     try {
         ok = ReadSet(path);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // A damaged entry (zip error, CRC mismatch), a read error of the disc, or a history too
         // large for memory: the set cannot be used.
+        noteFailure(error);
         ok = false;
     }
     if (!ok) {
@@ -126,6 +141,16 @@ bool ArchiveSet::OpenSet(const std::string& path) {
         return false;
     }
     return true;
+}
+
+void ArchiveSet::NoteArchiveFolder(const std::string& path) {
+    const std::string folder = platform::FolderOfPath(path);
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (resolved == nullptr) return;
+    const std::string real = resolved;
+    std::free(resolved);
+    if (std::find(archiveFolders_.begin(), archiveFolders_.end(), real) == archiveFolders_.end())
+        archiveFolders_.push_back(real);
 }
 
 bool ArchiveSet::ReadSet(const std::string& path) {

@@ -44,6 +44,9 @@ public:
     // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
     // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
     bool OpenSet(const std::string& path);
+    // Why the last OpenSet failed, when the reason is worth more than "Error openning
+    // archive.": the path is not a regular file. Empty otherwise.
+    const std::string& OpenFailureDetail() const { return openFailureDetail_; }
     // Forgets the open set: targets, histories, trees, dates and archive names.
     void Clear();
     bool IsOpen() const { return archiveCount_ > 0; }
@@ -120,11 +123,21 @@ public:
     std::string destinationPath;
     std::uint64_t bytesDone = 0;
 
-    // Settles an existing destination folder with the "Directory Exists..." question (rename
-    // to ".bak", ".bak (2)", ...; keep; replace; prompt per file; cancel) and creates the folder
-    // with its missing parents. kDestinationReady, or kDestinationCancelled, kDestinationNotCreated
-    // or kDestinationNotRenamed (the last two after a message).
-    int PrepareDestination();
+    // Settles an existing destination folder with the "Directory Exists..." question (keep;
+    // replace; prompt per file; rename; cancel) and creates the folder with its missing parents.
+    // For a whole target (`selection` null) rename moves the folder to ".bak", ".bak (2)", ...,
+    // and is not offered for the home folder, "/", a mount point or a folder holding the program
+    // or the set (the question then defaults to prompting, or to keeping where nobody can be
+    // asked). For a selection (the root whose direct folders and files are restored into the
+    // destination) the question is asked only when one of them already exists there, and
+    // rename moves aside only those: NAME.bak, NAME.bak2, ... kDestinationReady, or
+    // kDestinationCancelled, kDestinationNotCreated or kDestinationNotRenamed (the last two
+    // after a message).
+    int PrepareDestination(const FileTreeNode* selection = nullptr);
+    // The question PrepareDestination asks about destinationPath (which exists).
+    DirectoryQuestion DestinationQuestion(const FileTreeNode* selection) const;
+    // Why destinationPath-like `folder` may not be moved aside ("" when it may).
+    std::string RenameRefusal(const std::string& folder) const;
     // Restores every folder and file below `tree` (its top folder stands for destinationPath),
     // visiting the archives from the selected date's down to 1, each opened at most once and
     // only when it holds something of the tree. kRestoreCompleted or kRestoreAborted.
@@ -141,9 +154,11 @@ public:
 
     bool IsRunning() const { return running_; }
     std::uint8_t GetConflictPolicy() const { return conflictPolicy_; }
-    // Entries left out after an error was answered Ignore, since ResetSkippedEntries.
+    // Entries left out (after an error answered Ignore, a link kept in their place, a target
+    // without a tree at the date...), since ResetSkippedEntries; each was named in a message.
     int SkippedEntries() const { return skippedEntries_; }
     void ResetSkippedEntries() { skippedEntries_ = 0; }
+    void AddSkippedEntries(int count) { skippedEntries_ += count; }
 
     // ---- Progress (restore_progress.cpp) ----
 
@@ -157,6 +172,8 @@ public:
 private:
     // archive_set.cpp
     bool ReadSet(const std::string& path);
+    // Remembers the folder of an archive of the set that was opened from `path`.
+    void NoteArchiveFolder(const std::string& path);
 
     // restore_job.cpp
     void RestoreFolder(const FileTreeNode* node);
@@ -173,7 +190,16 @@ private:
     // policy says (asked for with PromptEach), the link itself is removed (true: the real
     // folder or file goes there) or kept with a notice and counted as skipped, and what
     // belongs there is not restored (false, also when the user stops the restore).
-    bool SettleLink(const std::string& path);
+    // `parent`: the open folder holding the link (-1: the destination itself, by its path).
+    bool SettleLink(const std::string& path, const std::string& entry, int parent = -1);
+    // The walk's folder `folder` (destinationPath or below it), opened from destinationPath
+    // one component at a time without following a link, each made where missing when
+    // `create`; kept open while the walk stays in it. -1 with errno set when it cannot be.
+    int OpenDestinationFolder(const std::string& folder, bool create);
+    // Moves aside every direct folder and file of `selection` that exists in destinationPath.
+    bool RenameItemsAside(const FileTreeNode* selection);
+    // "Could not restore ENTRY to PATH: why." for an entry of the walk.
+    std::string NotRestoredText(const std::string& target, const std::string& why) const;
     // Reports, and counts as skipped, every entry of `tree` (entry path `start`) labelled with
     // an archive that the restore does not visit.
     void ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start);
@@ -190,6 +216,7 @@ private:
     // The set
     std::string folder_;
     std::string archiveBaseName_;
+    std::string openFailureDetail_;
     int archiveCount_ = 0;
     std::vector<std::string> archiveNames_;  // index number - 1
     std::vector<BackupTarget> targets_;
@@ -197,6 +224,8 @@ private:
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;
     ZipArchiveFile zip_;
+    // Folders the set's archives were read from (resolved): never moved aside by a restore.
+    std::vector<std::string> archiveFolders_;
 
     // The catalog
     std::vector<FileTreePtr> targetTrees_;
@@ -221,6 +250,9 @@ private:
     bool destinationMade_ = false;
     // The folders this restore made, given their stored permissions when it ends.
     PendingFolderPermissions folderPermissions_;
+    // The folder of the walk that is open, and its path.
+    FolderHandle openFolder_;
+    std::string openFolderPath_;
     std::function<std::uint32_t()> tick_;
 };
 

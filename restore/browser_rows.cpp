@@ -36,6 +36,8 @@ std::vector<BrowserRow> TargetRows(const ArchiveSet& set) {
 std::string DefaultRestoreTo(const ArchiveSet& set, const BrowserPlace& place) {
     if (place.target < 0 || place.target >= set.TargetCount()) return DefaultAlternateFolder();
     std::string path = set.GetSourceFolder(place.target);
+    // A set made on another system (C:\data) names no folder here: the user picks one.
+    if (path.empty() || path.front() != '/') return {};
     for (const std::string& folder : place.folders) {
         if (path.empty() || path.back() != '/') path += '/';
         path += folder;

@@ -47,7 +47,8 @@ struct BrowserPlace {
 };
 
 // "Restore To:" for a place: the alternate folder for the set, else the target's source folder
-// followed by the folders ("/home/me/data/letters/2004").
+// followed by the folders ("/home/me/data/letters/2004"); "" when the source folder is not a
+// folder of this system (not absolute).
 std::string DefaultRestoreTo(const ArchiveSet& set, const BrowserPlace& place);
 
 // The entry path of a place ("Data\letters\2004"), "" for the set.

@@ -42,16 +42,6 @@ void RestoreCancelHandlers() {
 // Redraws of the progress line: at most this often.
 constexpr std::uint32_t kRedrawIntervalMs = 100;
 
-const char* DirectoryAnswerText(int answer) {
-    switch (answer) {
-    case 1: return "Do not replace existing files";
-    case 2: return "Replace existing files";
-    case 3: return "Prompt if files already exist";
-    case 4: return "Rename destination folder";
-    default: return "Cancel";
-    }
-}
-
 }  // namespace
 
 ConsoleRestoreUi::ConsoleRestoreUi(std::istream& in, std::ostream& err, bool interactive)
@@ -80,18 +70,23 @@ void ConsoleRestoreUi::PrintBlock(const std::string& caption, const std::string&
 
 void ConsoleRestoreUi::PrintFixedAnswer(const std::string& answer) { err_ << "  -> " << answer << '\n' << std::flush; }
 
-int ConsoleRestoreUi::AskDirectoryExists(const std::string& folder) {
-    PrintBlock("Directory Exists...", "The following directory already exists: " + folder);
+int ConsoleRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
+    std::string text = "The following directory already exists: " + question.folder;
+    if (!question.RenameOffered()) text += "\n(It is not renamed: " + question.renameRefusal + ".)";
+    PrintBlock("Directory Exists...", text);
     if (directoryAnswer_ || !interactive_) {
-        const int answer = directoryAnswer_.value_or(4);
-        PrintFixedAnswer(DirectoryAnswerText(answer));
+        const int answer = directoryAnswer_.value_or(question.unattended);
+        PrintFixedAnswer(DirectoryAnswerText(question, answer));
         return answer;
     }
+    const std::string rename = question.rename == DirectoryQuestion::Rename::Items ? "[r]ename existing items to .bak, "
+                               : question.RenameOffered()                          ? "[r]ename destination folder, "
+                                                                                   : "";
     for (;;) {
-        auto line = Ask("[r]ename destination folder, [k]eep existing files, re[p]lace existing files, "
-                        "[a]sk for each file, [c]ancel? ");
+        auto line = Ask(rename + "[k]eep existing files, re[p]lace existing files, [a]sk for each file, [c]ancel? ");
         if (!line || *line == "c") return 0;
-        if (*line == "r" || line->empty()) return 4;
+        if (line->empty()) return question.preselected;
+        if (*line == "r" && question.RenameOffered()) return 4;
         if (*line == "k") return 1;
         if (*line == "p") return 2;
         if (*line == "a") return 3;

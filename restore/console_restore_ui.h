@@ -22,11 +22,11 @@ public:
     ~ConsoleRestoreUi() override;
 
     // The answer to every "Directory Exists..." question (1 keep, 2 replace, 3 ask, 4 rename),
-    // as --existing gives it; without one the question is asked on a terminal and answered
-    // with 4 (rename) otherwise.
+    // as --existing gives it; without one the question is asked on a terminal (an empty line
+    // takes the question's preselected answer) and given its unattended answer otherwise.
     void SetDirectoryAnswer(std::optional<int> answer) { directoryAnswer_ = answer; }
 
-    int AskDirectoryExists(const std::string& folder) override;
+    int AskDirectoryExists(const DirectoryQuestion& question) override;
     int AskFileExists(const std::string& path) override;
     void OpenProgress(std::function<void()> onCancelRequest) override;
     void CloseProgress() override;

@@ -179,7 +179,8 @@ public:
     int Run() {
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
         if (!set_.OpenSet(options_.positional[0])) {
-            PrintMessageBox(io_.err, "Error openning archive.");
+            const std::string& detail = set_.OpenFailureDetail();
+            PrintMessageBox(io_.err, "Error openning archive." + (detail.empty() ? "" : "\n" + detail));
             return 2;
         }
         if (!SelectDate()) return 2;
@@ -315,12 +316,18 @@ private:
             if (std::find(targets.begin(), targets.end(), found) == targets.end()) targets.push_back(found);
         }
         std::vector<int> restorable;
+        bool anyTree = false;
         for (int target : targets) {
             const std::string destination = TargetDestination(set_, target, to_);
             if (set_.GetTargetTree(target) == nullptr) {
-                io_.err << EscapeForTerminal(set_.GetTargetName(target)) << " has no backup on or before that date: passed over\n";
+                // A target named with --target and not restored is told in the outcome.
+                if (!options_.targets.empty()) restorable.push_back(target);
+                else
+                    io_.err << EscapeForTerminal(set_.GetTargetName(target))
+                            << " has no backup on or before that date: passed over\n";
                 continue;
             }
+            anyTree = true;
             if (destination.empty() || destination.front() != '/') {
                 PrintMessageBox(io_.err, "the source folder of " + set_.GetTargetName(target) + " (" +
                                              set_.GetSourceFolder(target) +
@@ -329,12 +336,12 @@ private:
             }
             restorable.push_back(target);
         }
-        if (restorable.empty()) {
+        if (!anyTree) {
             PrintMessageBox(io_.err, "nothing to restore at that date");
             return 2;
         }
         for (int target : restorable)
-            io_.err << "Restoring " << EscapeForTerminal(set_.GetTargetName(target)) << " to "
+            if (set_.GetTargetTree(target) != nullptr) io_.err << "Restoring " << EscapeForTerminal(set_.GetTargetName(target)) << " to "
                     << EscapeForTerminal(TargetDestination(set_, target, to_)) << '\n';
         return RestoreStatus(RestoreTargets(set_, restorable, to_));
     }
@@ -348,7 +355,10 @@ private:
         const std::string& path = options_.positional[0];
         const std::size_t slash = path.rfind('/');
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) { Write(line.Record()); }));
+        return Report(VerifyArchive(path, name, {}, [&](const VerifyLine& line) {
+            Write(line.Record());
+            if (!line.note.empty()) io_.err << EscapeForTerminal(line.note) << '\n';
+        }));
     }
 
     int VerifyWholeSet() {
@@ -370,9 +380,7 @@ private:
 std::string RestoreUsage() { return kUsage; }
 
 bool IsWindowCommandLine(const std::vector<std::string>& args) {
-    return std::none_of(args.begin(), args.end(), [](const std::string& arg) {
-        return arg.compare(0, 2, "--") == 0 && platform::UpperCased(arg).find("-AUTORUN") == std::string::npos;
-    });
+    return std::none_of(args.begin(), args.end(), [](const std::string& arg) { return arg.compare(0, 2, "--") == 0; });
 }
 
 std::optional<std::string> WindowArchiveArgument(const std::vector<std::string>& args) {
@@ -382,9 +390,9 @@ std::optional<std::string> WindowArchiveArgument(const std::vector<std::string>&
 }
 
 bool HasAutorunSwitch(const std::vector<std::string>& args) {
-    std::string line;
-    for (const std::string& arg : args) line += ' ' + arg;
-    return platform::UpperCased(line).find("-AUTORUN") != std::string::npos;
+    // Only the whole argument: an archive whose path holds "-autorun" is just an archive.
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& arg) { return platform::UpperCased(arg) == "-AUTORUN"; });
 }
 
 std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io) {

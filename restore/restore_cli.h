@@ -22,10 +22,9 @@ struct RestoreCliStreams {
 std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io);
 
 // A command line without a "--" option is the window program's: other words are ignored, as
-// the window reads only the -AUTORUN switch. (An argument holding "-AUTORUN" is that switch
-// however it is written.)
+// the window reads only the -AUTORUN switch and an archive to open.
 bool IsWindowCommandLine(const std::vector<std::string>& args);
-// The window program's switch: "-AUTORUN" anywhere in the command line, in any letter case.
+// The window program's switch: an argument that is "-AUTORUN" in any letter case.
 bool HasAutorunSwitch(const std::vector<std::string>& args);
 // The archive the window program is asked to open (a file manager passes one): its first
 // argument that does not begin with '-'; nothing when there is none.

@@ -6,18 +6,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/file_tree_walk.h"
 #include "common/folder_utils.h"
 #include "platform/file_attributes.h"
+#include "platform/file_error.h"
 #include "platform/file_operations.h"
+#include "platform/home_folder.h"
+#include "platform/process.h"
 #include "restore/archive_set.h"
 #include "restore/restore_errors.h"
 #include "restore/restore_progress.h"
 #include "restore/set_records.h"
-#include "zip/zip_extract_path.h"
 
 namespace halvex {
 
@@ -61,18 +66,227 @@ bool RenameToBackupName(const std::string& folder) {
     return false;
 }
 
+// Moves the restored item at `path` aside to path.bak, path.bak2, path.bak3...
+bool RenameItemToBackupName(const std::string& path) {
+    constexpr long kMaxCandidates = 10'000'000;
+    for (long n = 1; n <= kMaxCandidates; ++n) {
+        const std::string candidate = path + ".bak" + (n == 1 ? std::string() : std::to_string(n));
+        if (SomethingExists(candidate)) continue;
+        if (platform::MovePath(path, candidate)) return true;
+        if (errno != EEXIST && errno != ENOTEMPTY) return false;
+    }
+    return false;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    if (path.empty()) return {};
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
+// Whether `path` is `folder` or lies below it (both resolved).
+bool Holds(const std::string& folder, const std::string& path) {
+    if (folder.empty() || path.empty()) return false;
+    if (folder == "/" || path == folder) return true;
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+// A mount point's name in /proc/self/mountinfo: spaces and the like are written as \ooo.
+std::string UnescapeMountField(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto octal = [&](std::size_t at) { return at < field.size() && field[at] >= '0' && field[at] <= '7'; };
+        if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+            i += 3;
+            continue;
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+// Whether the resolved folder is where a file system is mounted: another device than its
+// parent's, or listed as a mount point (a bind mount of the same device).
+bool IsMountPoint(const std::string& folder) {
+    struct stat own {}, parent {};
+    if (::stat(folder.c_str(), &own) != 0) return false;
+    if (::stat((folder + "/..").c_str(), &parent) == 0 &&
+        (own.st_dev != parent.st_dev || own.st_ino == parent.st_ino))
+        return true;
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string id, parentId, device, root, mountPoint;
+        if (fields >> id >> parentId >> device >> root >> mountPoint && UnescapeMountField(mountPoint) == folder)
+            return true;
+    }
+    return false;
+}
+
+// What stands at `name` in the open folder `folder`, without following a link: 0 nothing,
+// else the st_mode kind bits.
+mode_t KindAt(int folder, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    return st.st_mode & S_IFMT;
+}
+
+std::string FolderErrorText(int error) {
+    if (error == ELOOP || error == ENOTDIR) return "a link or a file stands where one of its folders goes";
+    return std::strerror(error);
+}
+
 }  // namespace
 
-int ArchiveSet::PrepareDestination() {
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        Reset(other.fd_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void FolderHandle::Reset(int fd) noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+int ArchiveSet::OpenDestinationFolder(const std::string& folder, bool create) {
+    if (openFolder_.Get() >= 0 && openFolderPath_ == folder) return openFolder_.Get();
+    openFolder_.Reset();
+    openFolderPath_.clear();
+    if (folder.compare(0, destinationPath.size(), destinationPath) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FolderHandle current(::open(destinationPath.c_str(), kFlags));
+    if (current.Get() < 0) return -1;
+    for (std::size_t at = destinationPath.size(); at < folder.size();) {
+        if (folder[at] == '/') {
+            ++at;
+            continue;
+        }
+        std::size_t end = folder.find('/', at);
+        if (end == std::string::npos) end = folder.size();
+        const std::string name = folder.substr(at, end - at);
+        int next = ::openat(current.Get(), name.c_str(), kFlags);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+            next = ::openat(current.Get(), name.c_str(), kFlags);
+        }
+        if (next < 0) return -1;
+        current.Reset(next);
+        at = end;
+    }
+    openFolderPath_ = folder;
+    openFolder_ = std::move(current);
+    return openFolder_.Get();
+}
+
+std::string ArchiveSet::RenameRefusal(const std::string& folder) const {
+    const std::string real = ResolvedPath(folder);
+    if (real.empty()) return {};
+    if (real == "/") return "it is the root folder";
+    for (const std::string& home : {platform::HomeFolder(), platform::DatabaseHomeFolder()})
+        if (!home.empty() && ResolvedPath(home) == real) return "it is your home folder";
+    if (IsMountPoint(real)) return "it is a mount point";
+    if (Holds(real, ResolvedPath(platform::FolderOfPath(platform::ExecutablePath()))))
+        return "it holds the program folder";
+    for (const std::string& archives : archiveFolders_)
+        if (Holds(real, archives)) return "it holds the archive set being read";
+    return {};
+}
+
+DirectoryQuestion ArchiveSet::DestinationQuestion(const FileTreeNode* selection) const {
+    DirectoryQuestion question;
+    question.folder = destinationPath;
+    if (selection != nullptr) {
+        question.rename = DirectoryQuestion::Rename::Items;
+        // An item in the way may itself be a folder that must stay where it is ("me" restored
+        // into /home): then no item is moved.
+        for (const FileTreeNode* folder = selection->firstChild; folder != nullptr; folder = folder->nextSibling) {
+            const std::string path = JoinPath(destinationPath, folder->name);
+            const std::string refusal = SomethingExists(path) ? RenameRefusal(path) : std::string();
+            // Every refusal reads "it is ..." or "it holds ...": the item's name takes its place.
+            if (!refusal.empty()) {
+                question.renameRefusal = folder->name + refusal.substr(2);
+                break;
+            }
+        }
+    } else {
+        question.renameRefusal = RenameRefusal(destinationPath);
+    }
+    if (!question.renameRefusal.empty()) {
+        question.rename = DirectoryQuestion::Rename::NotOffered;
+        question.preselected = PromptEach;
+        question.unattended = KeepExisting;
+    }
+    return question;
+}
+
+std::string DirectoryAnswerText(const DirectoryQuestion& question, int answer) {
+    switch (answer) {
+    case KeepExisting: return "Do not replace existing files";
+    case ReplaceExisting: return "Replace existing files";
+    case PromptEach: return "Prompt if files already exist";
+    case RenameFolder:
+        if (question.rename == DirectoryQuestion::Rename::Items) return "Rename existing items to .bak";
+        return "Rename destination folder";
+    default: return "Cancel";
+    }
+}
+
+bool ArchiveSet::RenameItemsAside(const FileTreeNode* selection) {
+    std::vector<std::string> names;
+    for (const FileTreeNode* folder = selection->firstChild; folder != nullptr; folder = folder->nextSibling)
+        names.emplace_back(folder->name);
+    for (const FileTreeFile* file = selection->files; file != nullptr; file = file->next) names.emplace_back(file->name);
+    for (const std::string& name : names) {
+        const std::string path = JoinPath(destinationPath, name);
+        if (!SomethingExists(path) || RenameItemToBackupName(path)) continue;
+        ui_->ShowMessage("Could not rename '" + path + "': " + std::strerror(errno) + ". Nothing was restored.",
+                         "Error", MessageButtons::Ok, MessageOwner::MainWindow);
+        return false;
+    }
+    return true;
+}
+
+int ArchiveSet::PrepareDestination(const FileTreeNode* selection) {
     conflictPolicy_ = NoPolicy;
     destinationMade_ = false;
     if (destinationPath.size() > 1 && destinationPath.back() == '/') destinationPath.pop_back();
-    if (!destinationPath.empty() && SomethingExists(destinationPath)) {
-        const int answer = ui_->AskDirectoryExists(destinationPath);
+    bool conflict = !destinationPath.empty() && SomethingExists(destinationPath);
+    if (conflict && selection != nullptr) {
+        // Only what is restored can be in the way: other things in the folder never are.
+        conflict = false;
+        for (const FileTreeNode* f = selection->firstChild; f != nullptr && !conflict; f = f->nextSibling)
+            conflict = SomethingExists(JoinPath(destinationPath, f->name));
+        for (const FileTreeFile* f = selection->files; f != nullptr && !conflict; f = f->next)
+            conflict = SomethingExists(JoinPath(destinationPath, f->name));
+    }
+    if (conflict) {
+        const DirectoryQuestion question = DestinationQuestion(selection);
+        const int answer = ui_->AskDirectoryExists(question);
         if (answer < KeepExisting || answer > RenameFolder) return kDestinationCancelled;
+        if (answer == RenameFolder && !question.RenameOffered()) {
+            const std::string what =
+                selection != nullptr ? "Nothing is renamed" : "The folder " + destinationPath + " is not renamed";
+            ui_->ShowMessage(what + ": " + question.renameRefusal +
+                                 ". Choose to keep, replace or be asked about existing files.",
+                             "Error", MessageButtons::Ok, MessageOwner::MainWindow);
+            return kDestinationCancelled;
+        }
         conflictPolicy_ = static_cast<std::uint8_t>(answer);
         if (answer == RenameFolder) {
-            if (!RenameToBackupName(destinationPath)) {
+            if (selection != nullptr) {
+                if (!RenameItemsAside(selection)) return kDestinationNotRenamed;
+            } else if (!RenameToBackupName(destinationPath)) {
                 ui_->ShowMessage("Could not rename directory", "Error", MessageButtons::Ok, MessageOwner::MainWindow);
                 return kDestinationNotRenamed;
             }
@@ -81,7 +295,8 @@ int ArchiveSet::PrepareDestination() {
     }
     // A link where the destination folder goes is not followed: kept, it leaves nothing to
     // restore into.
-    if (!destinationPath.empty() && IsSymbolicLink(destinationPath) && !SettleLink(destinationPath))
+    if (!destinationPath.empty() && IsSymbolicLink(destinationPath) &&
+        !SettleLink(destinationPath, sourcePath.empty() ? "the selection" : sourcePath))
         return kDestinationCancelled;
     destinationMade_ = !destinationPath.empty() && !SomethingExists(destinationPath);
     if (!destinationPath.empty()) CreateParentFolders(destinationPath + "/");
@@ -107,6 +322,8 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     // A destination made for this restore stands for the folder where it starts.
     if (destinationMade_ && !start.empty()) folderPermissions_.Note(destinationPath, start);
     destinationMade_ = false;
+    openFolder_.Reset();
+    openFolderPath_.clear();
     try {
         if (tree != nullptr) ReportUnreachableEntries(tree, start);
         for (currentArchiveNumber_ = currentArchiveIndex_ + 1; currentArchiveNumber_ >= 1 && running_;
@@ -121,8 +338,10 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
         // Whatever ends the restore, the archive is closed and the progress window goes.
         CloseArchive();
         running_ = false;
-        ui_->ShowMessage(ErrorText(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
+        ui_->ShowMessage(DescribeError(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
     }
+    openFolder_.Reset();
+    openFolderPath_.clear();
     ApplyFolderPermissions();
     ui_->CloseProgress();
     bytesDone = 0;
@@ -152,7 +371,9 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
         // Nothing of the sub-folder is restored through a link that stands in its place.
         const std::string folder = JoinPath(destinationFolder_, sub->name);
         if (skippedLinks_.count(folder) != 0) continue;
-        if (IsSymbolicLink(folder) && !SettleLink(folder)) continue;
+        // No parent yet: nothing can stand in the sub-folder's place.
+        const int parent = OpenDestinationFolder(destinationFolder_, false);
+        if (parent >= 0 && KindAt(parent, sub->name) == S_IFLNK && !SettleLink(folder, entryPath_, parent)) continue;
         if (sub->archiveNumber == currentArchiveNumber_) {
             RestoreSubFolder(*sub);
             if (!running_) break;
@@ -169,10 +390,15 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     ui_->SetProgressTo(destinationFolder_);
     const std::string target = JoinPath(destinationFolder_, file.name);
     if (skippedLinks_.count(target) != 0) return;
-    if (IsSymbolicLink(target)) {
+    int folder = -1;
+    while ((folder = OpenDestinationFolder(destinationFolder_, true)) < 0) {
+        if (!AskAboutError(NotRestoredText(target, FolderErrorText(errno)))) return;
+    }
+    const mode_t kind = KindAt(folder, file.name);
+    if (kind == S_IFLNK) {
         // Replaced by the real file, or skipped; never written through.
-        if (!SettleLink(target)) return;
-    } else if (SomethingExists(target)) {
+        if (!SettleLink(target, entryPath_, folder)) return;
+    } else if (kind != 0) {
         if (conflictPolicy_ == KeepExisting) return;
         if (conflictPolicy_ == PromptEach) {
             const int answer = ui_->AskFileExists(ui_->FitToProgressTo(target));
@@ -199,19 +425,29 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
         std::string error;
         const int index = zip_.FindEntryExactFirst(entryPath_);
         if (index < 0 || zip_.IsFolderEntry(index)) {
-            error = "The file " + entryPath_ + " is missing from archive " + archiveName + ".";
+            error = "The file " + entryPath_ + " is missing from archive " + archiveName + ": it could not be restored to " +
+                    target + ".";
         } else {
             try {
                 // The tree's own name (the entry may differ in letter case) and the exact time
                 // the tree records: the entry's DOS time is local and has 2-second steps.
-                if (zip_.ExtractEntry(index, destinationFolder_, false, file.name, &ArchiveSet::RestoreProgress,
-                                      this, kRestoreBufferSize, file.lastWriteTime))
+                folder = OpenDestinationFolder(destinationFolder_, true);
+                if (folder < 0) platform::ThrowFileError("open folder", destinationFolder_);
+                if (zip_.ExtractEntryAt(index, folder, file.name, target, &ArchiveSet::RestoreProgress, this,
+                                        kRestoreBufferSize, file.lastWriteTime))
                     return;
                 if (!running_) return;  // stopped from the progress window
                 error = "The file " + entryPath_ + " in archive " + archiveName +
-                        " could not be read completely: its data is cut short or cannot be opened.";
+                        " could not be read completely: its data is cut short or cannot be opened. It could not be "
+                        "restored to " + target + ".";
+            } catch (const platform::FileError& e) {
+                // About the target itself (or the temporary name the zip layer writes it
+                // under, which the user knows nothing of): the reason alone.
+                const bool aboutTarget =
+                    e.path() == target || e.path().find(".halvex-extract-") != std::string::npos;
+                error = NotRestoredText(target, aboutTarget ? platform::OsErrorText(e.osError()) : DescribeError(e));
             } catch (const std::exception& e) {
-                error = ErrorText(e);
+                error = NotRestoredText(target, DescribeError(e));
             }
         }
         if (!AskAboutError(error)) return;
@@ -222,22 +458,29 @@ void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
     // Nothing of a folder entry but its name is used, and a folder renumbered by a backup that
     // only removed files below it has no entry in that archive: the folder is made from the tree.
     const std::string target = JoinPath(destinationFolder_, folder.name);
-    const bool made = !SomethingExists(target);
     for (;;) {
-        errno = 0;
-        if (CreateFolderPath(target)) {
-            if (made) folderPermissions_.Note(target, entryPath_);
-            return;
+        const int parent = OpenDestinationFolder(destinationFolder_, true);
+        int osError = errno;
+        if (parent >= 0) {
+            if (::mkdirat(parent, folder.name, 0777) == 0) {
+                folderPermissions_.Note(target, entryPath_);
+                return;
+            }
+            osError = errno;
+            if (osError == EEXIST && KindAt(parent, folder.name) == S_IFDIR) return;
+            if (osError == EEXIST) osError = ENOTDIR;
         }
-        const int osError = errno;
-        std::string error = "Could not create the folder '" + target + "'";
-        if (osError != 0) error += std::string(": ") + std::strerror(osError);
-        error += '.';
-        if (!AskAboutError(error)) return;
+        if (!AskAboutError(NotRestoredText(target, FolderErrorText(osError)))) return;
     }
 }
 
-bool ArchiveSet::SettleLink(const std::string& path) {
+std::string ArchiveSet::NotRestoredText(const std::string& target, const std::string& why) const {
+    std::string text = "Could not restore " + entryPath_ + " to " + target + ": " + why;
+    if (text.back() != '.') text += '.';
+    return text;
+}
+
+bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry, int parent) {
     int answer = conflictPolicy_ == KeepExisting ? 1 : ReplaceExisting;
     if (conflictPolicy_ == PromptEach) {
         answer = ui_->AskFileExists(ui_->FitToProgressTo(path));
@@ -252,7 +495,9 @@ bool ArchiveSet::SettleLink(const std::string& path) {
     if (answer == ReplaceExisting) {
         for (;;) {
             // The link itself goes, never what it points to.
-            if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+            const int removed = parent >= 0 ? ::unlinkat(parent, platform::NameOfPath(path).c_str(), 0)
+                                            : ::unlink(path.c_str());
+            if (removed == 0 || errno == ENOENT) return true;
             const std::string error = "Could not remove the symbolic link '" + path + "': " + std::strerror(errno) + ".";
             if (!AskAboutError(error)) {
                 skippedLinks_.insert(path);
@@ -262,38 +507,43 @@ bool ArchiveSet::SettleLink(const std::string& path) {
     }
     skippedLinks_.insert(path);
     ++skippedEntries_;
-    ui_->ShowMessage("'" + path + "' is a symbolic link: it was kept, and nothing was restored through it.",
+    ui_->ShowMessage("'" + path + "' is a symbolic link: it was kept, and " + entry + " was not restored through it.",
                      "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
     return false;
 }
 
 void ArchiveSet::ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start) {
     const int lastArchive = currentArchiveIndex_ + 1;
-    std::vector<std::size_t> lengths;
+    std::vector<std::pair<std::size_t, std::size_t>> lengths;
     std::string path = start;
-    const auto report = [&](const std::string& entry, int archive) {
+    std::string destination = destinationPath;
+    const auto report = [&](const std::string& entry, const std::string& target, int archive) {
         ++skippedEntries_;
         ui_->ShowMessage("The entry " + entry + " is labelled with archive " + std::to_string(archive) +
                              ", which is not one of archives 1 to " + std::to_string(lastArchive) +
-                             " of the set: it was skipped.",
+                             " of the set: it was not restored to " + target + ".",
                          "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
     };
     detail::WalkFolders(
         tree,
         [&](const FileTreeNode* folder) {
-            lengths.push_back(path.size());
+            lengths.emplace_back(path.size(), destination.size());
             if (folder != tree) {
                 if (!path.empty()) path += '\\';
                 path += folder->name;
-                if (folder->archiveNumber < 1 || folder->archiveNumber > lastArchive) report(path, folder->archiveNumber);
+                destination = JoinPath(destination, folder->name);
+                if (folder->archiveNumber < 1 || folder->archiveNumber > lastArchive)
+                    report(path, destination, folder->archiveNumber);
             }
             for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
                 if (file->archiveNumber >= 1 && file->archiveNumber <= lastArchive) continue;
-                report(path.empty() ? std::string(file->name) : path + '\\' + file->name, file->archiveNumber);
+                report(path.empty() ? std::string(file->name) : path + '\\' + file->name,
+                       JoinPath(destination, file->name), file->archiveNumber);
             }
         },
         [&](const FileTreeNode*) {
-            path.resize(lengths.back());
+            path.resize(lengths.back().first);
+            destination.resize(lengths.back().second);
             lengths.pop_back();
         });
 }
@@ -326,7 +576,7 @@ bool ArchiveSet::OpenArchiveFile(const std::string& path, const std::string& sho
         return true;
     } catch (const std::exception& error) {
         zip_.Close(true);
-        std::string text = ErrorText(error);
+        std::string text = DescribeError(error);
         // An archive of the set is named as the set names it, not by its path in the set's folder.
         if (shownAs != path)
             for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + shownAs.size()))
@@ -394,7 +644,10 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
                 }
             }
             // Later archives are looked for beside the chosen one.
-            if (opened) folder_ = platform::FolderOfPath(*chosen);
+            if (opened) {
+                NoteArchiveFolder(*chosen);
+                folder_ = platform::FolderOfPath(*chosen);
+            }
         }
     }
     startTick_ += tick_() - start;

@@ -31,4 +31,22 @@ inline constexpr int kRestoreAborted = 1;
 // Bytes read and written per step of an extraction.
 inline constexpr std::size_t kRestoreBufferSize = 65535;
 
+// An open descriptor of a destination folder, closed with its owner.
+class FolderHandle {
+public:
+    FolderHandle() = default;
+    explicit FolderHandle(int fd) : fd_(fd) {}
+    ~FolderHandle() { Reset(); }
+    FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    int Get() const { return fd_; }
+    void Reset(int fd = -1) noexcept;
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace halvex

@@ -17,11 +17,14 @@ struct SelectionDeleter {
 };
 using SelectionRoot = std::unique_ptr<FileTreeNode, SelectionDeleter>;
 
-void ShowOutcome(RestoreUi& ui, int result) {
-    if (result == 0)
-        ui.ShowMessage("Restoration Complete", "Success", MessageButtons::Ok, MessageOwner::MainWindow);
-    else
+void ShowOutcome(ArchiveSet& set, int result) {
+    RestoreUi& ui = set.Ui();
+    if (result != 0)
         ui.ShowMessage("Restoration Aborted", "Aborted", MessageButtons::Ok, MessageOwner::MainWindow);
+    else if (set.SkippedEntries() > 0)
+        ui.ShowMessage(IncompleteText(set.SkippedEntries()), "Incomplete", MessageButtons::Ok, MessageOwner::MainWindow);
+    else
+        ui.ShowMessage("Restoration Complete", "Success", MessageButtons::Ok, MessageOwner::MainWindow);
 }
 
 // The element of a chain named `name`: the exact name, or the only one equal ignoring case.
@@ -61,7 +64,12 @@ std::vector<std::string> SplitEntryPath(const std::string& path) {
 
 }  // namespace
 
-std::string DefaultAlternateFolder() { return platform::HomeFolder() + "/TQ Restored"; }
+std::string IncompleteText(int notRestored) {
+    return "Restoration Incomplete: " + std::to_string(notRestored) + (notRestored == 1 ? " item" : " items") +
+           " could not be restored";
+}
+
+std::string DefaultAlternateFolder() { return platform::HomeFolder() + "/Halvex Restored"; }
 
 std::string TargetDestination(const ArchiveSet& set, int target, const std::string& alternateFolder) {
     if (alternateFolder.empty()) return set.GetSourceFolder(target);
@@ -71,12 +79,21 @@ std::string TargetDestination(const ArchiveSet& set, int target, const std::stri
 }
 
 int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder) {
+    set.ResetSkippedEntries();
+    // A target checked but not backed up by the date is named: it is not restored.
+    for (int target : targets) {
+        if (set.GetTargetTree(target) != nullptr) continue;
+        set.AddSkippedEntries(1);
+        set.Ui().ShowMessage(set.GetTargetName(target) + " has no backup on or before the selected date: it was not restored to " +
+                                 TargetDestination(set, target, alternateFolder) + ".",
+                             "Error", MessageButtons::Ok, MessageOwner::MainWindow);
+    }
     // The selection root holds a shallow copy of each target's top folder, in row order.
     SelectionRoot root(new FileTreeNode{});
     std::vector<int> order;  // target index of each copy, in chain order
     for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
         const FileTreeNode* tree = set.GetTargetTree(*it);
-        if (tree == nullptr) continue;  // no backup of it on or before the date
+        if (tree == nullptr) continue;
         auto* copy = new FileTreeNode(*tree);
         copy->nextSibling = root->firstChild;
         root->firstChild = copy;
@@ -101,7 +118,7 @@ int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::
         restored += own;
     }
     root.reset();
-    ShowOutcome(set.Ui(), result);
+    ShowOutcome(set, result);
     return result;
 }
 
@@ -169,9 +186,14 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
 }
 
 int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination) {
-    set.destinationPath = destination;
-    const int prepared = set.PrepareDestination();
-    if (prepared != 0) return prepared;
+    set.ResetSkippedEntries();
+    if (destination.empty() || destination.front() != '/') {
+        // A relative name would land wherever the program happens to run.
+        set.Ui().ShowMessage(destination.empty() ? std::string("Choose the folder to restore to.")
+                                                 : "'" + destination + "' is not a full path: choose the folder to restore to.",
+                             "Error", MessageButtons::Ok, MessageOwner::MainWindow);
+        return kDestinationNotCreated;
+    }
     SelectionRoot root(new FileTreeNode{});
     for (const FileTreeNode* folder : selection.folders) {
         auto* copy = new FileTreeNode(*folder);
@@ -186,10 +208,13 @@ int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const s
         root->totalSize += file->size;
     }
     set.sourcePath = selection.sourcePath;
+    set.destinationPath = destination;
+    const int prepared = set.PrepareDestination(root.get());
+    if (prepared != 0) return prepared;
     set.bytesDone = 0;
     const int result = set.RestoreTree(root.get());
     root.reset();
-    ShowOutcome(set.Ui(), result);
+    ShowOutcome(set, result);
     return result;
 }
 

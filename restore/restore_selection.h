@@ -15,16 +15,19 @@ namespace halvex {
 
 class ArchiveSet;
 
-// "TQ Restored" in the user's home folder: where whole targets go when the user asks for the
-// alternate folder.
+// "Halvex Restored" in the user's home folder: where whole targets go when the user asks for
+// the alternate folder.
 std::string DefaultAlternateFolder();
+
+// "Restoration Incomplete: N items could not be restored".
+std::string IncompleteText(int notRestored);
 
 // Where target `target` is restored: its source folder, or alternateFolder/target name.
 std::string TargetDestination(const ArchiveSet& set, int target, const std::string& alternateFolder);
 
 // Restores the targets (indices, in row order) as of the selected date, each to
 // TargetDestination, one after the other against the total size of them all; a target without
-// a tree at the date is passed over. Stops at the first target whose destination is refused
+// a tree at the date is named in a message and counts as not restored. Stops at the first target whose destination is refused
 // or whose restore is aborted. 0 when every target was restored, else that first nonzero result.
 int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder);
 
@@ -44,6 +47,8 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
 
 // Restores the selection into `destination`: the destination is prepared first (a refusal
 // ends here without a further message), then the selection is restored. 0 when completed.
+// Both end with "Restoration Complete", "Restoration Incomplete: N items could not be
+// restored" (entries left out, each named before) or "Restoration Aborted".
 int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination);
 
 }  // namespace halvex

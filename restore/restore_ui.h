@@ -15,13 +15,33 @@ namespace halvex {
 // Who owns a message box: the main window, or the progress window during a restore.
 enum class MessageOwner { MainWindow, ProgressWindow };
 
+// The "Directory Exists..." question as the engine settles it; the windows only present it.
+struct DirectoryQuestion {
+    // What answer 4 ("Rename") does: move the destination folder aside (whole targets), move
+    // aside only the restored items that already exist in it (selections), or nothing: it is
+    // not offered where moving the folder would move the user's home, a mount point or the
+    // program's or the set's own folder.
+    enum class Rename { Folder, Items, NotOffered };
+
+    std::string folder;
+    Rename rename = Rename::Folder;
+    std::string renameRefusal;  // why rename is not offered ("it is your home folder")
+    int preselected = 4;        // the answer checked when the question opens
+    int unattended = 4;         // the answer taken where nobody can be asked
+
+    bool RenameOffered() const { return rename != Rename::NotOffered; }
+};
+
+// The text of answer 1 to 4 of `question` ("Cancel" for anything else).
+std::string DirectoryAnswerText(const DirectoryQuestion& question, int answer);
+
 class RestoreUi {
 public:
     virtual ~RestoreUi() = default;
 
     // "Directory Exists...": 0 Cancel, 1 do not replace existing files, 2 replace existing
-    // files, 3 prompt if files already exist, 4 rename destination folder.
-    virtual int AskDirectoryExists(const std::string& folder) = 0;
+    // files, 3 prompt if files already exist, 4 rename (when offered).
+    virtual int AskDirectoryExists(const DirectoryQuestion& question) = 0;
     // "File Exists...": 0 Stop (confirmed), 1 Skip, 2 Replace, -1 Skip and -2 Replace with
     // "Do not ask me again." ticked.
     virtual int AskFileExists(const std::string& path) = 0;

@@ -122,11 +122,11 @@ std::optional<std::vector<unsigned char>> ReadBookkeepingEntry(ZipArchiveFile& z
             if (n == 0) break;
         }
     } catch (...) {
-        zip.CloseEntry({}, true);
+        zip.AbandonEntry();
         throw;
     }
-    // 1 only when everything declared was delivered and the CRC is right.
-    if (zip.CloseEntry() != 1 || bytes.size() != header.uncompressedSize) return std::nullopt;
+    // Complete only when everything declared was delivered and the CRC is right.
+    if (zip.CloseEntry() != CloseEntryResult::Complete || bytes.size() != header.uncompressedSize) return std::nullopt;
     budget -= bytes.size();
     return bytes;
 }

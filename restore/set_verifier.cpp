@@ -8,6 +8,7 @@
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
 #include "restore/archive_set.h"
+#include "restore/restore_errors.h"
 #include "restore/set_records.h"
 #include "zip/zip_archive_file.h"
 
@@ -16,7 +17,7 @@ namespace halvex {
 namespace {
 
 int ErrorCode(const std::exception& error) {
-    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return zip->code;
+    if (const auto* zip = dynamic_cast<const CZipException*>(&error)) return static_cast<int>(zip->code);
     return 0;
 }
 
@@ -36,14 +37,13 @@ void VerifyEntry(ZipArchiveFile& zip, int index, std::vector<unsigned char>& buf
         while (zip.ReadEntry(buffer.data(), buffer.size()) != 0) {
         }
     } catch (const std::exception& error) {
-        zip.CloseEntry({}, true);
+        zip.AbandonEntry();
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);
         return;
     }
     try {
-        const int result = zip.CloseEntry();
-        line.status = result == 1 ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
+        line.status = zip.CloseEntry() == CloseEntryResult::Complete ? VerifyLine::Status::Ok : VerifyLine::Status::Short;
     } catch (const std::exception& error) {
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);
@@ -100,6 +100,9 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
         line.status = VerifyLine::Status::OpenFailed;
         line.code = ErrorCode(error);
         line.archive = archiveName;
+        // A fifo, device or folder under the archive's name: refused, and told.
+        const auto* file = dynamic_cast<const platform::FileError*>(&error);
+        if (file != nullptr && file->osError() == platform::kNotRegularFile) line.note = DescribeError(*file);
         emit(line);
         return summary;
     }
@@ -178,8 +181,15 @@ VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink) {
     VerifySummary total;
     for (int number = 1; number <= set.ArchiveCount(); ++number) {
         const std::string path = set.ArchiveFileToOpen(number);
-        const VerifySummary one =
-            VerifyArchive(path, platform::NameOfPath(path), FilesExpectedIn(set, number), sink, number);
+        const std::string name = platform::NameOfPath(path);
+        // An archive of the set is named as the set names it, not by its path in the set's folder.
+        const VerifySink named = [&](const VerifyLine& line) {
+            VerifyLine shown = line;
+            const std::size_t at = shown.note.find(path);
+            if (at != std::string::npos) shown.note.replace(at, path.size(), name);
+            sink(shown);
+        };
+        const VerifySummary one = VerifyArchive(path, name, FilesExpectedIn(set, number), named, number);
         total.archives += one.archives;
         total.entries += one.entries;
         total.problems += one.problems;

@@ -88,7 +88,7 @@ void ParallelDeflate::Work(unsigned) {
                 error = DeflateBlock(stream, {block->dictionary.get(), block->dictionarySize},
                                      {block->data.get(), block->size}, block->last, block->output);
             } catch (const CZipException& e) {
-                error = 3 - e.code;  // back to the zlib result it was raised for
+                error = ZlibResultOf(e.code);
             } catch (const std::bad_alloc&) {
                 error = Z_MEM_ERROR;
             }

@@ -9,7 +9,7 @@
 namespace halvex {
 
 bool ZipArchiveFile::DeleteEntry(int index) {
-    if (IsClosed(true) || storage_.IsMultiVolume() != 0 || entryState_ != 0 || storage_.IsReadOnly() ||
+    if (IsClosed(true) || storage_.IsMultiVolume() != 0 || entryState_ != EntryState::None || storage_.IsReadOnly() ||
         index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) {
         return false;
     }
@@ -18,7 +18,7 @@ bool ZipArchiveFile::DeleteEntry(int index) {
 }
 
 void ZipArchiveFile::DeleteEntries(const std::vector<int>& indices) {
-    if (IsClosed(true) || storage_.IsMultiVolume() != 0 || entryState_ != 0 || storage_.IsReadOnly())
+    if (IsClosed(true) || storage_.IsMultiVolume() != 0 || entryState_ != EntryState::None || storage_.IsReadOnly())
         return;
     const std::size_t count = catalog_.Count();
     std::vector<int> doomed;

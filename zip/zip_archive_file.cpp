@@ -14,7 +14,7 @@ ZipArchiveFile::~ZipArchiveFile() { ReleaseAll(); }
 
 void ZipArchiveFile::Open(const std::string& path, int mode, std::uint64_t volumeSize) {
     if (!IsClosed(true) || !IsClosed(false)) return;
-    entryState_ = 0;
+    entryState_ = EntryState::None;
     lastRefusal_ = ZipRefusal::None;
     if (mode < ZipOpenExisting || mode > ZipCreateSpan) RaiseZipError(kZipDamaged, path);
     try {
@@ -36,7 +36,7 @@ void ZipArchiveFile::Open(const std::string& path, int mode, std::uint64_t volum
 void ZipArchiveFile::ReleaseAll() noexcept {
     stream_.Release();
     ioBuffer_.reset();
-    entryState_ = 0;
+    entryState_ = EntryState::None;
     catalog_.ClearCatalog();
     try {
         storage_.CloseStorage(true);
@@ -51,8 +51,10 @@ void ZipArchiveFile::Close(bool afterException) {
         return;
     }
     try {
-        if (entryState_ == -1) CloseEntry({}, false);
-        else if (entryState_ == 1) CloseNewEntry();
+        // An entry left open is closed as it stands (a CRC mismatch still throws); whether it
+        // was read whole was its reader's to ask.
+        if (entryState_ == EntryState::Reading) static_cast<void>(CloseEntry());
+        else if (entryState_ == EntryState::Writing) CloseNewEntry();
         catalog_.WriteCatalog();
         const bool modified = storage_.IsModified();
         const std::string path = storage_.ArchivePath();

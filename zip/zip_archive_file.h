@@ -26,7 +26,7 @@
 // room for 64-bit sizes there is decided from the size expected (see OpenNewEntry).
 // After an exception, call Close(true) before doing anything else with the archive, except
 // in these cases where the archive stays usable:
-//  - ReadEntry threw: CloseEntry({}, true) releases the entry; other entries can be read;
+//  - ReadEntry threw: AbandonEntry() releases the entry; other entries can be read;
 //  - OpenEntry, CloseEntry or ExtractEntry threw: the entry is already released;
 //  - WriteNewEntry, CloseNewEntry or AddFile threw: the new entry is already abandoned (the
 //    archive as before it) unless the abandon itself failed; Close(true) is the safe answer.
@@ -58,6 +58,15 @@ enum ZipOpenMode : int {
     ZipOpenReadOnly = 1,  // read only
     ZipCreate = 2,        // create, or truncate an existing file
     ZipCreateSpan = 3,    // create a multi-volume archive: split parts, or removable disks
+};
+
+// How closing a read entry ended.
+enum class CloseEntryResult : int {
+    Complete = 1,           // all data read, CRC checked
+    Short = -1,             // not all data was read (no CRC check)
+    AttributesNotSet = -2,  // the data is good but the target file's permissions could not be set
+    TimeNotSet = -3,        // the data is good but the target file's time could not be set
+    NothingOpen = 0,        // no entry was open
 };
 
 // Progress of AddFile / ExtractEntry: (total bytes, bytes done, user data); false stops.
@@ -129,19 +138,16 @@ public:
     // Never delivers more than the declared uncompressed size and never reads past the
     // declared compressed size. Damaged deflate data throws CZipException 6 or 8.
     std::size_t ReadEntry(void* buffer, std::size_t count);
-    // Closes the entry being read:
-    //   1  success (all data read, CRC checked);
-    //  -1  not all data was read (no CRC check);
-    //  -2  the data is good but the target file's attributes could not be set;
-    //   0  no entry was open, or the target file's time could not be set.
-    // With a `targetPath`, that file gets the entry's time (or `exactTime` when given) and its
-    // permissions: the entry's Unix permission bits when it has them (UnixPermissions), else
-    // its attributes (read-only clears the write bits). CRC mismatch throws CZipException 11; a
-    // deflate stream that would deliver more than the declared size throws 8. With
-    // afterException the entry is released without any check (result 1). The entry is
-    // released in every case, also when this throws.
-    int CloseEntry(const std::string& targetPath = {}, bool afterException = false,
-                   std::optional<platform::FileTime> exactTime = std::nullopt);
+    // Closes the entry being read. With a `targetPath`, that file gets the entry's time (or
+    // `exactTime` when given) and its permissions: the entry's Unix permission bits when it
+    // has them (UnixPermissions), else its attributes (read-only clears the write bits). CRC
+    // mismatch throws CZipException 11; a deflate stream that would deliver more than the
+    // declared size throws 8. The entry is released in every case, also when this throws.
+    [[nodiscard]] CloseEntryResult CloseEntry(const std::string& targetPath = {},
+                                              std::optional<platform::FileTime> exactTime = std::nullopt);
+    // Releases the entry being read without any check: what a handler does after ReadEntry
+    // threw. Nothing happens when no entry is open.
+    void AbandonEntry() noexcept;
     // Extracts entry `index` into `destinationFolder`. The file name is the last '\' component
     // of `newName` (when not empty) or of the entry's name; with fullPath, the whole name
     // without drive and leading '\' (folders created as needed). Names that would leave the
@@ -159,6 +165,15 @@ public:
                       const std::string& newName = {}, ZipProgressCallback progress = nullptr,
                       void* userData = nullptr, std::size_t bufferSize = 65535,
                       std::optional<platform::FileTime> exactTime = std::nullopt);
+    // As ExtractEntry for a file entry, written as `name` (one component) in the open folder
+    // `folder` without ever going through a path: the temporary file is made with openat
+    // (O_CREAT|O_EXCL|O_NOFOLLOW), takes its time and permissions through its descriptor and
+    // is renamed over `name` with renameat, so a link put in its place or in a folder's place
+    // is never followed. `shownPath` names the target in errors. A folder entry or a name that
+    // is not one plain component answers false.
+    bool ExtractEntryAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                        ZipProgressCallback progress = nullptr, void* userData = nullptr,
+                        std::size_t bufferSize = 65535, std::optional<platform::FileTime> exactTime = std::nullopt);
 
     // ---- Writing ----
 
@@ -234,6 +249,10 @@ public:
     const ZipLimits& GetLimits() const { return limits_; }
 
 private:
+    // CloseEntry, the target's time and permissions set through `fd` when it is open (>= 0),
+    // else through targetPath when that is given.
+    [[nodiscard]] CloseEntryResult CloseEntryAt(int fd, const std::string& targetPath,
+                                                std::optional<platform::FileTime> exactTime);
     bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
     // The end of every written entry: last limit check, CRC and sizes into its headers.
     bool FinishNewEntry();
@@ -251,7 +270,8 @@ private:
 
     ZipVolumeStorage storage_;
     ZipCatalog catalog_;
-    int entryState_ = 0;  // 0 none, 1 writing, -1 reading
+    enum class EntryState { None, Writing, Reading };
+    EntryState entryState_ = EntryState::None;
     std::unique_ptr<unsigned char[]> ioBuffer_;
     ZlibStream stream_;
     std::uint32_t runningCrc_ = 0;

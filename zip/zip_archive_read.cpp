@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,7 +26,7 @@ constexpr std::size_t kZlibSlice = std::size_t{1} << 30;
 
 bool ZipArchiveFile::OpenEntry(int index) {
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count() ||
-        storage_.IsMultiVolume() == 1 || entryState_ != 0) {
+        storage_.IsMultiVolume() == 1 || entryState_ != EntryState::None) {
         return false;
     }
     ioBuffer_ = std::make_unique<unsigned char[]>(kIoBufferSize);
@@ -46,7 +47,7 @@ bool ZipArchiveFile::OpenEntry(int index) {
     runningCrc_ = 0;
     inputPosition_ = inputAvailable_ = 0;
     streamEnded_ = false;
-    entryState_ = -1;
+    entryState_ = EntryState::Reading;
     return true;
 }
 
@@ -54,11 +55,11 @@ void ZipArchiveFile::ReleaseReadEntry() noexcept {
     stream_.Release();
     catalog_.ForgetCurrent();
     ioBuffer_.reset();
-    entryState_ = 0;
+    entryState_ = EntryState::None;
 }
 
 std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
-    if (entryState_ != -1 || buffer == nullptr || count == 0) return 0;
+    if (entryState_ != EntryState::Reading || buffer == nullptr || count == 0) return 0;
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytesToDeliver_));
     std::uint64_t delivered = 0;
@@ -152,41 +153,50 @@ void ZipArchiveFile::ConsumeRemainingInput() {
     }
 }
 
-int ZipArchiveFile::CloseEntry(const std::string& targetPath, bool afterException,
-                               std::optional<platform::FileTime> exactTime) {
-    if (entryState_ != -1) return 0;
-    if (afterException) {
-        ReleaseReadEntry();
-        return 1;
-    }
-    int result = 1;
+void ZipArchiveFile::AbandonEntry() noexcept {
+    if (entryState_ == EntryState::Reading) ReleaseReadEntry();
+}
+
+CloseEntryResult ZipArchiveFile::CloseEntry(const std::string& targetPath, std::optional<platform::FileTime> exactTime) {
+    return CloseEntryAt(-1, targetPath, exactTime);
+}
+
+CloseEntryResult ZipArchiveFile::CloseEntryAt(int fd, const std::string& targetPath,
+                                              std::optional<platform::FileTime> exactTime) {
+    if (entryState_ != EntryState::Reading) return CloseEntryResult::NothingOpen;
+    CloseEntryResult result = CloseEntryResult::Complete;
     try {
         const ZipEntryHeader& entry = *catalog_.Current();
         if (entry.method == 8 && bytesToDeliver_ == 0 && !streamEnded_) {
             ConsumeRemainingInput();
         }
-        if (bytesToDeliver_ != 0) result = -1;
+        if (bytesToDeliver_ != 0) result = CloseEntryResult::Short;
         else if (runningCrc_ != entry.crc32) RaiseZipError(kZipBadCrc, storage_.Path());
         if (entry.method == 8) stream_.End(storage_.Path());
-        if (!targetPath.empty()) {
+        if (fd >= 0 || !targetPath.empty()) {
             platform::FileTime time = exactTime ? *exactTime : entry.GetFileTime();
-            if (!platform::SetLastWriteTime(targetPath, time)) {
+            if (!(fd >= 0 ? platform::SetLastWriteTime(fd, time) : platform::SetLastWriteTime(targetPath, time))) {
                 ReleaseReadEntry();
-                return 0;
+                return CloseEntryResult::TimeNotSet;
             }
             // A Unix mode is the whole truth about permissions; without one, only read-only.
             const std::optional<std::uint32_t> permissions = entry.UnixPermissions();
-            if (permissions ? !platform::SetPermissions(targetPath, *permissions)
-                            : !platform::SetAttributes(targetPath, entry.externalAttributes))
-                result = -2;
+            bool applied;
+            if (fd >= 0)
+                applied = permissions ? platform::SetPermissions(fd, *permissions)
+                                      : platform::SetAttributes(fd, entry.externalAttributes);
+            else
+                applied = permissions ? platform::SetPermissions(targetPath, *permissions)
+                                      : platform::SetAttributes(targetPath, entry.externalAttributes);
+            if (!applied) result = CloseEntryResult::AttributesNotSet;
         }
         // The descriptor follows the data: only checked when all of it was read. On a span the
         // data may end on another volume: read on to its end instead of seeking there.
         if (storage_.IsMultiVolume() == -1) {
-            if (result != -1) SkipUnreadData();
-            catalog_.CloseEntryAfterRead(result != -1, std::nullopt);
+            if (result != CloseEntryResult::Short) SkipUnreadData();
+            catalog_.CloseEntryAfterRead(result != CloseEntryResult::Short, std::nullopt);
         } else {
-            catalog_.CloseEntryAfterRead(result != -1, dataStart_ + entry.compressedSize);
+            catalog_.CloseEntryAfterRead(result != CloseEntryResult::Short, dataStart_ + entry.compressedSize);
         }
     } catch (...) {
         ReleaseReadEntry();
@@ -254,17 +264,73 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
             if (n < bufferSize) break;
         }
         out.Close();
-        int result = CloseEntry(temporary, false, exactTime);
-        if (result != 1) {
+        if (CloseEntry(temporary, exactTime) != CloseEntryResult::Complete) {
             platform::DeleteFile(temporary);
             return false;
         }
         if (std::rename(temporary.c_str(), target.c_str()) != 0) platform::ThrowFileError("rename", target);
     } catch (...) {
         out.Abandon();
-        if (entryState_ == -1) ReleaseReadEntry();
+        if (entryState_ == EntryState::Reading) ReleaseReadEntry();
         if (!temporary.empty()) platform::DeleteFile(temporary);
         throw;
+    }
+    return true;
+}
+
+bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                                    ZipProgressCallback progress, void* userData, std::size_t bufferSize,
+                                    std::optional<platform::FileTime> exactTime) {
+    if (bufferSize == 0 || folder < 0) return false;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos)
+        return false;
+    if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
+    const ZipEntryHeader entry = catalog_.Header(index);
+    if (entry.IsFolder()) return false;
+    if (!OpenEntry(index)) return false;
+    CZipBigFile out;
+    std::string temporary;
+    try {
+        for (int attempt = 0; !out.IsOpen(); ++attempt) {
+            temporary = platform::NameOfPath(TemporaryNameIn("."));
+            const auto access = entry.UnixPermissions() ? platform::File::Access::OwnerOnly
+                                                        : platform::File::Access::Shared;
+            if (out.TryOpenAt(folder, temporary, platform::File::Mode::CreateNew, access)) break;
+            if (errno != EEXIST || attempt > 100) {
+                temporary.clear();
+                platform::ThrowFileError("create", shownPath);
+            }
+        }
+        std::vector<unsigned char> buffer(bufferSize);
+        std::uint64_t done = 0;
+        for (;;) {
+            std::size_t n = ReadEntry(buffer.data(), bufferSize);
+            if (n > 0) {
+                out.Write(buffer.data(), n);
+                done += n;
+                if (progress != nullptr && !progress(entry.uncompressedSize, done, userData)) break;
+            }
+            if (n < bufferSize) break;
+        }
+        const CloseEntryResult result = CloseEntryAt(out.Descriptor(), {}, exactTime);
+        out.Close();
+        if (result != CloseEntryResult::Complete) {
+            ::unlinkat(folder, temporary.c_str(), 0);
+            return false;
+        }
+        if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) platform::ThrowFileError("rename", shownPath);
+    } catch (...) {
+        out.Abandon();
+        AbandonEntry();
+        if (!temporary.empty()) ::unlinkat(folder, temporary.c_str(), 0);
+        // The temporary name means nothing to whoever reads the error: it names the target.
+        try {
+            throw;
+        } catch (const platform::FileError& error) {
+            if (temporary.empty() || error.path() != temporary) throw;
+            throw platform::FileError(error.operation(), shownPath, error.osError());
+        }
     }
     return true;
 }

@@ -47,7 +47,7 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
 bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath,
                                    bool precompressed) {
     lastRefusal_ = ZipRefusal::None;
-    if (IsClosed(true) || entryState_ != 0 || storage_.IsMultiVolume() == -1 || storage_.IsReadOnly() ||
+    if (IsClosed(true) || entryState_ != EntryState::None || storage_.IsMultiVolume() == -1 || storage_.IsReadOnly() ||
         level < -1 || level > 9) {
         return false;
     }
@@ -91,7 +91,7 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
         entryStart_ = catalog_.Current()->localHeaderOffset;  // on a span, maybe on a new volume
         localHeaderSize_ = localSize;
         entryZip64Local_ = zip64Local;
-        entryState_ = 1;
+        entryState_ = EntryState::Writing;
         if (catalog_.Current()->method == 8 && !precompressed) stream_.StartDeflate(level, storage_.Path());
     } catch (...) {
         AbandonAfterError();
@@ -127,7 +127,7 @@ int ZipArchiveFile::DeflateStep(int flush, ZipRefusal& refusal) {
 
 bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
     lastRefusal_ = ZipRefusal::None;
-    if (entryState_ != 1 || precompressed_) return false;
+    if (entryState_ != EntryState::Writing || precompressed_) return false;
     if (count == 0) return true;
     if (buffer == nullptr) return false;
     const bool stored = catalog_.Current()->method == 0;
@@ -176,7 +176,7 @@ bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
 
 bool ZipArchiveFile::CloseNewEntry() {
     lastRefusal_ = ZipRefusal::None;
-    if (entryState_ != 1) return false;
+    if (entryState_ != EntryState::Writing) return false;
     if (precompressed_) {
         AbandonNewEntry();
         return false;
@@ -211,22 +211,22 @@ bool ZipArchiveFile::FinishNewEntry() {
         AbandonAfterError();
         throw;
     }
-    entryState_ = 0;
+    entryState_ = EntryState::None;
     ioBuffer_.reset();
     return true;
 }
 
 bool ZipArchiveFile::AbandonNewEntry() {
-    if (entryState_ != 1) return false;
+    if (entryState_ != EntryState::Writing) return false;
     stream_.Release();
     ioBuffer_.reset();
-    entryState_ = 0;
+    entryState_ = EntryState::None;
     catalog_.AbandonLastEntry();
     return true;
 }
 
 void ZipArchiveFile::AbandonAfterError() noexcept {
-    if (entryState_ != 1) {
+    if (entryState_ != EntryState::Writing) {
         stream_.Release();
         ioBuffer_.reset();
         return;

@@ -11,7 +11,7 @@ bool ZipArchiveFile::OpenPrecompressedEntry(const ZipEntryHeader& header, int le
 
 bool ZipArchiveFile::WritePrecompressedData(const void* data, std::size_t count, std::uint64_t originalCount) {
     lastRefusal_ = ZipRefusal::None;
-    if (entryState_ != 1 || !precompressed_ || (data == nullptr && count > 0)) return false;
+    if (entryState_ != EntryState::Writing || !precompressed_ || (data == nullptr && count > 0)) return false;
     const ZipRefusal why = CheckNewEntrySizes(bytesIn_ + originalCount, bytesWritten_ + pendingOut_ + count);
     if (why != ZipRefusal::None) return Refuse(why);
     try {
@@ -28,7 +28,7 @@ bool ZipArchiveFile::WritePrecompressedData(const void* data, std::size_t count,
 
 bool ZipArchiveFile::ClosePrecompressedEntry(std::uint32_t crc) {
     lastRefusal_ = ZipRefusal::None;
-    if (entryState_ != 1 || !precompressed_) return false;
+    if (entryState_ != EntryState::Writing || !precompressed_) return false;
     runningCrc_ = crc;
     return FinishNewEntry();
 }

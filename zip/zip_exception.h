@@ -2,14 +2,16 @@
 #pragma once
 // The zip layer's error: a damaged or unsupported archive, a CRC mismatch, a compressor
 // failure or a refused volume operation. Operating-system failures of the file calls are
-// not translated; they arrive as platform::FileError.
+// not translated; they arrive as platform::FileError. DescribeError words either kind (and any
+// other exception) for a message.
 #include <exception>
 #include <string>
 
 namespace halvex {
 
-// Error codes carried by CZipException. No other codes occur.
-enum ZipErrorCode : int {
+// Error codes carried by CZipException. No other codes occur. The numbers are shown to users
+// (messages, the verify listing), so they stay as they are.
+enum class ZipErrorCode : int {
     kZipBadDeleteCount = 2,    // deletion: bytes moved while compacting differ from those expected
     kZipZlibErrno = 4,         // zlib Z_ERRNO
     kZipZlibStreamError = 5,   // zlib Z_STREAM_ERROR
@@ -26,30 +28,43 @@ enum ZipErrorCode : int {
     kZipFieldTooLong = 16,     // name, extra field or comment of a new entry over 65,535 bytes
     kZipNoEndRecord = 18,      // no end of central directory record in the last 65,557 bytes
 };
+using enum ZipErrorCode;
+
+// What a code means, for a message: "the data does not match its checksum (CRC)".
+const char* ZipErrorMeaning(ZipErrorCode code);
 
 // Thrown by value, caught by reference. `fileName` is the path of the archive file concerned,
-// empty when the archive was already closed.
+// empty when the archive was already closed. what() is a whole message with its context:
+// "Error 11 in archive /b/Job2.TQBak: the data does not match its checksum (CRC)."
 class CZipException : public std::exception {
 public:
-    CZipException(int code, std::string fileName) : code(code), fileName(std::move(fileName)) {}
+    CZipException(ZipErrorCode code, std::string fileName);
 
-    // The exception has no message text of its own: callers choose what to tell the user.
-    // Always answers false and leaves `message` empty.
+    // Copies what() into `message`; always true (every code has a text).
     bool GetErrorMessage(std::string& message) const {
-        message.clear();
-        return false;
+        message = message_;
+        return true;
     }
-    // The run-time class name (not a message for users).
-    const char* what() const noexcept override { return "CZipException"; }
+    const char* what() const noexcept override { return message_.c_str(); }
 
-    int code;
+    ZipErrorCode code;
     std::string fileName;
+
+private:
+    std::string message_;
 };
 
 // Raises CZipException with `code` for the archive at `path` ("" when it is closed).
-[[noreturn]] void RaiseZipError(int code, const std::string& path);
+[[noreturn]] void RaiseZipError(ZipErrorCode code, const std::string& path);
 
 // Raises the code that matches a negative zlib result (Z_ERRNO .. Z_VERSION_ERROR -> 4 .. 9).
 [[noreturn]] void RaiseZlibError(int zlibResult, const std::string& path);
+// The zlib result a code from RaiseZlibError was raised for (Z_ERRNO .. Z_VERSION_ERROR).
+int ZlibResultOf(ZipErrorCode code);
+
+// The one text for any error that reaches a message: a zip error's what(), an operating
+// system's refusal as "Could not open '/d/a.txt': Permission denied.", exhausted memory as
+// "Not enough memory.", anything else as "Unexpected error: <what>.".
+std::string DescribeError(const std::exception& error);
 
 }  // namespace halvex

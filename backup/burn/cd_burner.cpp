@@ -119,24 +119,32 @@ std::string TakeMessages() {
     return out;
 }
 
-std::string_view FailureText(int result) {
-    switch (result) {
-        case 1: return kBurnUnknownFormatText;
-        case 2: return kBurnInvalidDriveText;
-        case 3: return kBurnFailedText;
-        case 4: return kBurnNotAllowedText;
-        case 5: return kBurnDriveNotAllowedText;
-        case -3: return kBurnImportFailedText;
-        case -4: return kBurnTrackFailedText;
-        default: return kBurnUnknownErrorText;
-    }
-}
+// How a burn ended, numbered as the failure table numbers them (the outcomes 1, 2, 4 and 5
+// have no cause in a libisoburn session, but keep their texts).
+enum class BurnOutcome : int {
+    Ok = 0,
+    UnknownFormat = 1,
+    InvalidDrive = 2,
+    WriteFailed = 3,
+    NotAllowed = 4,
+    DriveNotAllowed = 5,
+    ImportFailed = -3,
+    TrackFailed = -4,
+};
 
-// Results of a burn, as the failure table numbers them.
-constexpr int kBurnOk = 0;
-constexpr int kBurnWriteFailed = 3;
-constexpr int kBurnImportFailed = -3;
-constexpr int kBurnTrackFailed = -4;
+std::string_view FailureText(BurnOutcome result) {
+    switch (result) {
+        case BurnOutcome::UnknownFormat: return kBurnUnknownFormatText;
+        case BurnOutcome::InvalidDrive: return kBurnInvalidDriveText;
+        case BurnOutcome::WriteFailed: return kBurnFailedText;
+        case BurnOutcome::NotAllowed: return kBurnNotAllowedText;
+        case BurnOutcome::DriveNotAllowed: return kBurnDriveNotAllowedText;
+        case BurnOutcome::ImportFailed: return kBurnImportFailedText;
+        case BurnOutcome::TrackFailed: return kBurnTrackFailedText;
+        case BurnOutcome::Ok: break;
+    }
+    return kBurnUnknownErrorText;
+}
 
 struct ImageUnref {
     void operator()(IsoImage* image) const {
@@ -236,13 +244,13 @@ CdBurner::~CdBurner() {
     Disconnect();
 }
 
-int CdBurner::Connect() {
-    if (connected_) return 0;
+ConnectResult CdBurner::Connect() {
+    if (connected_) return ConnectResult::Connected;
     UnloadLibrary();
     const char* configured = std::getenv(kBurnLibraryVariable);
     const char* path = configured != nullptr && *configured != '\0' ? configured : kDefaultBurnLibrary;
     void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return 1;
+    if (handle == nullptr) return ConnectResult::NoLibrary;
     Api api;
     bool complete = true;
 #define HALVEX_LOOK_UP(name)                                                     \
@@ -254,7 +262,7 @@ int CdBurner::Connect() {
     if (complete) api.isoburn_version(&major, &minor, &micro);
     if (!complete || !VersionAccepted(major, minor, micro)) {
         dlclose(handle);
-        return 1;
+        return ConnectResult::NoLibrary;
     }
     g_library = handle;
     g_api = api;
@@ -264,7 +272,7 @@ int CdBurner::Connect() {
     char message[1024] = {};
     if (Lib().isoburn_initialize(message, 0) != 1) {
         UnloadLibrary();
-        return -1;
+        return ConnectResult::InitFailed;
     }
     SilenceMessages();
     const char* drive = std::getenv(kBurnDriveVariable);
@@ -272,11 +280,11 @@ int CdBurner::Connect() {
     if (driveAddress_.empty()) {
         Lib().isoburn_finish();
         UnloadLibrary();
-        return 2;
+        return ConnectResult::NoDrive;
     }
     DiscardMessages();
     connected_ = true;
-    return 0;
+    return ConnectResult::Connected;
 }
 
 bool CdBurner::IsImageFile() const { return driveAddress_.rfind("stdio:", 0) == 0; }
@@ -303,13 +311,13 @@ void CdBurner::Release(bool eject) {
     drive_.reset();
 }
 
-int CdBurner::OpenRecorder() {
-    if (!connected_) return -1;
+RecorderResult CdBurner::OpenRecorder() {
+    if (!connected_) return RecorderResult::NotConnected;
     CloseRecorder();
-    if (driveAddress_.empty()) return -2;
-    if (!Acquire(true)) return -4;
+    if (driveAddress_.empty()) return RecorderResult::NoWritingDrive;
+    if (!Acquire(true)) return RecorderResult::CannotOpen;
     recorderOpen_ = true;
-    return 0;
+    return RecorderResult::Open;
 }
 
 void CdBurner::CloseRecorder() {
@@ -317,27 +325,27 @@ void CdBurner::CloseRecorder() {
     recorderOpen_ = false;
 }
 
-int CdBurner::Eject() {
-    if (!recorderOpen_ || IsImageFile()) return 0;
+TrayResult CdBurner::Eject() {
+    if (!recorderOpen_ || IsImageFile()) return TrayResult::Done;
     Release(true);
-    return 0;
+    return TrayResult::Done;
 }
 
-int CdBurner::Load() {
-    if (!recorderOpen_ || IsImageFile()) return 0;
-    return Acquire(true) ? 0 : -1;
+TrayResult CdBurner::Load() {
+    if (!recorderOpen_ || IsImageFile()) return TrayResult::Done;
+    return Acquire(true) ? TrayResult::Done : TrayResult::Failed;
 }
 
-int CdBurner::DiscWritableState() {
-    if (!drive_) return -1;
+DiscState CdBurner::DiscWritableState() {
+    if (!drive_) return DiscState::Unknown;
     switch (Lib().isoburn_disc_get_status(drive_->get())) {
         case burn::BURN_DISC_BLANK:
-        case burn::BURN_DISC_APPENDABLE: return 1;
+        case burn::BURN_DISC_APPENDABLE: return DiscState::Writable;
         case burn::BURN_DISC_FULL:
-        case burn::BURN_DISC_UNSUITABLE: return 0;
+        case burn::BURN_DISC_UNSUITABLE: return DiscState::NotWritable;
         default: break;
     }
-    return -1;
+    return DiscState::Unknown;
 }
 
 std::string CdBurner::VolumeLabel() {
@@ -435,10 +443,9 @@ void CdBurner::ShowStatus(std::string_view text) {
     if (progress_.setStatus) progress_.setStatus(std::string(text));
 }
 
-int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volumeName, bool, bool) {
-    // Neither option has a counterpart in a libisoburn session; the task passes no for both.
-    if (folders == nullptr) return 0;
-    if (!drive_) return -1;
+BurnResult CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volumeName) {
+    if (folders == nullptr) return BurnResult::Burned;
+    if (!drive_) return BurnResult::NoRecorder;
     struct BurningFlag {
         bool& flag;
         explicit BurningFlag(bool& f) : flag(f) { flag = true; }
@@ -448,33 +455,33 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
     if (progress_.setPosition) progress_.setPosition(0);
     ShowStatus(kRetrievingInfoText);
     DiscardMessages();
-    const int writable = DiscWritableState();
-    if (writable < 0) throw BurnError(std::string(kNoDiscInformationText));
-    if (writable == 0) throw BurnError(std::string(kDiscNotWriteableText));
+    const DiscState writable = DiscWritableState();
+    if (writable == DiscState::Unknown) throw BurnError(std::string(kNoDiscInformationText));
+    if (writable == DiscState::NotWritable) throw BurnError(std::string(kDiscNotWriteableText));
     const std::string volume = CutVolumeId(volumeName ? *volumeName : VolumeLabel());
 
     KeepSignalHandlers keepHandlers;
     ::burn_drive* drive = drive_->get();
-    int result = kBurnOk;
+    BurnOutcome result = BurnOutcome::Ok;
     std::string why;
     {
         ImagePtr image = ReadDiscImage(drive, drive_->treeRead);
-        if (!image) result = kBurnImportFailed;
-        if (result == kBurnOk) {
+        if (!image) result = BurnOutcome::ImportFailed;
+        if (result == BurnOutcome::Ok) {
             Lib().iso_tree_set_follow_symlinks(image.get(), 1);
             IsoDir* root = Lib().iso_image_get_root(image.get());
-            for (const FileTreeNode* folder = folders; folder != nullptr && result == kBurnOk;
+            for (const FileTreeNode* folder = folders; folder != nullptr && result == BurnOutcome::Ok;
                  folder = folder->nextSibling)
                 if (!AddFolder(image.get(), root, folder->name != nullptr ? folder->name : "", *folder, why))
-                    result = kBurnTrackFailed;
+                    result = BurnOutcome::TrackFailed;
         }
-        if (result == kBurnOk) {
+        if (result == BurnOutcome::Ok) {
             Lib().iso_image_set_volume_id(image.get(), volume.c_str());
             ShowStatus(kPreparingLayoutText);
             isoburn_imgen_opts* options = nullptr;
             ::burn_disc* disc = nullptr;
             if (Lib().isoburn_igopt_new(&options, 0) <= 0) {
-                result = kBurnTrackFailed;
+                result = BurnOutcome::TrackFailed;
             } else {
                 // Level 3: an archive of 4 GiB or more is stored in several extents.
                 Lib().isoburn_igopt_set_level(options, 3);
@@ -483,9 +490,9 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
                 // on other machines (each file's own mode is set as it is added).
                 Lib().isoburn_igopt_set_over_mode(options, 1, 0, 0555, 0444);
                 Lib().isoburn_igopt_set_over_ugid(options, 1, 1, 0, 0);
-                if (Lib().isoburn_prepare_disc(drive, &disc, options) <= 0) result = kBurnTrackFailed;
+                if (Lib().isoburn_prepare_disc(drive, &disc, options) <= 0) result = BurnOutcome::TrackFailed;
             }
-            if (result == kBurnOk) {
+            if (result == BurnOutcome::Ok) {
                 burn::burn_write_opts* writeOptions = Lib().burn_write_opts_new(LibburnOf(drive));
                 Lib().burn_write_opts_set_perform_opc(writeOptions, 0);
                 // The session stays open for the later runs' sessions.
@@ -507,7 +514,7 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
                 Lib().burn_disc_free(reinterpret_cast<burn::burn_disc*>(disc));
                 if (wroteWell) wroteWell = Lib().isoburn_activate_session(drive) > 0;
                 Lib().isoburn_sync_after_write(drive, nullptr, 0);
-                if (!wroteWell) result = kBurnWriteFailed;
+                if (!wroteWell) result = BurnOutcome::WriteFailed;
                 if (wroteWell && progress_.setPosition) progress_.setPosition(100);
             }
             if (options != nullptr) Lib().isoburn_igopt_destroy(&options, 0);
@@ -518,7 +525,7 @@ int CdBurner::BurnFolders(const FileTreeNode* folders, const std::optional<std::
     // The next reads (the read-back of what was burned) see the medium as it now is.
     Release(false);
     Acquire(false);
-    if (result == kBurnOk) return 0;
+    if (result == BurnOutcome::Ok) return BurnResult::Burned;
     std::string text(FailureText(result));
     if (!details.empty()) text += "\n\n" + details;
     throw BurnError(text);

@@ -42,17 +42,17 @@ public:
     CdBurner(const CdBurner&) = delete;
     CdBurner& operator=(const CdBurner&) = delete;
 
-    int Connect() override;
-    int OpenRecorder() override;
+    [[nodiscard]] ConnectResult Connect() override;
+    [[nodiscard]] RecorderResult OpenRecorder() override;
     void CloseRecorder() override;
     // Both do nothing for an image file.
-    int Eject() override;
-    int Load() override;
-    int DiscWritableState() override;
+    TrayResult Eject() override;
+    TrayResult Load() override;
+    [[nodiscard]] DiscState DiscWritableState() override;
     std::string VolumeLabel() override;
     std::vector<DiscFile> DriveRoot() override;
-    int BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volumeName, bool firstOption,
-                    bool secondOption) override;
+    [[nodiscard]] BurnResult BurnFolders(const FileTreeNode* folders,
+                                         const std::optional<std::string>& volumeName) override;
     std::optional<FileDigest> DiscFileDigest(const std::string& name) override;
     void SetProgress(BurnProgress progress) override { progress_ = std::move(progress); }
     void Disconnect() override;

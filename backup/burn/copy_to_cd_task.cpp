@@ -149,7 +149,11 @@ private:
             layout->nextSibling = LayoutFolder(programFolder_, programs).release();
         }
         try {
-            burner_->BurnFolders(layout.get(), job.cdName, false, false);
+            if (burner_->BurnFolders(layout.get(), job.cdName) == BurnResult::NoRecorder) {
+                Message(kCouldNotInitBurnerText, kError);
+                NotCopied(job);
+                return true;
+            }
         } catch (const BurnError& error) {
             Message(error.what(), kBurnErrorCaption);
             NotCopied(job);
@@ -178,11 +182,11 @@ private:
         burner_ = settings_.makeBurner ? settings_.makeBurner() : std::make_unique<CdBurner>();
         connected_ = true;  // closed and disconnected at the end whatever the answers
         endedEarly_ = true;
-        if (burner_->Connect() != 0) {
+        if (burner_->Connect() != ConnectResult::Connected) {
             Message(kCouldNotConnectText, kError);
             return false;
         }
-        if (burner_->OpenRecorder() != 0) {
+        if (burner_->OpenRecorder() != RecorderResult::Open) {
             Message(kCouldNotInitBurnerText, kError);
             return false;
         }
@@ -207,15 +211,15 @@ private:
                     return false;
             }
             burner_->Load();
-            const int writable = burner_->DiscWritableState();
-            if (writable < 0) {
+            const DiscState writable = burner_->DiscWritableState();
+            if (writable == DiscState::Unknown) {
                 if (ready) {
                     Message(kNoDiscInformationText, kError);
                     return false;
                 }
                 continue;
             }
-            if (writable == 0) {
+            if (writable == DiscState::NotWritable) {
                 Message(kNotWritableText, kNotWritableCaption);
                 if (ready) return false;
                 continue;

@@ -41,21 +41,36 @@ struct BurnProgress {
     std::function<void(const std::string& text)> setStatus;
 };
 
+// The answers of a burner. Their numbers are the burning library binding's own and are kept so.
+enum class ConnectResult : int {
+    Connected = 0,   // also when already connected
+    NoLibrary = 1,   // the library could not be found, loaded or accepted
+    NoDrive = 2,     // it lists no drive
+    InitFailed = -1, // its initialisation failed
+};
+enum class RecorderResult : int {
+    Open = 0,
+    NotConnected = -1,
+    NoWritingDrive = -2,
+    CannotOpen = -4,  // the drive cannot be opened
+};
+enum class TrayResult : int { Done = 0, Failed = -1 };
+enum class DiscState : int { Unknown = -1, NotWritable = 0, Writable = 1 };
+enum class BurnResult : int { Burned = 0, NoRecorder = -1 };
+
 class DiscBurner {
 public:
     virtual ~DiscBurner() = default;
 
-    // 0 connected (also when already connected); 1 the library could not be found, loaded or
-    // accepted; a negative number: its initialisation failed; 2 it lists no drive.
-    virtual int Connect() = 0;
-    // 0 a recorder is open; -1 not connected; -2 no writing drive; -4 the drive cannot be opened.
-    virtual int OpenRecorder() = 0;
+    [[nodiscard]] virtual ConnectResult Connect() = 0;
+    [[nodiscard]] virtual RecorderResult OpenRecorder() = 0;
     // Closes the recorder (the drive is released, the tray stays as it is).
     virtual void CloseRecorder() = 0;
-    virtual int Eject() = 0;
-    virtual int Load() = 0;
-    // -1 no disc information; 0 the disc cannot be written; 1 it can.
-    virtual int DiscWritableState() = 0;
+    // Callers may go on whatever the tray did: what the disc holds is asked next.
+    virtual TrayResult Eject() = 0;
+    virtual TrayResult Load() = 0;
+    // Unknown when there is no disc information.
+    [[nodiscard]] virtual DiscState DiscWritableState() = 0;
     // The disc's volume id; empty when there is none or it cannot be read.
     virtual std::string VolumeLabel() = 0;
     // The files in the root of the disc's last session (empty for a blank disc).
@@ -63,10 +78,10 @@ public:
     // Burns the files of each folder of the chain (folder path in `name`, file names in
     // `files`, sub-folders below) into the disc's root, in a new session that keeps every
     // earlier file; a file of the same name as one on the disc replaces it. The volume id is
-    // volumeName, or the disc's own label when none is given. 0 on success, -1 without an
-    // open recorder; a failure throws BurnError with the text to show.
-    virtual int BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volumeName,
-                            bool firstOption, bool secondOption) = 0;
+    // volumeName, or the disc's own label when none is given. NoRecorder without an open
+    // recorder; a failure throws BurnError with the text to show.
+    [[nodiscard]] virtual BurnResult BurnFolders(const FileTreeNode* folders,
+                                                 const std::optional<std::string>& volumeName) = 0;
     // Reads a file of the disc's root back from the disc itself; none when it is not there or
     // cannot be read.
     virtual std::optional<FileDigest> DiscFileDigest(const std::string& name) = 0;

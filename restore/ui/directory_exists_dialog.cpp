@@ -12,7 +12,20 @@
 
 namespace halvex {
 
-DirectoryExistsDialog::DirectoryExistsDialog(const std::string& folder, QWidget* owner) : QDialog(owner) {
+namespace {
+
+DirectoryQuestion WholeFolderQuestion(const std::string& folder) {
+    DirectoryQuestion question;
+    question.folder = folder;
+    return question;
+}
+
+}  // namespace
+
+DirectoryExistsDialog::DirectoryExistsDialog(const std::string& folder, QWidget* owner)
+    : DirectoryExistsDialog(WholeFolderQuestion(folder), owner) {}
+
+DirectoryExistsDialog::DirectoryExistsDialog(const DirectoryQuestion& question, QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Directory Exists..."));
     setFont(RestoreDialogFont());
     const DialogUnits units(font());
@@ -21,24 +34,26 @@ DirectoryExistsDialog::DirectoryExistsDialog(const std::string& folder, QWidget*
     heading->setGeometry(units.Rect(7, 6, 173, 10));
     pathText_ = NewPathText(this, units.Rect(7, 18, 173, 12));
 
-    struct Row {
-        Answer answer;
-        const char* text;
-    };
-    const Row rows[] = {
-        {RenameFolder, "Rename destination folder"},
-        {KeepExisting, "Do not replace existing files"},
-        {ReplaceExisting, "Replace existing files"},
-        {PromptEach, "Prompt if files already exist"},
-    };
     int top = 36;
-    for (const Row& row : rows) {
-        auto* button = new QRadioButton(QString::fromLatin1(row.text), this);
+    for (Answer answer : {RenameFolder, KeepExisting, ReplaceExisting, PromptEach}) {
+        auto* button = new QRadioButton(QString::fromStdString(DirectoryAnswerText(question, answer)), this);
         button->setGeometry(units.Rect(14, top, 160, 10));
-        choices_[row.answer] = button;
+        choices_[answer] = button;
         top += 12;
     }
-    choices_[RenameFolder]->setChecked(true);
+    if (!question.RenameOffered()) {
+        // Moving this folder aside would move far more than the restore: the choice is shown
+        // with the reason, and cannot be taken.
+        choices_[RenameFolder]->setEnabled(false);
+        const QString reason = QString::fromStdString("Not renamed: " + question.renameRefusal);
+        choices_[RenameFolder]->setText(reason);
+        choices_[RenameFolder]->setToolTip(reason);
+    }
+    const int preselected = question.preselected >= KeepExisting && question.preselected <= RenameFolder &&
+                                    (question.preselected != RenameFolder || question.RenameOffered())
+                                ? question.preselected
+                                : PromptEach;
+    choices_[static_cast<std::size_t>(preselected)]->setChecked(true);
 
     okayButton_ = new QPushButton(QStringLiteral("Okay"), this);
     okayButton_->setGeometry(units.Rect(37, 88, 50, 14));
@@ -51,7 +66,7 @@ DirectoryExistsDialog::DirectoryExistsDialog(const std::string& folder, QWidget*
     setFixedSize(units.Size(187, 109));
     // A dialog owned by a window that is disabled during a restore still takes input.
     setEnabled(true);
-    pathText_->setText(QString::fromStdString(FitPathToControl(folder, *pathText_)));
+    pathText_->setText(QString::fromStdString(FitPathToControl(question.folder, *pathText_)));
 }
 
 DirectoryExistsDialog::~DirectoryExistsDialog() = default;
@@ -62,7 +77,7 @@ int DirectoryExistsDialog::CheckedAnswer() const {
     for (int answer = KeepExisting; answer <= RenameFolder; ++answer) {
         if (choices_[static_cast<std::size_t>(answer)]->isChecked()) return answer;
     }
-    return RenameFolder;
+    return PromptEach;
 }
 
 }  // namespace halvex

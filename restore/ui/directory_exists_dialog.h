@@ -6,6 +6,8 @@
 #include <array>
 #include <string>
 
+#include "restore/restore_ui.h"
+
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -25,6 +27,10 @@ public:
         RenameFolder = 4,     // "Rename destination folder"
     };
 
+    // The question as the engine settled it: the rename choice's text, whether it is offered
+    // (shown disabled with the reason when not) and which answer is checked at first.
+    DirectoryExistsDialog(const DirectoryQuestion& question, QWidget* owner);
+    // A whole-target question about `folder` with every answer offered.
     DirectoryExistsDialog(const std::string& folder, QWidget* owner);
     ~DirectoryExistsDialog() override;
 

@@ -39,7 +39,7 @@ public:
     // -1 when nothing was started.
     int Restore();
 
-    // Where targets go when "Restore to alternate directory" is checked ("TQ Restored" in the
+    // Where targets go when "Restore to alternate directory" is checked ("Halvex Restored" in the
     // home folder unless changed).
     const std::string& AlternateFolder() const { return alternateFolder_; }
     void SetAlternateFolder(std::string folder);

@@ -26,8 +26,8 @@ QWidget* QtRestoreUi::FrontWindow() const {
     return mainWindow_;
 }
 
-int QtRestoreUi::AskDirectoryExists(const std::string& folder) {
-    DirectoryExistsDialog dialog(folder, FrontWindow());
+int QtRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
+    DirectoryExistsDialog dialog(question, FrontWindow());
     return dialog.exec();
 }
 

@@ -22,7 +22,7 @@ public:
     QtRestoreUi(const QtRestoreUi&) = delete;
     QtRestoreUi& operator=(const QtRestoreUi&) = delete;
 
-    int AskDirectoryExists(const std::string& folder) override;
+    int AskDirectoryExists(const DirectoryQuestion& question) override;
     int AskFileExists(const std::string& path) override;
 
     void OpenProgress(std::function<void()> onCancelRequest) override;

@@ -170,7 +170,9 @@ bool RestoreMainWindow::ShowSet(const std::string& path) {
     if (busy_.IsBusy()) return false;
     CloseSet();
     if (!set_.OpenSet(path)) {
-        ShowMessageBox(this, "Error openning archive.", MessageCaption(), MessageButtons::Ok);
+        const std::string& detail = set_.OpenFailureDetail();
+        ShowMessageBox(this, "Error openning archive." + (detail.empty() ? "" : "\n" + detail), MessageCaption(),
+                       MessageButtons::Ok);
         return false;
     }
     lastFolder_ = set_.Folder();

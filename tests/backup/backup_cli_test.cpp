@@ -182,7 +182,7 @@ TEST_F(BackupCliTest, FaultsEndWithTheirExitStatus) {
          [&] { WriteFile(dir / "src/big.bin", ziptest::RandomBytes(2 << 20, 7)); },
          {"sh", "-c", "trap '' XFSZ; ulimit -f 400; exec \"$0\" \"$@\""},
          5,
-         "Error: Error Reading/Writing File\n\nJob.TQBak.partial: File too large\n"},
+         "Error: Error Reading/Writing File\n\nCould not write 'Job.TQBak.partial': File too large.\n"},
         {"backups.log cannot be written", [&] { test::MakeFolders(program + "/backups.log"); }, {}, 4,
          "Error: The backup is complete, but its log could not be added to backups.log.\n"},
         {"another run holds the program folder",

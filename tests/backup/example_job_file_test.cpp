@@ -154,7 +154,8 @@ TEST(LoadJobConfig, UnreadableFiles) {
     TempFolder temp;
     JobConfig config;
     halvex::test::MakeFolders(temp / "folder.ini");
-    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config).status, JobFileResult::Status::CannotOpen);
+    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config).status, JobFileResult::Status::NotRegularFile);
+    EXPECT_EQ(LoadJobConfigFile(temp / "missing.ini", config).status, JobFileResult::Status::CannotOpen);
 
     // Absurdly large: refused before any memory is taken for it (the file is sparse).
     {

@@ -203,7 +203,7 @@ TEST(FileListStore, BrandNewRunDeletesOnlyItsOwnJobFolder) {
     EXPECT_EQ(store.ReadArchiveNumber("Job2", false), 5);
 }
 
-TEST(FileListStore, DamagedEntriesAreReportedAndTheStoreIsNotChanged) {
+TEST(FileListStore, DamagedEntriesLeaveTheirJobOutAndTheStoreIsNotChanged) {
     TempFolder dir;
     {
         ZipArchiveFile zip;
@@ -222,12 +222,17 @@ TEST(FileListStore, DamagedEntriesAreReportedAndTheStoreIsNotChanged) {
 
     FileListStore store(dir.path());
     ASSERT_TRUE(store.OpenForRun());
-    EXPECT_EQ(store.ReadArchiveNumber("Job", false), std::nullopt);
+    EXPECT_EQ(store.DamagedJobs(), std::vector<std::string>{"Job"});
+    EXPECT_EQ(store.DamagedKeptAs(), dir / "FileLists.tq.damaged-1");
+    // Out of the run's store, so that the run rebuilds the job from its archives.
+    EXPECT_EQ(store.ReadArchiveNumber("Job", false), 0);
     HistoryBytes h;
-    EXPECT_EQ(store.ReadTargetHistory("Job\\Data.tq", h), FileListStore::Read::Damaged);
+    EXPECT_EQ(store.ReadTargetHistory("Job\\Data.tq", h), FileListStore::Read::Missing);
     EXPECT_TRUE(h.empty());
     store.Abandon();
     EXPECT_EQ(ReadFile(dir / "FileLists.tq"), bytes);
+    EXPECT_EQ(ReadFile(dir / "FileLists.tq.damaged-1"), bytes);
+    EXPECT_FALSE(platform::PathExists(dir / "FileLists.bak"));  // only a store read whole is copied
 }
 
 TEST(FileListStore, TargetNamedLikeTheArchiveNumberIsRefused) {

@@ -145,6 +145,12 @@ TEST(ParseJobConfig, NamesThatCannotRoundTripAreErrorsOnTheirLine) {
         {"[a/b]", "T", 1},   {"[a\\b]", "T", 1}, {"[/]", "T", 1},    {"[j]", "a/b", 3},
         {"[j]", "a\\b", 3}, {"[j]", ".", 3},     {"[j]", "..", 3},   {"[j]", "../x", 3},
         {"[j]", "..\\", 3}, {"[j]", "...", 0},   {"[j.k]", ".T", 0}, {"[..]", "T..", 0},
+        // a folder of the archive's top level beside a file of the same name
+        {"[j]", "X.tq", 3},       {"[j]", "x.TQ", 3},         {"[j]", ".tq", 3},
+        {"[j]", "ToDirs.tq", 3},  {"[j]", "backup.ini", 3},   {"[j]", "BACKUP.Ini", 3},
+        {"[j]", "tqbackup.log", 3}, {"[j]", "TQBackup.LOG", 3}, {"[j]", "X.tqz", 0},
+        {"[j]", "X.t", 0},        {"[j]", "tq", 0},           {"[j]", "backup.ini2", 0},
+        {"[j]", "my backup.ini", 0}, {"[j]", "tqbackup", 0},
     };
     for (const Case& c : cases) {
         const std::string target = "to:\"" + std::string(c.target) + "\"";

@@ -355,32 +355,61 @@ TEST_F(RunBackupTest, StoreThatCannotBeOpenedEndsTheRun) {
     EXPECT_EQ(calls.back(), "close 2");
 }
 
-TEST_F(RunBackupTest, DamagedHistoryDropsOnlyItsJob) {
-    Ini({"[Broken]", "dir:\"" + (dir / "a") + "\"", "to:\"A\"", "[Fine]", "dir:\"" + (dir / "b") + "\"", "to:\"B\""});
-    Put("a/x.txt", "x");
-    Put("b/y.txt", "y");
-    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
-    {
-        // A history cut inside its first record.
-        const HistoryBytes cut = ToBytes(StoreEntry("Broken\\A.tq").substr(0, 12)), none;
-        FileListStore store(program);
-        ASSERT_TRUE(store.OpenForRun());
-        const HistoryToSave save[] = {{"A", cut, none}};
-        store.SaveJob("Broken", 1, save, false, platform::CurrentLocalTime());
-        store.Close();
+TEST_F(RunBackupTest, DamagedJobEntryIsKeptAsideAndTheJobRebuilt) {
+    // One job's entry in the store does not read back; the other job's entries do.
+    const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+        {"history cut inside its first record",
+         [&] {
+             const HistoryBytes cut = ToBytes(StoreEntry("Broken\\A.tq").substr(0, 12)), none;
+             const HistoryToSave save[] = {{"A", cut, none}};
+             FileListStore store(program);
+             ASSERT_TRUE(store.OpenForRun());
+             store.SaveJob("Broken", 1, save, false, platform::CurrentLocalTime());
+             store.Close();
+         }},
+        {"a byte flipped in the deflated history",
+         [&] {
+             ZipArchiveFile zip;
+             zip.Open(program + "/FileLists.tq", ZipOpenReadOnly);
+             ZipEntryHeader h;
+             ASSERT_TRUE(zip.GetEntryInfo(h, zip.FindEntry("Broken\\A.tq", false)));
+             zip.Close();
+             std::string bytes = test::ReadFile(program + "/FileLists.tq");
+             const std::size_t at = h.localHeaderOffset;
+             bytes[at + 30 + ziptest::U16(bytes, at + 26) + ziptest::U16(bytes, at + 28) + h.compressedSize / 2] ^= 0x10;
+             test::WriteFile(program + "/FileLists.tq", bytes);
+         }},
+    };
+    for (const auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
+        for (const auto& entry : std::filesystem::directory_iterator(program)) std::filesystem::remove(entry.path());
+        Ini({"[Broken]", "dir:\"" + (dir / "a") + "\"", "to:\"A\"", "[Fine]", "dir:\"" + (dir / "b") + "\"", "to:\"B\""});
+        Put("a/x.txt", "x");
+        Put("b/y.txt", "y");
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+        damage();
+        const std::string damaged = test::ReadFile(program + "/FileLists.tq");
+        const std::string lastWhole = test::ReadFile(program + "/FileLists.bak");
+        Put("a/x.txt", "x2", kSourceTime + 5);
+        Put("b/y.txt", "y2", kSourceTime + 5);
+        ScriptedBackupView view;
+        ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
+        EXPECT_EQ(view.MessageLines(),
+                  (std::vector<std::string>{
+                      "Error: The file lists of job 'Broken' in FileLists.tq are damaged. FileLists.tq has been kept as "
+                      "'FileLists.tq.damaged-1', and the job's file lists are rebuilt from the newest archive of its set.",
+                      "Halvex Backup: FileLists.tq had no record of the archive 'Broken.TQBak'. The file lists of job "
+                      "'Broken' have been rebuilt from it.",
+                      "Done: Backup Successfull!"}));
+        // The store as it was is kept, and the copy of the last whole store is not replaced by it.
+        EXPECT_EQ(test::ReadFile(program + "/FileLists.tq.damaged-1"), damaged);
+        EXPECT_EQ(test::ReadFile(program + "/FileLists.bak"), lastWhole);
+        // Both jobs went on, the damaged one from its archive's history.
+        EXPECT_EQ(StoreEntry("Broken\\ArchNum.tq"), Bytes4(2));
+        EXPECT_EQ(HistoryRecords(StoreEntry("Broken\\A.tq")).size(), 2u);
+        EXPECT_EQ(HistoryRecords(StoreEntry("Fine\\B.tq")).size(), 2u);
+        EXPECT_TRUE(platform::PathExists(program + "/Broken2.TQBak") && platform::PathExists(program + "/Fine2.TQBak"));
     }
-    const std::string broken = StoreEntry("Broken\\A.tq");
-    Put("a/x.txt", "x2", kSourceTime + 5);
-    Put("b/y.txt", "y2", kSourceTime + 5);
-    ScriptedBackupView view;
-    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(view.MessageLines(),
-              (std::vector<std::string>{"Error: The file list of target 'A' in FileLists.tq is damaged, skipping Job 'Broken'.",
-                                        "Done: Backup Successfull!"}));
-    EXPECT_FALSE(platform::PathExists(program + "/Broken2.TQBak"));
-    EXPECT_TRUE(platform::PathExists(program + "/Fine2.TQBak"));
-    EXPECT_EQ(StoreEntry("Broken\\A.tq"), broken);
-    EXPECT_EQ(StoreEntry("Broken\\ArchNum.tq"), Bytes4(1));
 }
 
 TEST_F(RunBackupTest, ArchiveThatCannotBeCreated) {

@@ -21,12 +21,26 @@ TEST(ListingRecordTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
         {"esc\x1b[2J\r\x7f", "\"esc\\033[2J\\r\\177\"", "esc\\033[2J\\015\\177"},
         {std::string("nul\0x", 5), "\"nul\\000x\"", "nul\\000x"},
         {"\xc3\xbc\xff", "\xc3\xbc\xff", "\xc3\xbc\xff"},
+        // C1 controls: NEL (a line break for some readers) and CSI, the 8-bit escape
+        {"nel\xc2\x85x", "\"nel\\302\\205x\"", "nel\\302\\205x"},
+        {"csi\xc2\x9b" "2J", "\"csi\\302\\2332J\"", "csi\\302\\2332J"},
+        // the line separator ends a line as NEL does
+        {"ls\xe2\x80\xa8x", "\"ls\\342\\200\\250x\"", "ls\\342\\200\\250x"},
+        // bidirectional controls: RLO, LRM, RLI, PDI; their neighbours are plain text
+        {"a\xe2\x80\xaegpj.exe", "\"a\\342\\200\\256gpj.exe\"", "a\\342\\200\\256gpj.exe"},
+        {"\xe2\x80\x8e\xe2\x81\xa7x\xe2\x81\xa9", "\"\\342\\200\\216\\342\\201\\247x\\342\\201\\251\"",
+         "\\342\\200\\216\\342\\201\\247x\\342\\201\\251"},
+        {"\xc2\xa0\xe2\x80\xaf\xe2\x80\x8d\xe2\x81\xa5", "\xc2\xa0\xe2\x80\xaf\xe2\x80\x8d\xe2\x81\xa5",
+         "\xc2\xa0\xe2\x80\xaf\xe2\x80\x8d\xe2\x81\xa5"},
+        // a cut-off sequence stays as it is
+        {"cut\xe2\x80", "cut\xe2\x80", "cut\xe2\x80"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(QuoteListingField(c.in), c.tsv) << c.in;
         EXPECT_EQ(EscapeForTerminal(c.in), c.terminal) << c.in;
     }
     EXPECT_EQ(EscapeForTerminal("Error:\nname\tx", true), "Error:\nname\\011x");
+    EXPECT_EQ(ListingRecord().Text("path", "n\xc2\x85\xe2\x80\xae\x01").Json(), "{\"path\":\"n\\u0085\\u202e\\u0001\"}");
 }
 
 TEST(ListingRecordTest, RecordsKeepTheirShapeInBothForms) {

@@ -12,13 +12,27 @@
 namespace halvex {
 namespace {
 
+DirectoryQuestion Question(const std::string& folder, DirectoryQuestion::Rename rename = DirectoryQuestion::Rename::Folder) {
+    DirectoryQuestion question;
+    question.folder = folder;
+    question.rename = rename;
+    if (rename == DirectoryQuestion::Rename::NotOffered) {
+        question.renameRefusal = "it is your home folder";
+        question.preselected = 3;
+        question.unattended = 1;
+    }
+    return question;
+}
+
 TEST(ConsoleRestoreUiTest, FixedAnswersWithoutATerminalArePrinted) {
     std::istringstream in;
     std::ostringstream err;
     ConsoleRestoreUi ui(in, err, false);
-    EXPECT_EQ(ui.AskDirectoryExists("/d"), 4);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 4);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d", DirectoryQuestion::Rename::Items)), 4);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/home/me", DirectoryQuestion::Rename::NotOffered)), 1);
     ui.SetDirectoryAnswer(1);
-    EXPECT_EQ(ui.AskDirectoryExists("/d"), 1);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 1);
     EXPECT_EQ(ui.AskFileExists("/d/f"), 1);
     EXPECT_EQ(ui.ShowMessage("bad entry", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
               MessageAnswer::Ignore);
@@ -30,6 +44,9 @@ TEST(ConsoleRestoreUiTest, FixedAnswersWithoutATerminalArePrinted) {
     EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), std::nullopt);
     EXPECT_EQ(err.str(),
               "Directory Exists...: The following directory already exists: /d\n  -> Rename destination folder\n"
+              "Directory Exists...: The following directory already exists: /d\n  -> Rename existing items to .bak\n"
+              "Directory Exists...: The following directory already exists: /home/me\n"
+              "(It is not renamed: it is your home folder.)\n  -> Do not replace existing files\n"
               "Directory Exists...: The following directory already exists: /d\n  -> Do not replace existing files\n"
               "File Exists...: The following file already exists: /d/f\n  -> Skip\n"
               "Error: bad entry\n  -> Ignore\n"
@@ -43,12 +60,15 @@ TEST(ConsoleRestoreUiTest, TypedAnswersOnATerminal) {
     test::WriteFile(temp / "Job.TQBak", "x");
     const std::string start = platform::CurrentFolder();
     const std::string relative = std::filesystem::relative(temp / "Job.TQBak", start).string();
-    // Directory: an unknown answer, then replace. File: stop, not confirmed, then replace all;
-    // stop confirmed. Message: retry. Chooser: a missing file, then one relative to the start.
-    std::istringstream in("x\np\nt\nn\na\nt\ny\nr\nnone\n" + relative + "\n");
+    // Directory: an unknown answer, then replace; where rename is not offered, "r" is asked
+    // again and an empty line takes the preselected answer. File: stop, not confirmed, then
+    // replace all; stop confirmed. Message: retry. Chooser: a missing file, then one relative
+    // to the start.
+    std::istringstream in("x\np\nr\n\nt\nn\na\nt\ny\nr\nnone\n" + relative + "\n");
     std::ostringstream err;
     ConsoleRestoreUi ui(in, err, true);
-    EXPECT_EQ(ui.AskDirectoryExists("/d"), 2);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 2);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/", DirectoryQuestion::Rename::NotOffered)), 3);
     EXPECT_EQ(ui.AskFileExists("/d/f"), -2);
     EXPECT_EQ(ui.AskFileExists("/d/g"), 0);
     EXPECT_EQ(ui.ShowMessage("bad", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
@@ -56,7 +76,7 @@ TEST(ConsoleRestoreUiTest, TypedAnswersOnATerminal) {
     EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), start + "/" + relative);
     // At the end of the input the chooser gives up and questions take their safe answer.
     EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), std::nullopt);
-    EXPECT_EQ(ui.AskDirectoryExists("/d"), 0);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 0);
 }
 
 TEST(ConsoleRestoreUiTest, ASignalActsAsTheCancelButtonWhileTheProgressIsOpen) {

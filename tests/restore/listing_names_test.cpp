@@ -49,7 +49,13 @@ TEST(ListingNamesTest, OddNamesCannotForgeRecords) {
     ASSERT_TRUE(platform::IsRegularFile(backup) && platform::IsRegularFile(restore));
     test::TempFolder temp;
     const std::set<std::string> names = {"tab\there", "two\nlines", "\"quoted\"", "esc\x1b[2Jx",
-                                         "cr\rx", "latin\xe9\xff", "\xc3\xbcml\xc3\xa4ut"};
+                                         "cr\rx", "latin\xe9\xff", "\xc3\xbcml\xc3\xa4ut", "nel\xc2\x85x",
+                                         "rlo\xe2\x80\xaetxt.exe", "ls\xe2\x80\xa8x"};
+    // NEL and LS end a line for Python's splitlines, RLO reorders what a terminal shows
+    const auto hasRawControls = [](const std::string& text) {
+        return text.find("\xc2\x85") != std::string::npos || text.find("\xe2\x80\xae") != std::string::npos ||
+               text.find("\xe2\x80\xa8") != std::string::npos;
+    };
     test::MakeFolders(temp / "data");
     test::MakeFolders(temp / "program");
     for (const std::string& name : names) test::WriteFile(temp / "data" + "/" + name, name);
@@ -58,9 +64,11 @@ TEST(ListingNamesTest, OddNamesCannotForgeRecords) {
     const test::CommandResult run = test::RunCommand({backup, "--run", "--dir", temp / "program"});
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(run.errors.find('\x1b'), std::string::npos) << "a name reached the terminal raw";
+    EXPECT_FALSE(hasRawControls(run.errors + run.output));
 
     const test::CommandResult tsv = test::RunCommand({restore, "--files", temp / "sets/Odd.TQBak"});
     ASSERT_EQ(tsv.exitCode, 0) << tsv.errors;
+    EXPECT_FALSE(hasRawControls(tsv.output));
     std::set<std::string> listed;
     for (const std::string& line : Split(tsv.output, '\n')) {
         const auto fields = Split(line, '\t');
@@ -70,8 +78,15 @@ TEST(ListingNamesTest, OddNamesCannotForgeRecords) {
     EXPECT_EQ(listed, names);
 
     if (!test::HasTool("python3")) GTEST_SKIP() << "python3 is not installed";
+    const test::CommandResult lines = test::RunCommand(
+        {"python3", "-c",
+         "import sys\n"
+         "print(len(sys.stdin.buffer.read().decode('utf-8', 'surrogateescape').splitlines()))\n"},
+        tsv.output);
+    EXPECT_EQ(lines.output, std::to_string(names.size()) + "\n") << "a name split a record for Python";
     const test::CommandResult json = test::RunCommand({restore, "--files", temp / "sets/Odd.TQBak", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.errors;
+    EXPECT_FALSE(hasRawControls(json.output));
     // Each line one object; the exact name from path_bytes when present, else from path.
     const test::CommandResult parsed = test::RunCommand(
         {"python3", "-c",

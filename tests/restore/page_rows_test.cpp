@@ -89,6 +89,15 @@ TEST_F(BrowserRowsTest, FilesThenUpThenFoldersAndThePlacesPaths) {
     EXPECT_EQ(DefaultRestoreTo(set, BrowserPlace{}), DefaultAlternateFolder());
     EXPECT_EQ(PlaceEntryPath(set, BrowserPlace{}), "");
 
+    // A set made on Windows names no folder of this system: the user picks one.
+    test::TempFolder other;
+    test::SetBuilder windows(other.path(), "Win");
+    windows.AddTarget("Data", "C:\\data");
+    ArchiveSet windowsSet;
+    ASSERT_TRUE(windowsSet.OpenSet(windows.Run(Day(1), {{"Data", "", "[sub(x@1:1)]"}})));
+    windowsSet.SelectDate(0);
+    EXPECT_EQ(DefaultRestoreTo(windowsSet, BrowserPlace{0, {"sub"}}), "");
+
     // "<..>" is no part of a selection; files and folders keep the rows' order.
     const CatalogSelection selection = BrowserSelection(set, BrowserPlace{0, {}}, {rows[3], rows[2], rows[0], rows[4]});
     EXPECT_EQ(selection.sourcePath, "Data");

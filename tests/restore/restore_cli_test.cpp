@@ -227,8 +227,11 @@ TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     EXPECT_EQ(Run({}).status, -1);  // no mode: the window
     EXPECT_EQ(Run({"-autorun"}).status, -1);
     EXPECT_EQ(Run({"stray", "x-AutoRun"}).status, -1);  // words without "--" are the window's
-    EXPECT_TRUE(HasAutorunSwitch({"stray", "x-AutoRun"}));
+    // Only a whole argument is the switch: an archive whose path holds it is just an archive.
+    EXPECT_FALSE(HasAutorunSwitch({"stray", "x-AutoRun"}));
+    EXPECT_FALSE(HasAutorunSwitch({"/media/my-autorun-disk/Job.TQBak"}));
     EXPECT_FALSE(HasAutorunSwitch({"stray", "-AUTO", "RUN"}));
+    EXPECT_TRUE(HasAutorunSwitch({"/sets/Job.TQBak", "-AutoRun"}));
     EXPECT_EQ(WindowArchiveArgument({"-autorun", "/sets/Job3.TQBak", "other"}), "/sets/Job3.TQBak");
     EXPECT_EQ(WindowArchiveArgument({"-AUTORUN"}), std::nullopt);
 }
@@ -289,8 +292,27 @@ TEST_F(RestoreCliTest, RestoreStatusTellsAbortsAndSkips) {
     const std::string last = set.Run(Day(1), {{"Data", "", "(a@1:1,b@1:1)"}});
     r = Run({"--restore", last, "--to", temp / "skips"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_NE(r.err.find("Error: The file Data\\b is missing from archive Job.TQBak.\n  -> Ignore\n"),
-              std::string::npos);
+    EXPECT_NE(r.err.find("Error: The file Data\\b is missing from archive Job.TQBak: it could not be restored to " +
+                         temp / "skips/Data/b.\n  -> Ignore\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Incomplete: Restoration Incomplete: 1 item could not be restored\n"), std::string::npos) << r.err;
+
+    // A target named but not backed up by the date is named, and the restore is incomplete.
+    test::TempFolder late;
+    test::SetBuilder two(late.path(), "Job");
+    two.AddTarget("Data", "/src/data");
+    two.AddTarget("Late", "/src/late");
+    two.Run(Day(1), {{"Data", "", "(a@1:1)"}});
+    const std::string second = two.Run(Day(2), {{"Data", "", ""}, {"Late", "", "(l@1:1)"}});
+    r = Run({"--restore", second, "--date", "0", "--target", "Data", "--target", "Late", "--to", temp / "late"});
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("Error: Late has no backup on or before the selected date: it was not restored to " +
+                         temp / "late/Late.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Restoration Incomplete: 1 item could not be restored"), std::string::npos) << r.err;
+    EXPECT_TRUE(platform::PathExists(temp / "late/Data/a"));
     EXPECT_TRUE(platform::PathExists(temp / "skips/Data/a"));
 }
 

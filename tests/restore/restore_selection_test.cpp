@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "common/text_format.h"
+#include <cstdlib>
+
 #include "platform/file_attributes.h"
+#include "platform/home_folder.h"
 #include "restore/archive_set.h"
 #include "restore/restore_progress.h"
 #include "restore/restore_selection.h"
@@ -106,8 +109,21 @@ TEST_F(RestoreSelectionTest, SelectionsMustExistAndShareOneFolder) {
 TEST_F(RestoreSelectionTest, RefusedDestinationEndsWithoutAnOutcomeMessage) {
     test::WriteFile(temp / "file", "x");
     EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), temp / "file/sub"), kDestinationNotCreated);
-    EXPECT_EQ(ui.messages, std::vector<std::string>{"Error: Could not create destination directory"});
+    // A relative folder would land wherever the program runs.
+    EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), "C:\\data/sub"), kDestinationNotCreated);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"Error: Could not create destination directory",
+                                                      "Error: 'C:\\data/sub' is not a full path: choose the folder to restore to."}));
     EXPECT_EQ(ui.progressOpened, 0);
+}
+
+TEST(AlternateFolderTest, ComesFromHomeAndTheUserDatabaseOnlyWithoutIt) {
+    const char* saved = std::getenv("HOME");
+    const std::string home = saved != nullptr ? saved : "";
+    ::setenv("HOME", "/somewhere/me", 1);
+    EXPECT_EQ(DefaultAlternateFolder(), "/somewhere/me/Halvex Restored");
+    ::unsetenv("HOME");
+    EXPECT_EQ(DefaultAlternateFolder(), platform::DatabaseHomeFolder() + "/Halvex Restored");
+    if (saved != nullptr) ::setenv("HOME", home.c_str(), 1);
 }
 
 TEST(RestoreProgressTest, BarAndEstimate) {

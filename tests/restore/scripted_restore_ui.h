@@ -28,6 +28,7 @@ public:
 
     // What the engine showed.
     std::vector<std::string> directoryQuestions;
+    std::vector<DirectoryQuestion> questionsAsked;
     std::vector<std::string> fileQuestions;
     std::vector<std::string> messages;  // "Caption: text"
     std::vector<std::string> chooserRequests;
@@ -44,8 +45,9 @@ public:
         if (cancel_) cancel_();
     }
 
-    int AskDirectoryExists(const std::string& folder) override {
-        directoryQuestions.push_back(folder);
+    int AskDirectoryExists(const DirectoryQuestion& question) override {
+        directoryQuestions.push_back(question.folder);
+        questionsAsked.push_back(question);
         return Take(directoryAnswers, defaultDirectoryAnswer);
     }
     int AskFileExists(const std::string& path) override {

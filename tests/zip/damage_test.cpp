@@ -51,10 +51,10 @@ protected:
     }
 
     // Writes `bytes` and answers the code of opening them (0 when the open succeeds).
-    int OpenCode(const std::string& bytes) {
+    ZipCode OpenCode(const std::string& bytes) {
         test::WriteFile(dir_ / "bad.zip", bytes);
         zip_.Close(true);
-        int code = ZipErrorOf([&] { zip_.Open(dir_ / "bad.zip", ZipOpenReadOnly); });
+        ZipCode code = ZipErrorOf([&] { zip_.Open(dir_ / "bad.zip", ZipOpenReadOnly); });
         if (code != 0) {
             EXPECT_TRUE(zip_.IsClosed());  // a failed open leaves nothing open
         }
@@ -62,12 +62,12 @@ protected:
     }
     // Opens `bytes` (must succeed) and answers the code of opening entry `index`; -1 when
     // OpenEntry answered false, 0 when it opened.
-    int OpenEntryCode(const std::string& bytes, int index) {
+    ZipCode OpenEntryCode(const std::string& bytes, int index) {
         EXPECT_EQ(OpenCode(bytes), 0);
         int result = 0;
-        int code = ZipErrorOf([&] { result = zip_.OpenEntry(index) ? 0 : -1; });
-        if (code == 0 && result == 0) zip_.CloseEntry({}, true);
-        return code != 0 ? code : result;
+        ZipCode code = ZipErrorOf([&] { result = zip_.OpenEntry(index) ? 0 : -1; });
+        if (code == 0 && result == 0) zip_.AbandonEntry();
+        return code != 0 ? code : ZipCode(result);
     }
     // Changes both the local and the central copy of a 16-bit field of entry `index`.
     std::string WithBoth16(int index, std::size_t localAt, std::size_t centralAt, std::uint16_t v) {
@@ -198,12 +198,12 @@ TEST_F(Damage, CrcMismatchRaises11AfterAFullReadOnly) {
     ASSERT_TRUE(zip_.OpenEntry(0));
     std::string out(text_.size() + 10, '\0');
     EXPECT_EQ(zip_.ReadEntry(out.data(), out.size()), text_.size());
-    EXPECT_EQ(ZipErrorOf([&] { zip_.CloseEntry(); }), kZipBadCrc);
-    EXPECT_EQ(zip_.CloseEntry(), 0);  // already released
+    EXPECT_EQ(ZipErrorOf([&] { static_cast<void>(zip_.CloseEntry()); }), kZipBadCrc);
+    EXPECT_EQ(zip_.CloseEntry(), CloseEntryResult::NothingOpen);  // already released
     // A partial read is not checked: -1, no exception.
     ASSERT_TRUE(zip_.OpenEntry(0));
     EXPECT_EQ(zip_.ReadEntry(out.data(), 100), 100u);
-    EXPECT_EQ(zip_.CloseEntry(), -1);
+    EXPECT_EQ(zip_.CloseEntry(), CloseEntryResult::Short);
     // Stored entry too.
     b = WithBoth32(1, 14, 16, 0);
     ASSERT_EQ(OpenCode(b), 0);
@@ -221,25 +221,25 @@ TEST_F(Damage, FlippedDeflateByteIsAnErrorOnlyWhenReached) {
         ASSERT_TRUE(zip_.OpenEntry(0));
         std::string out(text_.size(), '\0');
         std::size_t total = 0;
-        int result = 99;
-        int code = ZipErrorOf([&] {
+        std::optional<CloseEntryResult> result;
+        ZipCode code = ZipErrorOf([&] {
             for (std::size_t n; (n = zip_.ReadEntry(out.data() + total, 1000)) > 0;) total += n;
             result = zip_.CloseEntry();
         });
         EXPECT_LE(total, text_.size());
         if (code != 0) {
             EXPECT_TRUE(code == kZipZlibDataError || code == kZipZlibBufError || code == kZipBadCrc) << code;
-            zip_.CloseEntry({}, true);
+            zip_.AbandonEntry();
         } else {
             // A flip that ends the stream early is reported as short data, never as success.
-            EXPECT_EQ(result, -1);
+            EXPECT_EQ(result, CloseEntryResult::Short);
             EXPECT_LT(total, text_.size());
         }
         // Reading only the first bytes (before the damage) raises nothing and closes with -1.
         ASSERT_TRUE(zip_.OpenEntry(0));
         EXPECT_EQ(zip_.ReadEntry(out.data(), 10), 10u);
         EXPECT_EQ(out.substr(0, 10), text_.substr(0, 10));
-        EXPECT_EQ(zip_.CloseEntry(), -1);
+        EXPECT_EQ(zip_.CloseEntry(), CloseEntryResult::Short);
     }
 }
 
@@ -255,13 +255,13 @@ TEST_F(Damage, DeflateDataBeyondTheDeclaredSizeIsNeverDelivered) {
         ASSERT_TRUE(zip_.OpenEntry(0));
         std::string out(70000, '\0');
         std::size_t total = 0;
-        int code = ZipErrorOf([&] {
+        ZipCode code = ZipErrorOf([&] {
             for (std::size_t n; (n = zip_.ReadEntry(out.data() + total, chunk)) > 0;) total += n;
-            zip_.CloseEntry();
+            static_cast<void>(zip_.CloseEntry());
         });
         EXPECT_EQ(total, 1000u) << chunk;
         EXPECT_EQ(code, kZipZlibBufError) << chunk;
-        zip_.CloseEntry({}, true);
+        zip_.AbandonEntry();
     }
 }
 
@@ -289,7 +289,7 @@ TEST_F(Damage, TruncatedDeflateStreamRaises8) {
     std::string b = WithBoth32(0, 18, 20, compressed / 2);
     ASSERT_EQ(OpenCode(b), 0);
     EXPECT_EQ(ZipErrorOf([&] { ReadWhole(zip_, 0); }), kZipZlibBufError);
-    zip_.CloseEntry({}, true);
+    zip_.AbandonEntry();
     EXPECT_EQ(ReadWhole(zip_, 1), stored_);
 }
 
@@ -314,5 +314,5 @@ with open(sys.argv[1], "wb") as f:
     ASSERT_TRUE(zip.OpenEntry(0));
     char buffer[10];
     EXPECT_EQ(zip.ReadEntry(buffer, sizeof buffer), 10u);
-    EXPECT_EQ(zip.CloseEntry(), -1);
+    EXPECT_EQ(zip.CloseEntry(), CloseEntryResult::Short);
 }

@@ -132,7 +132,7 @@ TEST(EntryState, OneEntryAtATimeAndMisuseAnswersFalse) {
     EXPECT_FALSE(zip.OpenEntry(0));
     EXPECT_FALSE(zip.DeleteEntry(0));
     EXPECT_EQ(zip.ReadEntry(buffer, sizeof buffer), 0u);
-    EXPECT_EQ(zip.CloseEntry(), 0);
+    EXPECT_EQ(zip.CloseEntry(), CloseEntryResult::NothingOpen);
     ASSERT_TRUE(zip.CloseNewEntry());
     EXPECT_FALSE(zip.CloseNewEntry());
     EXPECT_FALSE(zip.WriteNewEntry("a", 1));
@@ -146,7 +146,7 @@ TEST(EntryState, OneEntryAtATimeAndMisuseAnswersFalse) {
     EXPECT_FALSE(zip.WriteNewEntry("a", 1));
     EXPECT_EQ(zip.ReadEntry(nullptr, 8), 0u);
     EXPECT_EQ(zip.ReadEntry(buffer, 0), 0u);
-    EXPECT_EQ(zip.CloseEntry(), -1);  // nothing read yet
+    EXPECT_EQ(zip.CloseEntry(), CloseEntryResult::Short);  // nothing read yet
     EXPECT_FALSE(zip.OpenNewEntry(h, 10));  // level out of range
     EXPECT_FALSE(zip.OpenNewEntry(h, -2));
     zip.Close();
@@ -168,13 +168,13 @@ TEST(ReadEntry, LargerBufferGivesTheWholeEntryOnceThenZero) {
         EXPECT_EQ(zip.ReadEntry(buffer.data(), buffer.size()), expected);
         EXPECT_EQ(buffer.substr(0, expected), text.substr(0, expected));
         EXPECT_EQ(zip.ReadEntry(buffer.data(), buffer.size()), 0u);
-        EXPECT_EQ(zip.CloseEntry(), 1);
+        EXPECT_EQ(zip.CloseEntry(), CloseEntryResult::Complete);
     }
     // Read exactly to the end, then close without another read: still checked and whole.
     std::string buffer(text.size(), '\0');
     ASSERT_TRUE(zip.OpenEntry(0));
     EXPECT_EQ(zip.ReadEntry(buffer.data(), buffer.size()), text.size());
-    EXPECT_EQ(zip.CloseEntry(), 1);
+    EXPECT_EQ(zip.CloseEntry(), CloseEntryResult::Complete);
 }
 
 TEST(ReadEntry, CloseEntryWithATargetSetsTimeAndAttributes) {
@@ -189,7 +189,7 @@ TEST(ReadEntry, CloseEntryWithATargetSetsTimeAndAttributes) {
     ASSERT_TRUE(zip.OpenEntry(0));
     char buffer[64];
     zip.ReadEntry(buffer, sizeof buffer);
-    EXPECT_EQ(zip.CloseEntry(dir / "out"), 1);
+    EXPECT_EQ(zip.CloseEntry(dir / "out"), CloseEntryResult::Complete);
     EXPECT_EQ(MtimeOf(dir / "out"), h.GetFileTime());
     EXPECT_EQ(ModeOf(dir / "out") & 0222, 0u);
     // An exact time replaces the entry's two-second DOS time.
@@ -197,14 +197,16 @@ TEST(ReadEntry, CloseEntryWithATargetSetsTimeAndAttributes) {
     ASSERT_TRUE(zip.OpenEntry(0));
     zip.ReadEntry(buffer, sizeof buffer);
     const platform::FileTime exact = 133000000001234567ull;
-    EXPECT_EQ(zip.CloseEntry(dir / "out2", false, exact), 1);
+    EXPECT_EQ(zip.CloseEntry(dir / "out2", exact), CloseEntryResult::Complete);
     EXPECT_EQ(MtimeOf(dir / "out2"), exact);
-    // A target whose time cannot be set: 0, and the entry is released all the same.
+    // A target whose time cannot be set: said so, and the entry is released all the same.
     ASSERT_TRUE(zip.OpenEntry(0));
     zip.ReadEntry(buffer, sizeof buffer);
-    EXPECT_EQ(zip.CloseEntry(dir / "no/such/file"), 0);
+    EXPECT_EQ(zip.CloseEntry(dir / "no/such/file"), CloseEntryResult::TimeNotSet);
     EXPECT_TRUE(zip.OpenEntry(0));
-    EXPECT_EQ(zip.CloseEntry({}, true), 1);
+    zip.AbandonEntry();
+    EXPECT_TRUE(zip.OpenEntry(0));
+    EXPECT_EQ(zip.CloseEntry(), CloseEntryResult::Short);
 }
 
 TEST(Find, ExactAndFoldedLookupsAgreeWithTheLinearScan) {

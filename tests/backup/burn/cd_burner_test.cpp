@@ -23,14 +23,14 @@ TEST(BurnerLoader, ConnectAnswersHowLoadingEnded) {
     const std::string complete = FAKE_ISOBURN_COMPLETE_PATH, drive = "stdio:/tmp/x.iso";
     const struct {
         std::optional<std::string> library, mode, drive;
-        int answer;
+        ConnectResult answer;
     } cases[] = {
-        {"/nonexistent/libisoburn.so.1", {}, drive, 1},  // no library
-        {FAKE_ISOBURN_PARTIAL_PATH, {}, drive, 1},       // an entry point missing
-        {complete, "old", drive, 1},                     // a version refused
-        {complete, "init-fails", drive, -1},
-        {complete, {}, {}, 2},  // no drive found
-        {complete, {}, drive, 0},
+        {"/nonexistent/libisoburn.so.1", {}, drive, ConnectResult::NoLibrary},
+        {FAKE_ISOBURN_PARTIAL_PATH, {}, drive, ConnectResult::NoLibrary},  // an entry point missing
+        {complete, "old", drive, ConnectResult::NoLibrary},                // a version refused
+        {complete, "init-fails", drive, ConnectResult::InitFailed},
+        {complete, {}, {}, ConnectResult::NoDrive},
+        {complete, {}, drive, ConnectResult::Connected},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.library.value_or("") + " " + c.mode.value_or(""));
@@ -39,9 +39,9 @@ TEST(BurnerLoader, ConnectAnswersHowLoadingEnded) {
         CdBurner burner;
         EXPECT_EQ(burner.Connect(), c.answer);
         EXPECT_EQ(burner.Connect(), c.answer);  // a second try finds nothing left loaded, or connected
-        EXPECT_EQ(burner.IsConnected(), c.answer == 0);
+        EXPECT_EQ(burner.IsConnected(), c.answer == ConnectResult::Connected);
         burner.Disconnect();
-        EXPECT_EQ(burner.OpenRecorder(), -1);
+        EXPECT_EQ(burner.OpenRecorder(), RecorderResult::NotConnected);
     }
 }
 
@@ -71,17 +71,18 @@ TEST(ImageBurn, SessionsKeepEarlierFilesAndReplaceSameNamedOnes) {
     put("halvex-restore", "restore v1", 1600000100);
     {
         CdBurner burner;
-        ASSERT_EQ(burner.Connect(), 0);
-        ASSERT_EQ(burner.OpenRecorder(), 0);
+        ASSERT_EQ(burner.Connect(), ConnectResult::Connected);
+        ASSERT_EQ(burner.OpenRecorder(), RecorderResult::Open);
         // A blank image file is writable and has no label; its tray does nothing.
-        EXPECT_EQ(burner.DiscWritableState(), 1);
+        EXPECT_EQ(burner.DiscWritableState(), DiscState::Writable);
         EXPECT_EQ(burner.VolumeLabel(), "");
         EXPECT_TRUE(burner.DriveRoot().empty());
-        EXPECT_EQ(burner.Eject() + burner.Load(), 0);
+        EXPECT_EQ(burner.Eject(), TrayResult::Done);
+        EXPECT_EQ(burner.Load(), TrayResult::Done);
         std::vector<std::string> shown;
         burner.SetProgress({[](int, int) {}, [&](int p) { shown.push_back(std::to_string(p)); },
                             [&](const std::string& s) { shown.push_back(s); }});
-        EXPECT_EQ(burner.BurnFolders(Folder(src, {"Data.TQBak", "halvex-restore"}).get(), label, false, false), 0);
+        EXPECT_EQ(burner.BurnFolders(Folder(src, {"Data.TQBak", "halvex-restore"}).get(), label), BurnResult::Burned);
         EXPECT_EQ(shown.front(), "0");
         EXPECT_EQ(shown[1], kRetrievingInfoText);
         EXPECT_EQ(shown[2], kPreparingLayoutText);
@@ -95,11 +96,12 @@ TEST(ImageBurn, SessionsKeepEarlierFilesAndReplaceSameNamedOnes) {
     put("Data2.TQBak", "second archive", 1600000000);
     put("halvex-restore", "restore v2", 1600000200);
     CdBurner burner;
-    ASSERT_EQ(burner.Connect(), 0);
-    ASSERT_EQ(burner.OpenRecorder(), 0);
+    ASSERT_EQ(burner.Connect(), ConnectResult::Connected);
+    ASSERT_EQ(burner.OpenRecorder(), RecorderResult::Open);
     EXPECT_EQ(burner.DriveRoot().size(), 2u);
     // Without a volume name the disc keeps its label.
-    EXPECT_EQ(burner.BurnFolders(Folder(src, {"Data2.TQBak", "halvex-restore"}).get(), std::nullopt, false, false), 0);
+    EXPECT_EQ(burner.BurnFolders(Folder(src, {"Data2.TQBak", "halvex-restore"}).get(), std::nullopt),
+              BurnResult::Burned);
     std::vector<std::string> root;
     for (const DiscFile& f : burner.DriveRoot())
         root.push_back(f.name + " " + std::to_string(f.size) + " " +
@@ -117,7 +119,8 @@ TEST(ImageBurn, SessionsKeepEarlierFilesAndReplaceSameNamedOnes) {
     dup2(capture, 2);
     std::string text;
     try {
-        burner.BurnFolders(Folder(src, {"Gone.TQBak"}).get(), std::string("X"), false, false);
+        const BurnResult answer = burner.BurnFolders(Folder(src, {"Gone.TQBak"}).get(), std::string("X"));
+        ADD_FAILURE() << "the burn answered " << static_cast<int>(answer) << " instead of throwing";
     } catch (const BurnError& e) {
         text = e.what();
     }

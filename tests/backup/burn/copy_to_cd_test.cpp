@@ -22,7 +22,7 @@ using Lines = std::vector<std::string>;
 namespace {
 
 struct FakeDisc {
-    int writable = 1;
+    DiscState writable = DiscState::Writable;
     std::string label;
     std::map<std::string, std::pair<std::string, std::int64_t>> files;  // content, seconds
 };
@@ -32,7 +32,9 @@ struct FakeDrive {
     std::deque<FakeDisc> toInsert;  // each Load takes the next one, while there are any
     FakeDisc disc;
     Lines calls, burnedFrom;
-    int connectAnswer = 0, openAnswer = 0, burnersMade = 0;
+    ConnectResult connectAnswer = ConnectResult::Connected;
+    RecorderResult openAnswer = RecorderResult::Open;
+    int burnersMade = 0;
     std::optional<std::string> burnFailure;
     bool damageBurn = false;
     std::function<void()> duringBurn;
@@ -41,15 +43,15 @@ struct FakeDrive {
 class FakeBurner : public DiscBurner {
 public:
     explicit FakeBurner(FakeDrive& drive) : d_(drive) {}
-    int Connect() override { return Call("connect", d_.connectAnswer); }
-    int OpenRecorder() override { return Call("open", d_.openAnswer); }
+    ConnectResult Connect() override { return Call("connect", d_.connectAnswer); }
+    RecorderResult OpenRecorder() override { return Call("open", d_.openAnswer); }
     void CloseRecorder() override { Call("close", 0); }
-    int Eject() override { return Call("eject", 0); }
-    int Load() override {
+    TrayResult Eject() override { return Call("eject", TrayResult::Done); }
+    TrayResult Load() override {
         if (!d_.toInsert.empty()) d_.disc = d_.toInsert.front(), d_.toInsert.pop_front();
-        return Call("load", 0);
+        return Call("load", TrayResult::Done);
     }
-    int DiscWritableState() override { return d_.disc.writable; }
+    DiscState DiscWritableState() override { return d_.disc.writable; }
     std::string VolumeLabel() override { return d_.disc.label; }
     std::vector<DiscFile> DriveRoot() override {
         std::vector<DiscFile> root;
@@ -57,7 +59,7 @@ public:
             root.push_back({name, f.first.size(), platform::FileTimeFromUnixSeconds(f.second)});
         return root;
     }
-    int BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volume, bool, bool) override {
+    BurnResult BurnFolders(const FileTreeNode* folders, const std::optional<std::string>& volume) override {
         Call(("burn " + volume.value_or("-")).c_str(), 0);
         if (d_.duringBurn) d_.duringBurn();
         if (d_.burnFailure) throw BurnError(*d_.burnFailure);
@@ -71,7 +73,7 @@ public:
                                           platform::UnixSecondsFromFileTime(time)};
             }
         }
-        return 0;
+        return BurnResult::Burned;
     }
     std::optional<FileDigest> DiscFileDigest(const std::string& name) override {
         auto it = d_.disc.files.find(name);
@@ -81,7 +83,8 @@ public:
     void Disconnect() override { Call("disconnect", 0); }
 
 private:
-    int Call(const char* name, int answer) {
+    template <typename Answer>
+    Answer Call(const char* name, Answer answer) {
         d_.calls.push_back(name);
         return answer;
     }
@@ -159,13 +162,14 @@ TEST_F(CopyToCdTest, BurnsExactlyTheJobsArchivesWithTheRestoreProgramThenDeletes
 
 TEST_F(CopyToCdTest, DiscLoopAsksUntilADiscIsAccepted) {
     TwoJobs();
-    auto disc = [](int writable, std::string label, std::string file) {
+    auto disc = [](DiscState writable, std::string label, std::string file) {
         FakeDisc d{writable, std::move(label), {}};
         if (!file.empty()) d.files[file] = {"old", 1};
         return d;
     };
-    drive.toInsert = {disc(-1, "", ""), disc(0, "", ""), disc(1, "Other", ""), disc(1, "", "Data3.TQBak"),
-                      disc(1, "BACKUP DISC", "DataX.TQBak")};  // case differs; another job's archive
+    using enum DiscState;
+    drive.toInsert = {disc(Unknown, "", ""), disc(NotWritable, "", ""), disc(Writable, "Other", ""),
+                      disc(Writable, "", "Data3.TQBak"), disc(Writable, "BACKUP DISC", "DataX.TQBak")};  // case differs; another job's archive
     ScriptedBackupView view;
     ASSERT_EQ(RunWithDisc(view, {MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::No,
                                  MessageAnswer::Ok, MessageAnswer::Ok},
@@ -201,8 +205,8 @@ TEST_F(CopyToCdTest, EveryFailureKeepsTheArchivesAndTellsTheUser) {
         std::function<void(FakeDrive&)> arrange;
         std::string message;
     } cases[] = {
-        {[](FakeDrive& d) { d.connectAnswer = 1; }, "Error: " + std::string(kCouldNotConnectText)},
-        {[](FakeDrive& d) { d.openAnswer = -4; }, "Error: " + std::string(kCouldNotInitBurnerText)},
+        {[](FakeDrive& d) { d.connectAnswer = ConnectResult::NoLibrary; }, "Error: " + std::string(kCouldNotConnectText)},
+        {[](FakeDrive& d) { d.openAnswer = RecorderResult::CannotOpen; }, "Error: " + std::string(kCouldNotInitBurnerText)},
         {[](FakeDrive& d) { d.burnFailure = std::string(kBurnFailedText); }, "Burn Error: " + std::string(kBurnFailedText)},
         {[](FakeDrive& d) { d.damageBurn = true; },
          "Error: The backups of job 'Data' were burned, but could not be read back unchanged from the CD.\n"

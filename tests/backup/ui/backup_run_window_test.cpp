@@ -172,7 +172,7 @@ std::vector<Entry> ReadEntries(const std::string& path) {
         if (!entry.header.IsFolder() && zip.OpenEntry(i)) {
             char buffer[65536];
             while (std::size_t n = zip.ReadEntry(buffer, sizeof buffer)) entry.data.append(buffer, n);
-            entry.crcChecked = zip.CloseEntry() == 1;
+            entry.crcChecked = zip.CloseEntry() == CloseEntryResult::Complete;
         } else {
             entry.crcChecked = entry.header.IsFolder();
         }

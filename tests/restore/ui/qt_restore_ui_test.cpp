@@ -243,8 +243,23 @@ void QtRestoreUiTest::DirectoryQuestionAnswers() {
         dialog->Choice(DirectoryExistsDialog::PromptEach)->setChecked(true);
         QTest::mouseClick(dialog->OkayButton(), Qt::LeftButton);
     });
-    QCOMPARE(ui.AskDirectoryExists("/home/user/Data"), 3);
+    DirectoryQuestion question;
+    question.folder = "/home/user/Data";
+    QCOMPARE(ui.AskDirectoryExists(question), 3);
     QCOMPARE(owner, main_);
+    // Where rename is not offered its choice cannot be taken, and the preselected answer is
+    // what Okay gives.
+    question.rename = DirectoryQuestion::Rename::NotOffered;
+    question.renameRefusal = "it is your home folder";
+    question.preselected = 3;
+    bool renameEnabled = true;
+    test::WhenModalAppears([&](QWidget* modal) {
+        auto* dialog = qobject_cast<DirectoryExistsDialog*>(modal);
+        renameEnabled = dialog->Choice(DirectoryExistsDialog::RenameFolder)->isEnabled();
+        QTest::mouseClick(dialog->OkayButton(), Qt::LeftButton);
+    });
+    QCOMPARE(ui.AskDirectoryExists(question), 3);
+    QVERIFY(!renameEnabled);
 }
 
 void QtRestoreUiTest::ArchiveFilterNamesOnlyThatArchive() {

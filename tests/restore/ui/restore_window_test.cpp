@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <sys/stat.h>
 #include <memory>
 #include <vector>
 
@@ -138,6 +139,15 @@ void RestoreWindowTest::MenuTitleAndDates() {
     QCOMPARE(window.StatusBar()->Text(0), QString());
     QCOMPARE(window.windowTitle(), QStringLiteral("TQ's Restore Utility - Job3.TQBak"));
     QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
+
+    // A fifo is refused at once, and named (a blocking open would never come back).
+    const std::string fifo = temp_->path() + "/fifo.TQBak";
+    QCOMPARE(mkfifo(fifo.c_str(), 0600), 0);
+    seen.clear();
+    AnswerBoxes(&seen, {QMessageBox::Ok});
+    QVERIFY(!window.ShowSet(fifo));
+    QCOMPARE(seen, QStringList{QString::fromStdString("halvex-restore: Error openning archive.\nCould not open '" + fifo +
+                                                      "': not a regular file.")});
 }
 
 void RestoreWindowTest::SetWithoutDatesSelectsNone() {
