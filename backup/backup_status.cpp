@@ -36,10 +36,6 @@ platform::FileTime ModifiedTime(const struct stat& st) {
     return platform::FileTimeFromUnixSeconds(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 100;
 }
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-    return !name.empty() && name.front() == '/' ? name : folder + "/" + name;
-}
-
 // The store's time and archive number of each job; jobs it does not know keep 0.
 void ReadStore(const std::string& folder, std::vector<JobStatus>& jobs) {
     const std::string path = folder + "/" + kFileListsName;
@@ -67,8 +63,8 @@ void ReadStore(const std::string& folder, std::vector<JobStatus>& jobs) {
 
 // The set's archives in their folder: the newest number (also of archives the store does not
 // know yet) and the bytes of those present.
-void MeasureSet(const Job& job, const std::string& folder, JobStatus& status) {
-    const std::string base = InFolder(folder, job.archiveBaseName);
+void MeasureSet(const JobConfig& config, const Job& job, JobStatus& status) {
+    const std::string base = config.PathOf(job.archiveBaseName);
     for (int n = 1; n <= status.archives || StatOf(MakeArchiveFileName(base, n)); ++n) {
         if (const auto st = StatOf(MakeArchiveFileName(base, n)); st && S_ISREG(st->st_mode)) {
             status.setSize += static_cast<std::uint64_t>(st->st_size);
@@ -139,7 +135,7 @@ std::vector<JobStatus> CollectJobStatus(const JobConfig& config, const std::stri
     std::vector<JobStatus> jobs;
     for (const Job& job : config.jobs) jobs.push_back(JobStatus{job.name});
     ReadStore(folder, jobs);
-    for (std::size_t i = 0; i < jobs.size(); ++i) MeasureSet(config.jobs[i], folder, jobs[i]);
+    for (std::size_t i = 0; i < jobs.size(); ++i) MeasureSet(config, config.jobs[i], jobs[i]);
     const std::string logPath = folder + "/" + kCumulativeLogName;
     if (platform::IsRegularFile(logPath)) {
         try {
