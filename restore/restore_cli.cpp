@@ -49,7 +49,7 @@ struct Options {
     std::vector<std::string> targets;
     std::vector<std::string> paths;
     std::optional<std::string> to;
-    std::optional<int> existing;
+    std::optional<DirectoryAnswer> existing;
     std::vector<std::string> given;  // the options given, for the check against the mode
 };
 
@@ -101,10 +101,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
             else if (arg == "--to") options.to = value(i);
             else if (arg == "--existing") {
                 const std::string& answer = value(i);
-                if (answer == "rename") options.existing = 4;
-                else if (answer == "keep") options.existing = 1;
-                else if (answer == "replace") options.existing = 2;
-                else if (answer == "ask") options.existing = 3;
+                if (answer == "rename") options.existing = DirectoryAnswer::RenameFolder;
+                else if (answer == "keep") options.existing = DirectoryAnswer::KeepExisting;
+                else if (answer == "replace") options.existing = DirectoryAnswer::ReplaceExisting;
+                else if (answer == "ask") options.existing = DirectoryAnswer::PromptEach;
                 else throw UsageError{"--existing takes ask, rename, keep or replace, not " + answer};
             }
             else throw UsageError{"unknown option " + arg};
@@ -280,8 +280,8 @@ private:
 
     // Exit status of a restore: 0 complete, 4 complete with entries skipped after errors,
     // 1 aborted.
-    int RestoreStatus(int result) const {
-        if (result != 0) return 1;
+    int RestoreStatus(const RestoreOutcome& outcome) const {
+        if (!outcome.Completed()) return 1;
         return set_.SkippedEntries() > 0 ? 4 : 0;
     }
 
