@@ -248,10 +248,10 @@ private:
         return kRestoreExitSucceeded;
     }
 
-    static int PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
+    static SearchStep PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
         auto& runner = *static_cast<ModeRunner*>(userData);
         runner.Write(FileRecord(runner.set_, *file, std::string(folderPath) + file->name, runner.options_.json));
-        return 1;
+        return SearchStep::GoOn;
     }
 
     int Search() {
