@@ -368,7 +368,10 @@ int main(int argc, char** argv) {
 
     int hits = 0;
     start = std::chrono::steady_clock::now();
-    set.Search("*", nullptr, false, [](void* n, const FileTreeFile*, const char*, void*) { return ++*static_cast<int*>(n); },
+    set.Search("*", nullptr, false, [](void* n, const FileTreeFile*, const char*, void*) {
+                   ++*static_cast<int*>(n);
+                   return SearchStep::GoOn;
+               },
                &hits);
     std::printf("Search \"*\" at the oldest date: %d files in %.1f ms\n", hits, Ms(start));
     std::printf("memory: max resident %ld KB (%ld KB before opening)\n", MaxRssKb(), rssBefore);

@@ -27,8 +27,8 @@ namespace {
 // does when no user interface has been given to it.
 class SilentRestoreUi final : public RestoreUi {
 public:
-    int AskDirectoryExists(const DirectoryQuestion&) override { return 0; }
-    int AskFileExists(const std::string&) override { return 0; }
+    DirectoryAnswer AskDirectoryExists(const DirectoryQuestion&) override { return DirectoryAnswer::Cancel; }
+    FileAnswer AskFileExists(const std::string&) override { return {FileAnswer::Choice::Stop}; }
     void OpenProgress(std::function<void()>) override {}
     void CloseProgress() override {}
     void SetProgressFrom(const std::string&) override {}

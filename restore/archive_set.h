@@ -130,18 +130,17 @@ public:
     // or the set (the question then defaults to prompting, or to keeping where nobody can be
     // asked). For a selection (the root whose direct folders and files are restored into the
     // destination) the question is asked only when one of them already exists there, and
-    // rename moves aside only those: NAME.bak, NAME.bak2, ... kDestinationReady, or
-    // kDestinationCancelled, kDestinationNotCreated or kDestinationNotRenamed (the last two
-    // after a message).
-    int PrepareDestination(const FileTreeNode* selection = nullptr);
+    // rename moves aside only those: NAME.bak, NAME.bak2, ... Ready, or Cancelled,
+    // NotCreated or NotRenamed (the last two after a message).
+    [[nodiscard]] DestinationResult PrepareDestination(const FileTreeNode* selection = nullptr);
     // The question PrepareDestination asks about destinationPath (which exists).
     DirectoryQuestion DestinationQuestion(const FileTreeNode* selection) const;
     // Why destinationPath-like `folder` may not be moved aside ("" when it may).
     std::string RenameRefusal(const std::string& folder) const;
     // Restores every folder and file below `tree` (its top folder stands for destinationPath),
     // visiting the archives from the selected date's down to 1, each opened at most once and
-    // only when it holds something of the tree. kRestoreCompleted or kRestoreAborted.
-    int RestoreTree(const FileTreeNode* tree);
+    // only when it holds something of the tree. Completed or Aborted.
+    [[nodiscard]] RestoreResult RestoreTree(const FileTreeNode* tree);
     // Stops the running restore at its next check; the progress window shows "Aborting...".
     void AbortRestore();
     // Opens archive `number` of the set; asks for its file when it is missing (and, on cancel,
@@ -153,7 +152,7 @@ public:
     static void FreeRestoreSelection(FileTreeNode* root);
 
     bool IsRunning() const { return running_; }
-    std::uint8_t GetConflictPolicy() const { return conflictPolicy_; }
+    ConflictPolicy GetConflictPolicy() const { return conflictPolicy_; }
     // Entries left out (after an error answered Ignore, a link kept in their place, a target
     // without a tree at the date...), since ResetSkippedEntries; each was named in a message.
     int SkippedEntries() const { return skippedEntries_; }
@@ -234,7 +233,7 @@ private:
 
     // The running restore
     RestoreUi* ui_;
-    std::uint8_t conflictPolicy_ = NoPolicy;
+    ConflictPolicy conflictPolicy_ = ConflictPolicy::NotAsked;
     bool running_ = false;
     int currentArchiveNumber_ = 0;
     std::uint64_t bytesTotal_ = 0;

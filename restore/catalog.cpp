@@ -46,7 +46,7 @@ bool SearchFolder(SearchRun& run, const FileTreeNode* folder) {
         for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
             if (!MatchWildcard(file->name, run.pattern, false)) continue;
             ++run.hits;
-            if (run.callback != nullptr && run.callback(run.userData, file, run.path.c_str(), run.userData) == 0)
+            if (run.callback != nullptr && run.callback(run.userData, file, run.path.c_str(), run.userData) == SearchStep::Stop)
                 return false;
         }
     }

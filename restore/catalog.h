@@ -2,6 +2,7 @@
 #pragma once
 // Types of the catalog of archived files: the per-date trees, the wildcard search and the logs
 // are members of ArchiveSet (restore/archive_set.h), implemented in catalog.cpp.
+#include <cstdint>
 #include <string>
 
 #include "common/file_tree.h"
@@ -10,9 +11,10 @@ namespace halvex {
 
 // Called by ArchiveSet::Search for every file found: the user data, the file, the path of its
 // folder (the target's name and the sub-folders, each followed by '\') and the user data
-// again. Nonzero goes on, 0 stops the search.
-using SearchCallback = int (*)(void* userData, const FileTreeFile* file, const char* folderPath,
-                               void* userDataAgain);
+// again. It answers whether the search goes on.
+enum class SearchStep : std::uint8_t { Stop = 0, GoOn = 1 };
+using SearchCallback = SearchStep (*)(void* userData, const FileTreeFile* file, const char* folderPath,
+                                      void* userDataAgain);
 
 // The folder filter of the search page's "Look In:" text: none for "<All Dirs>" (any letter
 // case), otherwise the text, a '\' unless it ends with one, and "*" (Docs and Docs\ both give

@@ -70,12 +70,12 @@ void ConsoleRestoreUi::PrintBlock(const std::string& caption, const std::string&
 
 void ConsoleRestoreUi::PrintFixedAnswer(const std::string& answer) { err_ << "  -> " << answer << '\n' << std::flush; }
 
-int ConsoleRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
+DirectoryAnswer ConsoleRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
     std::string text = "The following directory already exists: " + question.folder;
     if (!question.RenameOffered()) text += "\n(It is not renamed: " + question.renameRefusal + ".)";
     PrintBlock("Directory Exists...", text);
     if (directoryAnswer_ || !interactive_) {
-        const int answer = directoryAnswer_.value_or(question.unattended);
+        const DirectoryAnswer answer = directoryAnswer_.value_or(question.unattended);
         PrintFixedAnswer(DirectoryAnswerText(question, answer));
         return answer;
     }
@@ -84,31 +84,32 @@ int ConsoleRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
                                                                                    : "";
     for (;;) {
         auto line = Ask(rename + "[k]eep existing files, re[p]lace existing files, [a]sk for each file, [c]ancel? ");
-        if (!line || *line == "c") return 0;
+        if (!line || *line == "c") return DirectoryAnswer::Cancel;
         if (line->empty()) return question.preselected;
-        if (*line == "r" && question.RenameOffered()) return 4;
-        if (*line == "k") return 1;
-        if (*line == "p") return 2;
-        if (*line == "a") return 3;
+        if (*line == "r" && question.RenameOffered()) return DirectoryAnswer::RenameFolder;
+        if (*line == "k") return DirectoryAnswer::KeepExisting;
+        if (*line == "p") return DirectoryAnswer::ReplaceExisting;
+        if (*line == "a") return DirectoryAnswer::PromptEach;
     }
 }
 
-int ConsoleRestoreUi::AskFileExists(const std::string& path) {
+FileAnswer ConsoleRestoreUi::AskFileExists(const std::string& path) {
+    using Choice = FileAnswer::Choice;
     PrintBlock("File Exists...", "The following file already exists: " + path);
     if (!interactive_) {
         PrintFixedAnswer("Skip");
-        return 1;
+        return {Choice::Skip};
     }
     for (;;) {
         auto line = Ask("[r]eplace, [s]kip, replace [a]ll, skip a[l]l, s[t]op? ");
-        if (!line) return 0;
-        if (*line == "r") return 2;
-        if (*line == "s") return 1;
-        if (*line == "a") return -2;
-        if (*line == "l") return -1;
+        if (!line) return {Choice::Stop};
+        if (*line == "r") return {Choice::Replace};
+        if (*line == "s") return {Choice::Skip};
+        if (*line == "a") return {Choice::Replace, true};
+        if (*line == "l") return {Choice::Skip, true};
         if (*line == "t") {
             auto confirm = Ask("Abort...: Are you sure you want to abort restoration? [y/n] ");
-            if (!confirm || *confirm == "y") return 0;
+            if (!confirm || *confirm == "y") return {Choice::Stop};
         }
     }
 }

@@ -21,13 +21,13 @@ public:
     ConsoleRestoreUi(std::istream& in, std::ostream& err, bool interactive);
     ~ConsoleRestoreUi() override;
 
-    // The answer to every "Directory Exists..." question (1 keep, 2 replace, 3 ask, 4 rename),
-    // as --existing gives it; without one the question is asked on a terminal (an empty line
+    // The answer to every "Directory Exists..." question (keep, replace, ask or rename), as
+    // --existing gives it; without one the question is asked on a terminal (an empty line
     // takes the question's preselected answer) and given its unattended answer otherwise.
-    void SetDirectoryAnswer(std::optional<int> answer) { directoryAnswer_ = answer; }
+    void SetDirectoryAnswer(std::optional<DirectoryAnswer> answer) { directoryAnswer_ = answer; }
 
-    int AskDirectoryExists(const DirectoryQuestion& question) override;
-    int AskFileExists(const std::string& path) override;
+    DirectoryAnswer AskDirectoryExists(const DirectoryQuestion& question) override;
+    FileAnswer AskFileExists(const std::string& path) override;
     void OpenProgress(std::function<void()> onCancelRequest) override;
     void CloseProgress() override;
     void SetProgressFrom(const std::string& entryPath) override;
@@ -55,7 +55,7 @@ private:
     std::istream& in_;
     std::ostream& err_;
     bool interactive_;
-    std::optional<int> directoryAnswer_;
+    std::optional<DirectoryAnswer> directoryAnswer_;
     std::string startFolder_;  // typed paths are taken relative to where the program started
 
     bool progressOpen_ = false;

@@ -23,6 +23,6 @@ int main(int argc, char** argv) {
     return RunRestoreWindows(argc, argv, HasAutorunSwitch(args), WindowArchiveArgument(args));
 #else
     std::cerr << kRestoreProgramName << ": this build has no windows; use a mode (see --help)\n" << RestoreUsage();
-    return 2;
+    return kRestoreExitStartup;
 #endif
 }

@@ -49,7 +49,7 @@ struct Options {
     std::vector<std::string> targets;
     std::vector<std::string> paths;
     std::optional<std::string> to;
-    std::optional<int> existing;
+    std::optional<DirectoryAnswer> existing;
     std::vector<std::string> given;  // the options given, for the check against the mode
 };
 
@@ -101,10 +101,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
             else if (arg == "--to") options.to = value(i);
             else if (arg == "--existing") {
                 const std::string& answer = value(i);
-                if (answer == "rename") options.existing = 4;
-                else if (answer == "keep") options.existing = 1;
-                else if (answer == "replace") options.existing = 2;
-                else if (answer == "ask") options.existing = 3;
+                if (answer == "rename") options.existing = DirectoryAnswer::RenameFolder;
+                else if (answer == "keep") options.existing = DirectoryAnswer::KeepExisting;
+                else if (answer == "replace") options.existing = DirectoryAnswer::ReplaceExisting;
+                else if (answer == "ask") options.existing = DirectoryAnswer::PromptEach;
                 else throw UsageError{"--existing takes ask, rename, keep or replace, not " + answer};
             }
             else throw UsageError{"unknown option " + arg};
@@ -181,9 +181,9 @@ public:
         if (!set_.OpenSet(options_.positional[0])) {
             const std::string& detail = set_.OpenFailureDetail();
             PrintMessageBox(io_.err, "Error openning archive." + (detail.empty() ? "" : "\n" + detail));
-            return 2;
+            return kRestoreExitStartup;
         }
-        if (!SelectDate()) return 2;
+        if (!SelectDate()) return kRestoreExitStartup;
         switch (options_.mode) {
         case Mode::List: return List();
         case Mode::Files: return Files();
@@ -191,7 +191,7 @@ public:
         case Mode::Log: return Log();
         case Mode::Restore: return Restore();
         case Mode::Verify: return VerifyWholeSet();
-        default: return 2;
+        default: return kRestoreExitStartup;
         }
     }
 
@@ -222,7 +222,7 @@ private:
             Write(ListingRecord().Text("record", "date").Number("label", static_cast<std::uint64_t>(item.label)).Text("date", item.dateText));
         for (int i = 0; i < set_.TargetCount(); ++i)
             Write(ListingRecord().Text("record", "target").Text("name", set_.GetTargetName(i)).Text("source", set_.GetSourceFolder(i)));
-        return 0;
+        return kRestoreExitSucceeded;
     }
 
     int Files() {
@@ -245,19 +245,19 @@ private:
                     lengths.pop_back();
                 });
         }
-        return 0;
+        return kRestoreExitSucceeded;
     }
 
-    static int PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
+    static SearchStep PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
         auto& runner = *static_cast<ModeRunner*>(userData);
         runner.Write(FileRecord(runner.set_, *file, std::string(folderPath) + file->name, runner.options_.json));
-        return 1;
+        return SearchStep::GoOn;
     }
 
     int Search() {
         const std::string filter = LookInFilter(EntryPathFromCommandLine(options_.lookIn.value_or("<All Dirs>")));
         set_.Search(options_.positional[1].c_str(), filter.c_str(), options_.all, &ModeRunner::PrintHit, this);
-        return 0;
+        return kRestoreExitSucceeded;
     }
 
     int Log() {
@@ -265,24 +265,24 @@ private:
         if (options_.archive) {
             if (*options_.archive < 1 || *options_.archive > set_.ArchiveCount()) {
                 PrintMessageBox(io_.err, "the set has no archive " + std::to_string(*options_.archive));
-                return 2;
+                return kRestoreExitStartup;
             }
             index = *options_.archive - 1;
         }
         const std::string* text = set_.RetrieveLog(index);
         if (text == nullptr) {
             io_.err << "Unable to retrieve error log.\n";
-            return 1;
+            return kRestoreExitFailed;
         }
         io_.out << *text;
-        return 0;
+        return kRestoreExitSucceeded;
     }
 
-    // Exit status of a restore: 0 complete, 4 complete with entries skipped after errors,
-    // 1 aborted.
-    int RestoreStatus(int result) const {
-        if (result != 0) return 1;
-        return set_.SkippedEntries() > 0 ? 4 : 0;
+    // Exit status of a restore: succeeded, skipped (complete with entries left out after
+    // errors) or failed (aborted).
+    int RestoreStatus(const RestoreOutcome& outcome) const {
+        if (!outcome.Completed()) return kRestoreExitFailed;
+        return set_.SkippedEntries() > 0 ? kRestoreExitSkipped : kRestoreExitSucceeded;
     }
 
     int Restore() {
@@ -294,7 +294,7 @@ private:
             auto selection = ResolveSelection(set_, paths, error);
             if (!selection) {
                 PrintMessageBox(io_.err, error);
-                return 2;
+                return kRestoreExitStartup;
             }
             io_.err << "Restoring " << EscapeForTerminal(selection->sourcePath.empty() ? "the set" : selection->sourcePath)
                     << " into " << EscapeForTerminal(to_) << '\n';
@@ -311,7 +311,7 @@ private:
                 if (platform::EqualNoCase(name, set_.GetTargetName(i))) found = i;
             if (found < 0) {
                 PrintMessageBox(io_.err, "the set has no target " + name);
-                return 2;
+                return kRestoreExitStartup;
             }
             if (std::find(targets.begin(), targets.end(), found) == targets.end()) targets.push_back(found);
         }
@@ -332,13 +332,13 @@ private:
                 PrintMessageBox(io_.err, "the source folder of " + set_.GetTargetName(target) + " (" +
                                              set_.GetSourceFolder(target) +
                                              ") is not a folder of this system; restore it with --to DIR");
-                return 2;
+                return kRestoreExitStartup;
             }
             restorable.push_back(target);
         }
         if (!anyTree) {
             PrintMessageBox(io_.err, "nothing to restore at that date");
-            return 2;
+            return kRestoreExitStartup;
         }
         for (int target : restorable)
             if (set_.GetTargetTree(target) != nullptr) io_.err << "Restoring " << EscapeForTerminal(set_.GetTargetName(target)) << " to "
@@ -348,7 +348,7 @@ private:
 
     int Report(const VerifySummary& summary) {
         io_.err << VerifySummaryText(summary) << '\n';
-        return summary.problems == 0 ? 0 : 1;
+        return summary.problems == 0 ? kRestoreExitSucceeded : kRestoreExitFailed;
     }
 
     int VerifyOne() {
@@ -399,18 +399,18 @@ std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, c
     if (IsWindowCommandLine(args)) return std::nullopt;
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
         io.out << kUsage;
-        return 0;
+        return kRestoreExitSucceeded;
     }
     if (std::find(args.begin(), args.end(), "--version") != args.end()) {
         io.out << VersionText(kRestoreProgramName) << '\n';
-        return 0;
+        return kRestoreExitSucceeded;
     }
     Options options;
     try {
         options = ParseOptions(args);
     } catch (const UsageError& error) {
         io.err << kRestoreProgramName << ": " << error.message << '\n' << kUsage;
-        return 2;
+        return kRestoreExitStartup;
     }
     ModeRunner runner(options, io);
     return runner.Run();

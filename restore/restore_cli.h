@@ -17,6 +17,12 @@ struct RestoreCliStreams {
     bool interactive;   // questions are asked (a terminal) instead of answered with fixed answers
 };
 
+// Exit statuses of the command-line modes.
+inline constexpr int kRestoreExitSucceeded = 0;
+inline constexpr int kRestoreExitFailed = 1;   // restore aborted, log not found, problems found by --verify
+inline constexpr int kRestoreExitStartup = 2;  // bad command line, set not opened, nothing of it to restore
+inline constexpr int kRestoreExitSkipped = 4;  // restored, but entries were left out (each was named)
+
 // Runs the mode the arguments (without the program name) ask for and answers its exit status.
 // Nothing when the arguments are the window program's (IsWindowCommandLine).
 std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io);

@@ -224,23 +224,32 @@ DirectoryQuestion ArchiveSet::DestinationQuestion(const FileTreeNode* selection)
     }
     if (!question.renameRefusal.empty()) {
         question.rename = DirectoryQuestion::Rename::NotOffered;
-        question.preselected = PromptEach;
-        question.unattended = KeepExisting;
+        question.preselected = DirectoryAnswer::PromptEach;
+        question.unattended = DirectoryAnswer::KeepExisting;
     }
     return question;
 }
 
-std::string DirectoryAnswerText(const DirectoryQuestion& question, int answer) {
+std::string DirectoryAnswerText(const DirectoryQuestion& question, DirectoryAnswer answer) {
     switch (answer) {
-    case KeepExisting: return "Do not replace existing files";
-    case ReplaceExisting: return "Replace existing files";
-    case PromptEach: return "Prompt if files already exist";
-    case RenameFolder:
+    case DirectoryAnswer::KeepExisting: return "Do not replace existing files";
+    case DirectoryAnswer::ReplaceExisting: return "Replace existing files";
+    case DirectoryAnswer::PromptEach: return "Prompt if files already exist";
+    case DirectoryAnswer::RenameFolder:
         if (question.rename == DirectoryQuestion::Rename::Items) return "Rename existing items to .bak";
         return "Rename destination folder";
     default: return "Cancel";
     }
 }
+
+namespace {
+
+// The policy a "File Exists..." answer with "Do not ask me again." ticked leaves.
+ConflictPolicy PolicyForEveryFile(FileAnswer::Choice choice) {
+    return choice == FileAnswer::Choice::Replace ? ConflictPolicy::ReplaceExisting : ConflictPolicy::KeepExisting;
+}
+
+}  // namespace
 
 bool ArchiveSet::RenameItemsAside(const FileTreeNode* selection) {
     std::vector<std::string> names;
@@ -257,8 +266,8 @@ bool ArchiveSet::RenameItemsAside(const FileTreeNode* selection) {
     return true;
 }
 
-int ArchiveSet::PrepareDestination(const FileTreeNode* selection) {
-    conflictPolicy_ = NoPolicy;
+DestinationResult ArchiveSet::PrepareDestination(const FileTreeNode* selection) {
+    conflictPolicy_ = ConflictPolicy::NotAsked;
     destinationMade_ = false;
     if (destinationPath.size() > 1 && destinationPath.back() == '/') destinationPath.pop_back();
     bool conflict = !destinationPath.empty() && SomethingExists(destinationPath);
@@ -272,43 +281,48 @@ int ArchiveSet::PrepareDestination(const FileTreeNode* selection) {
     }
     if (conflict) {
         const DirectoryQuestion question = DestinationQuestion(selection);
-        const int answer = ui_->AskDirectoryExists(question);
-        if (answer < KeepExisting || answer > RenameFolder) return kDestinationCancelled;
-        if (answer == RenameFolder && !question.RenameOffered()) {
+        const DirectoryAnswer answer = ui_->AskDirectoryExists(question);
+        switch (answer) {
+        case DirectoryAnswer::KeepExisting: conflictPolicy_ = ConflictPolicy::KeepExisting; break;
+        case DirectoryAnswer::ReplaceExisting: conflictPolicy_ = ConflictPolicy::ReplaceExisting; break;
+        case DirectoryAnswer::PromptEach: conflictPolicy_ = ConflictPolicy::PromptEach; break;
+        case DirectoryAnswer::RenameFolder: break;
+        default: return DestinationResult::Cancelled;
+        }
+        if (answer == DirectoryAnswer::RenameFolder && !question.RenameOffered()) {
             const std::string what =
                 selection != nullptr ? "Nothing is renamed" : "The folder " + destinationPath + " is not renamed";
             ui_->ShowMessage(what + ": " + question.renameRefusal +
                                  ". Choose to keep, replace or be asked about existing files.",
                              "Error", MessageButtons::Ok, MessageOwner::MainWindow);
-            return kDestinationCancelled;
+            return DestinationResult::Cancelled;
         }
-        conflictPolicy_ = static_cast<std::uint8_t>(answer);
-        if (answer == RenameFolder) {
+        if (answer == DirectoryAnswer::RenameFolder) {
             if (selection != nullptr) {
-                if (!RenameItemsAside(selection)) return kDestinationNotRenamed;
+                if (!RenameItemsAside(selection)) return DestinationResult::NotRenamed;
             } else if (!RenameToBackupName(destinationPath)) {
                 ui_->ShowMessage("Could not rename directory", "Error", MessageButtons::Ok, MessageOwner::MainWindow);
-                return kDestinationNotRenamed;
+                return DestinationResult::NotRenamed;
             }
-            conflictPolicy_ = PromptEach;
+            conflictPolicy_ = ConflictPolicy::PromptEach;
         }
     }
     // A link where the destination folder goes is not followed: kept, it leaves nothing to
     // restore into.
     if (!destinationPath.empty() && IsSymbolicLink(destinationPath) &&
         !SettleLink(destinationPath, sourcePath.empty() ? "the selection" : sourcePath))
-        return kDestinationCancelled;
+        return DestinationResult::Cancelled;
     destinationMade_ = !destinationPath.empty() && !SomethingExists(destinationPath);
     if (!destinationPath.empty()) CreateParentFolders(destinationPath + "/");
     if (destinationPath.empty() || !platform::IsDirectory(destinationPath)) {
         ui_->ShowMessage("Could not create destination directory", "Error", MessageButtons::Ok,
                          MessageOwner::MainWindow);
-        return kDestinationNotCreated;
+        return DestinationResult::NotCreated;
     }
-    return kDestinationReady;
+    return DestinationResult::Ready;
 }
 
-int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
+RestoreResult ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     ui_->OpenProgress([this] { OnCancelRequest(); });
     running_ = true;
     skippedLinks_.clear();
@@ -347,9 +361,9 @@ int ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     bytesDone = 0;
     if (running_) {
         running_ = false;
-        return kRestoreCompleted;
+        return RestoreResult::Completed;
     }
-    return kRestoreAborted;
+    return RestoreResult::Aborted;
 }
 
 void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
@@ -399,16 +413,15 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
         // Replaced by the real file, or skipped; never written through.
         if (!SettleLink(target, entryPath_, folder)) return;
     } else if (kind != 0) {
-        if (conflictPolicy_ == KeepExisting) return;
-        if (conflictPolicy_ == PromptEach) {
-            const int answer = ui_->AskFileExists(ui_->FitToProgressTo(target));
-            if (answer == 0) {
+        if (conflictPolicy_ == ConflictPolicy::KeepExisting) return;
+        if (conflictPolicy_ == ConflictPolicy::PromptEach) {
+            const FileAnswer answer = ui_->AskFileExists(ui_->FitToProgressTo(target));
+            if (answer.choice == FileAnswer::Choice::Stop) {
                 AbortRestore();
                 return;
             }
-            // A negative answer: "Do not ask me again." was ticked.
-            if (answer < 0) conflictPolicy_ = static_cast<std::uint8_t>(-answer);
-            if (std::abs(answer) != ReplaceExisting) return;
+            if (answer.doNotAskAgain) conflictPolicy_ = PolicyForEveryFile(answer.choice);
+            if (answer.choice != FileAnswer::Choice::Replace) return;
         }
     }
 
@@ -481,18 +494,17 @@ std::string ArchiveSet::NotRestoredText(const std::string& target, const std::st
 }
 
 bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry, int parent) {
-    int answer = conflictPolicy_ == KeepExisting ? 1 : ReplaceExisting;
-    if (conflictPolicy_ == PromptEach) {
-        answer = ui_->AskFileExists(ui_->FitToProgressTo(path));
-        if (answer == 0) {
+    bool replace = conflictPolicy_ != ConflictPolicy::KeepExisting;
+    if (conflictPolicy_ == ConflictPolicy::PromptEach) {
+        const FileAnswer answer = ui_->AskFileExists(ui_->FitToProgressTo(path));
+        if (answer.choice == FileAnswer::Choice::Stop) {
             AbortRestore();
             return false;
         }
-        // A negative answer: "Do not ask me again." was ticked.
-        if (answer < 0) conflictPolicy_ = static_cast<std::uint8_t>(-answer);
-        answer = std::abs(answer);
+        if (answer.doNotAskAgain) conflictPolicy_ = PolicyForEveryFile(answer.choice);
+        replace = answer.choice == FileAnswer::Choice::Replace;
     }
-    if (answer == ReplaceExisting) {
+    if (replace) {
         for (;;) {
             // The link itself goes, never what it points to.
             const int removed = parent >= 0 ? ::unlinkat(parent, platform::NameOfPath(path).c_str(), 0)

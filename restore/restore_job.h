@@ -8,25 +8,36 @@
 
 namespace halvex {
 
-// What happens to files that already exist in the destination. The "Directory Exists..."
-// question answers 0 (cancel), 1, 2, 3 or 4; 4 becomes PromptEach once the folder is renamed.
-enum ConflictPolicy : std::uint8_t {
-    NoPolicy = 0,         // the destination did not exist: files met later are replaced
+// What happens to files that already exist in the destination, as the "Directory Exists..."
+// answer (or a later "Do not ask me again.") set it. Once the destination is renamed aside
+// the policy is PromptEach.
+enum class ConflictPolicy : std::uint8_t {
+    NotAsked = 0,  // the destination did not exist: files met later are replaced
     KeepExisting = 1,
     ReplaceExisting = 2,
     PromptEach = 3,
-    RenameFolder = 4,
 };
 
 // PrepareDestination's answers.
-inline constexpr int kDestinationReady = 0;
-inline constexpr int kDestinationCancelled = 1;
-inline constexpr int kDestinationNotCreated = 2;
-inline constexpr int kDestinationNotRenamed = 3;
+enum class DestinationResult : std::uint8_t {
+    Ready = 0,
+    Cancelled = 1,
+    NotCreated = 2,  // reported to the user
+    NotRenamed = 3,  // reported to the user
+};
 
 // RestoreTree's answers.
-inline constexpr int kRestoreCompleted = 0;
-inline constexpr int kRestoreAborted = 1;
+enum class RestoreResult : std::uint8_t { Completed = 0, Aborted = 1 };
+
+// How a restore of targets or of a selection ended: at a destination that was not ready, or
+// with the restore completed or aborted.
+struct RestoreOutcome {
+    DestinationResult destination = DestinationResult::Ready;
+    RestoreResult restore = RestoreResult::Completed;  // once the destination was ready
+
+    bool Completed() const { return destination == DestinationResult::Ready && restore == RestoreResult::Completed; }
+    friend bool operator==(const RestoreOutcome&, const RestoreOutcome&) = default;
+};
 
 // Bytes read and written per step of an extraction.
 inline constexpr std::size_t kRestoreBufferSize = 65535;

@@ -17,9 +17,9 @@ struct SelectionDeleter {
 };
 using SelectionRoot = std::unique_ptr<FileTreeNode, SelectionDeleter>;
 
-void ShowOutcome(ArchiveSet& set, int result) {
+void ShowOutcome(ArchiveSet& set, const RestoreOutcome& outcome) {
     RestoreUi& ui = set.Ui();
-    if (result != 0)
+    if (!outcome.Completed())
         ui.ShowMessage("Restoration Aborted", "Aborted", MessageButtons::Ok, MessageOwner::MainWindow);
     else if (set.SkippedEntries() > 0)
         ui.ShowMessage(IncompleteText(set.SkippedEntries()), "Incomplete", MessageButtons::Ok, MessageOwner::MainWindow);
@@ -78,7 +78,7 @@ std::string TargetDestination(const ArchiveSet& set, int target, const std::stri
     return destination + set.GetTargetName(target);
 }
 
-int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder) {
+RestoreOutcome RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder) {
     set.ResetSkippedEntries();
     // A target checked but not backed up by the date is named: it is not restored.
     for (int target : targets) {
@@ -100,26 +100,26 @@ int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::
         root->totalSize += tree->totalSize;
         order.insert(order.begin(), *it);
     }
-    int result = 0;
+    RestoreOutcome outcome;
     std::uint64_t restored = 0;
     std::size_t row = 0;
     for (FileTreeNode* copy = root->firstChild; copy != nullptr; copy = copy->nextSibling, ++row) {
         const int target = order[row];
         set.destinationPath = TargetDestination(set, target, alternateFolder);
         set.sourcePath = set.GetTargetName(target);
-        result = set.PrepareDestination();
-        if (result != 0) break;
+        outcome.destination = set.PrepareDestination();
+        if (outcome.destination != DestinationResult::Ready) break;
         // The progress window measures against the sum of all the targets.
         const std::uint64_t own = copy->totalSize;
         copy->totalSize = root->totalSize;
         set.bytesDone = restored;
-        result = set.RestoreTree(copy);
-        if (result != 0) break;
+        outcome.restore = set.RestoreTree(copy);
+        if (outcome.restore != RestoreResult::Completed) break;
         restored += own;
     }
     root.reset();
-    ShowOutcome(set, result);
-    return result;
+    ShowOutcome(set, outcome);
+    return outcome;
 }
 
 std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const std::vector<std::string>& entryPaths,
@@ -185,14 +185,14 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
     return selection;
 }
 
-int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination) {
+RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination) {
     set.ResetSkippedEntries();
     if (destination.empty() || destination.front() != '/') {
         // A relative name would land wherever the program happens to run.
         set.Ui().ShowMessage(destination.empty() ? std::string("Choose the folder to restore to.")
                                                  : "'" + destination + "' is not a full path: choose the folder to restore to.",
                              "Error", MessageButtons::Ok, MessageOwner::MainWindow);
-        return kDestinationNotCreated;
+        return {DestinationResult::NotCreated};
     }
     SelectionRoot root(new FileTreeNode{});
     for (const FileTreeNode* folder : selection.folders) {
@@ -209,13 +209,13 @@ int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const s
     }
     set.sourcePath = selection.sourcePath;
     set.destinationPath = destination;
-    const int prepared = set.PrepareDestination(root.get());
-    if (prepared != 0) return prepared;
+    RestoreOutcome outcome{set.PrepareDestination(root.get())};
+    if (outcome.destination != DestinationResult::Ready) return outcome;
     set.bytesDone = 0;
-    const int result = set.RestoreTree(root.get());
+    outcome.restore = set.RestoreTree(root.get());
     root.reset();
-    ShowOutcome(set, result);
-    return result;
+    ShowOutcome(set, outcome);
+    return outcome;
 }
 
 }  // namespace halvex

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/file_tree.h"
+#include "restore/restore_job.h"
 
 namespace halvex {
 
@@ -28,8 +29,8 @@ std::string TargetDestination(const ArchiveSet& set, int target, const std::stri
 // Restores the targets (indices, in row order) as of the selected date, each to
 // TargetDestination, one after the other against the total size of them all; a target without
 // a tree at the date is named in a message and counts as not restored. Stops at the first target whose destination is refused
-// or whose restore is aborted. 0 when every target was restored, else that first nonzero result.
-int RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder);
+// or whose restore is aborted; the outcome tells which.
+[[nodiscard]] RestoreOutcome RestoreTargets(ArchiveSet& set, const std::vector<int>& targets, const std::string& alternateFolder);
 
 // Files and folders of one folder of the catalog, and the entry path of that folder ("" when
 // they are whole targets).
@@ -46,9 +47,9 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
                                                  std::string& error);
 
 // Restores the selection into `destination`: the destination is prepared first (a refusal
-// ends here without a further message), then the selection is restored. 0 when completed.
+// ends here without a further message), then the selection is restored.
 // Both end with "Restoration Complete", "Restoration Incomplete: N items could not be
 // restored" (entries left out, each named before) or "Restoration Aborted".
-int RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination);
+RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination);
 
 }  // namespace halvex

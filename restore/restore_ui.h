@@ -4,6 +4,7 @@
 // questions, the "Restoring..." progress window, message boxes, the archive file chooser and
 // the message pump. Implemented by the Qt windows, the console (halvex-restore --restore) and
 // a scripted interface in tests. Everything runs on the one user-interface thread.
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,9 +16,29 @@ namespace halvex {
 // Who owns a message box: the main window, or the progress window during a restore.
 enum class MessageOwner { MainWindow, ProgressWindow };
 
+// The answers to "Directory Exists...". The numbers are those --existing is documented with.
+enum class DirectoryAnswer : std::uint8_t {
+    Cancel = 0,
+    KeepExisting = 1,     // "Do not replace existing files"
+    ReplaceExisting = 2,  // "Replace existing files"
+    PromptEach = 3,       // "Prompt if files already exist"
+    RenameFolder = 4,     // "Rename destination folder" (or the items in the way)
+};
+
+// An answer to "File Exists...": Stop comes only once the user confirmed it; doNotAskAgain
+// ("Do not ask me again." ticked) makes Skip or Replace the answer for every file after it.
+struct FileAnswer {
+    enum class Choice : std::uint8_t { Stop, Skip, Replace };
+
+    Choice choice = Choice::Stop;
+    bool doNotAskAgain = false;
+
+    friend bool operator==(const FileAnswer&, const FileAnswer&) = default;
+};
+
 // The "Directory Exists..." question as the engine settles it; the windows only present it.
 struct DirectoryQuestion {
-    // What answer 4 ("Rename") does: move the destination folder aside (whole targets), move
+    // What RenameFolder does: move the destination folder aside (whole targets), move
     // aside only the restored items that already exist in it (selections), or nothing: it is
     // not offered where moving the folder would move the user's home, a mount point or the
     // program's or the set's own folder.
@@ -26,25 +47,24 @@ struct DirectoryQuestion {
     std::string folder;
     Rename rename = Rename::Folder;
     std::string renameRefusal;  // why rename is not offered ("it is your home folder")
-    int preselected = 4;        // the answer checked when the question opens
-    int unattended = 4;         // the answer taken where nobody can be asked
+    // The answer checked when the question opens, and the one taken where nobody can be asked.
+    DirectoryAnswer preselected = DirectoryAnswer::RenameFolder;
+    DirectoryAnswer unattended = DirectoryAnswer::RenameFolder;
 
     bool RenameOffered() const { return rename != Rename::NotOffered; }
 };
 
-// The text of answer 1 to 4 of `question` ("Cancel" for anything else).
-std::string DirectoryAnswerText(const DirectoryQuestion& question, int answer);
+// The text of `answer` to `question`.
+std::string DirectoryAnswerText(const DirectoryQuestion& question, DirectoryAnswer answer);
 
 class RestoreUi {
 public:
     virtual ~RestoreUi() = default;
 
-    // "Directory Exists...": 0 Cancel, 1 do not replace existing files, 2 replace existing
-    // files, 3 prompt if files already exist, 4 rename (when offered).
-    virtual int AskDirectoryExists(const DirectoryQuestion& question) = 0;
-    // "File Exists...": 0 Stop (confirmed), 1 Skip, 2 Replace, -1 Skip and -2 Replace with
-    // "Do not ask me again." ticked.
-    virtual int AskFileExists(const std::string& path) = 0;
+    // "Directory Exists..." (RenameFolder only when the question offers it).
+    [[nodiscard]] virtual DirectoryAnswer AskDirectoryExists(const DirectoryQuestion& question) = 0;
+    // "File Exists..." about `path`.
+    [[nodiscard]] virtual FileAnswer AskFileExists(const std::string& path) = 0;
 
     // The modeless "Restoring..." window; opening it disables the main window, closing it
     // enables, repaints and focuses the main window again. A click on its Cancel button or

@@ -35,33 +35,36 @@ DirectoryExistsDialog::DirectoryExistsDialog(const DirectoryQuestion& question, 
     pathText_ = NewPathText(this, units.Rect(7, 18, 173, 12));
 
     int top = 36;
-    for (Answer answer : {RenameFolder, KeepExisting, ReplaceExisting, PromptEach}) {
+    for (DirectoryAnswer answer : {DirectoryAnswer::RenameFolder, DirectoryAnswer::KeepExisting,
+                                   DirectoryAnswer::ReplaceExisting, DirectoryAnswer::PromptEach}) {
         auto* button = new QRadioButton(QString::fromStdString(DirectoryAnswerText(question, answer)), this);
         button->setGeometry(units.Rect(14, top, 160, 10));
-        choices_[answer] = button;
+        choices_[static_cast<std::size_t>(answer)] = button;
         top += 12;
     }
     if (!question.RenameOffered()) {
         // Moving this folder aside would move far more than the restore: the choice is shown
         // with the reason, and cannot be taken.
-        choices_[RenameFolder]->setEnabled(false);
+        QRadioButton* rename = Choice(DirectoryAnswer::RenameFolder);
+        rename->setEnabled(false);
         const QString reason = QString::fromStdString("Not renamed: " + question.renameRefusal);
-        choices_[RenameFolder]->setText(reason);
-        choices_[RenameFolder]->setToolTip(reason);
+        rename->setText(reason);
+        rename->setToolTip(reason);
     }
-    const int preselected = question.preselected >= KeepExisting && question.preselected <= RenameFolder &&
-                                    (question.preselected != RenameFolder || question.RenameOffered())
-                                ? question.preselected
-                                : PromptEach;
-    choices_[static_cast<std::size_t>(preselected)]->setChecked(true);
+    const bool preselectedShown = question.preselected != DirectoryAnswer::Cancel &&
+                                  (question.preselected != DirectoryAnswer::RenameFolder || question.RenameOffered());
+    Choice(preselectedShown ? question.preselected : DirectoryAnswer::PromptEach)->setChecked(true);
 
     okayButton_ = new QPushButton(QStringLiteral("Okay"), this);
     okayButton_->setGeometry(units.Rect(37, 88, 50, 14));
     okayButton_->setDefault(true);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setGeometry(units.Rect(100, 88, 50, 14));
-    connect(okayButton_, &QPushButton::clicked, this, [this] { done(CheckedAnswer()); });
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);  // answers 0, as the close box does
+    connect(okayButton_, &QPushButton::clicked, this, [this] {
+        answer_ = CheckedAnswer();
+        accept();
+    });
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);  // answers Cancel, as the close box does
 
     setFixedSize(units.Size(187, 109));
     // A dialog owned by a window that is disabled during a restore still takes input.
@@ -71,13 +74,16 @@ DirectoryExistsDialog::DirectoryExistsDialog(const DirectoryQuestion& question, 
 
 DirectoryExistsDialog::~DirectoryExistsDialog() = default;
 
-QRadioButton* DirectoryExistsDialog::Choice(Answer answer) const { return choices_.at(static_cast<std::size_t>(answer)); }
+QRadioButton* DirectoryExistsDialog::Choice(DirectoryAnswer answer) const {
+    return choices_.at(static_cast<std::size_t>(answer));
+}
 
-int DirectoryExistsDialog::CheckedAnswer() const {
-    for (int answer = KeepExisting; answer <= RenameFolder; ++answer) {
-        if (choices_[static_cast<std::size_t>(answer)]->isChecked()) return answer;
+DirectoryAnswer DirectoryExistsDialog::CheckedAnswer() const {
+    for (DirectoryAnswer answer : {DirectoryAnswer::KeepExisting, DirectoryAnswer::ReplaceExisting,
+                                   DirectoryAnswer::PromptEach, DirectoryAnswer::RenameFolder}) {
+        if (Choice(answer)->isChecked()) return answer;
     }
-    return PromptEach;
+    return DirectoryAnswer::PromptEach;
 }
 
 }  // namespace halvex

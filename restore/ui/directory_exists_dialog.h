@@ -18,15 +18,6 @@ class DirectoryExistsDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // The answers exec() returns.
-    enum Answer {
-        Cancel = 0,
-        KeepExisting = 1,     // "Do not replace existing files"
-        ReplaceExisting = 2,  // "Replace existing files"
-        PromptEach = 3,       // "Prompt if files already exist"
-        RenameFolder = 4,     // "Rename destination folder"
-    };
-
     // The question as the engine settled it: the rename choice's text, whether it is offered
     // (shown disabled with the reason when not) and which answer is checked at first.
     DirectoryExistsDialog(const DirectoryQuestion& question, QWidget* owner);
@@ -34,15 +25,20 @@ public:
     DirectoryExistsDialog(const std::string& folder, QWidget* owner);
     ~DirectoryExistsDialog() override;
 
+    // What the dialog was answered with once exec() returned (Cancel before, and for Cancel
+    // and the close box).
+    DirectoryAnswer Answer() const { return answer_; }
+
     QLabel* PathText() const { return pathText_; }
-    // The radio button that answers 1 to 4.
-    QRadioButton* Choice(Answer answer) const;
+    // The radio button of an answer other than Cancel.
+    QRadioButton* Choice(DirectoryAnswer answer) const;
     QPushButton* OkayButton() const { return okayButton_; }
     QPushButton* CancelButton() const { return cancelButton_; }
 
 private:
-    int CheckedAnswer() const;
+    DirectoryAnswer CheckedAnswer() const;
 
+    DirectoryAnswer answer_ = DirectoryAnswer::Cancel;
     QLabel* pathText_ = nullptr;
     std::array<QRadioButton*, 5> choices_{};
     QPushButton* okayButton_ = nullptr;

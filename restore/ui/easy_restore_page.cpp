@@ -225,9 +225,9 @@ bool EasyRestorePage::eventFilter(QObject* watched, QEvent* event) {
     return AnchoredPage::eventFilter(watched, event);
 }
 
-int EasyRestorePage::Restore() {
+std::optional<RestoreOutcome> EasyRestorePage::Restore() {
     const std::vector<int> rows = CheckedRows();
-    if (rows.empty()) return -1;
+    if (rows.empty()) return std::nullopt;
     ArchiveSet& set = context_.set;
     const std::string alternate = alternateBox_->isChecked() ? alternateFolder_ : std::string();
     bool anyTree = false;
@@ -240,13 +240,13 @@ int EasyRestorePage::Restore() {
                            "The folder " + destination + " of " + set.GetTargetName(row) +
                                " is not a folder of this system. Select 'Restore to alternate directory'.",
                            "Error", MessageButtons::Ok);
-            return -1;
+            return std::nullopt;
         }
     }
     if (!anyTree) {
         ShowMessageBox(context_.mainWindow, "The selected items were not backed up on or before the selected date.",
                        "Error", MessageButtons::Ok);
-        return -1;
+        return std::nullopt;
     }
     // The set must outlive the restore: the window waits for this before it closes.
     BusyCount::Scope busy(context_.busy);

@@ -3,9 +3,11 @@
 // "Easy Restore": every target of the open set with a check box and the folder it goes to;
 // "Restore" restores the checked targets as of the selected date, to the folders they were
 // backed up from or side by side below the alternate folder.
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "restore/restore_job.h"
 #include "restore/ui/anchored_page.h"
 #include "restore/ui/restore_page.h"
 
@@ -35,9 +37,9 @@ public:
     void FillPage();
     // The checked rows, top to bottom.
     std::vector<int> CheckedRows() const;
-    // Restores the checked targets and shows how it ended. Answers RestoreTargets' result, or
-    // -1 when nothing was started.
-    int Restore();
+    // Restores the checked targets and shows how it ended. Answers RestoreTargets' outcome, or
+    // nothing when no restore was started.
+    std::optional<RestoreOutcome> Restore();
 
     // Where targets go when "Restore to alternate directory" is checked ("Halvex Restored" in the
     // home folder unless changed).

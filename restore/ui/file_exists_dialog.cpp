@@ -33,8 +33,8 @@ FileExistsDialog::FileExistsDialog(const std::string& path, QWidget* owner) : QD
     stopButton_ = new QPushButton(QStringLiteral("&Stop"), this);
     stopButton_->setGeometry(units.Rect(120, 72, 50, 14));
 
-    connect(replaceButton_, &QPushButton::clicked, this, [this] { done(doNotAskAgain_->isChecked() ? -2 : 2); });
-    connect(skipButton_, &QPushButton::clicked, this, [this] { done(doNotAskAgain_->isChecked() ? -1 : 1); });
+    connect(replaceButton_, &QPushButton::clicked, this, [this] { Finish(FileAnswer::Choice::Replace); });
+    connect(skipButton_, &QPushButton::clicked, this, [this] { Finish(FileAnswer::Choice::Skip); });
     connect(stopButton_, &QPushButton::clicked, this, &FileExistsDialog::reject);
 
     setFixedSize(units.Size(177, 94));
@@ -45,10 +45,16 @@ FileExistsDialog::FileExistsDialog(const std::string& path, QWidget* owner) : QD
 
 FileExistsDialog::~FileExistsDialog() = default;
 
+void FileExistsDialog::Finish(FileAnswer::Choice choice) {
+    answer_ = {choice, doNotAskAgain_->isChecked()};
+    accept();
+}
+
 void FileExistsDialog::reject() {
     if (ShowMessageBox(this, "Are you sure you want to abort restoration?", "Abort...", MessageButtons::YesNo) ==
         MessageAnswer::Yes) {
-        done(0);
+        answer_ = {FileAnswer::Choice::Stop};
+        done(Rejected);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "restore/restore_ui.h"
+
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -15,10 +17,12 @@ class FileExistsDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // exec() answers 2 Replace, 1 Skip, their negatives when "Do not ask me again." is ticked,
-    // and 0 when the user confirmed Stop.
     FileExistsDialog(const std::string& path, QWidget* owner);
     ~FileExistsDialog() override;
+
+    // What the dialog was answered with once exec() returned: Replace or Skip (with the
+    // "Do not ask me again." box), or Stop once the user confirmed it.
+    FileAnswer Answer() const { return answer_; }
 
     QLabel* PathText() const { return pathText_; }
     QCheckBox* DoNotAskAgain() const { return doNotAskAgain_; }
@@ -27,10 +31,13 @@ public:
     QPushButton* StopButton() const { return stopButton_; }
 
 public slots:
-    // Stop, the close box and Escape: asks, and ends with 0 only on Yes.
+    // Stop, the close box and Escape: asks, and ends with Stop only on Yes.
     void reject() override;
 
 private:
+    void Finish(FileAnswer::Choice choice);
+
+    FileAnswer answer_;
     QLabel* pathText_ = nullptr;
     QCheckBox* doNotAskAgain_ = nullptr;
     QPushButton* replaceButton_ = nullptr;

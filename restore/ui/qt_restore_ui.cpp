@@ -26,14 +26,16 @@ QWidget* QtRestoreUi::FrontWindow() const {
     return mainWindow_;
 }
 
-int QtRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
+DirectoryAnswer QtRestoreUi::AskDirectoryExists(const DirectoryQuestion& question) {
     DirectoryExistsDialog dialog(question, FrontWindow());
-    return dialog.exec();
+    dialog.exec();
+    return dialog.Answer();
 }
 
-int QtRestoreUi::AskFileExists(const std::string& path) {
+FileAnswer QtRestoreUi::AskFileExists(const std::string& path) {
     FileExistsDialog dialog(path, FrontWindow());
-    return dialog.exec();
+    dialog.exec();
+    return dialog.Answer();
 }
 
 void QtRestoreUi::OpenProgress(std::function<void()> onCancelRequest) {

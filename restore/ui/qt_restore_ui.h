@@ -22,8 +22,8 @@ public:
     QtRestoreUi(const QtRestoreUi&) = delete;
     QtRestoreUi& operator=(const QtRestoreUi&) = delete;
 
-    int AskDirectoryExists(const DirectoryQuestion& question) override;
-    int AskFileExists(const std::string& path) override;
+    DirectoryAnswer AskDirectoryExists(const DirectoryQuestion& question) override;
+    FileAnswer AskFileExists(const std::string& path) override;
 
     void OpenProgress(std::function<void()> onCancelRequest) override;
     void CloseProgress() override;

@@ -236,11 +236,11 @@ void SearchLogPage::Search() {
     RefreshStatus();
 }
 
-int SearchLogPage::OnHit(void* page, const FileTreeFile* file, const char* folderPath, void*) {
+SearchStep SearchLogPage::OnHit(void* page, const FileTreeFile* file, const char* folderPath, void*) {
     return static_cast<SearchLogPage*>(page)->Hit(file, folderPath);
 }
 
-int SearchLogPage::Hit(const FileTreeFile* file, const char* folderPath) {
+SearchStep SearchLogPage::Hit(const FileTreeFile* file, const char* folderPath) {
     model_->Results().Add(file, folderPath);
     const std::uint32_t now = platform::TickCountMs();
     if (now - lastUpdate_ >= refreshInterval_) {
@@ -249,7 +249,7 @@ int SearchLogPage::Hit(const FileTreeFile* file, const char* folderPath) {
         model_->ShowNewHits();
         if (PumpMessages()) stopRequested_ = true;
     }
-    return stopRequested_ ? 0 : 1;
+    return stopRequested_ ? SearchStep::Stop : SearchStep::GoOn;
 }
 
 void SearchLogPage::RefreshStatus() {

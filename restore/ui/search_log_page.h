@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "restore/catalog.h"
 #include "restore/page_texts.h"
 #include "restore/ui/anchored_page.h"
 #include "restore/ui/page_scale.h"
@@ -91,8 +92,8 @@ protected:
     void AfterLayout() override;
 
 private:
-    static int OnHit(void* page, const FileTreeFile* file, const char* folderPath, void*);
-    int Hit(const FileTreeFile* file, const char* folderPath);
+    static SearchStep OnHit(void* page, const FileTreeFile* file, const char* folderPath, void*);
+    SearchStep Hit(const FileTreeFile* file, const char* folderPath);
     void RefreshStatus();
     void MoveSplitter(int distance);
     void ShowPaging();

@@ -17,11 +17,11 @@ using namespace halvex;
 
 namespace {
 
-int CountHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
+SearchStep CountHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
     // Touch what the callback receives, as a page would.
     *static_cast<std::size_t*>(userData) += std::char_traits<char>::length(file->name) +
                                             std::char_traits<char>::length(folderPath);
-    return 1;
+    return SearchStep::GoOn;
 }
 
 }  // namespace

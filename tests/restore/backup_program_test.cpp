@@ -66,7 +66,7 @@ TEST(BackupProgramSetTest, TargetAddedLaterLiesInTheNewestArchives) {
 
     test::ScriptedRestoreUi ui;
     set.SetUi(&ui);
-    EXPECT_EQ(RestoreTargets(set, {0, 1}, temp / "out"), 0);
+    EXPECT_TRUE(RestoreTargets(set, {0, 1}, temp / "out").Completed());
     EXPECT_EQ(test::ReadFile(temp / "out/Data/a.txt"), "two");
     EXPECT_EQ(test::ReadFile(temp / "out/Late/x.txt"), "late");
 

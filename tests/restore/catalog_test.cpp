@@ -141,10 +141,10 @@ struct Hit {
     int archive;
 };
 
-int Collect(void* userData, const FileTreeFile* file, const char* folderPath, void* again) {
+SearchStep Collect(void* userData, const FileTreeFile* file, const char* folderPath, void* again) {
     EXPECT_EQ(userData, again);
     static_cast<std::vector<Hit>*>(userData)->push_back({std::string(folderPath) + file->name, file->archiveNumber});
-    return 1;
+    return SearchStep::GoOn;
 }
 
 std::vector<std::string> Paths(const std::vector<Hit>& hits) {
@@ -199,7 +199,7 @@ TEST_F(SearchTest, StoppingAndMissingPattern) {
     std::vector<Hit> hits;
     auto stop = [](void* userData, const FileTreeFile*, const char*, void*) {
         ++*static_cast<int*>(userData);
-        return 0;
+        return SearchStep::Stop;
     };
     int calls = 0;
     EXPECT_FALSE(set.Search("*", nullptr, false, stop, &calls));

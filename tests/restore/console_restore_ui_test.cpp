@@ -18,8 +18,8 @@ DirectoryQuestion Question(const std::string& folder, DirectoryQuestion::Rename 
     question.rename = rename;
     if (rename == DirectoryQuestion::Rename::NotOffered) {
         question.renameRefusal = "it is your home folder";
-        question.preselected = 3;
-        question.unattended = 1;
+        question.preselected = DirectoryAnswer::PromptEach;
+        question.unattended = DirectoryAnswer::KeepExisting;
     }
     return question;
 }
@@ -28,12 +28,13 @@ TEST(ConsoleRestoreUiTest, FixedAnswersWithoutATerminalArePrinted) {
     std::istringstream in;
     std::ostringstream err;
     ConsoleRestoreUi ui(in, err, false);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 4);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/d", DirectoryQuestion::Rename::Items)), 4);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/home/me", DirectoryQuestion::Rename::NotOffered)), 1);
-    ui.SetDirectoryAnswer(1);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 1);
-    EXPECT_EQ(ui.AskFileExists("/d/f"), 1);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), DirectoryAnswer::RenameFolder);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d", DirectoryQuestion::Rename::Items)), DirectoryAnswer::RenameFolder);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/home/me", DirectoryQuestion::Rename::NotOffered)),
+              DirectoryAnswer::KeepExisting);
+    ui.SetDirectoryAnswer(DirectoryAnswer::KeepExisting);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), DirectoryAnswer::KeepExisting);
+    EXPECT_EQ(ui.AskFileExists("/d/f"), FileAnswer{FileAnswer::Choice::Skip});
     EXPECT_EQ(ui.ShowMessage("bad entry", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
               MessageAnswer::Ignore);
     EXPECT_EQ(ui.ShowMessage("bad archive", "Error", MessageButtons::RetryCancel, MessageOwner::MainWindow),
@@ -67,16 +68,16 @@ TEST(ConsoleRestoreUiTest, TypedAnswersOnATerminal) {
     std::istringstream in("x\np\nr\n\nt\nn\na\nt\ny\nr\nnone\n" + relative + "\n");
     std::ostringstream err;
     ConsoleRestoreUi ui(in, err, true);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 2);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/", DirectoryQuestion::Rename::NotOffered)), 3);
-    EXPECT_EQ(ui.AskFileExists("/d/f"), -2);
-    EXPECT_EQ(ui.AskFileExists("/d/g"), 0);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), DirectoryAnswer::ReplaceExisting);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/", DirectoryQuestion::Rename::NotOffered)), DirectoryAnswer::PromptEach);
+    EXPECT_EQ(ui.AskFileExists("/d/f"), (FileAnswer{FileAnswer::Choice::Replace, true}));
+    EXPECT_EQ(ui.AskFileExists("/d/g"), FileAnswer{FileAnswer::Choice::Stop});
     EXPECT_EQ(ui.ShowMessage("bad", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
               MessageAnswer::Retry);
     EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), start + "/" + relative);
     // At the end of the input the chooser gives up and questions take their safe answer.
     EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), std::nullopt);
-    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 0);
+    EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), DirectoryAnswer::Cancel);
 }
 
 TEST(ConsoleRestoreUiTest, ASignalActsAsTheCancelButtonWhileTheProgressIsOpen) {

@@ -133,7 +133,7 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
             if (platform::IsDirectory(temp / "aborted/Data/private")) u.ClickCancel();
         };
         set.SetUi(&ui);
-        EXPECT_NE(RestoreTargets(set, {0}, temp / "aborted"), 0);
+        EXPECT_FALSE(RestoreTargets(set, {0}, temp / "aborted").Completed());
         EXPECT_EQ(ModeOf(temp / "aborted/Data/private"), S_IFDIR | 0700);
         EXPECT_FALSE(platform::PathExists(temp / "aborted/Data/private/tool"));
     }
@@ -177,7 +177,7 @@ TEST(PermissionsTest, SetsWithoutPermissionsRestoreAsTheyAlwaysDid) {
     set.SelectDate(set.DateCount() - 1);
     test::ScriptedRestoreUi ui;
     set.SetUi(&ui);
-    ASSERT_EQ(RestoreTargets(set, {0}, temp / "out"), 0);
+    ASSERT_TRUE(RestoreTargets(set, {0}, temp / "out").Completed());
     // Made as any new file and folder: as the umask allows.
     EXPECT_EQ(ModeOf(temp / "out/Data/a.txt"), S_IFREG | 0644);
     EXPECT_EQ(ModeOf(temp / "out/Data/sub"), S_IFDIR | 0755);

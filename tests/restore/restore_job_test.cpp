@@ -43,13 +43,14 @@ protected:
         set.SelectDate(dateIndex < 0 ? set.DateCount() - 1 : dateIndex);
     }
     // Prepares `destination` and restores target 0's whole tree into it.
-    int RestoreAll(const std::string& destination) {
+    RestoreOutcome RestoreAll(const std::string& destination) {
         set.destinationPath = destination;
-        const int prepared = set.PrepareDestination();
-        if (prepared != 0) return 10 + prepared;
+        RestoreOutcome outcome{set.PrepareDestination()};
+        if (outcome.destination != DestinationResult::Ready) return outcome;
         set.sourcePath = set.GetTargetName(0);
         set.bytesDone = 0;
-        return set.RestoreTree(set.GetTargetTree(0));
+        outcome.restore = set.RestoreTree(set.GetTargetTree(0));
+        return outcome;
     }
 
     test::TempFolder temp;
@@ -65,30 +66,30 @@ class PrepareDestinationTest : public RestoreJobTest {};
 
 TEST_F(PrepareDestinationTest, MissingDestinationIsCreatedWithoutAQuestion) {
     set.destinationPath = temp / "a/b/c/";
-    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::Ready);
     EXPECT_EQ(set.destinationPath, temp / "a/b/c");
     EXPECT_TRUE(platform::IsDirectory(temp / "a/b/c"));
     EXPECT_TRUE(ui.directoryQuestions.empty());
-    EXPECT_EQ(set.GetConflictPolicy(), NoPolicy);
+    EXPECT_EQ(set.GetConflictPolicy(), ConflictPolicy::NotAsked);
 }
 
 TEST_F(PrepareDestinationTest, RenameMovesTheFolderToTheFirstFreeBackupName) {
     const std::string data = temp / "Data";
     test::MakeFolders(data);
     test::WriteFile(data + "/old.txt", "old");
-    ui.directoryAnswers = {RenameFolder, RenameFolder, RenameFolder};
+    ui.directoryAnswers = {DirectoryAnswer::RenameFolder, DirectoryAnswer::RenameFolder, DirectoryAnswer::RenameFolder};
     set.destinationPath = data;
-    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::Ready);
     EXPECT_EQ(test::ReadFile(data + ".bak/old.txt"), "old");
     EXPECT_TRUE(platform::IsDirectory(data));
     EXPECT_FALSE(platform::PathExists(data + "/old.txt"));
-    EXPECT_EQ(set.GetConflictPolicy(), PromptEach);
+    EXPECT_EQ(set.GetConflictPolicy(), ConflictPolicy::PromptEach);
 
-    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::Ready);
     EXPECT_TRUE(platform::IsDirectory(data + ".bak (2)"));
     // Candidates keep counting past 999.
     for (int n = 3; n <= 1000; ++n) test::MakeFolders(data + ".bak (" + std::to_string(n) + ")");
-    EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::Ready);
     EXPECT_TRUE(platform::IsDirectory(data + ".bak (1001)"));
     EXPECT_EQ(ui.directoryQuestions, std::vector<std::string>(3, data));
 }
@@ -97,12 +98,13 @@ TEST_F(PrepareDestinationTest, CancelChangesNothingOtherAnswersSetThePolicy) {
     const std::string data = temp / "Data";
     test::MakeFolders(data);
     test::WriteFile(data + "/old.txt", "old");
-    ui.directoryAnswers = {0, KeepExisting, ReplaceExisting, PromptEach};
+    ui.directoryAnswers = {DirectoryAnswer::Cancel, DirectoryAnswer::KeepExisting, DirectoryAnswer::ReplaceExisting,
+                           DirectoryAnswer::PromptEach};
     set.destinationPath = data;
-    EXPECT_EQ(set.PrepareDestination(), kDestinationCancelled);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::Cancelled);
     EXPECT_EQ(test::ReadFile(data + "/old.txt"), "old");
-    for (std::uint8_t policy : {KeepExisting, ReplaceExisting, PromptEach}) {
-        EXPECT_EQ(set.PrepareDestination(), kDestinationReady);
+    for (ConflictPolicy policy : {ConflictPolicy::KeepExisting, ConflictPolicy::ReplaceExisting, ConflictPolicy::PromptEach}) {
+        EXPECT_EQ(set.PrepareDestination(), DestinationResult::Ready);
         EXPECT_EQ(set.GetConflictPolicy(), policy);
     }
     EXPECT_FALSE(platform::PathExists(data + ".bak"));
@@ -110,16 +112,16 @@ TEST_F(PrepareDestinationTest, CancelChangesNothingOtherAnswersSetThePolicy) {
 
 TEST_F(PrepareDestinationTest, RefusedRenameAndCreationAreReported) {
     // Nothing in /proc can be renamed.
-    ui.directoryAnswers = {RenameFolder};
+    ui.directoryAnswers = {DirectoryAnswer::RenameFolder};
     set.destinationPath = "/proc/version";
-    EXPECT_EQ(set.PrepareDestination(), kDestinationNotRenamed);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::NotRenamed);
     // A folder cannot be made below a file, nor where a kept file stands.
     test::WriteFile(temp / "file", "x");
     set.destinationPath = temp / "file/sub";
-    EXPECT_EQ(set.PrepareDestination(), kDestinationNotCreated);
-    ui.directoryAnswers = {KeepExisting};
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::NotCreated);
+    ui.directoryAnswers = {DirectoryAnswer::KeepExisting};
     set.destinationPath = temp / "file";
-    EXPECT_EQ(set.PrepareDestination(), kDestinationNotCreated);
+    EXPECT_EQ(set.PrepareDestination(), DestinationResult::NotCreated);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"Error: Could not rename directory",
                                                       "Error: Could not create destination directory",
                                                       "Error: Could not create destination directory"}));
@@ -139,7 +141,7 @@ TEST_F(RestoreJobTest, EachArchiveIsOpenedOnlyWhenItHoldsSomethingOfTheSelection
     std::remove(builder.ArchivePath(4).c_str());
     std::remove(builder.ArchivePath(5).c_str());
 
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_TRUE(ui.chooserRequests.empty());
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 10));
     EXPECT_EQ(test::ReadFile(out + "/b"), EntryContent("Data\\b", 2, 21));
@@ -155,7 +157,7 @@ TEST_F(RestoreJobTest, FilesGetTheExactTimeOfTheTreeAndCaseTwinsTheirOwnContent)
     builder.Run(Day(1), {{"Data", "", "(Makefile@" + Time(1, 1234567) + ":7,makefile@" + Time(1, 1) + ":8)[Sub(x@" +
                                           Time(0, 3) + ":1)]"}});
     Open();
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(test::ReadFile(out + "/Makefile"), EntryContent("Data\\Makefile", 1, 7));
     EXPECT_EQ(test::ReadFile(out + "/makefile"), EntryContent("Data\\makefile", 1, 8));
     platform::FileTime time = 0;
@@ -172,7 +174,7 @@ TEST_F(RestoreJobTest, FolderRenumberedWithoutAnEntryIsSimplyCreated) {
     builder.Run(Day(2), {{"Data", "[sub(a@" + Time(1) + ":1)]", ""}});
     Open();
     ASSERT_EQ(set.GetTargetTree(0)->firstChild->archiveNumber, 2);
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(test::ReadFile(out + "/sub/b"), EntryContent("Data\\sub\\b", 1, 2));
     EXPECT_FALSE(platform::PathExists(out + "/sub/a"));
@@ -200,36 +202,36 @@ protected:
 };
 
 TEST_F(ConflictTest, KeepLeavesExistingFilesAndReplaceOverwritesThem) {
-    ui.directoryAnswers = {KeepExisting, ReplaceExisting};
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ui.directoryAnswers = {DirectoryAnswer::KeepExisting, DirectoryAnswer::ReplaceExisting};
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(Replaced(), "");
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(Replaced(), "abc");
     EXPECT_TRUE(ui.fileQuestions.empty());
 }
 
 TEST_F(ConflictTest, PromptEachAsksUntilDoNotAskAgain) {
     // The list order of a loaded folder is the reverse of its stored order: c, b, a.
-    ui.directoryAnswers = {PromptEach};
-    ui.fileAnswers = {1, -2};  // c: skip; b: replace and do not ask again
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ui.directoryAnswers = {DirectoryAnswer::PromptEach};
+    ui.fileAnswers = {{FileAnswer::Choice::Skip}, {FileAnswer::Choice::Replace, true}};  // c: skip; b: replace and do not ask again
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(Replaced(), "ab");
     EXPECT_EQ(ui.fileQuestions, (std::vector<std::string>{out + "/c", out + "/b"}));
-    EXPECT_EQ(set.GetConflictPolicy(), ReplaceExisting);
+    EXPECT_EQ(set.GetConflictPolicy(), ConflictPolicy::ReplaceExisting);
 }
 
 TEST_F(ConflictTest, SkipWithDoNotAskAgainKeepsTheRest) {
-    ui.directoryAnswers = {PromptEach};
-    ui.fileAnswers = {-1};
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ui.directoryAnswers = {DirectoryAnswer::PromptEach};
+    ui.fileAnswers = {{FileAnswer::Choice::Skip, true}};
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(Replaced(), "");
     EXPECT_EQ(ui.fileQuestions.size(), 1u);
 }
 
 TEST_F(ConflictTest, StopAbortsTheRestore) {
-    ui.directoryAnswers = {PromptEach};
-    ui.fileAnswers = {2, 0};  // c replaced, then stop at b
-    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    ui.directoryAnswers = {DirectoryAnswer::PromptEach};
+    ui.fileAnswers = {{FileAnswer::Choice::Replace}, {FileAnswer::Choice::Stop}};  // c replaced, then stop at b
+    EXPECT_EQ(RestoreAll(out).restore, RestoreResult::Aborted);
     EXPECT_EQ(Replaced(), "c");
     EXPECT_EQ(ui.fromTexts.back(), "Aborting...");
 }
@@ -249,7 +251,7 @@ protected:
 TEST_F(ExtractionErrorTest, MissingEntryIsReportedAndIgnoreGoesOn) {
     ui.messageAnswers = {MessageAnswer::Retry, MessageAnswer::Ignore};
     set.ResetSkippedEntries();
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(ui.messages, std::vector<std::string>(2, "Error: The file Data\\b is missing from archive Job.TQBak: it "
                                                        "could not be restored to " + out + "/b."));
     EXPECT_EQ(set.SkippedEntries(), 1);
@@ -260,7 +262,7 @@ TEST_F(ExtractionErrorTest, MissingEntryIsReportedAndIgnoreGoesOn) {
 
 TEST_F(ExtractionErrorTest, AbortStopsAtTheFailingEntry) {
     ui.messageAnswers = {MessageAnswer::Abort};
-    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(RestoreAll(out).restore, RestoreResult::Aborted);
     EXPECT_TRUE(platform::PathExists(out + "/c"));  // restored before b
     EXPECT_FALSE(platform::PathExists(out + "/a"));
 }
@@ -270,9 +272,9 @@ TEST_F(ExtractionErrorTest, FileThatCannotBeCreatedIsReportedLikeAZipError) {
     builder.Run(Day(2), {{"Data", "", "(b@" + Time(2) + ":3)"}});
     Open();
     test::MakeFolders(out + "/b/in-the-way");  // a folder where the file goes
-    ui.directoryAnswers = {ReplaceExisting};
+    ui.directoryAnswers = {DirectoryAnswer::ReplaceExisting};
     ui.messageAnswers = {MessageAnswer::Ignore};
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0], "Error: Could not restore Data\\b to " + out + "/b: Is a directory.");
     EXPECT_TRUE(platform::PathExists(out + "/a"));
@@ -289,14 +291,14 @@ TEST_F(RestoreJobTest, MissingArchiveIsAskedForAndGivingUpAborts) {
 
     // Cancel, No (show the chooser again), Cancel, Yes: aborted after archive 2's file.
     ui.messageAnswers = {MessageAnswer::No, MessageAnswer::Yes};
-    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(RestoreAll(out).restore, RestoreResult::Aborted);
     EXPECT_EQ(ui.chooserRequests, (std::vector<std::string>{"Job.TQBak", "Job.TQBak"}));
     EXPECT_TRUE(platform::PathExists(out + "/b"));
     EXPECT_FALSE(platform::PathExists(out + "/a"));
 
     ui.chosenFiles = {temp / "elsewhere/Job.TQBak"};
-    ui.directoryAnswers = {ReplaceExisting};
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ui.directoryAnswers = {DirectoryAnswer::ReplaceExisting};
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
     EXPECT_EQ(set.Folder(), temp / "elsewhere");
 }
@@ -314,7 +316,7 @@ TEST_F(RestoreJobTest, AnArchiveUnderAnotherNumbersNameIsTreatedAsMissing) {
     Open(0);
 
     // Asked for like a missing archive; giving up writes nothing.
-    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(RestoreAll(out).restore, RestoreResult::Aborted);
     EXPECT_FALSE(platform::PathExists(out + "/a"));
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_EQ(ui.messages.front(), "Error: Job.TQBak is archive 3 of its set, not archive 1: it cannot be used in its place.");
@@ -323,8 +325,8 @@ TEST_F(RestoreJobTest, AnArchiveUnderAnotherNumbersNameIsTreatedAsMissing) {
     ui.messages.clear();
     ui.chosenFiles = {builder.ArchivePath(3), first};
     ui.messageAnswers = {MessageAnswer::Retry};
-    ui.directoryAnswers = {ReplaceExisting};
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    ui.directoryAnswers = {DirectoryAnswer::ReplaceExisting};
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 10));
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_EQ(ui.messages.back(), "Error: Job3.TQBak is archive 3 of its set, not archive 1: it cannot be used in its place.");
@@ -349,7 +351,7 @@ TEST_F(RestoreJobTest, ArchivesAreFoundInTheOpenedFilesSpellingOrIgnoringCase) {
         set.SelectDate(set.DateCount() - 1);
         EXPECT_EQ(*set.GetArchiveName(2), names[2].substr(0, 3) + "2" + names[2].substr(4)) << i;
         const std::string destination = out + std::to_string(i);
-        EXPECT_EQ(RestoreAll(destination), kRestoreCompleted) << i;
+        EXPECT_TRUE(RestoreAll(destination).Completed()) << i;
         EXPECT_EQ(test::ReadFile(destination + "/a"), EntryContent("Data\\a", 1, 4)) << i;
         EXPECT_EQ(test::ReadFile(destination + "/b"), EntryContent("Data\\b", 2, 5)) << i;
         EXPECT_EQ(test::ReadFile(destination + "/c"), EntryContent("Data\\c", 3, 6)) << i;
@@ -367,10 +369,10 @@ TEST_F(RestoreJobTest, EntriesOfArchivesTheRestoreDoesNotVisitAreReportedAndSkip
     // A tree labelled with archives beyond the selected date's (and beyond the set).
     test::OwnedTree tree("#1(a#1,b#2)[sub#7(c#0)]");
     set.destinationPath = out;
-    ASSERT_EQ(set.PrepareDestination(), kDestinationReady);
+    ASSERT_EQ(set.PrepareDestination(), DestinationResult::Ready);
     set.sourcePath = "Data";
     set.ResetSkippedEntries();
-    EXPECT_EQ(set.RestoreTree(tree.head), kRestoreCompleted);
+    EXPECT_EQ(set.RestoreTree(tree.head), RestoreResult::Completed);
     EXPECT_EQ(set.SkippedEntries(), 3);
     EXPECT_EQ(ui.messages,
               (std::vector<std::string>{
@@ -394,20 +396,24 @@ TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
     Open();
     struct Case {
         const char* link;  // below the destination ("" the destination itself)
-        int policy;
-        std::deque<int> fileAnswers;
+        DirectoryAnswer policy;
+        std::deque<FileAnswer> fileAnswers;
         bool replaced;  // a real folder or file stands there afterwards
     };
     const Case cases[] = {
-        {"sub", ReplaceExisting, {}, true},  {"sub", KeepExisting, {}, false},
-        {"sub", PromptEach, {2}, true},      {"sub", PromptEach, {-1}, false},
-        {"f", ReplaceExisting, {}, true},    {"f", KeepExisting, {}, false},
-        {"f", PromptEach, {1}, false},       {"", ReplaceExisting, {}, true},
-        {"", KeepExisting, {}, false},
+        {"sub", DirectoryAnswer::ReplaceExisting, {}, true},
+        {"sub", DirectoryAnswer::KeepExisting, {}, false},
+        {"sub", DirectoryAnswer::PromptEach, {{FileAnswer::Choice::Replace}}, true},
+        {"sub", DirectoryAnswer::PromptEach, {{FileAnswer::Choice::Skip, true}}, false},
+        {"f", DirectoryAnswer::ReplaceExisting, {}, true},
+        {"f", DirectoryAnswer::KeepExisting, {}, false},
+        {"f", DirectoryAnswer::PromptEach, {{FileAnswer::Choice::Skip}}, false},
+        {"", DirectoryAnswer::ReplaceExisting, {}, true},
+        {"", DirectoryAnswer::KeepExisting, {}, false},
     };
     int n = 0;
     for (const Case& c : cases) {
-        const std::string trace = std::string(c.link) + " policy " + std::to_string(c.policy) + " case " + std::to_string(n);
+        const std::string trace = std::string(c.link) + " policy " + std::to_string(static_cast<int>(c.policy)) + " case " + std::to_string(n);
         const std::string destination = temp / ("out" + std::to_string(n));
         const std::string outside = temp / ("outside" + std::to_string(n++));
         test::MakeFolders(outside);
@@ -420,7 +426,7 @@ TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
         ui.messages.clear();
         ui.fileQuestions.clear();
         set.ResetSkippedEntries();
-        const int result = RestoreAll(destination);
+        const RestoreOutcome result = RestoreAll(destination);
 
         // Nothing was written through the link.
         EXPECT_EQ(test::ReadFile(outside + "/f"), "outside") << trace;
@@ -429,7 +435,7 @@ TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
         EXPECT_EQ(std::filesystem::is_symlink(linkPath), !c.replaced) << trace;
         EXPECT_EQ(ui.fileQuestions.size(), c.fileAnswers.size()) << trace;  // asked once, not per archive
         if (c.replaced) {
-            EXPECT_EQ(result, kRestoreCompleted) << trace;
+            EXPECT_TRUE(result.Completed()) << trace;
             EXPECT_EQ(test::ReadFile(destination + "/sub/y"), EntryContent("Data\\sub\\y", 2, 3)) << trace;
             EXPECT_EQ(test::ReadFile(destination + "/f"), EntryContent("Data\\f", 1, 3)) << trace;
             EXPECT_EQ(set.SkippedEntries(), 0) << trace;
@@ -452,7 +458,7 @@ TEST_F(RestoreJobTest, UnreadableArchiveOffersRetryAndCancel) {
     Open();
     test::WriteFile(builder.ArchivePath(1), "damaged beyond repair");
     ui.messageAnswers = {MessageAnswer::Retry, MessageAnswer::Cancel};
-    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(RestoreAll(out).restore, RestoreResult::Aborted);
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(ui.messages[0], "Error: Error 18 in archive Job.TQBak: it is not a zip archive, or it has been cut short.");
 }
@@ -482,7 +488,7 @@ protected:
 TEST_F(AbortTest, CancelStopsWithinOneProgressStep) {
     // The list order is second, first; the pump before the archive opens is the first.
     cancelAt = 4;  // after the third chunk of "second"
-    EXPECT_EQ(RestoreAll(out), kRestoreAborted);
+    EXPECT_EQ(RestoreAll(out).restore, RestoreResult::Aborted);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"Quit??: File restoration in progress. Are you sure you want to abort?"}));
     EXPECT_EQ(ui.barPositions.size(), 1u + 3);  // the start, then three chunks: nothing after
     EXPECT_FALSE(platform::PathExists(out + "/second"));
@@ -496,7 +502,7 @@ TEST_F(AbortTest, TimeInTheQuitQuestionDoesNotCountForTheEstimate) {
     cancelAt = 6;  // after the fifth chunk of "second": half of it, a quarter of the whole
     ui.messageAnswers = {MessageAnswer::No};
     ui.onMessage = [this](const std::string&) { clock += 60000; };  // a minute to answer
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     // 20 chunks of a second each: after chunk k, 20 - k seconds remain (give or take the
     // rounding of the estimate); counting the minute would make it 154 seconds after chunk 6.
     ASSERT_EQ(ui.timeTexts.size(), 20u);
@@ -527,7 +533,7 @@ TEST_F(RestoreJobTest, LinksSwappedInAfterTheCheckAreNotFollowed) {
         ASSERT_EQ(::symlink(outside.c_str(), (out + "/sub").c_str()), 0);
         ASSERT_EQ(::symlink((outside + "/f").c_str(), (out + "/real/f").c_str()), 0);
     };
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     ASSERT_TRUE(swapped);
     EXPECT_EQ(test::ReadFile(outside + "/f"), "outside");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), std::filesystem::directory_iterator()), 1);
@@ -547,7 +553,7 @@ TEST_F(RestoreJobTest, PathsLongerThanTheSystemTakesAreRestoredFolderByFolder) {
     Open();
     ui.messageAnswers = std::deque<MessageAnswer>(40, MessageAnswer::Ignore);
     set.ResetSkippedEntries();
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
     EXPECT_EQ(set.SkippedEntries(), 0);
     int folder = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
@@ -574,7 +580,7 @@ TEST_F(RestoreJobTest, SelectionOfEmptyFilesShowsAFullBar) {
     builder.AddTarget("Data", "/data");
     builder.Run(Day(1), {{"Data", "", "(empty@" + Time(1) + ":0)"}});
     Open();
-    EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
+    EXPECT_TRUE(RestoreAll(out).Completed());
     EXPECT_EQ(ui.barPositions, std::vector<int>{1000});
     EXPECT_EQ(test::ReadFile(out + "/empty"), "");
 }

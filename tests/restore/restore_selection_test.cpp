@@ -54,7 +54,7 @@ protected:
 
 TEST_F(RestoreSelectionTest, TargetsAreRestoredInRowOrderAgainstTheirTotal) {
     // Files of 13, 20 and 30 bytes: the bar starts each target where the earlier ones ended.
-    EXPECT_EQ(RestoreTargets(set, {0, 1, 2}, out), 0);
+    EXPECT_TRUE(RestoreTargets(set, {0, 1, 2}, out).Completed());
     EXPECT_EQ(ui.barPositions, (std::vector<int>{0, 158, 174, 206, 206, 523, 523, 1000}));
     EXPECT_EQ(test::ReadFile(out + "/Data/one/a"), EntryContent("Data\\one\\a", 1, 1));
     EXPECT_EQ(test::ReadFile(out + "/Docs/e"), EntryContent("Docs\\e", 1, 20));
@@ -66,8 +66,8 @@ TEST_F(RestoreSelectionTest, TargetsAreRestoredInRowOrderAgainstTheirTotal) {
 
 TEST_F(RestoreSelectionTest, CancellingTheSecondDestinationKeepsTheFirstRestored) {
     test::MakeFolders(out + "/Docs");
-    ui.directoryAnswers = {0};
-    EXPECT_EQ(RestoreTargets(set, {0, 1, 2}, out), kDestinationCancelled);
+    ui.directoryAnswers = {DirectoryAnswer::Cancel};
+    EXPECT_EQ(RestoreTargets(set, {0, 1, 2}, out).destination, DestinationResult::Cancelled);
     EXPECT_TRUE(platform::PathExists(out + "/Data/d"));
     EXPECT_FALSE(platform::PathExists(out + "/Docs/e"));
     EXPECT_FALSE(platform::PathExists(out + "/More"));
@@ -77,7 +77,7 @@ TEST_F(RestoreSelectionTest, CancellingTheSecondDestinationKeepsTheFirstRestored
 TEST_F(RestoreSelectionTest, SubFoldersSideBySideLandDirectlyInTheDestination) {
     const CatalogSelection selection = Resolve({"Data\\one", "Data\\two"});
     EXPECT_EQ(selection.sourcePath, "Data");
-    EXPECT_EQ(RestoreSelection(set, selection, out), 0);
+    EXPECT_TRUE(RestoreSelection(set, selection, out).Completed());
     EXPECT_EQ(test::ReadFile(out + "/one/a"), EntryContent("Data\\one\\a", 1, 1));
     EXPECT_EQ(test::ReadFile(out + "/two/b"), EntryContent("Data\\two\\b", 1, 2));
     EXPECT_FALSE(platform::PathExists(out + "/d"));
@@ -85,13 +85,13 @@ TEST_F(RestoreSelectionTest, SubFoldersSideBySideLandDirectlyInTheDestination) {
 }
 
 TEST_F(RestoreSelectionTest, FilesAndWholeTargetsCanBeSelected) {
-    EXPECT_EQ(RestoreSelection(set, Resolve({"data\\ONE\\a"}), out), 0);  // letter case folded
+    EXPECT_TRUE(RestoreSelection(set, Resolve({"data\\ONE\\a"}), out).Completed());  // letter case folded
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\one\\a", 1, 1));
 
     const CatalogSelection targets = Resolve({"Docs", "More"});
     EXPECT_EQ(targets.sourcePath, "");
-    ui.directoryAnswers = {ReplaceExisting};
-    EXPECT_EQ(RestoreSelection(set, targets, out), 0);
+    ui.directoryAnswers = {DirectoryAnswer::ReplaceExisting};
+    EXPECT_TRUE(RestoreSelection(set, targets, out).Completed());
     EXPECT_TRUE(platform::PathExists(out + "/Docs/e"));
     EXPECT_TRUE(platform::PathExists(out + "/More/m"));
 }
@@ -108,9 +108,9 @@ TEST_F(RestoreSelectionTest, SelectionsMustExistAndShareOneFolder) {
 
 TEST_F(RestoreSelectionTest, RefusedDestinationEndsWithoutAnOutcomeMessage) {
     test::WriteFile(temp / "file", "x");
-    EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), temp / "file/sub"), kDestinationNotCreated);
+    EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), temp / "file/sub").destination, DestinationResult::NotCreated);
     // A relative folder would land wherever the program runs.
-    EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), "C:\\data/sub"), kDestinationNotCreated);
+    EXPECT_EQ(RestoreSelection(set, Resolve({"Data\\d"}), "C:\\data/sub").destination, DestinationResult::NotCreated);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"Error: Could not create destination directory",
                                                       "Error: 'C:\\data/sub' is not a full path: choose the folder to restore to."}));
     EXPECT_EQ(ui.progressOpened, 0);

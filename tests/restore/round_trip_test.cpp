@@ -148,7 +148,7 @@ TEST_F(RoundTripTest, EveryDateComesBackAsItWas) {
     for (int date = 0; date < 6; ++date) {
         set.SelectDate(date);
         const std::string out = temp / ("out" + std::to_string(date));
-        ASSERT_EQ(RestoreTargets(set, {0}, out), 0) << "date " << date;
+        ASSERT_TRUE(RestoreTargets(set, {0}, out).Completed()) << "date " << date;
         const Snapshot restored = Take(out + "/Data");
         EXPECT_EQ(Describe(Only(restored, false)), Describe(Only(snapshots[date], false))) << "date " << date;
         EXPECT_EQ(Only(restored, false), Only(snapshots[date], false)) << "date " << date;

@@ -15,10 +15,10 @@ namespace halvex::test {
 class ScriptedRestoreUi : public RestoreUi {
 public:
     // Answers, taken front first.
-    std::deque<int> directoryAnswers;
-    int defaultDirectoryAnswer = 0;
-    std::deque<int> fileAnswers;
-    int defaultFileAnswer = 1;
+    std::deque<DirectoryAnswer> directoryAnswers;
+    DirectoryAnswer defaultDirectoryAnswer = DirectoryAnswer::Cancel;
+    std::deque<FileAnswer> fileAnswers;
+    FileAnswer defaultFileAnswer{FileAnswer::Choice::Skip};
     std::deque<MessageAnswer> messageAnswers;  // for boxes other than OK; default: Cancel / Yes / Abort
     std::deque<std::optional<std::string>> chosenFiles;  // default: cancelled
     // Runs on every PumpMessages (a test clicks Cancel from here).
@@ -45,12 +45,12 @@ public:
         if (cancel_) cancel_();
     }
 
-    int AskDirectoryExists(const DirectoryQuestion& question) override {
+    DirectoryAnswer AskDirectoryExists(const DirectoryQuestion& question) override {
         directoryQuestions.push_back(question.folder);
         questionsAsked.push_back(question);
         return Take(directoryAnswers, defaultDirectoryAnswer);
     }
-    int AskFileExists(const std::string& path) override {
+    FileAnswer AskFileExists(const std::string& path) override {
         fileQuestions.push_back(path);
         return Take(fileAnswers, defaultFileAnswer);
     }

@@ -228,7 +228,7 @@ void QtRestoreUiTest::QuestionsDuringARestoreTakeInput() {
         QTest::mouseClick(dialog->DoNotAskAgain(), Qt::LeftButton, {}, QPoint(6, 6));
         QTest::mouseClick(dialog->ReplaceButton(), Qt::LeftButton);
     });
-    QCOMPARE(ui.AskFileExists("/home/user/a.doc"), -2);
+    QCOMPARE(ui.AskFileExists("/home/user/a.doc"), (FileAnswer{FileAnswer::Choice::Replace, true}));
     QCOMPARE(fileOwner, ui.ProgressWindow());
     QVERIFY(fileEnabled);
     ui.CloseProgress();
@@ -240,25 +240,25 @@ void QtRestoreUiTest::DirectoryQuestionAnswers() {
     test::WhenModalAppears([&](QWidget* modal) {
         auto* dialog = qobject_cast<DirectoryExistsDialog*>(modal);
         owner = dialog->parentWidget();
-        dialog->Choice(DirectoryExistsDialog::PromptEach)->setChecked(true);
+        dialog->Choice(DirectoryAnswer::PromptEach)->setChecked(true);
         QTest::mouseClick(dialog->OkayButton(), Qt::LeftButton);
     });
     DirectoryQuestion question;
     question.folder = "/home/user/Data";
-    QCOMPARE(ui.AskDirectoryExists(question), 3);
+    QCOMPARE(ui.AskDirectoryExists(question), DirectoryAnswer::PromptEach);
     QCOMPARE(owner, main_);
     // Where rename is not offered its choice cannot be taken, and the preselected answer is
     // what Okay gives.
     question.rename = DirectoryQuestion::Rename::NotOffered;
     question.renameRefusal = "it is your home folder";
-    question.preselected = 3;
+    question.preselected = DirectoryAnswer::PromptEach;
     bool renameEnabled = true;
     test::WhenModalAppears([&](QWidget* modal) {
         auto* dialog = qobject_cast<DirectoryExistsDialog*>(modal);
-        renameEnabled = dialog->Choice(DirectoryExistsDialog::RenameFolder)->isEnabled();
+        renameEnabled = dialog->Choice(DirectoryAnswer::RenameFolder)->isEnabled();
         QTest::mouseClick(dialog->OkayButton(), Qt::LeftButton);
     });
-    QCOMPARE(ui.AskDirectoryExists(question), 3);
+    QCOMPARE(ui.AskDirectoryExists(question), DirectoryAnswer::PromptEach);
     QVERIFY(!renameEnabled);
 }
 

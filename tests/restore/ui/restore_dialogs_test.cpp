@@ -18,10 +18,12 @@ namespace {
 
 const std::string kLongPath = "/home/user/TQ Restored/Documents from the old computer/Letters/2004/To the bank.doc";
 
-// Runs the dialog modally, lets act press its buttons, and returns the end code.
-int RunDialog(QDialog& dialog, const std::function<void()>& act) {
+// Runs the dialog modally, lets act press its buttons, and returns its answer.
+template <class Dialog>
+auto RunDialog(Dialog& dialog, const std::function<void()>& act) {
     QTimer::singleShot(0, &dialog, act);
-    return dialog.exec();
+    dialog.exec();
+    return dialog.Answer();
 }
 
 }  // namespace
@@ -48,10 +50,10 @@ void RestoreDialogsTest::DirectoryExistsLayout() {
     // A short path is shown as it is.
     QCOMPARE(dialog.PathText()->text(), QStringLiteral("/home/user/Data"));
     // Controls from top to bottom, each whole inside the window.
-    QList<QWidget*> order = {dialog.PathText(), dialog.Choice(DirectoryExistsDialog::RenameFolder),
-                             dialog.Choice(DirectoryExistsDialog::KeepExisting),
-                             dialog.Choice(DirectoryExistsDialog::ReplaceExisting),
-                             dialog.Choice(DirectoryExistsDialog::PromptEach), dialog.OkayButton()};
+    QList<QWidget*> order = {dialog.PathText(), dialog.Choice(DirectoryAnswer::RenameFolder),
+                             dialog.Choice(DirectoryAnswer::KeepExisting),
+                             dialog.Choice(DirectoryAnswer::ReplaceExisting),
+                             dialog.Choice(DirectoryAnswer::PromptEach), dialog.OkayButton()};
     for (qsizetype i = 1; i < order.size(); ++i) QVERIFY(order[i - 1]->geometry().bottom() < order[i]->y());
     for (QWidget* control : order) {
         QVERIFY(dialog.rect().contains(control->geometry()));
@@ -60,37 +62,37 @@ void RestoreDialogsTest::DirectoryExistsLayout() {
 }
 
 void RestoreDialogsTest::DirectoryExistsAnswers_data() {
-    QTest::addColumn<int>("choice");
-    QTest::newRow("untouched answers rename") << -1;
-    QTest::newRow("do not replace") << 1;
-    QTest::newRow("replace") << 2;
-    QTest::newRow("prompt") << 3;
-    QTest::newRow("rename") << 4;
+    QTest::addColumn<std::optional<DirectoryAnswer>>("choice");
+    QTest::newRow("untouched answers rename") << std::optional<DirectoryAnswer>();
+    QTest::newRow("do not replace") << std::optional(DirectoryAnswer::KeepExisting);
+    QTest::newRow("replace") << std::optional(DirectoryAnswer::ReplaceExisting);
+    QTest::newRow("prompt") << std::optional(DirectoryAnswer::PromptEach);
+    QTest::newRow("rename") << std::optional(DirectoryAnswer::RenameFolder);
 }
 
 void RestoreDialogsTest::DirectoryExistsAnswers() {
-    QFETCH(int, choice);
+    QFETCH(std::optional<DirectoryAnswer>, choice);
     DirectoryExistsDialog dialog("/home/user/Data", nullptr);
-    int answer = RunDialog(dialog, [&] {
-        if (choice > 0) {
-            QRadioButton* button = dialog.Choice(DirectoryExistsDialog::Answer(choice));
+    const DirectoryAnswer answer = RunDialog(dialog, [&] {
+        if (choice) {
+            QRadioButton* button = dialog.Choice(*choice);
             QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
         }
         QTest::mouseClick(dialog.OkayButton(), Qt::LeftButton);
     });
-    QCOMPARE(answer, choice > 0 ? choice : 4);
+    QCOMPARE(answer, choice.value_or(DirectoryAnswer::RenameFolder));
 }
 
 void RestoreDialogsTest::DirectoryExistsCancelAndCloseAnswerZero() {
     for (int way = 0; way < 3; ++way) {
         DirectoryExistsDialog dialog("/home/user/Data", nullptr);
-        int answer = RunDialog(dialog, [&] {
-            dialog.Choice(DirectoryExistsDialog::ReplaceExisting)->setChecked(true);
+        const DirectoryAnswer answer = RunDialog(dialog, [&] {
+            dialog.Choice(DirectoryAnswer::ReplaceExisting)->setChecked(true);
             if (way == 0) QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
             if (way == 1) dialog.close();
             if (way == 2) QTest::keyClick(&dialog, Qt::Key_Escape);
         });
-        QCOMPARE(answer, 0);
+        QCOMPARE(answer, DirectoryAnswer::Cancel);
     }
 }
 
@@ -119,19 +121,19 @@ void RestoreDialogsTest::FileExistsLayout() {
 void RestoreDialogsTest::FileExistsReplaceAndSkip_data() {
     QTest::addColumn<bool>("replace");
     QTest::addColumn<bool>("doNotAskAgain");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("replace") << true << false << 2;
-    QTest::newRow("replace, do not ask again") << true << true << -2;
-    QTest::newRow("skip") << false << false << 1;
-    QTest::newRow("skip, do not ask again") << false << true << -1;
+    QTest::addColumn<FileAnswer>("answer");
+    QTest::newRow("replace") << true << false << FileAnswer{FileAnswer::Choice::Replace, false};
+    QTest::newRow("replace, do not ask again") << true << true << FileAnswer{FileAnswer::Choice::Replace, true};
+    QTest::newRow("skip") << false << false << FileAnswer{FileAnswer::Choice::Skip, false};
+    QTest::newRow("skip, do not ask again") << false << true << FileAnswer{FileAnswer::Choice::Skip, true};
 }
 
 void RestoreDialogsTest::FileExistsReplaceAndSkip() {
     QFETCH(bool, replace);
     QFETCH(bool, doNotAskAgain);
-    QFETCH(int, answer);
+    QFETCH(FileAnswer, answer);
     FileExistsDialog dialog("/home/user/a.doc", nullptr);
-    int got = RunDialog(dialog, [&] {
+    const FileAnswer got = RunDialog(dialog, [&] {
         if (doNotAskAgain) QTest::mouseClick(dialog.DoNotAskAgain(), Qt::LeftButton, {}, QPoint(6, 6));
         QTest::mouseClick(replace ? dialog.ReplaceButton() : dialog.SkipButton(), Qt::LeftButton);
     });
@@ -143,7 +145,7 @@ void RestoreDialogsTest::StopAskedNoKeepsTheDialogOpen() {
     QString title, text;
     QWidget* owner = nullptr;
     bool openAfterNo = false;
-    int got = RunDialog(dialog, [&] {
+    const FileAnswer got = RunDialog(dialog, [&] {
         test::WhenModalAppears(
             [&](QWidget* modal) {
                 title = modal->windowTitle();
@@ -158,7 +160,7 @@ void RestoreDialogsTest::StopAskedNoKeepsTheDialogOpen() {
         QTest::mouseClick(dialog.SkipButton(), Qt::LeftButton);
     });
     QVERIFY(openAfterNo);
-    QCOMPARE(got, 1);
+    QCOMPARE(got, FileAnswer{FileAnswer::Choice::Skip});
     QCOMPARE(title, QStringLiteral("Abort..."));
     QCOMPARE(text, QStringLiteral("Are you sure you want to abort restoration?"));
     QCOMPARE(owner, &dialog);
@@ -168,7 +170,7 @@ void RestoreDialogsTest::CloseBoxAsksLikeStop() {
     FileExistsDialog dialog("/home/user/a.doc", nullptr);
     int questions = 0;
     bool openAfterNo = false;
-    int got = RunDialog(dialog, [&] {
+    const FileAnswer got = RunDialog(dialog, [&] {
         test::AnswerNextMessageBox(QMessageBox::No, &dialog);
         dialog.close();
         ++questions;
@@ -183,17 +185,17 @@ void RestoreDialogsTest::CloseBoxAsksLikeStop() {
     });
     QVERIFY(openAfterNo);
     QCOMPARE(questions, 2);
-    QCOMPARE(got, 0);
+    QCOMPARE(got, FileAnswer{FileAnswer::Choice::Stop});
 }
 
 void RestoreDialogsTest::StopAskedYesAnswersZero() {
     FileExistsDialog dialog("/home/user/a.doc", nullptr);
-    int got = RunDialog(dialog, [&] {
+    const FileAnswer got = RunDialog(dialog, [&] {
         dialog.DoNotAskAgain()->setChecked(true);
         test::AnswerNextMessageBox(QMessageBox::Yes, &dialog);
         QTest::mouseClick(dialog.StopButton(), Qt::LeftButton);
     });
-    QCOMPARE(got, 0);
+    QCOMPARE(got, FileAnswer{FileAnswer::Choice::Stop});
 }
 
 QTEST_MAIN(RestoreDialogsTest)
