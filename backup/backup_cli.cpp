@@ -8,12 +8,14 @@
 #include <ctime>
 #include <optional>
 #include <pthread.h>
+#include <string>
 #include <string_view>
 
 #include "backup/backup_engine.h"
 #include "backup/backup_startup.h"
 #include "backup/console_backup_view.h"
 #include "backup/run_messages.h"
+#include "backup/source_scan.h"
 #include "platform/nocase.h"
 #include "platform/terminal.h"
 
@@ -153,7 +155,15 @@ int RunUnattendedBackup(const BackupOptions& options) {
     }
     engine.WaitForRun();
     for (const std::string& skipped : engine.SkippedEntries()) view.PrintLine(skipped);
-    for (const std::string& notice : engine.Notices()) view.PrintLine(notice);
+    // Fifos, sockets and devices are named in the run log only: a home folder holds many.
+    std::size_t passedOver = 0;
+    for (const std::string& notice : engine.Notices()) {
+        if (IsPassedOverNotice(notice)) ++passedOver;
+        else view.PrintLine(notice);
+    }
+    if (passedOver > 0)
+        view.PrintLine(std::to_string(passedOver) + (passedOver == 1 ? " socket, fifo or device was" : " sockets, fifos or devices were") +
+                       " not backed up (named in the run log).");
     return ExitStatusOfRun(engine);
 }
 
