@@ -171,6 +171,10 @@ public:
     // is renamed over `name` with renameat, so a link put in its place or in a folder's place
     // is never followed. `shownPath` names the target in errors. A folder entry or a name that
     // is not one plain component answers false.
+    // A link entry (IsLink) becomes a symbolic link whose target is the entry's data exactly
+    // (never resolved or checked), made with symlinkat under a temporary name, given its time
+    // without following it and renamed over `name`; no permissions are applied. A file system
+    // that takes no links throws platform::FileError (operation "create link").
     bool ExtractEntryAt(int index, int folder, const std::string& name, const std::string& shownPath,
                         ZipProgressCallback progress = nullptr, void* userData = nullptr,
                         std::size_t bufferSize = 65535, std::optional<platform::FileTime> exactTime = std::nullopt);
@@ -253,6 +257,9 @@ private:
     // else through targetPath when that is given.
     [[nodiscard]] CloseEntryResult CloseEntryAt(int fd, const std::string& targetPath,
                                                 std::optional<platform::FileTime> exactTime);
+    // ExtractEntryAt for a link entry.
+    bool ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                       std::optional<platform::FileTime> exactTime);
     bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
     // The end of every written entry: last limit check, CRC and sizes into its headers.
     bool FinishNewEntry();

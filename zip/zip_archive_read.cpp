@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -288,6 +289,7 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
     const ZipEntryHeader entry = catalog_.Header(index);
     if (entry.IsFolder()) return false;
+    if (entry.IsLink()) return ExtractLinkAt(index, folder, name, shownPath, exactTime);
     if (!OpenEntry(index)) return false;
     CZipBigFile out;
     std::string temporary;
@@ -331,6 +333,53 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
             if (temporary.empty() || error.path() != temporary) throw;
             throw platform::FileError(error.operation(), shownPath, error.osError());
         }
+    }
+    return true;
+}
+
+bool ZipArchiveFile::ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                                   std::optional<platform::FileTime> exactTime) {
+    // Longer than any target a file system keeps: damage, not a link.
+    constexpr std::uint64_t kMaxLinkTarget = 65536;
+    const ZipEntryHeader entry = catalog_.Header(index);
+    if (entry.uncompressedSize == 0 || entry.uncompressedSize > kMaxLinkTarget)
+        RaiseZipError(kZipDamaged, storage_.Path());
+    if (!OpenEntry(index)) return false;
+    std::string target(static_cast<std::size_t>(entry.uncompressedSize), '\0');
+    try {
+        std::size_t got = 0;
+        while (got < target.size()) {
+            const std::size_t n = ReadEntry(target.data() + got, target.size() - got);
+            if (n == 0) break;
+            got += n;
+        }
+        if (got != target.size() || CloseEntry() != CloseEntryResult::Complete) {
+            AbandonEntry();
+            return false;
+        }
+    } catch (...) {
+        AbandonEntry();
+        throw;
+    }
+    if (target.find('\0') != std::string::npos) RaiseZipError(kZipDamaged, storage_.Path());
+    // Made under a temporary name and renamed into place, as files are: what was there stays
+    // until the link is complete. The target is kept exactly, never resolved.
+    std::string temporary;
+    for (int attempt = 0;; ++attempt) {
+        temporary = platform::NameOfPath(TemporaryNameIn("."));
+        if (::symlinkat(target.c_str(), folder, temporary.c_str()) == 0) break;
+        if (errno != EEXIST || attempt > 100) platform::ThrowFileError("create link", shownPath);
+    }
+    const platform::FileTime time = exactTime ? *exactTime : entry.GetFileTime();
+    const timespec written = platform::TimespecFromFileTime(time);
+    const timespec times[2] = {written, written};
+    // A file system may not keep a link's own time: the link is good without it.
+    (void)::utimensat(folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, temporary.c_str(), 0);
+        errno = error;
+        platform::ThrowFileError("rename", shownPath);
     }
     return true;
 }
