@@ -259,7 +259,7 @@ private:
                                                 std::optional<platform::FileTime> exactTime);
     // ExtractEntryAt for a link entry.
     bool ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
-                       std::optional<platform::FileTime> exactTime);
+                       ZipProgressCallback progress, void* userData, std::optional<platform::FileTime> exactTime);
     bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
     // The end of every written entry: last limit check, CRC and sizes into its headers.
     bool FinishNewEntry();

@@ -289,7 +289,7 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
     const ZipEntryHeader entry = catalog_.Header(index);
     if (entry.IsFolder()) return false;
-    if (entry.IsLink()) return ExtractLinkAt(index, folder, name, shownPath, exactTime);
+    if (entry.IsLink()) return ExtractLinkAt(index, folder, name, shownPath, progress, userData, exactTime);
     if (!OpenEntry(index)) return false;
     CZipBigFile out;
     std::string temporary;
@@ -338,6 +338,7 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
 }
 
 bool ZipArchiveFile::ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                                   ZipProgressCallback progress, void* userData,
                                    std::optional<platform::FileTime> exactTime) {
     // Longer than any target a file system keeps: damage, not a link.
     constexpr std::uint64_t kMaxLinkTarget = 65536;
@@ -381,6 +382,8 @@ bool ZipArchiveFile::ExtractLinkAt(int index, int folder, const std::string& nam
         errno = error;
         platform::ThrowFileError("rename", shownPath);
     }
+    // Made whole at once: a stop asked for now comes too late for it.
+    if (progress != nullptr) (void)progress(target.size(), target.size(), userData);
     return true;
 }
 
