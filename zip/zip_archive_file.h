@@ -158,7 +158,8 @@ public:
     // no partial file. The file's time is the entry's DOS time, or `exactTime` when given. A
     // file with Unix permissions is written with mode 600 and takes them once complete, before
     // the rename. A folder entry's permissions are not applied here: the caller applies them
-    // once the folder's contents are in (a 500 folder must still receive its files).
+    // once the folder's contents are in (a 500 folder must still receive its files). A link
+    // entry becomes a symbolic link, as with ExtractEntryAt.
     // True only when the file is complete and verified. Exceptions: as ReadEntry/CloseEntry
     // (the entry is released first, so a retry works) and platform::FileError for the target.
     bool ExtractEntry(int index, const std::string& destinationFolder, bool fullPath = true,

@@ -235,8 +235,18 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
         // A read-only attribute is not applied to a folder: files are restored into it next.
         return CreateFolderPath(target);
     }
-    if (!OpenEntry(index)) return false;
     const std::string parent = platform::FolderOfPath(target);
+    if (entry.IsLink()) {
+        if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
+        const int folderFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0) platform::ThrowFileError("open folder", parent);
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{folderFd};
+        return ExtractLinkAt(index, folderFd, platform::NameOfPath(target), target, progress, userData, exactTime);
+    }
+    if (!OpenEntry(index)) return false;
     CZipBigFile out;
     std::string temporary;
     try {
