@@ -110,17 +110,18 @@ int RunUnattendedBackup(const BackupOptions& options) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    BackupEngine engine;
-    const StartupResult startup = StartBackupProgram(engine, options.folder);
+    JobConfig config;
+    const StartupResult startup = StartBackupProgram(config, options.folder);
     if (startup.message)
         std::fprintf(stderr, "%s: %s\n", startup.message->caption.c_str(), startup.message->text.c_str());
     if (!startup.ready) return kExitStartup;
     std::string unknown;
-    if (!SelectJobs(engine, options.jobs, unknown)) {
+    if (!SelectJobs(config, options.jobs, unknown)) {
         std::fprintf(stderr, "halvex-backup: backup.ini has no job named '%s'\n", unknown.c_str());
         return kExitStartup;
     }
 
+    BackupEngine engine(config);
     const bool interactive = platform::HasInteractiveTerminal();
     ConsoleBackupView view(stderr, stdin, interactive);
     CopyToCdSettings disc;

@@ -11,7 +11,7 @@
 
 namespace halvex {
 
-BackupEngine::BackupEngine() {
+BackupEngine::BackupEngine(const JobConfig& config) : config_(config) {
     // Paths are given up at the platform's limit, so these never grow during a run.
     sourcePathBuffer_.reserve(platform::kPathLimit + 512);
     entryPathBuffer_.reserve(platform::kPathLimit + 512);
@@ -93,12 +93,17 @@ void BackupEngine::AppendLogLine(std::string_view text) {
     if (currentJobLog_ != nullptr) *currentJobLog_ += RunLogLine(text, platform::CurrentLocalTime());
 }
 
-void BackupEngine::DropJob(Job& job, const std::string& message, int keepFlags) {
+int BackupEngine::RunJobFlags(int index) const {
+    if (index < 0 || index >= static_cast<int>(jobRuns_.size())) return 0;
+    return jobRuns_[static_cast<std::size_t>(index)].flags;
+}
+
+void BackupEngine::DropJob(JobRun& run, const std::string& message, int keepFlags) {
     view_->ShowMessage(message, std::string(kErrorCaption), MessageButtons::Ok);
-    job.flags &= keepFlags;
+    run.flags &= keepFlags;
     // A job left out is reported with the run's skips, so an unattended run does not end as
     // if everything had been saved.
-    skipped_.push_back(FillIn(kJobNotSavedFormat, {job.name}));
+    skipped_.push_back(FillIn(kJobNotSavedFormat, {run.job->name}));
 }
 
 void BackupEngine::NoteSkipped(std::string text) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// BackupEngine: the backup program's one run object. It is the parsed job file extended with
-// the state of one backup run, which RunBackup performs on a worker thread of its own:
+// BackupEngine: the backup program's one run object. It reads the parsed job file, which it
+// never changes, and keeps the state of one backup run, which RunBackup performs on a worker
+// thread of its own:
 // checks, analysis of every mapping, one new archive per job, saving the file-list store and
 // backups.log. The user is reached only through a BackupView; the thread that shows the
 // view asks for a cancel through RequestCancel.
@@ -42,7 +43,7 @@ inline constexpr std::size_t CopyChunkSize = 262144;
 // A new archive's name while it is being written.
 inline constexpr const char* kPartialArchiveSuffix = ".partial";
 
-class BackupEngine : public JobConfig {
+class BackupEngine {
 public:
     enum class RunOutcome {
         NotRun,
@@ -52,13 +53,15 @@ public:
         StoreError,  // FileLists.tq could not be opened or saved; no new archive is left
     };
 
-    BackupEngine();
-    virtual ~BackupEngine();
+    // The config must outlive the engine and stay as it is while a run goes on.
+    explicit BackupEngine(const JobConfig& config);
+    ~BackupEngine();
     BackupEngine(const BackupEngine&) = delete;
     BackupEngine& operator=(const BackupEngine&) = delete;
 
-    // Starts RunBackup for the jobs flagged JobSelected on a new thread. Paths are relative to
-    // the current folder (the program folder). The view must outlive the run.
+    const JobConfig& Config() const { return config_; }
+    // Starts RunBackup for the jobs flagged JobSelected on a new thread. Names without a folder
+    // are taken in the job file's folder. The view must outlive the run.
     void StartRun(BackupView& view, bool startBrandNew);
     // Waits for the run's thread to end.
     void WaitForRun();
@@ -90,6 +93,10 @@ public:
     void SetDeflateThreads(unsigned threads) { deflateThreads_ = threads; }
 
     RunOutcome Outcome() const { return outcome_; }
+    // Job `index`'s flags as the last run left them: JobSelected is gone for a job that got no
+    // archive, and a job refused a brand-new set loses JobCopyToCd too. 0 before any run or
+    // for an index outside the jobs.
+    int RunJobFlags(int index) const;
     // The tick the time-remaining estimate counts from: when copying began, moved on by the
     // time questions were open.
     std::uint32_t EstimateStartTick() const { return startTick_.load(); }
@@ -110,13 +117,19 @@ private:
         std::vector<std::string> notices;
         std::vector<std::string> ownFileNotices;
     };
+    // One job's state in a run, one per job of the config in its order.
     struct JobRun {
+        JobRun(const Job* of, int jobFlags) : job(of), flags(jobFlags) {}
+        const Job* job = nullptr;
+        int flags = 0;                // the job's flags, less those of a job the run leaves out
         std::vector<MappingRun> mappings;
         int storedArchiveNumber = 0;
         int archiveNumber = 0;        // 0 until its archive is begun
-        std::string archivePath;      // the archive's name in its set
+        std::string archiveName;      // the archive's name in its set, as the job file places it
+        std::string archivePath;      // archiveName in the job file's folder
         bool archiveCreated = false;  // this run has created the archive (maybe still partial)
         bool archiveFinished = false; // it has been renamed to archivePath
+        std::string runLog;           // the job's run log, written into its archive and backups.log
     };
     enum class FileCopy { Copied, Skipped, Aborted };
 
@@ -127,18 +140,18 @@ private:
     // set_rebuild.cpp: the job's latest archive number, from the store or, when the store
     // knows nothing of archives of the set that are there, rebuilt from the newest of them.
     // None when the job is dropped (with its message).
-    std::optional<int> FindArchiveNumber(Job& job);
+    std::optional<int> FindArchiveNumber(JobRun& run);
     // Locks the folder for the run; false when the job is dropped (another run writes there).
-    bool LockArchiveFolder(Job& job, const std::string& folder);
+    bool LockArchiveFolder(JobRun& run, const std::string& folder);
     bool CopyJobs();
-    bool CreateArchive(Job& job, JobRun& run);
+    bool CreateArchive(JobRun& run);
     // Puts the finished archive under its name in the set, never replacing a file there;
     // false when the name has been taken (the job is then dropped).
-    bool PutArchiveInPlace(Job& job, JobRun& run);
+    bool PutArchiveInPlace(JobRun& run);
     // The zip limits while the job's files are copied: room is kept for the entries that
     // end its archive, so that they always fit.
-    ZipLimits FileEntryLimits(const Job& job, const JobRun& run) const;
-    void WriteJobArchive(Job& job, JobRun& run);
+    ZipLimits FileEntryLimits(const JobRun& run) const;
+    void WriteJobArchive(JobRun& run);
     bool SaveStore();
     void CancelRun();
     void EndRun();
@@ -146,7 +159,7 @@ private:
     void NoteSkipped(std::string text);
     // Shows why the job takes no further part, keeps only keepFlags of its flags and notes it
     // with the skips.
-    void DropJob(Job& job, const std::string& message, int keepFlags);
+    void DropJob(JobRun& run, const std::string& message, int keepFlags);
     void AbortRun();
     // Ends the run after an error that was not the user's: "Error Reading/Writing File" with
     // the file and the system's reason.
@@ -174,6 +187,7 @@ private:
     // Logs the file or folder the archive's limits refused and takes its size off the total.
     void SkipForLimit(bool folder, std::uint64_t size, const std::string& sourcePath);
 
+    const JobConfig& config_;
     BackupView* view_ = nullptr;
     std::thread workerThread_;
     std::atomic<bool> finished_{true};
@@ -194,7 +208,7 @@ private:
 
     std::uint64_t runTime_ = 0;  // taken when the first history is built, then kept
     platform::SystemTime copyTime_{};  // local time at which copying began
-    FileListStore store_;
+    std::optional<FileListStore> store_;  // in the job file's folder, from the start of a run
     SourceScanner scanner_{control_};
     ZipArchiveFile archive_;
     ArchiveFolderLocks archiveLocks_;

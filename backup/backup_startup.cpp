@@ -4,9 +4,9 @@
 #include "backup/example_job_file.h"
 #include "backup/file_list_store.h"
 #include "backup/run_messages.h"
+#include "common/folder_utils.h"
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
-#include "platform/process.h"
 #include "platform/program_folder.h"
 
 namespace halvex {
@@ -22,20 +22,21 @@ StartupResult StartBackupProgram(JobConfig& config, const std::optional<std::str
             return result;
         }
     }
-    if (programFolder.empty() || !platform::IsDirectory(programFolder) || !platform::SetCurrentFolder(programFolder)) {
+    if (programFolder.empty() || !platform::IsDirectory(programFolder)) {
         result.message = UserMessage{"Cannot use the folder '" + programFolder + "'", std::string(kErrorCaption)};
         return result;
     }
-    if (!platform::PathExists(kJobFileName)) {
-        result.message = WriteExampleJobFile(kJobFileName) ? ExampleWrittenMessage() : ExampleFailedMessage();
+    const std::string jobFile = PathInFolder(programFolder, kJobFileName);
+    if (!platform::PathExists(jobFile)) {
+        result.message = WriteExampleJobFile(jobFile) ? ExampleWrittenMessage() : ExampleFailedMessage();
         return result;
     }
-    if (auto message = LoadJobConfigMessage(LoadJobConfig(config))) {
+    if (auto message = LoadJobConfigMessage(LoadJobConfig(config, programFolder))) {
         result.message = std::move(message);
         return result;
     }
     std::string damagedKeptAs;
-    ReadLastBackupTimes(config, ".", &damagedKeptAs);
+    ReadLastBackupTimes(config, programFolder, &damagedKeptAs);
     if (config.JobCount() == 0) {
         result.message = NoJobsMessage();
         return result;

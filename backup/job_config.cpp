@@ -12,9 +12,11 @@
 
 #include "backup/bookkeeping.h"
 #include "common/archive_naming.h"
+#include "common/folder_utils.h"
 #include "common/safe_name.h"
 #include "platform/file.h"
 #include "platform/file_error.h"
+#include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "platform/path_limits.h"
 
@@ -35,6 +37,8 @@ platform::SystemTime JobConfig::LastBackupLocal(int index) const {
     if (index < 0 || index >= JobCount()) return {};
     return jobs[static_cast<std::size_t>(index)].lastBackup;
 }
+
+std::string JobConfig::PathOf(const std::string& name) const { return PathInFolder(folder, name); }
 
 void JobConfig::Clear() {
     jobs.clear();
@@ -335,24 +339,33 @@ int ParseJobConfig(std::string_view bytes, JobConfig& config) {
     return errorLine > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(errorLine);
 }
 
-int LoadJobConfigFile(const std::string& path, JobConfig& config) {
+JobFileResult LoadJobConfigFile(const std::string& path, JobConfig& config) {
+    using Status = JobFileResult::Status;
     config.Clear();
+    config.folder = platform::FolderOfPath(path);
     platform::File file;
-    if (!file.TryOpen(path, platform::File::Mode::Read)) return errno == platform::kNotRegularFile ? -3 : -1;
+    if (!file.TryOpen(path, platform::File::Mode::Read))
+        return {errno == platform::kNotRegularFile ? Status::NotRegularFile : Status::CannotOpen};
     try {
         std::uint64_t size = file.Length();
-        if (size > kJobFileSizeLimit) return -2;
+        if (size > kJobFileSizeLimit) return {Status::CannotRead};
         std::string buffer(static_cast<std::size_t>(size) + 1, '\0');
-        if (file.Read(buffer.data(), static_cast<std::size_t>(size)) != size) return -2;
-        return ParseJobConfig(std::string_view(buffer.data(), static_cast<std::size_t>(size)), config);
+        if (file.Read(buffer.data(), static_cast<std::size_t>(size)) != size) return {Status::CannotRead};
+        const int line = ParseJobConfig(std::string_view(buffer.data(), static_cast<std::size_t>(size)), config);
+        if (line == 0) return {Status::Loaded};
+        return {Status::LineInError, line};
     } catch (const platform::FileError&) {
-        return -2;
+        return {Status::CannotRead};
     } catch (const std::bad_alloc&) {
         config.Clear();
-        return -2;
+        return {Status::CannotRead};
     }
 }
 
-int LoadJobConfig(JobConfig& config) { return LoadJobConfigFile(kJobFileName, config); }
+JobFileResult LoadJobConfig(JobConfig& config, const std::string& folder) {
+    const JobFileResult result = LoadJobConfigFile(PathInFolder(folder, kJobFileName), config);
+    config.folder = folder;
+    return result;
+}
 
 }  // namespace halvex

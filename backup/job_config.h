@@ -41,6 +41,9 @@ struct Job {
 struct JobConfig {
     std::vector<Job> jobs;
     std::vector<FilterRule> globalFilters;
+    // The job file's folder: the file-list store, backups.log and the archives of a job whose
+    // location has no folder are there ("." : the process's folder).
+    std::string folder = ".";
 
     int JobCount() const { return static_cast<int>(jobs.size()); }
     // The job's name; none for an index outside 0..JobCount()-1.
@@ -49,17 +52,34 @@ struct JobConfig {
     void SetJobFlags(int index, int flags);
     // The job's last saved run as a local date-time (all zero: never, or a bad index).
     platform::SystemTime LastBackupLocal(int index) const;
+    // `name` in the job file's folder (a full path stays as it is).
+    std::string PathOf(const std::string& name) const;
+    // Forgets the jobs and filters; the folder stays.
     void Clear();
 };
 
-// Reads and parses backup.ini in the current folder. 0: success (there may be no job);
-// -1: the file cannot be opened; -2: it could not be read whole; -3: it is not a regular
-// file (a fifo, device or folder); N > 0: the file is in error on line N. On any result but 0 the config is left empty.
-int LoadJobConfig(JobConfig& config);
-// As LoadJobConfig, for the job file at path.
-int LoadJobConfigFile(const std::string& path, JobConfig& config);
+// What loading a job file came to.
+struct JobFileResult {
+    enum class Status {
+        Loaded,       // there may be no job
+        CannotOpen,   // the file cannot be opened
+        NotRegularFile,  // it is not a regular file (a fifo, device or folder)
+        CannotRead,   // it could not be read whole
+        LineInError,  // the file is in error on `line`
+    };
+    Status status = Status::Loaded;
+    int line = 0;  // with LineInError: the line (1-based)
 
-// Parses the bytes of a job file (a NUL byte ends the text). 0 or the error line, as above.
-int ParseJobConfig(std::string_view bytes, JobConfig& config);
+    bool Loaded() const { return status == Status::Loaded; }
+};
+
+// Reads and parses backup.ini in `folder`, which becomes the config's folder. On any result but
+// Loaded the config is left empty.
+[[nodiscard]] JobFileResult LoadJobConfig(JobConfig& config, const std::string& folder);
+// As LoadJobConfig, for the job file at path; its folder becomes the config's.
+[[nodiscard]] JobFileResult LoadJobConfigFile(const std::string& path, JobConfig& config);
+
+// Parses the bytes of a job file (a NUL byte ends the text). 0, or the line in error.
+[[nodiscard]] int ParseJobConfig(std::string_view bytes, JobConfig& config);
 
 }  // namespace halvex

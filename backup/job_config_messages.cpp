@@ -10,14 +10,19 @@ UserMessage Error(std::string text) { return UserMessage{std::move(text), std::s
 
 }  // namespace
 
-std::optional<UserMessage> LoadJobConfigMessage(int result) {
-    if (result == 0) return std::nullopt;
-    if (result == -1) return Error(std::string(kOpenFailedText));
-    if (result == -3) return Error(std::string(kNotRegularText));
-    if (result < 0) return Error(std::string(kReadFailedText));
-    char text[64];
-    std::snprintf(text, sizeof text, kLineErrorFormat, result);
-    return Error(text);
+std::optional<UserMessage> LoadJobConfigMessage(const JobFileResult& result) {
+    switch (result.status) {
+        case JobFileResult::Status::Loaded: return std::nullopt;
+        case JobFileResult::Status::CannotOpen: return Error(std::string(kOpenFailedText));
+        case JobFileResult::Status::NotRegularFile: return Error(std::string(kNotRegularText));
+        case JobFileResult::Status::CannotRead: break;
+        case JobFileResult::Status::LineInError: {
+            char text[64];
+            std::snprintf(text, sizeof text, kLineErrorFormat, result.line);
+            return Error(text);
+        }
+    }
+    return Error(std::string(kReadFailedText));
 }
 
 UserMessage ExampleWrittenMessage() {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "backup/job_config.h"
+
 namespace halvex {
 
 inline constexpr std::string_view kJobFileCaption = "Halvex Backup";
@@ -26,8 +28,8 @@ struct UserMessage {
     std::string caption;
 };
 
-// The message for a result of LoadJobConfig; none for 0 (success).
-std::optional<UserMessage> LoadJobConfigMessage(int result);
+// The message for a result of LoadJobConfig; none for Loaded.
+std::optional<UserMessage> LoadJobConfigMessage(const JobFileResult& result);
 UserMessage ExampleWrittenMessage();
 UserMessage ExampleFailedMessage();
 UserMessage NoJobsMessage();

@@ -55,31 +55,31 @@ constexpr std::uint64_t kEntryAllowance = 64u << 10;
 void BackupEngine::RunBackup() {
     view_->StartTitleTimer();
     jobRuns_.clear();
-    jobRuns_.resize(jobs.size());
+    for (const Job& job : config_.jobs) jobRuns_.push_back(JobRun{&job, job.flags});
     runTime_ = 0;
     currentJobLog_ = nullptr;
     const int mappingTotal = CheckJobs();
-    if (!store_.OpenForRun()) {
+    store_.emplace(config_.folder);
+    if (!store_->OpenForRun()) {
         // A second run of the same program folder is refused: it would number the same archives.
         std::string text(kStoreOpenErrorText);
-        if (store_.Busy()) text += kStoreBusyText;
+        if (store_->Busy()) text += kStoreBusyText;
         view_->ShowMessage(text, kErrorBox, MessageButtons::Ok);
         outcome_ = RunOutcome::StoreError;
-        jobRuns_.clear();
         control_.Finish();
         view_->StopTitleTimer();
         view_->CloseWindow(2);
         return;
     }
-    NoteRunFile(store_.PathOf(kFileListsWorkingName));
-    if (!store_.DamagedKeptAs().empty()) {
-        const std::string keptAs = platform::NameOfPath(store_.DamagedKeptAs());
-        if (store_.DamagedJobs().empty())
+    NoteRunFile(store_->PathOf(kFileListsWorkingName));
+    if (!store_->DamagedKeptAs().empty()) {
+        const std::string keptAs = platform::NameOfPath(store_->DamagedKeptAs());
+        if (store_->DamagedJobs().empty())
             view_->ShowMessage(FillIn(kStoreDamagedFormat, {keptAs}), kErrorBox, MessageButtons::Ok);
-        for (const std::string& job : store_.DamagedJobs())
+        for (const std::string& job : store_->DamagedJobs())
             view_->ShowMessage(FillIn(kStoreJobDamagedFormat, {job, keptAs}), kErrorBox, MessageButtons::Ok);
     }
-    archiveLocks_.Reset(".");
+    archiveLocks_.Reset(config_.folder);
     try {
         if (!(AnalyzeJobs(mappingTotal) && CopyJobs() && SaveStore())) CancelRun();
     } catch (const std::exception& error) {
@@ -93,26 +93,27 @@ void BackupEngine::RunBackup() {
 
 int BackupEngine::CheckJobs() {
     int mappingTotal = 0;
-    for (Job& job : jobs) {
-        if ((job.flags & JobSelected) == 0) continue;
+    for (JobRun& run : jobRuns_) {
+        const Job& job = *run.job;
+        if ((run.flags & JobSelected) == 0) continue;
         for (const SourceMapping& mapping : job.mappings) {
-            if (!platform::GetAttributes(mapping.sourceFolder)) {
-                DropJob(job, FillIn(kSourceMissingFormat, {mapping.sourceFolder, job.name}), ~JobSelected);
+            if (!platform::GetAttributes(config_.PathOf(mapping.sourceFolder))) {
+                DropJob(run, FillIn(kSourceMissingFormat, {mapping.sourceFolder, job.name}), ~JobSelected);
                 break;
             }
         }
-        if ((job.flags & JobSelected) != 0) {
+        if ((run.flags & JobSelected) != 0) {
             for (const SourceMapping& mapping : job.mappings) {
                 if (IsReservedTargetName(mapping.targetName)) {
-                    DropJob(job, FillIn(kReservedTargetFormat, {mapping.targetName, job.name}), ~JobSelected);
+                    DropJob(run, FillIn(kReservedTargetFormat, {mapping.targetName, job.name}), ~JobSelected);
                     break;
                 }
             }
         }
-        if (startBrandNew_ && OldArchivesExist(job.archiveBaseName)) {
-            DropJob(job, std::string(kBrandNewRefusedText) + job.name, 0);
+        if (startBrandNew_ && OldArchivesExist(config_.PathOf(job.archiveBaseName))) {
+            DropJob(run, std::string(kBrandNewRefusedText) + job.name, 0);
         }
-        if ((job.flags & JobSelected) != 0) mappingTotal += static_cast<int>(job.mappings.size());
+        if ((run.flags & JobSelected) != 0) mappingTotal += static_cast<int>(job.mappings.size());
     }
     return mappingTotal;
 }
@@ -122,36 +123,36 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
     view_->SetProgressRange(0, std::min(2 * mappingTotal, 65535));
     view_->SetProgressPosition(0);
     bytesToCopy_ = 0;
-    AnalysisSettings settings{globalFilters, startBrandNew_, runTime_, [this] { view_->StepProgress(); }};
+    AnalysisSettings settings{config_.globalFilters, startBrandNew_, runTime_, [this] { view_->StepProgress(); }};
     // Archives in a source would each hold the ones before them: every job's set, and the
     // store and log in the program folder, are left out of every scan.
-    std::vector<OwnFilesFolder> ownFiles{{".", {}, true}};
-    for (const Job& job : jobs) {
-        const std::string& base = job.archiveBaseName;
+    std::vector<OwnFilesFolder> ownFiles{{config_.folder, {}, true}};
+    for (const Job& job : config_.jobs) {
+        const std::string base = config_.PathOf(job.archiveBaseName);
         ownFiles.push_back({platform::FolderOfPath(base), {platform::NameOfPath(base)}, false});
     }
     scanner_.SetOwnFiles(ownFiles);
-    for (std::size_t j = 0; j < jobs.size() && control_.KeepGoing(); ++j) {
-        Job& job = jobs[j];
-        if ((job.flags & JobSelected) == 0) continue;
+    scanner_.SetBaseFolder(config_.folder);
+    for (std::size_t j = 0; j < jobRuns_.size() && control_.KeepGoing(); ++j) {
         JobRun& run = jobRuns_[j];
+        const Job& job = *run.job;
+        if ((run.flags & JobSelected) == 0) continue;
         // Before the histories are read: they may come from the newest archive of the set.
-        std::optional<int> stored = FindArchiveNumber(job);
+        std::optional<int> stored = FindArchiveNumber(run);
         if (stored && *stored >= kMaxArchivesInSet) {
             // One more archive would wrap the archive numbers and spoil the whole set.
-            DropJob(job, FillIn(kSetFullFormat, {job.name, job.name}), ~JobSelected);
+            DropJob(run, FillIn(kSetFullFormat, {job.name, job.name}), ~JobSelected);
             stored.reset();
         }
         if (!stored) {
-            job.flags &= ~JobSelected;
-            run = JobRun{};
+            run = JobRun{run.job, run.flags & ~JobSelected};
             continue;
         }
         run.mappings.resize(job.mappings.size());
         bool damaged = false;
         for (std::size_t m = 0; m < job.mappings.size() && control_.KeepGoing(); ++m) {
             const SourceMapping& mapping = job.mappings[m];
-            MappingAnalysis analysis = AnalyzeMapping(scanner_, store_, TargetHistoryEntryName(job.name, mapping.targetName),
+            MappingAnalysis analysis = AnalyzeMapping(scanner_, *store_, TargetHistoryEntryName(job.name, mapping.targetName),
                                                       mapping, settings, control_);
             skipped_.insert(skipped_.end(), analysis.notices.begin(), analysis.notices.end());
             notices_.insert(notices_.end(), analysis.ownFileNotices.begin(), analysis.ownFileNotices.end());
@@ -159,7 +160,7 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             mappingRun.notices = std::move(analysis.notices);
             mappingRun.ownFileNotices = std::move(analysis.ownFileNotices);
             if (analysis.outcome == MappingAnalysis::Outcome::DamagedHistory) {
-                DropJob(job, FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), ~JobSelected);
+                DropJob(run, FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), ~JobSelected);
                 damaged = true;
                 break;
             }
@@ -172,8 +173,7 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
                                            [](const MappingRun& r) { return r.changeTree != nullptr; });
         if (damaged || !anyChange) {
             // Nothing to store (deletions alone are found again by a later run).
-            job.flags &= ~JobSelected;
-            run = JobRun{};
+            run = JobRun{run.job, run.flags & ~JobSelected};
             continue;
         }
         run.storedArchiveNumber = *stored;
@@ -197,26 +197,26 @@ bool BackupEngine::CopyJobs() {
     });
     copyTime_ = platform::CurrentLocalTime();
     startTick_ = platform::TickCountMs();
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        Job& job = jobs[j];
-        if ((job.flags & JobSelected) == 0) continue;
+    for (JobRun& run : jobRuns_) {
+        const Job& job = *run.job;
+        if ((run.flags & JobSelected) == 0) continue;
         if (!control_.KeepGoing()) return false;
-        JobRun& run = jobRuns_[j];
-        job.runLog = RunLogHeader(job.name, platform::CurrentLocalTime());
-        currentJobLog_ = &job.runLog;
+        run.runLog = RunLogHeader(job.name, platform::CurrentLocalTime());
+        currentJobLog_ = &run.runLog;
         view_->SetText(ProgressText::CurrentJob, job.name);
         run.archiveNumber = run.storedArchiveNumber + 1;
-        run.archivePath = MakeArchiveFileName(job.archiveBaseName, run.archiveNumber);
-        if (!CreateArchive(job, run)) {
+        run.archiveName = MakeArchiveFileName(job.archiveBaseName, run.archiveNumber);
+        run.archivePath = config_.PathOf(run.archiveName);
+        if (!CreateArchive(run)) {
             // This job gets no archive; its store entries stay as they were.
-            if ((job.flags & JobSelected) != 0) {
-                job.flags &= ~JobSelected;
+            if ((run.flags & JobSelected) != 0) {
+                run.flags &= ~JobSelected;
                 skipped_.push_back(FillIn(kJobNotSavedFormat, {job.name}));
             }
             continue;
         }
         try {
-            WriteJobArchive(job, run);
+            WriteJobArchive(run);
         } catch (const std::exception& error) {
             archive_.Close(true);
             FailRun(error);
@@ -226,17 +226,18 @@ bool BackupEngine::CopyJobs() {
     return true;
 }
 
-bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
+bool BackupEngine::CreateArchive(JobRun& run) {
+    const Job& job = *run.job;
     const std::string partial = run.archivePath + kPartialArchiveSuffix;
     for (;;) {
         CreateParentFolders(run.archivePath);
         const std::string folder = platform::FolderOfPath(run.archivePath);
-        if (platform::IsDirectory(folder) && !LockArchiveFolder(job, folder)) return false;
+        if (platform::IsDirectory(folder) && !LockArchiveFolder(run, folder)) return false;
         // Never replaced: a file under the name belongs to someone else (another job's set).
         if (platform::PathExists(run.archivePath)) {
             const std::string_view format =
                 platform::IsRegularFile(run.archivePath) ? kArchiveNameTakenFormat : kArchiveNameNotRegularFormat;
-            DropJob(job, FillIn(format, {run.archivePath, job.name}), ~JobSelected);
+            DropJob(run, FillIn(format, {run.archiveName, job.name}), ~JobSelected);
             return false;
         }
         try {
@@ -255,24 +256,24 @@ bool BackupEngine::CreateArchive(Job& job, JobRun& run) {
             if (run.archiveCreated) platform::DeleteFile(partial);
             run.archiveCreated = false;
         }
-        if (AskAndPause(std::string(kCreateArchiveErrorText) + run.archivePath, MessageButtons::RetryCancel) !=
+        if (AskAndPause(std::string(kCreateArchiveErrorText) + run.archiveName, MessageButtons::RetryCancel) !=
             MessageAnswer::Retry)
             return false;
     }
 }
 
-bool BackupEngine::LockArchiveFolder(Job& job, const std::string& folder) {
+bool BackupEngine::LockArchiveFolder(JobRun& run, const std::string& folder) {
     switch (archiveLocks_.Lock(folder)) {
         case ArchiveFolderLocks::Result::Locked: return true;
         case ArchiveFolderLocks::Result::Busy:
-            DropJob(job, FillIn(kArchiveFolderBusyFormat, {folder, job.name}), ~JobSelected);
+            DropJob(run, FillIn(kArchiveFolderBusyFormat, {folder, run.job->name}), ~JobSelected);
             return false;
         case ArchiveFolderLocks::Result::Failed: break;  // creating the archive there fails and asks
     }
     return true;
 }
 
-bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
+bool BackupEngine::PutArchiveInPlace(JobRun& run) {
     const std::string partial = run.archivePath + kPartialArchiveSuffix;
     if (platform::MovePath(partial, run.archivePath)) {
         NoteRunFile(run.archivePath, partial);
@@ -282,17 +283,26 @@ bool BackupEngine::PutArchiveInPlace(Job& job, JobRun& run) {
     if (errno != EEXIST) platform::ThrowFileError("rename", partial);
     platform::DeleteFile(partial);
     run.archiveCreated = false;
-    DropJob(job, FillIn(kArchiveNameTakenFormat, {run.archivePath, job.name}), ~JobSelected);
+    DropJob(run, FillIn(kArchiveNameTakenFormat, {run.archiveName, run.job->name}), ~JobSelected);
     return false;
 }
 
 void BackupEngine::FailRun(const std::exception& error) {
-    view_->ShowMessage(std::string(kReadWriteErrorText) + "\n\n" + DescribeError(error), kErrorBox, MessageButtons::Ok);
+    std::string text = DescribeError(error);
+    // A new archive is named as the job file places it, not by its path in the job file's folder.
+    for (const JobRun& run : jobRuns_) {
+        if (run.archivePath == run.archiveName || run.archivePath.empty()) continue;
+        for (std::size_t at = text.find(run.archivePath); at != std::string::npos;
+             at = text.find(run.archivePath, at + run.archiveName.size()))
+            text.replace(at, run.archivePath.size(), run.archiveName);
+    }
+    view_->ShowMessage(std::string(kReadWriteErrorText) + "\n\n" + text, kErrorBox, MessageButtons::Ok);
     if (outcome_ == RunOutcome::NotRun) outcome_ = RunOutcome::Failed;
     AbortRun();
 }
 
-ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const {
+ZipLimits BackupEngine::FileEntryLimits(const JobRun& run) const {
+    const Job& job = *run.job;
     const std::uint64_t entries = job.mappings.size() + 3;
     std::uint64_t reserve = kRunLogAllowance + 4;
     for (std::size_t m = 0; m < job.mappings.size(); ++m) {
@@ -303,7 +313,7 @@ ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const
         for (const std::string& notice : r.ownFileNotices) reserve += notice.size() + 64;
     }
     platform::File jobFile;
-    if (jobFile.TryOpen(kJobFileName, platform::File::Mode::Read)) reserve += jobFile.Length();
+    if (jobFile.TryOpen(config_.PathOf(kJobFileName), platform::File::Mode::Read)) reserve += jobFile.Length();
     // Headers, and deflate's worst case on data that does not compress.
     reserve += reserve / 64 + entries * kEntryAllowance;
     ZipLimits limits = archiveLimits_;
@@ -312,10 +322,11 @@ ZipLimits BackupEngine::FileEntryLimits(const Job& job, const JobRun& run) const
     return limits;
 }
 
-void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
+void BackupEngine::WriteJobArchive(JobRun& run) {
+    const Job& job = *run.job;
     AppendLogLine(kLogBackupStarted);
 
-    const ZipLimits reduced = FileEntryLimits(job, run);
+    const ZipLimits reduced = FileEntryLimits(run);
 
     auto refused = [](const char* what) { return std::length_error(std::string("archive refused ") + what); };
     for (std::size_t m = 0; m < job.mappings.size(); ++m) {
@@ -326,7 +337,7 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
         for (const std::string& notice : mappingRun.ownFileNotices) AppendLogLine(notice);
         for (const std::string& notice : mappingRun.notices) AppendLogLine(notice);
         if (mappingRun.changeTree) {
-            sourcePathBuffer_.assign(mapping.sourceFolder);
+            sourcePathBuffer_.assign(config_.PathOf(mapping.sourceFolder));
             entryPathBuffer_.assign(mapping.targetName);
             archive_.SetLimits(reduced);
             FileTreeNode* tree = mappingRun.changeTree.release();
@@ -348,18 +359,18 @@ void BackupEngine::WriteJobArchive(Job& job, JobRun& run) {
             throw refused("a history");
     }
 
-    if (!archive_.AddFile(kJobFileName, 9, false, nullptr, nullptr, kJobFileEntryBuffer) &&
+    if (!archive_.AddFile(config_.PathOf(kJobFileName), 9, false, nullptr, nullptr, kJobFileEntryBuffer) &&
         archive_.LastRefusal() != ZipRefusal::None)
         throw refused(kJobFileName);
     const std::string toDirs = MakeToDirs(run.archiveNumber, job.mappings);
     if (!WriteWholeEntry(archive_, kToDirsEntryName, 0, copyTime_, {BytesOf(toDirs)})) throw refused(kToDirsEntryName);
     AppendLogLine(kLogBackupFinished);
-    if (!WriteWholeEntry(archive_, kRunLogEntryName, 9, copyTime_, {BytesOf(job.runLog)}))
+    if (!WriteWholeEntry(archive_, kRunLogEntryName, 9, copyTime_, {BytesOf(run.runLog)}))
         throw refused(kRunLogEntryName);
 
     // On disk first, then under its name in the set.
     archive_.Close();
-    if (!PutArchiveInPlace(job, run)) return;
+    if (!PutArchiveInPlace(run)) return;
     // Until its folder entry is on disk a crash can still take the archive away, while the
     // store saved after it would count it: a refused flush fails the run as a refused write does.
     const std::string folder = platform::FolderOfPath(run.archivePath);
@@ -374,19 +385,18 @@ bool BackupEngine::SaveStore() {
     view_->SetText(ProgressText::Status, std::string(kSavingText));
     view_->EnableCancel(false);
     try {
-        for (std::size_t j = 0; j < jobs.size(); ++j) {
-            const Job& job = jobs[j];
-            if ((job.flags & JobSelected) == 0) continue;
-            const JobRun& run = jobRuns_[j];
+        for (const JobRun& run : jobRuns_) {
+            const Job& job = *run.job;
+            if ((run.flags & JobSelected) == 0) continue;
             std::vector<HistoryToSave> histories;
             for (std::size_t m = 0; m < job.mappings.size(); ++m)
                 histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart});
-            store_.SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
+            store_->SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
         }
         KillPointForTests("store-written");
-        store_.Close();
+        store_->Close();
     } catch (const std::exception&) {
-        store_.Abandon();
+        store_->Abandon();
         view_->ShowMessage(std::string(kStoreSaveErrorText), kErrorBox, MessageButtons::Ok);
         outcome_ = RunOutcome::StoreError;
         AbortRun();
@@ -397,9 +407,9 @@ bool BackupEngine::SaveStore() {
     // The logs go in only once the store is complete, so that every block in backups.log
     // belongs to a completed run. A log that cannot be written does not undo the backup.
     CumulativeLog log;
-    bool logged = log.Open(kCumulativeLogName);
-    for (const Job& job : jobs)
-        if ((job.flags & JobSelected) != 0) logged = log.Append(job.runLog) && logged;
+    bool logged = log.Open(config_.PathOf(kCumulativeLogName));
+    for (const JobRun& run : jobRuns_)
+        if ((run.flags & JobSelected) != 0) logged = log.Append(run.runLog) && logged;
     logged = log.Close() && logged;
     if (!logged) {
         view_->ShowMessage(std::string(kCumulativeLogErrorText), kErrorBox, MessageButtons::Ok);
@@ -411,11 +421,10 @@ bool BackupEngine::SaveStore() {
 void BackupEngine::CancelRun() {
     for (ProgressText line : {ProgressText::CurrentJob, ProgressText::Status, ProgressText::TimeRemaining})
         view_->SetText(line, std::string(kAbortingText));
-    store_.Abandon();
+    store_->Abandon();
     archive_.Close(true);
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        const JobRun& run = jobRuns_[j];
-        if ((jobs[j].flags & JobSelected) == 0 || !run.archiveCreated) continue;
+    for (const JobRun& run : jobRuns_) {
+        if ((run.flags & JobSelected) == 0 || !run.archiveCreated) continue;
         platform::DeleteFile(run.archiveFinished ? run.archivePath : run.archivePath + kPartialArchiveSuffix);
     }
     queue_.reset();
@@ -423,13 +432,19 @@ void BackupEngine::CancelRun() {
 
 void BackupEngine::EndRun() {
     ForgetRunFiles();  // removed by a cancel, or kept by a completed run
-    jobRuns_.clear();
+    // What the run built goes; the jobs' flags stay for the disc copies and for the caller.
+    std::vector<int> flags;
+    for (JobRun& run : jobRuns_) {
+        flags.push_back(run.flags);
+        run.mappings.clear();
+        run.runLog.clear();
+    }
     currentJobLog_ = nullptr;
     if (control_.IsRunning()) {
-        const bool anyDisc = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return (j.flags & JobCopyToCd) != 0; });
+        const bool anyDisc = std::any_of(flags.begin(), flags.end(), [](int f) { return (f & JobCopyToCd) != 0; });
         if (anyDisc) {
             // Still uninterruptible: a cancel request is refused while discs are burned.
-            for (std::string& line : CopyToCdTask(jobs, startBrandNew_, *view_, discSettings_))
+            for (std::string& line : CopyToCdTask(config_, flags, startBrandNew_, *view_, discSettings_))
                 skipped_.push_back(std::move(line));
         }
         outcome_ = RunOutcome::Succeeded;

@@ -134,24 +134,26 @@ std::optional<ArchiveBookkeeping> ReadArchiveBookkeeping(const std::string& path
 // ---- the run's side -----------------------------------------------------------------------
 
 
-std::optional<int> BackupEngine::FindArchiveNumber(Job& job) {
+std::optional<int> BackupEngine::FindArchiveNumber(JobRun& run) {
+    const Job& job = *run.job;
     if (startBrandNew_) return 0;  // refused by the checks while archives of the set exist
-    const std::optional<int> stored = store_.ReadArchiveNumber(job.name, false);
+    const std::optional<int> stored = store_->ReadArchiveNumber(job.name, false);
     if (!stored) {
-        DropJob(job, FillIn(kDamagedArchiveNumberFormat, {job.name}), ~JobSelected);
+        DropJob(run, FillIn(kDamagedArchiveNumberFormat, {job.name}), ~JobSelected);
         return std::nullopt;
     }
-    const std::string folder = platform::FolderOfPath(job.archiveBaseName);
-    if (!platform::IsDirectory(folder)) return stored;  // no archive yet; locked when the first is made
-    if (!LockArchiveFolder(job, folder)) return std::nullopt;
+    const std::string base = config_.PathOf(job.archiveBaseName);
+    const std::string archiveFolder = platform::FolderOfPath(base);
+    if (!platform::IsDirectory(archiveFolder)) return stored;  // no archive yet; locked when the first is made
+    if (!LockArchiveFolder(run, archiveFolder)) return std::nullopt;
     // Archives past the store's number: the store was lost, damaged, replaced by an older
     // copy, or a run was killed after its archive was in place. The newest one that is
     // really of this set (its own number, one of the job's targets and folders) tells where
     // the set is.
-    for (int number : ArchiveNumbersOnDisk(job.archiveBaseName)) {
+    for (int number : ArchiveNumbersOnDisk(base)) {
         if (number <= *stored) break;
         const std::string path = MakeArchiveFileName(job.archiveBaseName, number);
-        std::optional<ArchiveBookkeeping> archive = ReadArchiveBookkeeping(path);
+        std::optional<ArchiveBookkeeping> archive = ReadArchiveBookkeeping(config_.PathOf(path));
         // Anything else under the name is another set's (Job1's archive 12 is Job12's
         // archive 1... of another program folder) or damaged: never written over, see
         // CreateArchive.
@@ -165,7 +167,7 @@ std::optional<int> BackupEngine::FindArchiveNumber(Job& job) {
             });
         });
         if (!ofThisJob) continue;
-        store_.SetRebuiltJob(job.name, number, std::move(archive->histories), archive->time);
+        store_->SetRebuiltJob(job.name, number, std::move(archive->histories), archive->time);
         view_->ShowMessage(FillIn(kStoreRebuiltFormat, {path, job.name}), std::string(kStoreRebuiltCaption),
                            MessageButtons::Ok);
         return number;

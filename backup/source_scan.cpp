@@ -9,6 +9,7 @@
 #include "backup/run_log.h"        // kCumulativeLogName
 #include "backup/run_messages.h"
 #include "common/archive_naming.h"
+#include "common/folder_utils.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -158,7 +159,7 @@ FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::v
     unlisted_.clear();
     ownFileNotices_.clear();
     hasFilters_ = !mapping.filters.empty() || !globalFilters.empty();
-    sourcePath_.assign(mapping.sourceFolder);
+    sourcePath_.assign(PathInFolder(baseFolder_, mapping.sourceFolder));
     filterPath_.clear();
     rootEnd_ = sourcePath_.size();
     rootHasSeparator_ = !sourcePath_.empty() && sourcePath_.back() == '/';
@@ -303,7 +304,7 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     // What could not be listed keeps its stored state: it is neither removed nor changed.
     for (const std::vector<std::string>& folder : scanner.UnlistedFolders()) RemoveFolderAt(state, folder);
     // Afterwards `tree` holds the new and changed files, `state` what has gone.
-    MergeFileTrees(tree, state, 14);
+    MergeFileTrees(tree, state, MergeMode::SplitScan);
     SumFolderSizes(tree.get());
     if (!control.KeepGoing()) return result;
 

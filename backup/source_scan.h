@@ -63,6 +63,8 @@ public:
     // The folders whose own files every later scan leaves out (folders that do not exist are
     // passed over).
     void SetOwnFiles(const std::vector<OwnFilesFolder>& folders);
+    // The folder in which a source folder without a leading '/' is taken (the job file's).
+    void SetBaseFolder(const std::string& folder) { baseFolder_ = folder; }
 
     // The tree of the mapping's source folder: a root folder with the empty name, its files
     // in the reverse of listing order, its sub-folders in listing order; sizes and
@@ -101,6 +103,7 @@ private:
     std::vector<std::string>* notices_ = nullptr;
     std::vector<std::vector<std::string>> unlisted_;
     std::vector<OwnFilesFolder> ownFiles_;
+    std::string baseFolder_ = ".";
     std::vector<OwnFolder> ownFolders_;
     std::vector<std::string> ownFileNotices_;
 };

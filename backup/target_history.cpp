@@ -39,7 +39,7 @@ ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& contro
         }
         for (FileTreePtr* part : {&record.removed, &record.added}) {
             if (!*part) continue;
-            MergeFileTrees(state, *part, part == &record.removed ? 6 : 1);
+            MergeFileTrees(state, *part, part == &record.removed ? MergeMode::RemoveConsuming : MergeMode::AddRecord);
             if (!control.KeepGoing()) {
                 state.reset();
                 return ReplayResult::Cancelled;

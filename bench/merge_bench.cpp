@@ -45,7 +45,7 @@ double MergeMs(FileTreeNode* (*make)(int, int), int count, int mode) {
     FileTreeNode* target = make(count, 0);
     FileTreeNode* source = make(count, count / 2);
     const auto start = std::chrono::steady_clock::now();
-    MergeFileTrees(&target, &source, mode);
+    MergeFileTrees(&target, &source, static_cast<MergeMode>(mode));
     const auto stop = std::chrono::steady_clock::now();
     FreeFileTree(target);
     FreeFileTree(source);

@@ -115,23 +115,30 @@ std::uint32_t FileTreeSerializedSize(const FileTreeNode* node);
 //
 // target and source are the addresses of two chain heads; both chains change according to
 // `mode`, and afterwards each node belongs to exactly one of them (the caller frees both).
-//   1  adds the source (an added-files record) to the target, replacing entries of the same
-//      name; what moved is gone from the source.
-//   2  removes from the target the files the source lists with the same time and the folders
-//      it lists as empty leaves; below the top chain, a folder the source lists with contents
-//      and leaves with nothing goes too. The source loses nothing but takes the removed
-//      folders' files.
-//   6  as 2, but matching source entries are consumed.
-//   14 target (a fresh scan) keeps only new and changed files and the folders leading to them,
-//      and the folders still on disk whose stored entries all vanished (replaying the source
-//      takes them out of the state); source (the stored state) keeps only what vanished, gone
-//      folders as empty leaves at any depth.
-// Any other mode only copies archive numbers of matching folders and recurses.
+// The numbers are the modes' long-standing codes.
+enum class MergeMode : int {
+    // Adds the source (an added-files record) to the target, replacing entries of the same
+    // name; what moved is gone from the source.
+    AddRecord = 1,
+    // Removes from the target the files the source lists with the same time and the folders
+    // it lists as empty leaves; below the top chain, a folder the source lists with contents
+    // and leaves with nothing goes too. The source loses nothing but takes the removed
+    // folders' files.
+    RemoveRecord = 2,
+    // As RemoveRecord, but matching source entries are consumed.
+    RemoveConsuming = 6,
+    // Target (a fresh scan) keeps only new and changed files and the folders leading to them,
+    // and the folders still on disk whose stored entries all vanished (replaying the source
+    // takes them out of the state); source (the stored state) keeps only what vanished, gone
+    // folders as empty leaves at any depth.
+    SplitScan = 14,
+};
+// Any other value only copies archive numbers of matching folders and recurses.
 // Names are looked up with `nameCase`; the first equal name in the target wins.
-void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode,
+void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, MergeMode mode,
                     NameCase nameCase = kPlatformNameCase);
 // The same for the file lists of two matching folders.
-void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode,
+void MergeFileLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode,
                     NameCase nameCase = kPlatformNameCase);
 
 }  // namespace halvex

@@ -190,17 +190,20 @@ private:
     std::unordered_map<std::string, Group, NameHash, NameEqual> groups_;
 };
 
-bool IsKnownMode(int mode) { return mode == 1 || mode == 2 || mode == 6 || mode == 14; }
+bool IsKnownMode(MergeMode mode) {
+    return mode == MergeMode::AddRecord || mode == MergeMode::RemoveRecord || mode == MergeMode::RemoveConsuming ||
+           mode == MergeMode::SplitScan;
+}
 
 }  // namespace
 
-void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, NameCase nameCase) {
+void MergeFileLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode, NameCase nameCase) {
     if (*source == nullptr || !IsKnownMode(mode)) return;
     TargetChain<FileTreeFile> chain(target, nameCase, *source);
     FileTreeFile** sourceLink = source;  // the link to the source file at hand
     while (FileTreeFile* file = *sourceLink) {
         const auto hit = chain.Find(file->name);
-        if (mode == 1) {
+        if (mode == MergeMode::AddRecord) {
             // The source file moves into the target, in the found file's place or at the end.
             FileTreeFile* following = file->next;
             if (hit.item != nullptr) {
@@ -217,7 +220,7 @@ void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, Name
             continue;
         }
         const bool sameTime = SameFileTime(hit.item->lastWriteTime, file->lastWriteTime);
-        if (mode != 2) {  // 6 and 14 consume the source file
+        if (mode != MergeMode::RemoveRecord) {  // RemoveConsuming and SplitScan consume it
             *sourceLink = file->next;
             FreeOneFile(file);
         } else {
@@ -232,7 +235,7 @@ void MergeFileLists(FileTreeFile** target, FileTreeFile** source, int mode, Name
 
 namespace {
 
-// Mode 14: a stored folder that the scan no longer has is kept by name only, as an empty leaf,
+// SplitScan: a stored folder that the scan no longer has is kept by name only, as an empty leaf,
 // so that replaying the record takes it out of the state with everything below it.
 void MakeEmptyLeaf(FileTreeNode* folder) {
     FreeFileTree(folder->firstChild);
@@ -246,20 +249,20 @@ bool IsEmptyFolder(const FileTreeNode* folder) { return folder->files == nullptr
 // `nested` is false for the top chain (a target's root). In mode 14 the answer tells whether
 // replaying the resulting source chain (a record of removals) takes every one of its folders
 // out of the stored state; other modes answer false.
-bool MergeChains(FileTreeNode** target, FileTreeNode** source, int mode, NameCase nameCase, bool nested) {
+bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, NameCase nameCase, bool nested) {
     if (*source == nullptr) return true;
     if (*target == nullptr) {
-        if (mode == 1) {
+        if (mode == MergeMode::AddRecord) {
             *target = *source;
             *source = nullptr;
-        } else if (mode == 14 && nested) {  // the scanned folder has no sub-folders left
+        } else if (mode == MergeMode::SplitScan && nested) {  // the scanned folder has no sub-folders left
             for (FileTreeNode* folder = *source; folder != nullptr; folder = folder->nextSibling) MakeEmptyLeaf(folder);
             return true;
         }
         return false;
     }
-    const bool removesTargets = mode == 2 || mode == 6;
-    bool allGone = mode == 14;
+    const bool removesTargets = mode == MergeMode::RemoveRecord || mode == MergeMode::RemoveConsuming;
+    bool allGone = mode == MergeMode::SplitScan;
     TargetChain<FileTreeNode> chain(target, nameCase, *source);
     FileTreeNode** sourceLink = source;  // the link to the source folder at hand
     while (FileTreeNode* folder = *sourceLink) {
@@ -267,13 +270,13 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, int mode, NameCas
         if (removesTargets && chain.Empty()) break;
         const auto hit = chain.Find(folder->name);
         if (hit.item == nullptr) {
-            if (mode == 1) {
+            if (mode == MergeMode::AddRecord) {
                 FileTreeNode* following = folder->nextSibling;
                 chain.Append(folder);
                 *sourceLink = following;
                 continue;
             }
-            if (mode == 14) MakeEmptyLeaf(folder);  // gone from the scan
+            if (mode == MergeMode::SplitScan) MakeEmptyLeaf(folder);  // gone from the scan
             sourceLink = &folder->nextSibling;
             continue;
         }
@@ -281,21 +284,21 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, int mode, NameCas
         FileTreeNode* match = hit.item;
         match->archiveNumber = folder->archiveNumber;
         const bool hadContent = !IsEmptyFolder(folder);
-        const std::size_t sourceFiles = mode == 14 ? Count(folder->files) : 0;
+        const std::size_t sourceFiles = mode == MergeMode::SplitScan ? Count(folder->files) : 0;
         if (folder->files != nullptr) {
             if (match->files != nullptr) {
                 MergeFileLists(&match->files, &folder->files, mode, nameCase);
-            } else if (mode == 1) {
+            } else if (mode == MergeMode::AddRecord) {
                 match->files = folder->files;
                 folder->files = nullptr;
             }
-        } else if ((mode == 2 || mode == 6) && folder->firstChild == nullptr) {
+        } else if (removesTargets && folder->firstChild == nullptr) {
             // An empty leaf in a record of removals: the folder has gone.
             chain.Remove(hit);
             folder->files = match->files;
             match->files = nullptr;
             FreeOneFolder(match);
-            if (mode == 6) {
+            if (mode == MergeMode::RemoveConsuming) {
                 *sourceLink = folder->nextSibling;
                 FreeOneFolder(folder);
             } else {
@@ -306,7 +309,7 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, int mode, NameCas
 
         const bool childrenGone = MergeChains(&match->firstChild, &folder->firstChild, mode, nameCase, true);
 
-        if (mode == 14) {
+        if (mode == MergeMode::SplitScan) {
             // Every stored entry vanished (none was found unchanged): the replay below drops the
             // folder, so one still on disk stays in the change tree and comes back as added.
             const bool gone = hadContent && Count(folder->files) == sourceFiles && childrenGone;
@@ -334,7 +337,7 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, int mode, NameCas
 
 }  // namespace
 
-void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, int mode, NameCase nameCase) {
+void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, MergeMode mode, NameCase nameCase) {
     MergeChains(target, source, mode, nameCase, false);
 }
 

@@ -15,7 +15,7 @@ struct FileTreeFreer {
 using FileTreePtr = std::unique_ptr<FileTreeNode, FileTreeFreer>;
 
 // MergeFileTrees on owned chains; both keep what the merge leaves them, also when it throws.
-inline void MergeFileTrees(FileTreePtr& target, FileTreePtr& source, int mode,
+inline void MergeFileTrees(FileTreePtr& target, FileTreePtr& source, MergeMode mode,
                            NameCase nameCase = kPlatformNameCase) {
     FileTreeNode* targetHead = target.release();
     FileTreeNode* sourceHead = source.release();

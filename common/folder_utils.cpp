@@ -3,7 +3,6 @@
 
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
-#include "platform/process.h"
 
 namespace halvex {
 
@@ -19,10 +18,9 @@ bool CreateParentFolders(const std::string& path) {
     return platform::PathExists(path);
 }
 
-bool ChangeToParentFolder(const std::string& path) {
-    std::size_t last = path.rfind('/');
-    if (last == std::string::npos) return false;
-    return platform::SetCurrentFolder(last == 0 ? std::string("/") : path.substr(0, last));
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    if ((!name.empty() && name.front() == '/') || folder.empty() || folder == ".") return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 }  // namespace halvex

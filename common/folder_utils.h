@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Creating the folders above a path, and moving to the folder that holds a path.
+// Creating the folders above a path, and naming a file in a folder without moving there.
 #include <string>
 
 namespace halvex {
@@ -11,8 +11,8 @@ namespace halvex {
 // "a/b/c.txt" creates a and a/b; "a/b/" creates a and a/b and answers true.
 bool CreateParentFolders(const std::string& path);
 
-// Makes the folder above the path's last '/' the current folder ("/" for "/name").
-// False when the path has no '/' or the folder cannot be entered.
-bool ChangeToParentFolder(const std::string& path);
+// `name` in `folder`: the name itself when it is a full path or the folder is "" or "."
+// (the process's own folder resolves it then), otherwise folder + "/" + name.
+std::string PathInFolder(const std::string& folder, const std::string& name);
 
 }  // namespace halvex

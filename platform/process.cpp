@@ -23,8 +23,6 @@ std::string CurrentFolder() {
     return std::string(buffer.data());
 }
 
-bool SetCurrentFolder(const std::string& folder) { return ::chdir(folder.c_str()) == 0; }
-
 unsigned UsableProcessorCount() {
     cpu_set_t set;
     CPU_ZERO(&set);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The running process: its executable, its current folder and the processors it may use.
+// The running process: its executable, the folder it was started in and the processors it may
+// use. Nothing in the programs changes that folder: relative names typed by the user are taken
+// in it.
 #include <string>
 
 namespace halvex::platform {
@@ -8,7 +10,6 @@ namespace halvex::platform {
 // Full path of the running executable ("" when it cannot be read).
 std::string ExecutablePath();
 std::string CurrentFolder();
-bool SetCurrentFolder(const std::string& folder);
 // Processors this process may run on (its affinity mask, so `taskset` and cpusets count), at
 // least 1.
 unsigned UsableProcessorCount();

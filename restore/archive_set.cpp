@@ -101,6 +101,7 @@ void ArchiveSet::Clear() {
     targets_.clear();
     dates_.clear();
     archiveNames_.clear();
+    folder_.clear();
     archiveFolders_.clear();
     archiveBaseName_.clear();
     archiveCount_ = 0;
@@ -156,7 +157,7 @@ bool ArchiveSet::ReadSet(const std::string& path) {
     const int toDirsIndex = FindBookkeepingEntry(zip_, "ToDirs.tq");
     if (toDirsIndex < 0) return false;
     // Later archives of the set are looked for beside this one.
-    ChangeToParentFolder(path);
+    folder_ = platform::FolderOfPath(path);
 
     std::uint64_t budget = kMaxBookkeepingBytes;
     const auto toDirsBytes = ReadBookkeepingEntry(zip_, toDirsIndex, budget);
@@ -209,17 +210,18 @@ const std::string* ArchiveSet::GetArchiveName(int number) const {
 std::string ArchiveSet::ArchiveFileToOpen(int number) const {
     const std::string* name = GetArchiveName(number);
     if (name == nullptr) return {};
-    if (platform::PathExists(*name)) return *name;
+    const std::string path = PathInFolder(folder_, *name);
+    if (platform::PathExists(path)) return path;
     // Copies from discs and other systems may spell names in another letter case: the first
     // such file in name order stands in (its own ToDirs.tq still has to give the number).
-    platform::DirectoryListing listing(".");
+    platform::DirectoryListing listing(folder_);
     platform::DirEntry entry;
     std::string found;
     while (listing.Next(entry)) {
         if (entry.kind != platform::EntryKind::RegularFile || !platform::EqualNoCase(entry.name, *name)) continue;
         if (found.empty() || entry.name < found) found = entry.name;
     }
-    return found.empty() ? *name : found;
+    return found.empty() ? path : PathInFolder(folder_, found);
 }
 
 std::optional<std::string> FindNewestArchive(const std::string& folder) {
@@ -247,9 +249,9 @@ std::optional<std::string> FindNewestArchive(const std::string& folder) {
     return folder == "." ? newest->name : folder + "/" + newest->name;
 }
 
-bool ArchiveSet::OpenNewestArchive(bool* opened) {
+bool ArchiveSet::OpenNewestArchive(const std::string& folder, bool* opened) {
     if (opened != nullptr) *opened = false;
-    const std::optional<std::string> newest = FindNewestArchive(".");
+    const std::optional<std::string> newest = FindNewestArchive(folder);
     if (!newest) return false;
     const bool ok = OpenSet(*newest);
     if (opened != nullptr) *opened = ok;

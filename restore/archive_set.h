@@ -12,7 +12,8 @@
 //
 // Single-threaded: everything runs on the user-interface thread. At most one archive is open
 // at a time, and outside an operation none is. Every archive file of the set is looked for in
-// the current folder, which OpenSet makes the opened archive's folder.
+// the set's folder: the opened archive's, or the one of an archive the user chose in place of
+// a missing one.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -39,7 +40,7 @@ public:
     // ---- The set (archive_set.cpp) ----
 
     // Forgets the open set and reads the set that the archive at `path` ends (it is taken to
-    // be the set's last archive); makes that archive's folder the current folder. False, with
+    // be the set's last archive); that archive's folder becomes the set's folder. False, with
     // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
     // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
     bool OpenSet(const std::string& path);
@@ -49,13 +50,16 @@ public:
     // Forgets the open set: targets, histories, trees, dates and archive names.
     void Clear();
     bool IsOpen() const { return archiveCount_ > 0; }
+    // Where the set's archives are looked for ("." for an archive opened by a bare name: the
+    // process's folder; "" with no set open).
+    const std::string& Folder() const { return folder_; }
 
     // File name (no folder) of archive `number` (1-based), or null when there is none. The
     // extension is spelled as the opened archive spells it.
     const std::string* GetArchiveName(int number) const;
-    // The file in the current folder to open for archive `number`: its name when that file
-    // exists, else a file whose name equals it ignoring case, else its name ("" when the set
-    // has no such archive).
+    // The file in the set's folder to open for archive `number`: its name when that file
+    // exists, else a file whose name equals it ignoring case, else its name; the path of it in
+    // the set's folder ("" when the set has no such archive).
     std::string ArchiveFileToOpen(int number) const;
     // The backup dates (file times), oldest first: the times of the last target with the most
     // backups.
@@ -74,10 +78,10 @@ public:
     int CurrentArchiveIndex() const { return currentArchiveIndex_; }
     const std::string& ArchiveBaseName() const { return archiveBaseName_; }
 
-    // Opens the set of the ".TQBak" file in the current folder with the latest last-write time
-    // (on equal times the first one listed). False when there is none; otherwise true, and
-    // `opened` (when given) tells whether OpenSet succeeded.
-    bool OpenNewestArchive(bool* opened = nullptr);
+    // Opens the set of the ".TQBak" file in `folder` with the latest last-write time (on equal
+    // times the first one listed). False when there is none; otherwise true, and `opened`
+    // (when given) tells whether OpenSet succeeded.
+    bool OpenNewestArchive(const std::string& folder, bool* opened = nullptr);
 
     // ---- The catalog (catalog.cpp) ----
 
@@ -201,7 +205,8 @@ private:
     // Reports, and counts as skipped, every entry of `tree` (entry path `start`) labelled with
     // an archive that the restore does not visit.
     void ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start);
-    bool OpenArchiveFile(const std::string& path, bool& retry);
+    // Opens the archive at `path`; on an error offers Retry/Cancel, naming it `shownAs`.
+    bool OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry);
     // "" when the open archive (from `path`) is archive `number` of the set by its own
     // ToDirs.tq; otherwise closes it and answers why it cannot stand in for that archive.
     std::string CheckArchiveNumber(const std::string& path, int number);
@@ -211,6 +216,7 @@ private:
     void OnCancelRequest();
 
     // The set
+    std::string folder_;
     std::string archiveBaseName_;
     std::string openFailureDetail_;
     int archiveCount_ = 0;

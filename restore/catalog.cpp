@@ -17,7 +17,7 @@ namespace {
 
 // Merges a deep copy of `record` into `state` with `mode`, then frees what is left of the copy;
 // the history keeps its record for the next date change.
-void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, int mode) {
+void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode) {
     FileTreeNode* copy = CloneFileTree(record);
     try {
         MergeFileTrees(&state, &copy, mode);
@@ -91,8 +91,8 @@ void ArchiveSet::SelectDate(int dateIndex) {
         FileTreeNode* state = nullptr;
         try {
             for (int k = 0; k < backups; ++k) {
-                if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), 2);
-                if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), 1);
+                if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord);
+                if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord);
             }
             if (state != nullptr) {
                 char* name = NewFileTreeName(target.targetName);

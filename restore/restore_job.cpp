@@ -595,13 +595,18 @@ bool ArchiveSet::AskAboutError(const std::string& text) {
     return false;
 }
 
-bool ArchiveSet::OpenArchiveFile(const std::string& path, bool& retry) {
+bool ArchiveSet::OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry) {
     try {
         zip_.Open(path, ZipOpenReadOnly, 0);
         return true;
     } catch (const std::exception& error) {
         zip_.Close(true);
-        const MessageAnswer answer = ui_->ShowMessage(LimitText(DescribeError(error), kOpenErrorLimit), "Error",
+        std::string text = DescribeError(error);
+        // An archive of the set is named as the set names it, not by its path in the set's folder.
+        if (shownAs != path)
+            for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + shownAs.size()))
+                text.replace(at, path.size(), shownAs);
+        const MessageAnswer answer = ui_->ShowMessage(LimitText(text, kOpenErrorLimit), "Error",
                                                       MessageButtons::RetryCancel, MessageOwner::MainWindow);
         retry = answer == MessageAnswer::Retry;
         return false;
@@ -634,7 +639,7 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
             retry = false;
             const std::string path = ArchiveFileToOpen(number);
             if (!namedFileRefused && platform::PathExists(path)) {
-                opened = OpenArchiveFile(path, retry);
+                opened = OpenArchiveFile(path, platform::NameOfPath(path), retry);
                 if (opened) {
                     const std::string refusal = CheckArchiveNumber(path, number);
                     if (!refusal.empty()) {
@@ -653,7 +658,7 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
                                          MessageOwner::MainWindow) != MessageAnswer::Yes;
                 continue;
             }
-            opened = OpenArchiveFile(*chosen, retry);
+            opened = OpenArchiveFile(*chosen, *chosen, retry);
             if (opened) {
                 const std::string refusal = CheckArchiveNumber(*chosen, number);
                 if (!refusal.empty()) {
@@ -666,7 +671,7 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
             // Later archives are looked for beside the chosen one.
             if (opened) {
                 NoteArchiveFolder(*chosen);
-                ChangeToParentFolder(*chosen);
+                folder_ = platform::FolderOfPath(*chosen);
             }
         }
     }

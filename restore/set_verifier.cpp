@@ -6,6 +6,7 @@
 
 #include "common/file_tree_walk.h"
 #include "platform/file_error.h"
+#include "platform/file_operations.h"
 #include "restore/archive_set.h"
 #include "restore/restore_errors.h"
 #include "restore/set_records.h"
@@ -179,8 +180,16 @@ std::vector<std::string> FilesExpectedIn(const ArchiveSet& set, int number) {
 VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink) {
     VerifySummary total;
     for (int number = 1; number <= set.ArchiveCount(); ++number) {
-        const std::string name = set.ArchiveFileToOpen(number);
-        const VerifySummary one = VerifyArchive(name, name, FilesExpectedIn(set, number), sink, number);
+        const std::string path = set.ArchiveFileToOpen(number);
+        const std::string name = platform::NameOfPath(path);
+        // An archive of the set is named as the set names it, not by its path in the set's folder.
+        const VerifySink named = [&](const VerifyLine& line) {
+            VerifyLine shown = line;
+            const std::size_t at = shown.note.find(path);
+            if (at != std::string::npos) shown.note.replace(at, path.size(), name);
+            sink(shown);
+        };
+        const VerifySummary one = VerifyArchive(path, name, FilesExpectedIn(set, number), named, number);
         total.archives += one.archives;
         total.entries += one.entries;
         total.problems += one.problems;

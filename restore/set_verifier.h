@@ -56,7 +56,7 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
 // The entry names of the files that the target histories of `set` say archive `number` holds.
 std::vector<std::string> FilesExpectedIn(const ArchiveSet& set, int number);
 
-// Verifies archives 1 to ArchiveCount() of the open set (looked for in the current folder as
+// Verifies archives 1 to ArchiveCount() of the open set (looked for in the set's folder as
 // ArchiveSet::ArchiveFileToOpen finds them), each with the files the histories assign to it
 // and its number checked.
 VerifySummary VerifySet(const ArchiveSet& set, const VerifySink& sink);

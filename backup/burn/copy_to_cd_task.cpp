@@ -83,14 +83,17 @@ public:
         if (programFolder_.empty()) programFolder_ = platform::FolderOfPath(platform::ExecutablePath());
     }
 
-    std::vector<std::string> Run(const std::vector<Job>& jobs) {
+    std::vector<std::string> Run(const JobConfig& config, const std::vector<int>& flags) {
+        const std::vector<Job>& jobs = config.jobs;
+        config_ = &config;
+        auto toDisc = [&](std::size_t j) { return j < flags.size() && (flags[j] & JobCopyToCd) != 0; };
         for (std::size_t j = 0; j < jobs.size(); ++j) {
             const Job& job = jobs[j];
-            if ((job.flags & JobCopyToCd) == 0) continue;
+            if (!toDisc(j)) continue;
             if (!CopyJob(job)) {
                 // The burner could not be had: no later job is burned either.
                 for (std::size_t k = j; k < jobs.size(); ++k)
-                    if ((jobs[k].flags & JobCopyToCd) != 0) NotCopied(jobs[k]);
+                    if (toDisc(k)) NotCopied(jobs[k]);
                 break;
             }
         }
@@ -113,9 +116,8 @@ private:
     bool CopyJob(const Job& job) {
         view_.SetText(ProgressText::CurrentJob, job.name);
         view_.SetText(ProgressText::TimeRemaining, std::string(kUnknownTimeText));
-        // A base without a folder names archives in the program folder, the current one.
-        const bool hasFolder = job.archiveBaseName.find('/') != std::string::npos;
-        const std::string archiveFolder = AbsoluteFolder(hasFolder ? platform::FolderOfPath(job.archiveBaseName) : ".");
+        // A base without a folder names archives in the job file's folder.
+        const std::string archiveFolder = AbsoluteFolder(platform::FolderOfPath(config_->PathOf(job.archiveBaseName)));
         const std::string baseName = platform::NameOfPath(job.archiveBaseName);
         std::vector<std::string> archives;
         platform::DirectoryListing listing;
@@ -263,6 +265,7 @@ private:
     const CopyToCdSettings& settings_;
     std::string programFolder_;
     std::unique_ptr<DiscBurner> burner_;
+    const JobConfig* config_ = nullptr;
     bool connected_ = false;
     bool endedEarly_ = false;
     std::vector<std::string> notCopied_;
@@ -270,9 +273,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> CopyToCdTask(const std::vector<Job>& jobs, bool startBrandNew, BackupView& view,
-                                      const CopyToCdSettings& settings) {
-    return Task(startBrandNew, view, settings).Run(jobs);
+std::vector<std::string> CopyToCdTask(const JobConfig& config, const std::vector<int>& jobFlags, bool startBrandNew,
+                                      BackupView& view, const CopyToCdSettings& settings) {
+    return Task(startBrandNew, view, settings).Run(config, jobFlags);
 }
 
 }  // namespace halvex

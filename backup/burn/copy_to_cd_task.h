@@ -43,9 +43,10 @@ inline constexpr const char* kAutorunFileName = "autorun.sh";
 // Whether fileName names an archive of the set with this base name (no folder).
 bool IsArchiveOfSet(std::string_view fileName, std::string_view baseName);
 
-// Runs the task for the jobs flagged JobCopyToCd, in order. Answers one line per job whose
-// archives were not copied and stay in the backup folder.
-std::vector<std::string> CopyToCdTask(const std::vector<Job>& jobs, bool startBrandNew, BackupView& view,
-                                      const CopyToCdSettings& settings);
+// Runs the task for the config's jobs whose flags for this run (jobFlags, one per job) hold
+// JobCopyToCd, in order. Answers one line per job whose archives were not copied and stay in
+// the backup folder.
+std::vector<std::string> CopyToCdTask(const JobConfig& config, const std::vector<int>& jobFlags, bool startBrandNew,
+                                      BackupView& view, const CopyToCdSettings& settings);
 
 }  // namespace halvex

@@ -20,15 +20,16 @@ int RunBackupWindows(int argc, char** argv, const std::optional<std::string>& fo
 }
 
 int RunBackupApp(const std::optional<std::string>& folder) {
-    BackupEngine engine;
-    const StartupResult startup = StartBackupProgram(engine, folder);
+    JobConfig config;
+    const StartupResult startup = StartBackupProgram(config, folder);
     if (startup.message) {
         ShowMessageBox(nullptr, startup.message->text, startup.message->caption, MessageButtons::Ok);
     }
     if (!startup.ready) return kExitStartup;
 
     bool ran = false;
-    JobSelectionDialog dialog(engine, [&engine, &ran](bool startBrandNew) {
+    BackupEngine engine(config);
+    JobSelectionDialog dialog(config, [&engine, &ran](bool startBrandNew) {
         ShowProgressWindow(engine, startBrandNew);
         ran = true;
     });

@@ -12,7 +12,7 @@ namespace halvex {
 int RunBackupWindows(int argc, char** argv, const std::optional<std::string>& folder);
 
 // The same once the application object exists: start-up (its messages as boxes), the
-// job-selection window and at most one run. Makes `folder` the current folder.
+// job-selection window and at most one run, with the job file of `folder`.
 int RunBackupApp(const std::optional<std::string>& folder);
 
 }  // namespace halvex

@@ -107,7 +107,8 @@ QString QtRestoreUi::ArchiveFileFilter(const std::string& archiveName) {
 
 std::optional<std::string> QtRestoreUi::ChooseArchiveFile(const std::string& archiveName) {
     // During a restore the progress window owns the chooser; otherwise it stands alone.
-    QFileDialog dialog(progress_.data(), QStringLiteral("Open"), QDir::currentPath(), ArchiveFileFilter(archiveName));
+    const QString folder = browseFolder_ ? browseFolder_() : QDir::currentPath();
+    QFileDialog dialog(progress_.data(), QStringLiteral("Open"), folder, ArchiveFileFilter(archiveName));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QStringLiteral("TQBak"));

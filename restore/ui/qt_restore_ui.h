@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The restore engine's questions and progress shown in Qt windows.
+#include <functional>
+
 #include <QPointer>
 #include <QString>
 
@@ -36,6 +38,9 @@ public:
     std::optional<std::string> ChooseArchiveFile(const std::string& archiveName) override;
     bool PumpMessages() override;
 
+    // Where the archive chooser starts (the set's folder); unset: the process's folder.
+    void SetBrowseFolder(std::function<QString()> folder) { browseFolder_ = std::move(folder); }
+
     // The open progress window; null outside a restore.
     RestoreProgressDialog* ProgressWindow() const { return progress_; }
 
@@ -49,6 +54,7 @@ private:
 
     QPointer<QWidget> mainWindow_;
     QPointer<RestoreProgressDialog> progress_;
+    std::function<QString()> browseFolder_;
 };
 
 }  // namespace halvex

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 
-#include "common/folder_utils.h"
 #include "common/ui/program_icons.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
@@ -31,15 +30,15 @@ int RunRestoreWindows(int argc, char** argv, bool autorun, const std::optional<s
         // Decided before any window exists, so that a start that ends shows nothing at all.
         if (!toOpen) return 0;
     }
-    // The program's folder becomes the current folder (an installed copy's is the user's data
-    // folder); where it cannot be had, the current folder stays.
+    // The file dialogs start in the program's folder (an installed copy's is the user's data
+    // folder); where it cannot be had, in the folder the program was started from.
     std::string error;
     const std::string programFolder = platform::ProgramFolder(error);
-    if (!programFolder.empty()) platform::SetCurrentFolder(programFolder);
 
     QApplication application(argc, argv);
     QApplication::setWindowIcon(RestoreProgramIcon());
     RestoreMainWindow window;
+    window.SetStartFolder(programFolder);
     window.show();
     if (toOpen) window.ShowSet(*toOpen);
     return QApplication::exec();

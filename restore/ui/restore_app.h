@@ -6,7 +6,7 @@
 
 namespace halvex {
 
-// Makes the program's folder the current folder and runs the main window until it closes.
+// Runs the main window until it closes; its file dialogs start in the program's folder.
 // With autorun the newest archive beside the program is opened at once; the program ends
 // without a word when there is none or while the backup program runs. Otherwise `archive`
 // (a path from where the program was started), when given, is opened. Answers the exit status.

@@ -41,6 +41,7 @@ RestoreMainWindow::RestoreMainWindow(QWidget* parent) : QMainWindow(parent), ui_
     setWindowIcon(RestoreProgramIcon());
     // Message boxes of the catalog and the engine are owned by this window.
     set_.SetUi(&ui_);
+    ui_.SetBrowseFolder([this] { return BrowseFolder(); });
     busy_.SetOnChange([this](bool busy) { OnBusyChanged(busy); });
 
     CreateMenu();
@@ -138,12 +139,17 @@ std::string RestoreMainWindow::MessageCaption() { return std::string(kRestorePro
 
 void RestoreMainWindow::Open() {
     if (busy_.IsBusy()) return;
-    QFileDialog dialog(this, QStringLiteral("Open"), QDir::currentPath(), OpenFilter());
+    QFileDialog dialog(this, QStringLiteral("Open"), BrowseFolder(), OpenFilter());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(FromUtf8(std::string(kArchiveExtension)).mid(1));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     ShowSet(QFile::encodeName(dialog.selectedFiles().first()).toStdString());
+}
+
+QString RestoreMainWindow::BrowseFolder() const {
+    const std::string& folder = set_.IsOpen() ? set_.Folder() : lastFolder_;
+    return folder.empty() ? QDir::currentPath() : QFile::decodeName(folder.c_str());
 }
 
 void RestoreMainWindow::CloseSet() {
@@ -169,6 +175,7 @@ bool RestoreMainWindow::ShowSet(const std::string& path) {
                        MessageButtons::Ok);
         return false;
     }
+    lastFolder_ = set_.Folder();
     setWindowTitle(FromUtf8(RestoreWindowTitle(*set_.GetArchiveName(set_.ArchiveCount()))));
     FillDateMenu();
     // A set whose targets have no backup record has no dates: nothing is selected then.

@@ -44,6 +44,8 @@ public:
     void SelectDate(int index);
     // Open: the file dialog, then ShowSet.
     void Open();
+    // Where the file dialogs start before any set has been opened ("": the process's folder).
+    void SetStartFolder(const std::string& folder) { lastFolder_ = folder; }
     // Quit and the close box: the set is closed and the window ends; while a restore or a search
     // runs, it is first asked to stop and the window ends once it has.
     void Quit();
@@ -79,6 +81,8 @@ private:
     void FillDateMenu();
     void OnBusyChanged(bool busy);
     void UpdateMinimumSize();
+    // The open set's folder; else the last set's, or the start folder.
+    QString BrowseFolder() const;
 
     ArchiveSet set_;
     QtRestoreUi ui_;
@@ -95,6 +99,7 @@ private:
     int shownPage_ = -1;
     int selectedDate_ = -1;  // the date index checked in the menu; -1 while none is
     bool quitPending_ = false;
+    std::string lastFolder_;
 };
 
 }  // namespace halvex

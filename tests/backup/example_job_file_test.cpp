@@ -13,11 +13,9 @@
 #include "backup/job_config.h"
 #include "platform/file.h"
 #include "platform/file_attributes.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/temp_folder.h"
 
 using namespace halvex;
-using halvex::test::InFolder;
 using halvex::test::ReadFile;
 using halvex::test::TempFolder;
 using halvex::test::WriteFile;
@@ -65,11 +63,9 @@ TEST(ExampleJobFile, WrittenLineByLine) {
 
 TEST(ExampleJobFile, LoadsIntoOneJob) {
     TempFolder temp;
-    InFolder in(temp.path());
-    ASSERT_TRUE(in.entered());
-    ASSERT_TRUE(WriteExampleJobFile());
+    ASSERT_TRUE(WriteExampleJobFile(temp / "backup.ini"));
     JobConfig config;
-    ASSERT_EQ(LoadJobConfig(config), 0);
+    ASSERT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     ASSERT_EQ(config.JobCount(), 1);
     const Job& job = config.jobs[0];
     EXPECT_EQ(job.name, "Default");
@@ -94,10 +90,10 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
     EXPECT_TRUE(config.globalFilters[0].isExclude && config.globalFilters[1].isExclude);
 
     // A second job of the same name, differing in case, is reported past the last line.
-    std::string text = ReadFile("backup.ini") + "[default]\r\n";
+    std::string text = ReadFile(temp / "backup.ini") + "[default]\r\n";
     EXPECT_EQ(ParseJobConfig(text, config), 40);
     // Saved by an editor with bare line feeds, it fails on line 1.
-    std::string bare = ReadFile("backup.ini");
+    std::string bare = ReadFile(temp / "backup.ini");
     for (std::size_t at; (at = bare.find("\r\n")) != std::string::npos;) bare.erase(at, 1);
     EXPECT_EQ(ParseJobConfig(bare, config), 1);
 }
@@ -134,23 +130,23 @@ TEST(ExampleJobFile, FailedWriteLeavesNoFile) {
     EXPECT_FALSE(platform::PathExists(path));
 }
 
-TEST(LoadJobConfig, ReadsTheJobFileOfTheCurrentFolder) {
+TEST(LoadJobConfig, ReadsTheJobFileOfItsFolder) {
     TempFolder temp;
-    InFolder in(temp.path());
-    ASSERT_TRUE(in.entered());
+    const std::string ini = temp / "backup.ini";
     JobConfig config;
     config.jobs.emplace_back();
-    EXPECT_EQ(LoadJobConfig(config), -1);
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::CannotOpen);
     EXPECT_EQ(config.JobCount(), 0);
 
-    WriteFile("backup.ini", "[A]\r\ndir:\"/a\"\r\nto:\"A\"\r\n");
-    EXPECT_EQ(LoadJobConfig(config), 0);
+    WriteFile(ini, "[A]\r\ndir:\"/a\"\r\nto:\"A\"\r\n");
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     EXPECT_EQ(config.JobName(0), "A");
-    WriteFile("backup.ini", "[A]\r\ndir:\"/a\"\r\n");
-    EXPECT_EQ(LoadJobConfig(config), 2);
+    EXPECT_EQ(config.PathOf("FileLists.tq"), temp / "FileLists.tq");
+    WriteFile(ini, "[A]\r\ndir:\"/a\"\r\n");
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).line, 2);
     EXPECT_EQ(config.JobCount(), 0);
-    WriteFile("backup.ini", "");
-    EXPECT_EQ(LoadJobConfig(config), 0);
+    WriteFile(ini, "");
+    EXPECT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     EXPECT_EQ(config.JobCount(), 0);
 }
 
@@ -158,20 +154,20 @@ TEST(LoadJobConfig, UnreadableFiles) {
     TempFolder temp;
     JobConfig config;
     halvex::test::MakeFolders(temp / "folder.ini");
-    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config), -3);  // not a regular file
-    EXPECT_EQ(LoadJobConfigFile(temp / "missing.ini", config), -1);
+    EXPECT_EQ(LoadJobConfigFile(temp / "folder.ini", config).status, JobFileResult::Status::NotRegularFile);
+    EXPECT_EQ(LoadJobConfigFile(temp / "missing.ini", config).status, JobFileResult::Status::CannotOpen);
 
     // Absurdly large: refused before any memory is taken for it (the file is sparse).
     {
         platform::File big(temp / "big.ini", platform::File::Mode::CreateTruncate);
         big.SetLength((64u << 20) + 1);
     }
-    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config), -2);
+    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config).status, JobFileResult::Status::CannotRead);
     {
         platform::File big(temp / "big.ini", platform::File::Mode::ReadWrite);
         big.SetLength(64u << 20);  // at the limit: read, and all zero, so an empty text
     }
-    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config), 0);
+    EXPECT_EQ(LoadJobConfigFile(temp / "big.ini", config).status, JobFileResult::Status::Loaded);
 
     // Kernel attribute files announce more bytes than they give: a short read.
     const char* shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
@@ -179,5 +175,5 @@ TEST(LoadJobConfig, UnreadableFiles) {
     platform::File probe(shortFile, platform::File::Mode::Read);
     std::vector<char> buffer(probe.Length() + 1);
     if (probe.Read(buffer.data(), buffer.size()) >= probe.Length()) GTEST_SKIP() << shortFile << " reads whole";
-    EXPECT_EQ(LoadJobConfigFile(shortFile, config), -2);
+    EXPECT_EQ(LoadJobConfigFile(shortFile, config).status, JobFileResult::Status::CannotRead);
 }

@@ -365,13 +365,14 @@ TEST(JobConfig, AccessorsAndFlags) {
 }
 
 TEST(JobConfigMessages, ResultsBecomeTheStartUpMessages) {
-    EXPECT_EQ(LoadJobConfigMessage(0), std::nullopt);
-    auto open = LoadJobConfigMessage(-1);
+    EXPECT_EQ(LoadJobConfigMessage({JobFileResult::Status::Loaded}), std::nullopt);
+    auto open = LoadJobConfigMessage({JobFileResult::Status::CannotOpen});
     ASSERT_TRUE(open);
     EXPECT_EQ(open->text, "Couldn't open backup.ini");
     EXPECT_EQ(open->caption, "Error");
-    EXPECT_EQ(LoadJobConfigMessage(-2)->text, "Couldn't read backup.ini");
-    EXPECT_EQ(LoadJobConfigMessage(39)->text, "Error in ini file on line 39");
-    EXPECT_EQ(LoadJobConfigMessage(39)->caption, "Error");
-    EXPECT_EQ(LoadJobConfigMessage(2147483647)->text, "Error in ini file on line 2147483647");
+    EXPECT_EQ(LoadJobConfigMessage({JobFileResult::Status::CannotRead})->text, "Couldn't read backup.ini");
+    EXPECT_EQ(LoadJobConfigMessage({JobFileResult::Status::LineInError, 39})->text, "Error in ini file on line 39");
+    EXPECT_EQ(LoadJobConfigMessage({JobFileResult::Status::LineInError, 39})->caption, "Error");
+    EXPECT_EQ(LoadJobConfigMessage({JobFileResult::Status::LineInError, 2147483647})->text,
+              "Error in ini file on line 2147483647");
 }

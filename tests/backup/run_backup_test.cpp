@@ -325,7 +325,7 @@ TEST_F(RunBackupTest, BrandNewRuns) {
               "Error: Cannot start a brand new archive while old archives exist in backup directory.\nPlease remove "
               "the old archives and try again.\n\nSkipping job: Job");
     EXPECT_FALSE(platform::PathExists(program + "/Job.TQBak"));
-    EXPECT_EQ(engine->jobs[1].flags, 0);
+    EXPECT_EQ(engine->RunJobFlags(1), 0);
 
     // With the old archives moved away, a brand-new run starts again at 1 and replaces the
     // job's whole folder in the store, also entries of mappings no longer configured.

@@ -16,7 +16,6 @@
 #include "backup/target_history.h"
 #include "tests/backup/backup_test_support.h"
 #include "tests/backup/scripted_backup_view.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/zip/zip_test_support.h"
 
@@ -114,11 +113,8 @@ protected:
     void SetUp() override {
         program = dir / "program";
         test::MakeFolders(program);
-        inProgram = std::make_unique<test::InFolder>(program);
-        ASSERT_TRUE(inProgram->entered());
     }
     void TearDown() override {
-        inProgram.reset();
         ExpectEveryArchiveAccepted(dir.path());
     }
 
@@ -141,11 +137,13 @@ protected:
     // engine before the run starts.
     BackupEngine::RunOutcome Run(ScriptedBackupView& view, const std::vector<std::string>& jobNames = {},
                                  bool brandNew = false, const std::function<void(BackupEngine&)>& prepare = {}) {
-        engine = std::make_unique<BackupEngine>();
-        EXPECT_EQ(LoadJobConfig(*engine), 0);
-        ReadLastBackupTimes(*engine);
+        engine.reset();
+        config = std::make_unique<JobConfig>();
+        EXPECT_EQ(LoadJobConfig(*config, program).status, JobFileResult::Status::Loaded);
+        ReadLastBackupTimes(*config, program);
         std::string unknown;
-        EXPECT_TRUE(SelectJobs(*engine, jobNames, unknown)) << unknown;
+        EXPECT_TRUE(SelectJobs(*config, jobNames, unknown)) << unknown;
+        engine = std::make_unique<BackupEngine>(*config);
         if (prepare) prepare(*engine);
         engine->StartRun(view, brandNew);
         engine->WaitForRun();
@@ -175,7 +173,7 @@ protected:
 
     test::TempFolder dir;
     std::string program;
-    std::unique_ptr<test::InFolder> inProgram;
+    std::unique_ptr<JobConfig> config;  // before the engine, which reads it
     std::unique_ptr<BackupEngine> engine;
 };
 

@@ -32,10 +32,8 @@ class RunSafetyTest : public RunFixture {
 protected:
     // The program folder as a fresh one, with this job file.
     void FreshProgram(std::initializer_list<std::string> ini) {
-        inProgram.reset();
         test::RemoveTree(program);
         test::MakeFolders(program);
-        inProgram = std::make_unique<test::InFolder>(program);
         Ini(ini);
     }
 };

@@ -237,7 +237,7 @@ Merged RunTrees(std::uint32_t seed, int mode, bool ignoreCase, bool reference) {
     if (reference) {
         RefMergeFileTrees(&target.head, &source.head, mode, ignoreCase);
     } else {
-        MergeFileTrees(&target.head, &source.head, mode,
+        MergeFileTrees(&target.head, &source.head, static_cast<MergeMode>(mode),
                        ignoreCase ? NameCase::IgnoreCase : NameCase::Exact);
     }
     return {Describe(target.head), Describe(source.head)};
@@ -257,7 +257,7 @@ Merged RunLists(std::uint32_t seed, int mode, bool ignoreCase, bool reference) {
     if (reference) {
         RefMergeFileLists(&target.head->files, &source.head->files, mode, ignoreCase);
     } else {
-        MergeFileLists(&target.head->files, &source.head->files, mode,
+        MergeFileLists(&target.head->files, &source.head->files, static_cast<MergeMode>(mode),
                        ignoreCase ? NameCase::IgnoreCase : NameCase::Exact);
     }
     return {Describe(target.head), Describe(source.head)};

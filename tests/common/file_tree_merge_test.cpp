@@ -22,7 +22,7 @@ struct Outcome {
 Outcome Merge(std::string_view target, std::string_view source, int mode,
               NameCase nameCase = kPlatformNameCase) {
     OwnedTree t(target), s(source);
-    MergeFileTrees(&t.head, &s.head, mode, nameCase);
+    MergeFileTrees(&t.head, &s.head, static_cast<MergeMode>(mode), nameCase);
     return {t.Text(), s.Text()};
 }
 
@@ -31,7 +31,7 @@ Outcome MergeLists(std::string_view target, std::string_view source, int mode,
     // The lists of two single folders "t" and "s".
     OwnedTree t(Cat({"t(", target, ")"}));
     OwnedTree s(Cat({"s(", source, ")"}));
-    MergeFileLists(&t.head->files, &s.head->files, mode, nameCase);
+    MergeFileLists(&t.head->files, &s.head->files, static_cast<MergeMode>(mode), nameCase);
     return {t.Text(), s.Text()};
 }
 
@@ -58,12 +58,12 @@ TEST(MergeMode1, AddsARecordReplacingEntriesOfTheSameName) {
 TEST(MergeMode1, AnEmptyTargetTakesTheWholeSourceChain) {
     OwnedTree target, source("a(f)[b] c");
     FileTreeNode* moved = source.head;
-    MergeFileTrees(&target.head, &source.head, 1);
+    MergeFileTrees(&target.head, &source.head, MergeMode::AddRecord);
     EXPECT_EQ(target.head, moved);
     EXPECT_EQ(source.head, nullptr);
     EXPECT_EQ(target.Text(), "a(f)[b] c");
     // A second merge finds nothing left in the source.
-    MergeFileTrees(&target.head, &source.head, 1);
+    MergeFileTrees(&target.head, &source.head, MergeMode::AddRecord);
     EXPECT_EQ(target.Text(), "a(f)[b] c");
     // Other modes leave both alone when the target is empty.
     for (int mode : {2, 6, 14, 3}) ExpectOutcome(Merge("", "a(f)", mode), "", "a(f)");
@@ -126,9 +126,9 @@ TEST(MergeMode2, ARecordThatEmptiesANestedFolderRemovesIt) {
         OwnedTree stored("r[kept(f@1)[sub(g@1)]]");
         OwnedTree state("r[kept(f@1)[sub(g@1)]]");
         OwnedTree scan(scanned);
-        MergeFileTrees(&scan.head, &stored.head, 14);
-        MergeFileTrees(&state.head, &stored.head, 6);
-        MergeFileTrees(&state.head, &scan.head, 1);
+        MergeFileTrees(&scan.head, &stored.head, MergeMode::SplitScan);
+        MergeFileTrees(&state.head, &stored.head, MergeMode::RemoveConsuming);
+        MergeFileTrees(&state.head, &scan.head, MergeMode::AddRecord);
         OwnedTree expected(scanned);
         EXPECT_EQ(state.Text(), expected.Text()) << scanned;
     }
@@ -205,7 +205,7 @@ TEST(MergeLongLists, FiftyThousandFilesPerFolderMergeInEveryMode) {
             s->next = source.head->files;
             source.head->files = s;
         }
-        MergeFileTrees(&target.head, &source.head, mode);
+        MergeFileTrees(&target.head, &source.head, static_cast<MergeMode>(mode));
         std::size_t targetFiles = 0, sourceFiles = 0;
         if (target.head)
             for (FileTreeFile* f = target.head->files; f; f = f->next) ++targetFiles;

@@ -186,7 +186,7 @@ TEST(FileTree, LongChainsAndDeepTreesDoNotExhaustTheStack) {
     EXPECT_EQ(deep.head->totalSize, kFileTreeMaxDepth);
     OwnedTree deepCopy(CloneFileTree(deep.head));
     EXPECT_EQ(FileTreeSerializedSize64(deepCopy.head), FileTreeSerializedSize64(deep.head));
-    MergeFileTrees(&deepCopy.head, &deep.head, 14);
+    MergeFileTrees(&deepCopy.head, &deep.head, MergeMode::SplitScan);
     EXPECT_EQ(deepCopy.head, nullptr);
     EXPECT_EQ(deep.head, nullptr);
 }

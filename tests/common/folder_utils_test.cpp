@@ -3,15 +3,12 @@
 
 #include "common/folder_utils.h"
 #include "platform/file_attributes.h"
-#include "platform/process.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/temp_folder.h"
 
-using halvex::ChangeToParentFolder;
 using halvex::CreateParentFolders;
+using halvex::PathInFolder;
 using halvex::platform::IsDirectory;
 using halvex::platform::PathExists;
-using halvex::test::InFolder;
 using halvex::test::TempFolder;
 using halvex::test::WriteFile;
 
@@ -33,29 +30,23 @@ TEST(CreateParentFolders, TrailingSlashCreatesTheFolderItself) {
     EXPECT_TRUE(CreateParentFolders("/"));
 }
 
-TEST(CreateParentFolders, RelativePathsAndPathsWithoutSeparator) {
+TEST(CreateParentFolders, PathsWithoutSeparatorAndBlockedPaths) {
     TempFolder temp;
-    InFolder in(temp.path());
-    ASSERT_TRUE(in.entered());
     EXPECT_FALSE(CreateParentFolders("plain"));
-    EXPECT_FALSE(PathExists(temp / "plain"));
-    EXPECT_FALSE(CreateParentFolders("r/s.txt"));
+    EXPECT_FALSE(CreateParentFolders(temp / "r/s.txt"));
     EXPECT_TRUE(IsDirectory(temp / "r"));
     // A file in the way stops the folders below it; nothing is reported as existing.
     WriteFile(temp / "blocker", "");
-    EXPECT_FALSE(CreateParentFolders("blocker/sub/f"));
+    EXPECT_FALSE(CreateParentFolders(temp / "blocker/sub/f"));
     EXPECT_FALSE(PathExists(temp / "blocker/sub"));
 }
 
-TEST(ChangeToParentFolder, EntersTheFolderAboveThePath) {
-    TempFolder temp;
-    InFolder keep(temp.path());
-    halvex::test::MakeFolders(temp / "p/q");
-    EXPECT_TRUE(ChangeToParentFolder(temp / "p/q/file.txt"));
-    EXPECT_EQ(halvex::platform::CurrentFolder(), temp / "p/q");
-    EXPECT_FALSE(ChangeToParentFolder("nofolder"));
-    EXPECT_EQ(halvex::platform::CurrentFolder(), temp / "p/q");
-    EXPECT_FALSE(ChangeToParentFolder(temp / "missing/file"));
-    EXPECT_TRUE(ChangeToParentFolder("/etc"));
-    EXPECT_EQ(halvex::platform::CurrentFolder(), "/");
+TEST(PathInFolder, NamesTheFileInTheFolderUnlessTheNameIsFull) {
+    EXPECT_EQ(PathInFolder("/a/b", "c.ini"), "/a/b/c.ini");
+    EXPECT_EQ(PathInFolder("/a/b/", "c.ini"), "/a/b/c.ini");
+    EXPECT_EQ(PathInFolder("/", "c.ini"), "/c.ini");
+    EXPECT_EQ(PathInFolder("rel", "sub/c"), "rel/sub/c");
+    EXPECT_EQ(PathInFolder("/a", "/x/c"), "/x/c");
+    EXPECT_EQ(PathInFolder(".", "c"), "c");
+    EXPECT_EQ(PathInFolder("", "c"), "c");
 }

@@ -43,7 +43,7 @@ void Exercise(FileTreeNode* tree, const unsigned char* recordStart, const unsign
         for (NameCase nameCase : {NameCase::Exact, NameCase::IgnoreCase}) {
             FileTreeNode* target = CloneFileTree(tree);
             FileTreeNode* source = CloneFileTree(tree);
-            MergeFileTrees(&target, &source, mode, nameCase);
+            MergeFileTrees(&target, &source, static_cast<MergeMode>(mode), nameCase);
             FreeFileTree(target);
             FreeFileTree(source);
         }

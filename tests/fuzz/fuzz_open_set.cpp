@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include "platform/file.h"
-#include "platform/process.h"
 #include "restore/archive_set.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
@@ -28,13 +27,8 @@ int CountHit(void* userData, const FileTreeFile* file, const char* folderPath, v
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string startFolder = platform::CurrentFolder();
     const std::string path = fuzz::ScratchFolder() + "/Set3.TQBak";
     fuzz::WriteBytes(path, data, size);
-    // Opening a set (even one refused) moves into its folder; the fuzzer's own paths are relative.
-    struct BackToStart {
-        ~BackToStart() { platform::SetCurrentFolder(startFolder); }
-    } backToStart;
     static ArchiveSet set;  // the program has one for its whole life
     if (!set.OpenSet(path)) return 0;
     std::size_t touched = 0;

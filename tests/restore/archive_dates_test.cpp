@@ -14,7 +14,6 @@ using test::Day;
 
 class ArchiveDatesTest : public ::testing::Test {
 protected:
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::SetBuilder builder{temp.path(), "Job"};
     ArchiveSet set;

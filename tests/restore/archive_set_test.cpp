@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Opening a set: archive count and names, targets, dates, the current folder.
+// Opening a set: archive count and names, targets, dates, the set's folder.
 #include <gtest/gtest.h>
 
 #include "platform/file_time.h"
@@ -17,7 +17,6 @@ using test::SetBuilder;
 
 class ArchiveSetTest : public ::testing::Test {
 protected:
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     ArchiveSet set;
 };
@@ -49,9 +48,8 @@ TEST_F(ArchiveSetTest, TwelfthArchiveOpenedFromElsewhereNamesTheWholeSet) {
     for (int run = 1; run <= 12; ++run)
         last = builder.Run(Day(run), {{"Data", "", "(f" + std::to_string(run) + ".txt@7:4)"}});
 
-    ASSERT_TRUE(platform::SetCurrentFolder(temp.path()));
-    ASSERT_TRUE(set.OpenSet("discs/Job12.TQBak"));
-    EXPECT_EQ(platform::CurrentFolder(), folder);
+    ASSERT_TRUE(set.OpenSet(temp / "discs/Job12.TQBak"));
+    EXPECT_EQ(set.Folder(), folder);
     EXPECT_EQ(set.ArchiveCount(), 12);
     EXPECT_EQ(set.ArchiveBaseName(), "Job");
     EXPECT_EQ(*set.GetArchiveName(1), "Job.TQBak");
@@ -157,23 +155,21 @@ TEST_F(ArchiveSetTest, NewestArchiveOfTheFolderIsOpened) {
     newer.AddTarget("Data", "/new");
     const std::string newPath = newer.Run(Day(1), {{"Data", "", "(a@1:1)"}});
     test::WriteFile(temp / "notes.txt", "x");
-    ASSERT_TRUE(platform::SetCurrentFolder(temp.path()));
 
     test::SetMtime(oldPath, 2000);
     test::SetMtime(newPath, 1000);
     bool opened = false;
-    ASSERT_TRUE(set.OpenNewestArchive(&opened));
+    ASSERT_TRUE(set.OpenNewestArchive(temp.path(), &opened));
     EXPECT_TRUE(opened);
     EXPECT_EQ(set.GetSourceFolder(0), "/old");
 
     // Equal times: the first in name order.
     test::SetMtime(oldPath, 1000);
-    ASSERT_TRUE(set.OpenNewestArchive(&opened));
+    ASSERT_TRUE(set.OpenNewestArchive(temp.path(), &opened));
     EXPECT_EQ(set.GetSourceFolder(0), "/new");
 
     test::TempFolder empty;
-    ASSERT_TRUE(platform::SetCurrentFolder(empty.path()));
-    EXPECT_FALSE(set.OpenNewestArchive(&opened));
+    EXPECT_FALSE(set.OpenNewestArchive(empty.path(), &opened));
     EXPECT_FALSE(opened);
 }
 

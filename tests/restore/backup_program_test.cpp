@@ -28,7 +28,6 @@ const FileTreeFile* FileNamed(const FileTreeNode* folder, const std::string& nam
 TEST(BackupProgramSetTest, TargetAddedLaterLiesInTheNewestArchives) {
     const std::string program = test::BuiltProgram("halvex-backup");
     ASSERT_TRUE(platform::IsRegularFile(program)) << program << " is not built";
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::MakeFolders(temp / "data");
     test::MakeFolders(temp / "late");

@@ -41,7 +41,6 @@ protected:
     }
     std::string TreeText(int target = 0) { return test::Describe(set.GetTargetTree(target)); }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     SetBuilder builder{temp.path(), "Job"};
     ArchiveSet set;
@@ -258,7 +257,7 @@ TEST_F(CatalogTest, MissingArchiveOfALogIsAskedFor) {
     EXPECT_EQ(ui.chooserRequests, (std::vector<std::string>{"Job.TQBak", "Job.TQBak"}));
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"Abort?: Are you sure you want to abort?"}));
     // Later archives are looked for beside the chosen one.
-    EXPECT_EQ(platform::CurrentFolder(), temp / "moved");
+    EXPECT_EQ(set.Folder(), temp / "moved");
 }
 
 }  // namespace

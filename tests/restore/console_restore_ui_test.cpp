@@ -2,6 +2,7 @@
 // The console's questions: fixed answers without a terminal, typed answers with one.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "platform/process.h"
@@ -57,23 +58,22 @@ TEST(ConsoleRestoreUiTest, FixedAnswersWithoutATerminalArePrinted) {
 TEST(ConsoleRestoreUiTest, TypedAnswersOnATerminal) {
     test::TempFolder temp;
     test::WriteFile(temp / "Job.TQBak", "x");
-    const std::string saved = platform::CurrentFolder();
-    ASSERT_TRUE(platform::SetCurrentFolder(temp.path()));
+    const std::string start = platform::CurrentFolder();
+    const std::string relative = std::filesystem::relative(temp / "Job.TQBak", start).string();
     // Directory: an unknown answer, then replace; where rename is not offered, "r" is asked
     // again and an empty line takes the preselected answer. File: stop, not confirmed, then
     // replace all; stop confirmed. Message: retry. Chooser: a missing file, then one relative
     // to the start.
-    std::istringstream in("x\np\nr\n\nt\nn\na\nt\ny\nr\nnone\nJob.TQBak\n");
+    std::istringstream in("x\np\nr\n\nt\nn\na\nt\ny\nr\nnone\n" + relative + "\n");
     std::ostringstream err;
     ConsoleRestoreUi ui(in, err, true);
-    ASSERT_TRUE(platform::SetCurrentFolder(saved));
     EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 2);
     EXPECT_EQ(ui.AskDirectoryExists(Question("/", DirectoryQuestion::Rename::NotOffered)), 3);
     EXPECT_EQ(ui.AskFileExists("/d/f"), -2);
     EXPECT_EQ(ui.AskFileExists("/d/g"), 0);
     EXPECT_EQ(ui.ShowMessage("bad", "Error", MessageButtons::AbortRetryIgnore, MessageOwner::ProgressWindow),
               MessageAnswer::Retry);
-    EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), temp / "Job.TQBak");
+    EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), start + "/" + relative);
     // At the end of the input the chooser gives up and questions take their safe answer.
     EXPECT_EQ(ui.ChooseArchiveFile("Job.TQBak"), std::nullopt);
     EXPECT_EQ(ui.AskDirectoryExists(Question("/d")), 0);

@@ -62,7 +62,6 @@ protected:
         ASSERT_TRUE(set.OpenSet(builder.ArchivePath(2)));
     }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::SetBuilder builder{temp.path(), "Job"};
     ArchiveSet set;

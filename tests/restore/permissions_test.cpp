@@ -125,7 +125,6 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
     // Aborted once "private" is made, before its file comes from the first archive: what was
     // made still gets its permissions.
     {
-        test::KeepCurrentFolder keep;
         ArchiveSet set;
         ASSERT_TRUE(set.OpenSet(temp / "sets/Home2.TQBak"));
         set.SelectDate(set.DateCount() - 1);
@@ -166,7 +165,6 @@ TEST(PermissionsTest, BackupAndRestoreKeepEveryModeAndKeepTheirOwnFilesPrivate) 
 }
 
 TEST(PermissionsTest, SetsWithoutPermissionsRestoreAsTheyAlwaysDid) {
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::UmaskFor umask(022);
     test::MakeFolders(temp / "sets");

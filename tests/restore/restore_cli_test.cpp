@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "platform/file_attributes.h"
@@ -55,7 +56,6 @@ protected:
 
     const std::string T1 = std::to_string(Day(0));       // 2023-01-01 12:00:00
     const std::string T2 = std::to_string(Day(1, 30));   // 2023-01-02 12:00:30
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::SetBuilder builder{temp.path(), "Job"};
     std::string archive;
@@ -237,10 +237,12 @@ TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
 }
 
 TEST_F(RestoreCliTest, RestoreWholeTargetsBelowAFolder) {
-    ASSERT_TRUE(platform::SetCurrentFolder(temp.path()));
-    CliResult r = Run({"--restore", archive, "--to", "out"});  // relative to where it started
+    // Relative to where it started.
+    const std::string start = platform::CurrentFolder();
+    const std::string out = start + "/" + std::filesystem::relative(temp / "out", start).string();
+    CliResult r = Run({"--restore", archive, "--to", std::filesystem::relative(temp / "out", start).string()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "Restoring Data to " + temp / "out/Data\n" + "Restoring Docs to " + temp / "out/Docs\n" +
+    EXPECT_EQ(r.err, "Restoring Data to " + out + "/Data\n" + "Restoring Docs to " + out + "/Docs\n" +
                          "Success: Restoration Complete\n");
     EXPECT_EQ(test::ReadFile(temp / "out/Data/a.txt"), test::EntryContent("Data\\a.txt", 2, 6));
     EXPECT_EQ(test::ReadFile(temp / "out/Docs/d.doc"), test::EntryContent("Docs\\d.doc", 1, 2));

@@ -52,7 +52,6 @@ protected:
         return set.RestoreTree(set.GetTargetTree(0));
     }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::SetBuilder builder{temp / "set", "Job"};
     test::ScriptedRestoreUi ui;
@@ -299,7 +298,7 @@ TEST_F(RestoreJobTest, MissingArchiveIsAskedForAndGivingUpAborts) {
     ui.directoryAnswers = {ReplaceExisting};
     EXPECT_EQ(RestoreAll(out), kRestoreCompleted);
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
-    EXPECT_EQ(platform::CurrentFolder(), temp / "elsewhere");
+    EXPECT_EQ(set.Folder(), temp / "elsewhere");
 }
 
 TEST_F(RestoreJobTest, AnArchiveUnderAnotherNumbersNameIsTreatedAsMissing) {

@@ -45,7 +45,6 @@ protected:
         return selection.value_or(CatalogSelection{});
     }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     test::SetBuilder builder{temp / "set", "Job"};
     test::ScriptedRestoreUi ui;

@@ -96,7 +96,6 @@ protected:
     }
     void Remove(const std::string& relative) { fs::remove_all(src + "/" + relative); }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     const std::string src = temp / "src";
     std::string program;

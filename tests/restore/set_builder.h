@@ -13,7 +13,6 @@
 
 #include "common/file_tree.h"
 #include "platform/process.h"
-#include "tests/support/current_folder.h"
 
 namespace halvex::test {
 

@@ -50,7 +50,6 @@ protected:
         return Open({{"Data.tq", history}, {"ToDirs.tq", ToDirsBytes(earlier, {"Data"}), 0}});
     }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     ArchiveSet set;
 };

@@ -109,7 +109,7 @@ protected:
     // Job Data (CD "Backup Disc") and job DataX (no CD), their archives in one folder (the
     // program folder without zip:).
     void TwoJobs(bool withZip = true) {
-        archives = withZip ? dir / "archives" : platform::CurrentFolder();
+        archives = withZip ? dir / "archives" : program;
         const std::string zip = withZip ? "zip:\"" + archives + "\"" : "";
         Ini({"[Data]", "CDName:\"Backup Disc\"", zip, "dir:\"" + (dir / "src") + "\"", "to:\"A\"", "[DataX]", zip,
              "dir:\"" + (dir / "other") + "\"", "to:\"B\""});

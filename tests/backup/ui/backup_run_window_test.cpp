@@ -30,7 +30,6 @@
 #include "backup/ui/show_progress_window.h"
 #include "platform/tick.h"
 #include "tests/backup/backup_test_support.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/modal_windows.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/tools.h"
@@ -280,10 +279,10 @@ private:
 };
 
 // Start-up in the program folder with every job ticked, as for a run.
-bool Prepare(BackupEngine& engine, const Place& place) {
-    const StartupResult startup = StartBackupProgram(engine, place.program());
+bool Prepare(JobConfig& config, const Place& place) {
+    const StartupResult startup = StartBackupProgram(config, place.program());
     std::string unknown;
-    return startup.ready && !startup.message && SelectJobs(engine, {}, unknown);
+    return startup.ready && !startup.message && SelectJobs(config, {}, unknown);
 }
 
 }  // namespace
@@ -307,10 +306,10 @@ void BackupRunWindowTest::CancelAnsweredNoGoesOnWithoutCountingTheQuestion() {
         "Projects/A rather long folder name for the status line/and one more long folder name/big.bin";
     const std::string big = RandomBytes(kChunks * CopyChunkSize, 1);
     place.Put(bigPath, big);
-    test::InFolder inProgram(place.program());
     Boxes boxes;
-    BackupEngine engine;
-    QVERIFY(Prepare(engine, place));
+    JobConfig config;
+    QVERIFY(Prepare(config, place));
+    BackupEngine engine(config);
 
     std::atomic<bool> answered{false};
     int chunks = 0;
@@ -393,11 +392,11 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     place.Ini({"[Job]", "\tzip:\"../archives\"", "\tdir:\"../source/data\"", "\tto:\"Data\""});
     place.Put("data/a.txt", "first");
     place.Put("data/sub/b.txt", "second");
-    test::InFolder inProgram(place.program());
     Boxes boxes;
     {
-        BackupEngine first;
-        QVERIFY(Prepare(first, place));
+        JobConfig firstConfig;
+        QVERIFY(Prepare(firstConfig, place));
+        BackupEngine first(firstConfig);
         boxes.Confirm(QStringLiteral("Done"));
         ShowProgressWindow(first, false);
         QVERIFY(boxes.errors.isEmpty());
@@ -410,8 +409,9 @@ void BackupRunWindowTest::CancelAnsweredYesInALargeFileLeavesNothing() {
     QCOMPARE(archivesBefore.size(), std::size_t{1});
 
     place.Put("data/sub/big.bin", RandomBytes(kChunks * CopyChunkSize, 2));
-    BackupEngine engine;
-    QVERIFY(Prepare(engine, place));
+    JobConfig config;
+    QVERIFY(Prepare(config, place));
+    BackupEngine engine(config);
     std::atomic<bool> questionOpen{false};
     int chunks = 0;
     int barAtAnswer = -1;
@@ -480,10 +480,10 @@ void BackupRunWindowTest::CloseWhileSavingIsRefused() {
     Place place;
     place.Ini({"[Job]", "\tzip:\"../archives\"", "\tdir:\"../source/data\"", "\tto:\"Data\""});
     place.Put("data/a.txt", "first");
-    test::InFolder inProgram(place.program());
     Boxes boxes;
-    BackupEngine engine;
-    QVERIFY(Prepare(engine, place));
+    JobConfig config;
+    QVERIFY(Prepare(config, place));
+    BackupEngine engine(config);
 
     QString status;
     bool cancelEnabled = true, closed = true, stillShown = false, askedToQuit = false;
@@ -608,11 +608,7 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
         });
         QTest::mouseClick(selection->BackupButton(), Qt::LeftButton);
     });
-    int status = -1;
-    {
-        test::InFolder keep(windows.program());
-        status = RunBackupApp(windows.program());
-    }
+    const int status = RunBackupApp(windows.program());
     const test::CommandResult second = RunUnattended(unattended, {"Docs", "Music"});
     QVERIFY2(second.exitCode == 0, second.errors.c_str());
 

@@ -12,7 +12,6 @@
 
 #include "platform/file_attributes.h"
 #include "platform/file_time.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/tools.h"
 #include "zip/zip_archive_file.h"
@@ -91,7 +90,6 @@ protected:
         EXPECT_EQ(files, expectedFiles);
     }
 
-    test::KeepCurrentFolder keep;
     test::TempFolder temp;
     const std::string src = temp / "src";
     std::string backup, restore;

@@ -84,13 +84,11 @@ private:
     QString Status(int part) { return window_->StatusBar()->Text(part); }
     void Show(int page) { window_->Tabs()->setCurrentIndex(page); }
 
-    std::unique_ptr<test::KeepCurrentFolder> keep_;
     std::unique_ptr<test::TempFolder> temp_;
     std::unique_ptr<RestoreMainWindow> window_;
 };
 
 void RestorePagesTest::init() {
-    keep_ = std::make_unique<test::KeepCurrentFolder>();
     temp_ = std::make_unique<test::TempFolder>();
     window_ = std::make_unique<RestoreMainWindow>();
     window_->show();
@@ -101,7 +99,6 @@ void RestorePagesTest::init() {
 void RestorePagesTest::cleanup() {
     window_.reset();
     temp_.reset();
-    keep_.reset();
 }
 
 void RestorePagesTest::BrowserNavigatesByTreeAndDoubleClicks() {

@@ -21,7 +21,6 @@
 #include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_status_bar.h"
 #include "tests/restore/set_builder.h"
-#include "tests/support/current_folder.h"
 #include "tests/support/modal_windows.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/tools.h"
@@ -85,18 +84,15 @@ private:
         return builder.Run(test::Day(90), {{"Data", "", ""}, {"Docs", "", ""}});
     }
 
-    std::unique_ptr<test::KeepCurrentFolder> keep_;
     std::unique_ptr<test::TempFolder> temp_;
 };
 
 void RestoreWindowTest::init() {
-    keep_ = std::make_unique<test::KeepCurrentFolder>();
     temp_ = std::make_unique<test::TempFolder>();
 }
 
 void RestoreWindowTest::cleanup() {
     temp_.reset();
-    keep_.reset();
 }
 
 void RestoreWindowTest::MenuTitleAndDates() {
