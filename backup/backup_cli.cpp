@@ -14,7 +14,9 @@
 #include "backup/backup_engine.h"
 #include "backup/backup_startup.h"
 #include "backup/console_backup_view.h"
+#include "backup/backup_status.h"
 #include "backup/run_messages.h"
+#include "backup/run_notification.h"
 #include "backup/source_scan.h"
 #include "platform/nocase.h"
 #include "platform/terminal.h"
@@ -46,6 +48,15 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
             o.brandNew = true;
         } else if (arg == "--disc-ready") {
             o.discReady = true;
+        } else if (arg == "--no-notify") {
+            o.noNotify = true;
+        } else if (arg == "--status") {
+            o.status = true;
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (auto days = value("--max-age")) {
+            o.maxAgeDays = ParseMaxAge(*days);
+            if (!o.maxAgeDays) parsed.error = "--max-age needs a whole number of days, not '" + *days + "'";
         } else if (auto dir = value("--dir")) {
             o.folder = *dir;
         } else if (auto job = value("--job")) {
@@ -57,12 +68,15 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
     }
     if (!o.run && !o.help && (o.brandNew || o.discReady || !o.jobs.empty()))
         parsed.error = "--job, --brand-new and --disc-ready need --run";
+    if (!o.help) AddStatusOptionErrors(o, parsed.error);
     return parsed;
 }
 
 std::string BackupUsage() {
     return "usage: halvex-backup [--dir DIR]\n"
            "       halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready]\n"
+           "                           [--no-notify]\n"
+           "       halvex-backup --status [--dir DIR] [--json] [--max-age DAYS]\n"
            "       halvex-backup --help | --version\n"
            "\n"
            "  (no option)   choose the jobs to back up in the job-selection window\n"
@@ -74,6 +88,13 @@ std::string BackupUsage() {
            "  --disc-ready  the right disc is in the drive: jobs with a CD name are burned to it\n"
            "                without asking (without a terminal they are skipped otherwise);\n"
            "                HALVEX_BURN_DRIVE=stdio:FILE burns into an ISO image file\n"
+           "  --no-notify   no desktop notification when a run without a terminal ends with\n"
+           "                1, 3, 4 or 5\n"
+           "  --status      each job's last backup: date, outcome, archive count, set size;\n"
+           "                exit 4 when a job's last run left something out, or the newest\n"
+           "                run did not save FileLists.tq\n"
+           "  --json        --status as JSON Lines\n"
+           "  --max-age DAYS  with --status, a last backup older than DAYS days fails too\n"
            "\n"
            "Exit status of --run: 0 done, 1 canceled, 2 start-up or command-line error,\n"
            "3 FileLists.tq could not be opened or saved (or another run is using it),\n"
@@ -101,7 +122,7 @@ bool SelectJobs(JobConfig& config, const std::vector<std::string>& names, std::s
     return true;
 }
 
-int RunUnattendedBackup(const BackupOptions& options) {
+int RunUnattendedBackup(const BackupOptions& options, DesktopNotifier* notifier) {
     // Signals are taken by this thread alone (the run's thread inherits the mask) and turned
     // into cancel requests.
     sigset_t signals;
@@ -123,12 +144,17 @@ int RunUnattendedBackup(const BackupOptions& options) {
 
     BackupEngine engine(config);
     const bool interactive = platform::HasInteractiveTerminal();
-    ConsoleBackupView view(stderr, stdin, interactive);
+    ConsoleBackupView console(stderr, stdin, interactive);
+    ErrorRecordingView view(console);
+    const auto notify = [&](int status, const std::vector<std::string>& skipped, const std::string& error) {
+        if (interactive || options.noNotify || notifier == nullptr) return;
+        if (auto notice = NoticeForRun(status, skipped, error)) notifier->Send(*notice);
+    };
     CopyToCdSettings disc;
     disc.prompt = options.discReady ? DiscPrompt::DiscReady : interactive ? DiscPrompt::Ask : DiscPrompt::Skip;
     engine.SetDiscSettings(std::move(disc));
-    const AskFunction ask = [&view](const std::string& text, const std::string& caption, MessageButtons buttons) {
-        return view.Ask(text, caption, buttons);
+    const AskFunction ask = [&console](const std::string& text, const std::string& caption, MessageButtons buttons) {
+        return console.Ask(text, caption, buttons);
     };
     engine.StartRun(view, options.brandNew);
     // A cancelled run that has not ended by then is stuck in a call that does not return.
@@ -149,23 +175,27 @@ int RunUnattendedBackup(const BackupOptions& options) {
         if (now - *stoppingSince < kStuckAfter) continue;
         engine.RemoveFilesOfStuckRun();
         if (engine.RunFinished()) break;  // it came back meanwhile: it ends the run itself
-        view.PrintLine(std::string(kStuckRunText));
+        console.PrintLine(std::string(kStuckRunText));
         std::fflush(nullptr);
+        notify(kExitCanceled, {}, {});  // what the stuck thread noted is not read
         // Not the run's thread, which cannot be joined: the locks go with the process.
         std::_Exit(kExitCanceled);
     }
     engine.WaitForRun();
-    for (const std::string& skipped : engine.SkippedEntries()) view.PrintLine(skipped);
+    for (const std::string& skipped : engine.SkippedEntries()) console.PrintLine(skipped);
     // Fifos, sockets and devices are named in the run log only: a home folder holds many.
     std::size_t passedOver = 0;
     for (const std::string& notice : engine.Notices()) {
         if (IsPassedOverNotice(notice)) ++passedOver;
-        else view.PrintLine(notice);
+        else console.PrintLine(notice);
     }
     if (passedOver > 0)
-        view.PrintLine(std::to_string(passedOver) + (passedOver == 1 ? " socket, fifo or device was" : " sockets, fifos or devices were") +
-                       " not backed up (named in the run log).");
-    return ExitStatusOfRun(engine);
+        console.PrintLine(std::to_string(passedOver) +
+                          (passedOver == 1 ? " socket, fifo or device was" : " sockets, fifos or devices were") +
+                          " not backed up (named in the run log).");
+    const int status = ExitStatusOfRun(engine);
+    notify(status, engine.SkippedEntries(), view.FirstError());
+    return status;
 }
 
 int ExitStatusOfRun(const BackupEngine& engine) {

@@ -2,7 +2,9 @@
 #pragma once
 // The command line of halvex-backup:
 //   halvex-backup [--dir DIR]                                   the job-selection window
-//   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready]  an unattended run
+//   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready] [--no-notify]
+//                                                               an unattended run
+//   halvex-backup --status [--dir DIR] [--json] [--max-age DAYS]  each job's last backup
 //   halvex-backup --help | --version
 #include <optional>
 #include <string>
@@ -20,6 +22,10 @@ struct BackupOptions {
     bool discReady = false;  // the right disc is in the drive for the copy-to-CD task
     std::optional<std::string> folder;  // --dir
     std::vector<std::string> jobs;      // --job, in the order given
+    bool noNotify = false;              // no desktop notification after a run without a terminal
+    bool status = false;
+    bool json = false;                  // --status as JSON Lines
+    std::optional<int> maxAgeDays;      // --status: a last backup older than this is a failure
 };
 
 struct ParsedBackupOptions {
@@ -48,6 +54,9 @@ int ExitStatusOfRun(const BackupEngine& engine);
 
 // `halvex-backup --run`: the start-up, then one run with the console view. SIGINT and
 // SIGTERM act as the Cancel button (a second one does not end the program early).
-int RunUnattendedBackup(const BackupOptions& options);
+// Without a terminal, a run that ends with 1, 3, 4 or 5 tells the desktop through `notifier`
+// (none: nothing is sent), unless --no-notify was given.
+class DesktopNotifier;
+int RunUnattendedBackup(const BackupOptions& options, DesktopNotifier* notifier = nullptr);
 
 }  // namespace halvex

@@ -9,6 +9,10 @@
 #ifdef HALVEX_WITH_GUI
 #include "backup/ui/backup_app.h"
 #endif
+#include "backup/backup_status.h"
+#ifdef HALVEX_WITH_DESKTOP_NOTIFIER
+#include "backup/ui/notify/dbus_desktop_notifier.h"
+#endif
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // month and day names of the run logs follow the user's locale
@@ -25,7 +29,15 @@ int main(int argc, char** argv) {
         std::printf("%s\n", halvex::VersionText(halvex::kBackupProgramName).c_str());
         return 0;
     }
-    if (parsed.options.run) return halvex::RunUnattendedBackup(parsed.options);
+    if (parsed.options.status) return halvex::ShowBackupStatus(parsed.options);
+    if (parsed.options.run) {
+#ifdef HALVEX_WITH_DESKTOP_NOTIFIER
+        halvex::DbusDesktopNotifier notifier;
+        return halvex::RunUnattendedBackup(parsed.options, &notifier);
+#else
+        return halvex::RunUnattendedBackup(parsed.options);
+#endif
+    }
 
     // The job-selection window.
 #ifdef HALVEX_WITH_GUI

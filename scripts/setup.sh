@@ -9,7 +9,8 @@ packages=(
   zip unzip p7zip-full python3
   libisoburn-dev xorriso
   xvfb xauth fonts-dejavu-core
-  desktop-file-utils man-db dpkg-dev
+  desktop-file-utils man-db dpkg-dev lintian appstream
+  dbus
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,10 @@ echo "== Debian package" >&2
 rm -f build/halvex_*.deb
 (cd build && cpack -G DEB >/dev/null)
 dpkg-deb -c build/halvex_*.deb >&2
+if command -v lintian >/dev/null; then
+  # Warnings fail too; the few the package accepts are overridden inside it, with the reason.
+  lintian --fail-on error,warning build/halvex_*.deb >&2
+fi
 
 echo "== sanitizer build and tests (ASan + UBSan)" >&2
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVEX_SANITIZE=ON >/dev/null

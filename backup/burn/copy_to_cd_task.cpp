@@ -18,6 +18,10 @@
 #include "platform/nocase.h"
 #include "platform/process.h"
 
+#ifndef HALVEX_DATA_FROM_BINDIR
+#define HALVEX_DATA_FROM_BINDIR "../share/halvex"
+#endif
+
 namespace halvex {
 
 bool IsArchiveOfSet(std::string_view fileName, std::string_view baseName) {
@@ -63,6 +67,14 @@ std::optional<FileDigest> LocalDigest(const std::string& path) {
     digest.crc = static_cast<std::uint32_t>(crc);
     return digest;
 }
+
+}  // namespace
+
+std::string InstalledDataFolder(const std::string& programFolder) {
+    return programFolder + "/" + HALVEX_DATA_FROM_BINDIR;
+}
+
+namespace {
 
 // A lone folder node of the disc layout: its path and the names of its files, in order.
 FileTreePtr LayoutFolder(const std::string& path, const std::vector<std::string>& names) {
@@ -145,8 +157,14 @@ private:
         FileTreePtr layout = LayoutFolder(archiveFolder, archives);
         if (RestoreProgramNeeded()) {
             std::vector<std::string> programs{std::string(kRestoreProgramName)};
-            if (platform::IsRegularFile(programFolder_ + "/" + kAutorunFileName)) programs.push_back(kAutorunFileName);
+            const std::string dataFolder = InstalledDataFolder(programFolder_);
+            FileTreePtr autorun;
+            if (platform::IsRegularFile(programFolder_ + "/" + kAutorunFileName))
+                programs.push_back(kAutorunFileName);
+            else if (platform::IsRegularFile(dataFolder + "/" + kAutorunFileName))
+                autorun = LayoutFolder(dataFolder, {kAutorunFileName});
             layout->nextSibling = LayoutFolder(programFolder_, programs).release();
+            layout->nextSibling->nextSibling = autorun.release();
         }
         try {
             if (burner_->BurnFolders(layout.get(), job.cdName) == BurnResult::NoRecorder) {

@@ -37,8 +37,13 @@ struct CopyToCdSettings {
     std::function<std::unique_ptr<DiscBurner>()> makeBurner;
 };
 
-// The file put on a disc with the restore program, when the program folder has it.
+// The file put on a disc with the restore program, when the program folder has it or, for an
+// installed copy, its data folder (InstalledDataFolder).
 inline constexpr const char* kAutorunFileName = "autorun.sh";
+
+// Where an installed copy whose executable lies in `programFolder` keeps its data files
+// (share/halvex beside the bin folder).
+std::string InstalledDataFolder(const std::string& programFolder);
 
 // Whether fileName names an archive of the set with this base name (no folder).
 bool IsArchiveOfSet(std::string_view fileName, std::string_view baseName);

@@ -9,6 +9,7 @@
 
 #include "backup/burn/burn_messages.h"
 #include "platform/file_attributes.h"
+#include "platform/file_operations.h"
 #include "platform/file_time.h"
 #include "tests/backup/burn/burn_test_support.h"
 #include "tests/backup/run_fixture.h"
@@ -158,6 +159,17 @@ TEST_F(CopyToCdTest, BurnsExactlyTheJobsArchivesWithTheRestoreProgramThenDeletes
     ASSERT_EQ(RunWithDisc(again), BackupEngine::RunOutcome::Succeeded);
     EXPECT_EQ(again.MessageLines(), (Lines{"Error: " + std::string(kNoArchivesFoundText) + "Data", kDone}));
     EXPECT_EQ(drive.burnersMade, 0);
+}
+
+TEST_F(CopyToCdTest, AnInstalledCopyBurnsTheAutorunFileOfItsDataFolder) {
+    TwoJobs();
+    ASSERT_TRUE(platform::DeleteFile(dir / "bin/autorun.sh"));
+    const std::string data = InstalledDataFolder(dir / "bin");
+    Put(data.substr(dir.path().size() + 1) + "/autorun.sh", "#!/bin/sh\ninstalled\n");
+    ScriptedBackupView view;
+    ASSERT_EQ(RunWithDisc(view, {MessageAnswer::Ok}), BackupEngine::RunOutcome::Succeeded);
+    EXPECT_EQ(drive.burnedFrom, (Lines{archives + "/Data.TQBak", dir / "bin/halvex-restore", data + "/autorun.sh"}));
+    EXPECT_EQ(drive.disc.files["autorun.sh"].first, "#!/bin/sh\ninstalled\n");
 }
 
 TEST_F(CopyToCdTest, DiscLoopAsksUntilADiscIsAccepted) {
