@@ -22,6 +22,15 @@ void ArchiveQueue::AddFolder(Entry entry) {
     entries_.push_back({std::move(entry)});
 }
 
+void ArchiveQueue::AddLink(Entry entry, std::string target) {
+    entry.folder = false;
+    entry.link = true;
+    entry.header.SetLinkAttributes();
+    entry.header.uncompressedSize = target.size();
+    entry.linkTarget = std::move(target);
+    entries_.push_back({std::move(entry)});
+}
+
 void ArchiveQueue::BeginFile(Entry entry) {
     entry.folder = false;
     entry.bytesTaken = 0;
@@ -84,7 +93,7 @@ void ArchiveQueue::Write(bool wait) {
     while (!entries_.empty()) {
         Queued& oldest = entries_.front();
         if (InRefusedFolder(oldest.entry.header.fileName)) {
-            if (!oldest.entry.folder) deflate_.DropOldest();
+            if (!oldest.entry.folder && !oldest.entry.link) deflate_.DropOldest();
             LeaveOutOldest(false);
             continue;
         }
@@ -94,6 +103,17 @@ void ArchiveQueue::Write(bool wait) {
             } else {
                 refusedFolder_ = oldest.entry.header.fileName + '\\';
                 LeaveOutOldest(true);
+            }
+            continue;
+        }
+        if (oldest.entry.link) {
+            // Written whole at once: a target is never longer than a few kilobytes.
+            const std::string& target = oldest.entry.linkTarget;
+            if (archive_.OpenNewEntry(oldest.entry.header, 0) && archive_.WriteNewEntry(target.data(), target.size()) &&
+                archive_.CloseNewEntry()) {
+                entries_.pop_front();
+            } else {
+                LeaveOutOldest(true);  // refused, and already dropped by the archive
             }
             continue;
         }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ArchiveQueue: the entries that ArchiveTree has taken in and not yet written, in archive
-// order: folders, and files whose data is being deflated on a pool of threads
+// order: folders, symbolic links, and files whose data is being deflated on a pool of threads
 // (ParallelDeflate). The run's worker thread alone uses it: it adds entries as it walks the
 // change tree and reads the files, and the queue writes them into the archive as their data
 // becomes ready, so reading, compressing and writing overlap while the entries keep their
@@ -36,6 +36,8 @@ public:
         std::string sourcePath;        // for the run log
         const void* node = nullptr;    // the change tree's folder or file
         bool folder = false;
+        bool link = false;
+        std::string linkTarget;        // a link's data
         std::uint64_t sizeAtScan = 0;  // the file's size, or the folder's total
         std::uint64_t bytesTaken = 0;  // bytes of the file added so far
     };
@@ -52,6 +54,8 @@ public:
     // fit in. Call it before AddFolder, BeginFile and each BlockBuffer.
     void MakeRoom();
     void AddFolder(Entry entry);
+    // A symbolic link: an entry with link attributes whose data is `target`, stored.
+    void AddLink(Entry entry, std::string target);
     // Starts a file entry; its data follows block by block.
     void BeginFile(Entry entry);
     // The next block's buffer (BlockSize() bytes): fill it, then AddBlock.

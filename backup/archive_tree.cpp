@@ -3,6 +3,7 @@
 // user to retry, ignore or abort when a folder has gone or a file cannot be opened. The walk
 // reads; the archive queue deflates on its pool of threads and writes, in the walk's order.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
+#include "platform/file_operations.h"
 #include "platform/file_time.h"
 #include "platform/tick.h"
 
@@ -135,7 +137,9 @@ bool BackupEngine::AddFolderEntry(FileTreeNode** link) {
 
 BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     platform::File source;
-    while (!source.TryOpen(sourcePathBuffer_, platform::File::Mode::Read)) {
+    // A link is never opened through: what stands there now decides, link or file.
+    while (!source.TryOpen(sourcePathBuffer_, platform::File::Mode::ReadNoFollow)) {
+        if (errno == ELOOP && AddLinkEntry(file)) return control_.IsRunning() ? FileCopy::Copied : FileCopy::Aborted;
         switch (AskAndPause(FillIn(kFileAccessFormat, {sourcePathBuffer_}), MessageButtons::AbortRetryIgnore)) {
             case MessageAnswer::Abort: AbortRun(); return FileCopy::Aborted;
             case MessageAnswer::Ignore:
@@ -226,6 +230,30 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
         return FileCopy::Aborted;
     }
     return FileCopy::Copied;
+}
+
+bool BackupEngine::AddLinkEntry(FileTreeFile* file) {
+    struct stat st {};
+    std::string target;
+    if (lstat(sourcePathBuffer_.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
+        !platform::ReadLinkTarget(sourcePathBuffer_, target))
+        return false;
+    ArchiveQueue::Entry entry;
+    entry.header.SetFileName(entryPathBuffer_);
+    entry.header.SetFileTime(platform::FileTimeFromTimespec(st.st_mtim));
+    entry.sourcePath = sourcePathBuffer_;
+    entry.node = file;
+    entry.sizeAtScan = file->size;
+    try {
+        queue_->MakeRoom();
+        queue_->AddLink(std::move(entry), std::move(target));
+    } catch (const std::exception& error) {
+        FailRun(error);
+        return true;  // the run ends; nothing more to ask about this entry
+    }
+    bytesCopied_ += file->size;
+    UpdateProgress();
+    return true;
 }
 
 void BackupEngine::FinishMappingEntries(FileTreeNode** tree) {

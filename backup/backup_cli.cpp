@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <pthread.h>
+#include <string>
 #include <string_view>
 
 #include "backup/backup_engine.h"
@@ -16,6 +17,7 @@
 #include "backup/backup_status.h"
 #include "backup/run_messages.h"
 #include "backup/run_notification.h"
+#include "backup/source_scan.h"
 #include "platform/nocase.h"
 #include "platform/terminal.h"
 
@@ -181,7 +183,16 @@ int RunUnattendedBackup(const BackupOptions& options, DesktopNotifier* notifier)
     }
     engine.WaitForRun();
     for (const std::string& skipped : engine.SkippedEntries()) console.PrintLine(skipped);
-    for (const std::string& notice : engine.Notices()) console.PrintLine(notice);
+    // Fifos, sockets and devices are named in the run log only: a home folder holds many.
+    std::size_t passedOver = 0;
+    for (const std::string& notice : engine.Notices()) {
+        if (IsPassedOverNotice(notice)) ++passedOver;
+        else console.PrintLine(notice);
+    }
+    if (passedOver > 0)
+        console.PrintLine(std::to_string(passedOver) +
+                          (passedOver == 1 ? " socket, fifo or device was" : " sockets, fifos or devices were") +
+                          " not backed up (named in the run log).");
     const int status = ExitStatusOfRun(engine);
     notify(status, engine.SkippedEntries(), view.FirstError());
     return status;

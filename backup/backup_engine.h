@@ -174,6 +174,8 @@ private:
     void ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd);
     bool AddFolderEntry(FileTreeNode** link);
     FileCopy CopyFileEntry(FileTreeFile* file);
+    // Queues the symbolic link at the source path as a link entry; false when none is there.
+    bool AddLinkEntry(FileTreeFile* file);
     // Writes what is still queued for the mapping (or drops it when the run was cancelled)
     // and takes what the archive refused out of the change tree.
     void FinishMappingEntries(FileTreeNode** tree);

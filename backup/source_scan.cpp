@@ -24,9 +24,19 @@ constexpr std::string_view kNoticeBackslash = "Skipped (Name contains a backslas
 constexpr std::string_view kNoticeTooLong = "Skipped (Path too long): %s";
 constexpr std::string_view kNoticeNotRegular = "Skipped File (Not a regular file): %s";
 constexpr std::string_view kNoticeUnreadable = "Skipped (Could not read): %s";
-constexpr std::string_view kNoticeFolderLink = "Skipped Directory (Link to a directory): %s";
 constexpr std::string_view kNoticeCannotList = "Skipped Directory (Could not list): %s";
 constexpr std::string_view kNoticeOwnFile = "Left out (The backup's own file): %s";
+
+std::string_view SpecialKindName(platform::SpecialKind kind) {
+    switch (kind) {
+        case platform::SpecialKind::Fifo: return "fifo";
+        case platform::SpecialKind::Socket: return "socket";
+        case platform::SpecialKind::CharacterDevice:
+        case platform::SpecialKind::BlockDevice: return "device";
+        case platform::SpecialKind::None: break;
+    }
+    return {};
+}
 
 bool AnyRuleMatches(bool exclude, std::string_view path, const FilterRule& rule) {
     return rule.isExclude == exclude && MatchWildcard(path, rule.pattern, true);
@@ -83,6 +93,8 @@ void RemoveFolderAt(FileTreePtr& tree, const std::vector<std::string>& path) {
 }
 
 }  // namespace
+
+bool IsPassedOverNotice(std::string_view notice) { return notice.starts_with(kNoticePassedOverStart); }
 
 bool IsExcluded(std::string_view relativePath, const std::vector<FilterRule>& mappingRules,
                 const std::vector<FilterRule>& globalRules) {
@@ -195,14 +207,17 @@ FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterE
             platform::UpperCaseInPlace(filterPath_.data() + nameStart);
             if (IsExcluded(filterPath_, mapping_->filters, *globalFilters_)) continue;
         }
+        if (entry.isSymlink) {
+            // Kept as a link whatever it points to (a folder, nothing, itself): never
+            // followed. Its size is its target's length and its time its own, so a link
+            // pointed elsewhere is a changed entry.
+            FileTreeFile* file = NewFileNode(entry.name, entry.linkSize, entry.linkTime);
+            file->next = node->files;
+            node->files = file;
+            continue;
+        }
         switch (entry.kind) {
-            case platform::EntryKind::Directory:
-                if (entry.isSymlink) {
-                    Notice(kNoticeFolderLink, sourcePath_);
-                } else {
-                    folders.push_back(entry.name);
-                }
-                break;
+            case platform::EntryKind::Directory: folders.push_back(entry.name); break;
             case platform::EntryKind::RegularFile: {
                 if (own != nullptr && IsOwnFile(*own, entry.name)) {
                     ownFileNotices_.push_back(FillIn(kNoticeOwnFile, {sourcePath_}));
@@ -213,7 +228,15 @@ FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterE
                 node->files = file;
                 break;
             }
-            case platform::EntryKind::Other: Notice(kNoticeNotRegular, sourcePath_); break;
+            case platform::EntryKind::Other:
+                if (const std::string_view kind = SpecialKindName(entry.special); !kind.empty()) {
+                    // Nothing a backup could keep: told in the log, not counted as a skip.
+                    ownFileNotices_.push_back(std::string(kNoticePassedOverStart) + std::string(kind) + "): " +
+                                              sourcePath_);
+                } else {
+                    Notice(kNoticeNotRegular, sourcePath_);
+                }
+                break;
             case platform::EntryKind::Unreadable: Notice(kNoticeUnreadable, sourcePath_); break;
         }
     }

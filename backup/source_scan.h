@@ -9,9 +9,11 @@
 // platform's path limit; filters are tested against an upper-cased copy of the relative path
 // with '\' between levels. Entries that cannot be backed up are left out and described in
 // the analysis' notices, one run-log text each: names holding '\', paths past the limit,
-// fifos, sockets and devices, entries that cannot be read (dangling links), links to
-// folders (never followed, so a scan never loops or leaves its source), and folders that
-// cannot be listed. A link to a file is scanned as the file it points to.
+// entries that cannot be read, and folders that cannot be listed. A symbolic link, whatever
+// it points to, is a file of the tree (size: its target's length; time: the link's own) and
+// is never followed, so a scan never loops or leaves its source. Fifos, sockets and devices
+// are passed over on purpose: one "Not backed up (KIND): PATH" text each among the notices
+// of left-out own files.
 //
 // A folder that cannot be listed (or whose listing fails midway) is not taken as empty: its
 // stored state is kept as it was, so nothing in it is recorded as removed. The backup's own
@@ -31,6 +33,11 @@
 #include "common/file_tree_ptr.h"
 
 namespace halvex {
+
+// The start of the run-log text of a fifo, socket or device passed over.
+inline constexpr std::string_view kNoticePassedOverStart = "Not backed up (";
+// Whether a notice tells of a fifo, socket or device passed over.
+bool IsPassedOverNotice(std::string_view notice);
 
 // Whether the filters remove an entry. `relativePath` is upper-cased, relative to the source
 // folder, with '\' between levels and no leading '\'. Walking the mapping's rules and then
@@ -68,7 +75,8 @@ public:
     // After ScanSource: the folders that could not be listed, each as its names below the
     // source folder (empty: the source folder itself).
     const std::vector<std::vector<std::string>>& UnlistedFolders() const { return unlisted_; }
-    // After ScanSource: one run-log text per own file left out.
+    // After ScanSource: one run-log text per own file left out, and per fifo, socket or
+    // device passed over.
     const std::vector<std::string>& OwnFileNotices() const { return ownFileNotices_; }
 
 private:
@@ -110,7 +118,8 @@ struct MappingAnalysis {
     FileTreePtr changeTree;   // new and changed files with the folders leading to them
     HistoryBytes newHistory;  // up to and including this run's removed tree
     std::vector<std::string> notices;         // entries left out that could not be backed up
-    std::vector<std::string> ownFileNotices;  // the backup's own files, left out on purpose
+    // Left out on purpose: the backup's own files; fifos, sockets and devices.
+    std::vector<std::string> ownFileNotices;
 };
 
 struct AnalysisSettings {

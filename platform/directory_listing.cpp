@@ -47,11 +47,13 @@ bool DirectoryListing::Next(DirEntry& entry) {
         entry.name = de->d_name;
         int fd = dirfd(d);
         struct stat lst {};
-        if (de->d_type == DT_LNK) {
+        if ((de->d_type == DT_LNK || de->d_type == DT_UNKNOWN) &&
+            fstatat(fd, de->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode)) {
             entry.isSymlink = true;
-        } else if (de->d_type == DT_UNKNOWN) {
-            if (fstatat(fd, de->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0)
-                entry.isSymlink = S_ISLNK(lst.st_mode);
+            entry.linkSize = static_cast<std::uint64_t>(lst.st_size);
+            entry.linkTime = FileTimeFromTimespec(lst.st_mtim);
+        } else if (de->d_type == DT_LNK) {
+            entry.isSymlink = true;  // gone or replaced meanwhile
         }
         struct stat st {};
         if (fstatat(fd, de->d_name, &st, 0) != 0) {
@@ -65,6 +67,11 @@ bool DirectoryListing::Next(DirEntry& entry) {
             entry.size = static_cast<std::uint64_t>(st.st_size);
         } else {
             entry.kind = EntryKind::Other;
+            entry.special = S_ISFIFO(st.st_mode)   ? SpecialKind::Fifo
+                            : S_ISSOCK(st.st_mode) ? SpecialKind::Socket
+                            : S_ISCHR(st.st_mode)  ? SpecialKind::CharacterDevice
+                            : S_ISBLK(st.st_mode)  ? SpecialKind::BlockDevice
+                                                   : SpecialKind::None;
         }
         entry.attributes = AttributesFromMode(st.st_mode);
         entry.lastWriteTime = FileTimeFromTimespec(st.st_mtim);

@@ -15,6 +15,9 @@ enum class EntryKind {
     Unreadable,  // stat failed (a dangling link, or it vanished while listed)
 };
 
+// What an entry of kind Other is.
+enum class SpecialKind { None, Fifo, Socket, CharacterDevice, BlockDevice };
+
 struct DirEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
@@ -22,6 +25,10 @@ struct DirEntry {
     std::uint32_t attributes = 0;   // of what the entry points to
     std::uint64_t size = 0;
     FileTime lastWriteTime = 0;
+    SpecialKind special = SpecialKind::None;  // of what the entry points to, for kind Other
+    // The link itself (lstat) when isSymlink: its size is the length of its target.
+    std::uint64_t linkSize = 0;
+    FileTime linkTime = 0;
 };
 
 // RAII folder listing; "." and ".." are never returned.

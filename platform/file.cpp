@@ -14,6 +14,7 @@ namespace {
 int FlagsFor(File::Mode mode) {
     switch (mode) {
         case File::Mode::Read: return O_RDONLY;
+        case File::Mode::ReadNoFollow: return O_RDONLY | O_NOFOLLOW;
         case File::Mode::ReadWrite: return O_RDWR;
         case File::Mode::CreateTruncate: return O_RDWR | O_CREAT | O_TRUNC;
         case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
@@ -46,7 +47,7 @@ bool File::TryOpen(const std::string& path, Mode mode, Access access) noexcept {
 
 bool File::TryOpenAt(int folder, const std::string& path, Mode mode, Access access) noexcept {
     Abandon();
-    const bool ownerOnly = mode != Mode::Read && access == Access::OwnerOnly;
+    const bool ownerOnly = mode != Mode::Read && mode != Mode::ReadNoFollow && access == Access::OwnerOnly;
     int fd;
     do {
         // Non-blocking: a fifo without a writer, or a device, would otherwise hold the open.

@@ -11,12 +11,13 @@ class File {
 public:
     enum class Mode {
         Read,            // existing file, read only
+        ReadNoFollow,    // as Read, but a symbolic link there is refused with ELOOP
         ReadWrite,       // existing file, read and write, no truncation
         CreateTruncate,  // create or truncate, read and write
         Append,          // create when missing, every write goes to the end
         CreateNew,       // create, read and write; fails when the path exists (even as a link)
     };
-    // Every mode opens regular files only (links followed): anything else there (fifo,
+    // Every mode opens regular files only (links followed, except by ReadNoFollow): anything else there (fifo,
     // device, socket, folder) is refused at once, without waiting and without being changed,
     // with errno kNotRegularFile (file_error.h).
     // Who may read and write a file that an open creates, truncates or appends to.

@@ -89,6 +89,24 @@ bool MovePath(const std::string& source, const std::string& destination) {
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool ReadLinkTarget(const std::string& path, std::string& target) {
+    // A target may be up to PATH_MAX bytes on Linux; grown once more in case it is longer.
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (n < 0) return false;
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            target.assign(buffer.data(), static_cast<std::size_t>(n));
+            return true;
+        }
+        if (buffer.size() >= (1u << 20)) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
 bool CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 }  // namespace halvex::platform

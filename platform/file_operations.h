@@ -24,6 +24,10 @@ bool CreateFolder(const std::string& path);
 // Makes the folder's entries (created, renamed, deleted files) durable. False on failure.
 [[nodiscard]] bool SyncFolder(const std::string& folder);
 
+// The target of the symbolic link at `path`, as stored (never resolved). False (errno set)
+// when `path` is not a link or cannot be read.
+bool ReadLinkTarget(const std::string& path, std::string& target);
+
 // The folder part of a path ("." when it has no '/'), and the part after the last '/'.
 std::string FolderOfPath(const std::string& path);
 std::string NameOfPath(const std::string& path);

@@ -191,6 +191,8 @@ private:
     // belongs there is not restored (false, also when the user stops the restore).
     // `parent`: the open folder holding the link (-1: the destination itself, by its path).
     bool SettleLink(const std::string& path, const std::string& entry, int parent = -1);
+    // Tells that `entry` was not restored at `path`, where a link this restore made stands.
+    void PassOverRestoredLink(const std::string& path, const std::string& entry);
     // The walk's folder `folder` (destinationPath or below it), opened from destinationPath
     // one component at a time without following a link, each made where missing when
     // `create`; kept open while the walk stays in it. -1 with errno set when it cannot be.
@@ -242,6 +244,8 @@ private:
     int skippedEntries_ = 0;
     // Links kept in the destination during this restore: passed over in every archive's walk.
     std::set<std::string> skippedLinks_;
+    // Links this restore made: nothing else of the set is restored in their place or below.
+    std::set<std::string> restoredLinks_;
     // Working paths of the tree walk: the entry name and the destination folder.
     std::string entryPath_;
     std::string destinationFolder_;

@@ -15,6 +15,7 @@
 #include "restore/archive_set.h"
 #include "platform/process.h"
 #include "restore/console_restore_ui.h"
+#include "restore/link_targets.h"
 #include "restore/restore_selection.h"
 #include "restore/set_verifier.h"
 
@@ -153,13 +154,18 @@ std::string EntryPathFromCommandLine(std::string text) {
 }
 
 // archive, size, time, path: one file of --files and --search. The JSON time is ISO 8601.
-ListingRecord FileRecord(const ArchiveSet& set, const FileTreeFile& file, const std::string& entryPath, bool json) {
+// A link's JSON record adds its target ("link"); the TAB-separated form keeps its fields.
+ListingRecord FileRecord(const ArchiveSet& set, const FileTreeFile& file, const std::string& entryPath, bool json,
+                         LinkTargets* links = nullptr) {
     const std::string* archive = set.GetArchiveName(file.archiveNumber);
     ListingRecord record;
     record.Text("archive", archive != nullptr ? *archive : std::string())
         .Number("size", file.size)
         .Text("time", platform::FormatUtcTime(json ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%d %H:%M:%S", file.lastWriteTime))
         .Text("path", entryPath);
+    if (json && links != nullptr) {
+        if (const std::optional<std::string> target = links->TargetOf(file, entryPath)) record.Text("link", *target);
+    }
     return record;
 }
 
@@ -238,7 +244,7 @@ private:
                     if (folder != tree) path += '\\';
                     path += folder->name;
                     for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next)
-                        Write(FileRecord(set_, *file, path + '\\' + file->name, options_.json));
+                        Write(FileRecord(set_, *file, path + '\\' + file->name, options_.json, &links_));
                 },
                 [&](const FileTreeNode*) {
                     path.resize(lengths.back());
@@ -250,7 +256,8 @@ private:
 
     static SearchStep PrintHit(void* userData, const FileTreeFile* file, const char* folderPath, void*) {
         auto& runner = *static_cast<ModeRunner*>(userData);
-        runner.Write(FileRecord(runner.set_, *file, std::string(folderPath) + file->name, runner.options_.json));
+        runner.Write(FileRecord(runner.set_, *file, std::string(folderPath) + file->name, runner.options_.json,
+                                &runner.links_));
         return SearchStep::GoOn;
     }
 
@@ -372,6 +379,7 @@ private:
     const RestoreCliStreams& io_;
     ConsoleRestoreUi ui_;
     ArchiveSet set_;
+    LinkTargets links_{set_};  // read once the set is open and a date chosen
     std::string to_;  // --to as an absolute folder, "" without it
 };
 

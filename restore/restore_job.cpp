@@ -326,6 +326,7 @@ RestoreResult ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     ui_->OpenProgress([this] { OnCancelRequest(); });
     running_ = true;
     skippedLinks_.clear();
+    restoredLinks_.clear();
     bytesTotal_ = tree != nullptr ? tree->totalSize : 0;
     startTick_ = tick_();
     // A selection of nothing but empty files shows a full bar.
@@ -385,6 +386,10 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
         // Nothing of the sub-folder is restored through a link that stands in its place.
         const std::string folder = JoinPath(destinationFolder_, sub->name);
         if (skippedLinks_.count(folder) != 0) continue;
+        if (restoredLinks_.count(folder) != 0) {
+            PassOverRestoredLink(folder, entryPath_);
+            continue;
+        }
         // No parent yet: nothing can stand in the sub-folder's place.
         const int parent = OpenDestinationFolder(destinationFolder_, false);
         if (parent >= 0 && KindAt(parent, sub->name) == S_IFLNK && !SettleLink(folder, entryPath_, parent)) continue;
@@ -404,6 +409,10 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     ui_->SetProgressTo(destinationFolder_);
     const std::string target = JoinPath(destinationFolder_, file.name);
     if (skippedLinks_.count(target) != 0) return;
+    if (restoredLinks_.count(target) != 0) {
+        PassOverRestoredLink(target, entryPath_);
+        return;
+    }
     int folder = -1;
     while ((folder = OpenDestinationFolder(destinationFolder_, true)) < 0) {
         if (!AskAboutError(NotRestoredText(target, FolderErrorText(errno)))) return;
@@ -446,9 +455,13 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
                 // the tree records: the entry's DOS time is local and has 2-second steps.
                 folder = OpenDestinationFolder(destinationFolder_, true);
                 if (folder < 0) platform::ThrowFileError("open folder", destinationFolder_);
+                ZipEntryHeader header;
+                const bool link = zip_.GetEntryInfo(header, index) && header.IsLink();
                 if (zip_.ExtractEntryAt(index, folder, file.name, target, &ArchiveSet::RestoreProgress, this,
-                                        kRestoreBufferSize, file.lastWriteTime))
+                                        kRestoreBufferSize, file.lastWriteTime)) {
+                    if (link) restoredLinks_.insert(target);
                     return;
+                }
                 if (!running_) return;  // stopped from the progress window
                 error = "The file " + entryPath_ + " in archive " + archiveName +
                         " could not be read completely: its data is cut short or cannot be opened. It could not be "
@@ -458,7 +471,12 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
                 // under, which the user knows nothing of): the reason alone.
                 const bool aboutTarget =
                     e.path() == target || e.path().find(".halvex-extract-") != std::string::npos;
-                error = NotRestoredText(target, aboutTarget ? platform::OsErrorText(e.osError()) : DescribeError(e));
+                if (e.operation() == "create link") {
+                    error = NotRestoredText(target, "it is a symbolic link, and the file system there did not take it (" +
+                                                        platform::OsErrorText(e.osError()) + ")");
+                } else {
+                    error = NotRestoredText(target, aboutTarget ? platform::OsErrorText(e.osError()) : DescribeError(e));
+                }
             } catch (const std::exception& e) {
                 error = NotRestoredText(target, DescribeError(e));
             }
@@ -522,6 +540,13 @@ bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry, i
     ui_->ShowMessage("'" + path + "' is a symbolic link: it was kept, and " + entry + " was not restored through it.",
                      "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
     return false;
+}
+
+void ArchiveSet::PassOverRestoredLink(const std::string& path, const std::string& entry) {
+    ++skippedEntries_;
+    ui_->ShowMessage("'" + path + "' is a symbolic link restored from the set: " + entry +
+                         " was not restored in its place or through it.",
+                     "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
 }
 
 void ArchiveSet::ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start) {

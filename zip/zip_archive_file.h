@@ -158,7 +158,8 @@ public:
     // no partial file. The file's time is the entry's DOS time, or `exactTime` when given. A
     // file with Unix permissions is written with mode 600 and takes them once complete, before
     // the rename. A folder entry's permissions are not applied here: the caller applies them
-    // once the folder's contents are in (a 500 folder must still receive its files).
+    // once the folder's contents are in (a 500 folder must still receive its files). A link
+    // entry becomes a symbolic link, as with ExtractEntryAt.
     // True only when the file is complete and verified. Exceptions: as ReadEntry/CloseEntry
     // (the entry is released first, so a retry works) and platform::FileError for the target.
     bool ExtractEntry(int index, const std::string& destinationFolder, bool fullPath = true,
@@ -171,6 +172,10 @@ public:
     // is renamed over `name` with renameat, so a link put in its place or in a folder's place
     // is never followed. `shownPath` names the target in errors. A folder entry or a name that
     // is not one plain component answers false.
+    // A link entry (IsLink) becomes a symbolic link whose target is the entry's data exactly
+    // (never resolved or checked), made with symlinkat under a temporary name, given its time
+    // without following it and renamed over `name`; no permissions are applied. A file system
+    // that takes no links throws platform::FileError (operation "create link").
     bool ExtractEntryAt(int index, int folder, const std::string& name, const std::string& shownPath,
                         ZipProgressCallback progress = nullptr, void* userData = nullptr,
                         std::size_t bufferSize = 65535, std::optional<platform::FileTime> exactTime = std::nullopt);
@@ -253,6 +258,9 @@ private:
     // else through targetPath when that is given.
     [[nodiscard]] CloseEntryResult CloseEntryAt(int fd, const std::string& targetPath,
                                                 std::optional<platform::FileTime> exactTime);
+    // ExtractEntryAt for a link entry.
+    bool ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                       ZipProgressCallback progress, void* userData, std::optional<platform::FileTime> exactTime);
     bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
     // The end of every written entry: last limit check, CRC and sizes into its headers.
     bool FinishNewEntry();

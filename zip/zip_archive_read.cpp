@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -234,8 +235,18 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
         // A read-only attribute is not applied to a folder: files are restored into it next.
         return CreateFolderPath(target);
     }
-    if (!OpenEntry(index)) return false;
     const std::string parent = platform::FolderOfPath(target);
+    if (entry.IsLink()) {
+        if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
+        const int folderFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0) platform::ThrowFileError("open folder", parent);
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{folderFd};
+        return ExtractLinkAt(index, folderFd, platform::NameOfPath(target), target, progress, userData, exactTime);
+    }
+    if (!OpenEntry(index)) return false;
     CZipBigFile out;
     std::string temporary;
     try {
@@ -288,6 +299,7 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
     const ZipEntryHeader entry = catalog_.Header(index);
     if (entry.IsFolder()) return false;
+    if (entry.IsLink()) return ExtractLinkAt(index, folder, name, shownPath, progress, userData, exactTime);
     if (!OpenEntry(index)) return false;
     CZipBigFile out;
     std::string temporary;
@@ -332,6 +344,56 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
             throw platform::FileError(error.operation(), shownPath, error.osError());
         }
     }
+    return true;
+}
+
+bool ZipArchiveFile::ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
+                                   ZipProgressCallback progress, void* userData,
+                                   std::optional<platform::FileTime> exactTime) {
+    // Longer than any target a file system keeps: damage, not a link.
+    constexpr std::uint64_t kMaxLinkTarget = 65536;
+    const ZipEntryHeader entry = catalog_.Header(index);
+    if (entry.uncompressedSize == 0 || entry.uncompressedSize > kMaxLinkTarget)
+        RaiseZipError(kZipDamaged, storage_.Path());
+    if (!OpenEntry(index)) return false;
+    std::string target(static_cast<std::size_t>(entry.uncompressedSize), '\0');
+    try {
+        std::size_t got = 0;
+        while (got < target.size()) {
+            const std::size_t n = ReadEntry(target.data() + got, target.size() - got);
+            if (n == 0) break;
+            got += n;
+        }
+        if (got != target.size() || CloseEntry() != CloseEntryResult::Complete) {
+            AbandonEntry();
+            return false;
+        }
+    } catch (...) {
+        AbandonEntry();
+        throw;
+    }
+    if (target.find('\0') != std::string::npos) RaiseZipError(kZipDamaged, storage_.Path());
+    // Made under a temporary name and renamed into place, as files are: what was there stays
+    // until the link is complete. The target is kept exactly, never resolved.
+    std::string temporary;
+    for (int attempt = 0;; ++attempt) {
+        temporary = platform::NameOfPath(TemporaryNameIn("."));
+        if (::symlinkat(target.c_str(), folder, temporary.c_str()) == 0) break;
+        if (errno != EEXIST || attempt > 100) platform::ThrowFileError("create link", shownPath);
+    }
+    const platform::FileTime time = exactTime ? *exactTime : entry.GetFileTime();
+    const timespec written = platform::TimespecFromFileTime(time);
+    const timespec times[2] = {written, written};
+    // A file system may not keep a link's own time: the link is good without it.
+    (void)::utimensat(folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, temporary.c_str(), 0);
+        errno = error;
+        platform::ThrowFileError("rename", shownPath);
+    }
+    // Made whole at once: a stop asked for now comes too late for it.
+    if (progress != nullptr) (void)progress(target.size(), target.size(), userData);
     return true;
 }
 

@@ -37,6 +37,7 @@ inline constexpr std::uint16_t kZipMadeByUnix = 3 << 8;
 inline constexpr std::uint32_t kUnixTypeMask = 0170000;
 inline constexpr std::uint32_t kUnixTypeFolder = 0040000;
 inline constexpr std::uint32_t kUnixTypeFile = 0100000;
+inline constexpr std::uint32_t kUnixTypeLink = 0120000;
 inline constexpr std::uint32_t kUnixPermissionBits = 0777;
 
 class ZipEntryHeader {
@@ -98,6 +99,14 @@ public:
     // entry's own kind (a folder's for a folder entry, a regular file's otherwise, or bits
     // without a type). Entries of other systems, and links or devices, have none.
     std::optional<std::uint32_t> UnixPermissions() const;
+    // A symbolic link: Unix type link and all permission bits in the high 16 bits; its data
+    // is the link's target, stored.
+    void SetLinkAttributes() { externalAttributes = kZipAttrArchive | ((kUnixTypeLink | kUnixPermissionBits) << 16); }
+    // Whether Unix made the entry and records a link; its data is then the link's target.
+    bool IsLink() const {
+        return (versionMadeBy & 0xFF00) == kZipMadeByUnix && !IsFolder() &&
+               ((externalAttributes >> 16) & kUnixTypeMask) == kUnixTypeLink;
+    }
 
     // Size of the central directory record: 46 + name + extra field + comment, and the zip64
     // block when a size or the offset passes `classicMax`.

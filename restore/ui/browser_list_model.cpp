@@ -15,10 +15,22 @@ namespace halvex {
 BrowserListModel::BrowserListModel(const ArchiveSet& set, IconCache& icons, QObject* parent)
     : QAbstractTableModel(parent), set_(set), icons_(icons) {}
 
-void BrowserListModel::SetRows(std::vector<BrowserRow> rows) {
+void BrowserListModel::SetRows(std::vector<BrowserRow> rows, std::string entryFolder) {
     beginResetModel();
     rows_ = std::move(rows);
+    entryFolder_ = std::move(entryFolder);
+    const std::string setKey = set_.ArchiveBaseName() + '\n' + set_.ArchiveFileToOpen(set_.ArchiveCount());
+    if (!links_ || setKey != linksOfSet_) {
+        links_ = std::make_unique<LinkTargets>(set_);
+        linksOfSet_ = setKey;
+    }
     endResetModel();
+}
+
+std::optional<std::string> BrowserListModel::LinkTarget(int row) const {
+    const BrowserRow& item = Row(row);
+    if (item.kind != BrowserRowKind::File || links_ == nullptr || entryFolder_.empty()) return std::nullopt;
+    return links_->TargetOf(*item.file, entryFolder_ + '\\' + item.file->name);
 }
 
 void BrowserListModel::Clear() { SetRows({}); }
@@ -63,11 +75,17 @@ QVariant BrowserListModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole && index.column() == IconColumn) {
         const BrowserRow& row = Row(index.row());
         switch (row.kind) {
-        case BrowserRowKind::File: return icons_.Icon(icons_.GetIconIndexForFile(row.file->name));
+        case BrowserRowKind::File:
+            if (LinkTarget(index.row())) return icons_.Icon(IconCache::kLinkImage);
+            return icons_.Icon(icons_.GetIconIndexForFile(row.file->name));
         case BrowserRowKind::Up: return icons_.Icon(IconCache::kUpImage);
         case BrowserRowKind::Folder: return icons_.Icon(IconCache::kFolderImage);
         case BrowserRowKind::Target: return icons_.Icon(IconCache::kTargetImage);
         }
+    }
+    if (role == Qt::ToolTipRole && (index.column() == IconColumn || index.column() == NameColumn)) {
+        if (const std::optional<std::string> target = LinkTarget(index.row()))
+            return QStringLiteral("Symbolic link to ") + QString::fromUtf8(target->data(), static_cast<qsizetype>(target->size()));
     }
     return {};
 }

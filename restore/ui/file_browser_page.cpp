@@ -187,7 +187,7 @@ void FileBrowserPage::ShowSelectedFolder() {
     else if (item == setItem_)
         model_->SetRows(TargetRows(set_));
     else
-        model_->SetRows(FolderRows(*FolderOf(item)));
+        model_->SetRows(FolderRows(*FolderOf(item)), PlaceEntryPath(set_, SelectedPlace()));
     model_->SortRows(header_->SortKey(), header_->SortColumn());
     filling_ = false;
     RefreshSummary();

@@ -38,6 +38,7 @@ IconCache::IconCache() {
     icons_.push_back(ThemeOr("folder", QStyle::SP_DirClosedIcon));
     icons_.push_back(ThemeOr("folder-open", QStyle::SP_DirOpenIcon));
     icons_.push_back(ThemeOr("go-up", QStyle::SP_FileDialogToParent));
+    icons_.push_back(ThemeOr("emblem-symbolic-link", QStyle::SP_FileLinkIcon));
 }
 
 std::string IconCache::ExtensionKey(std::string_view name) {

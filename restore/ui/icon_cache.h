@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The small icons of the restore window's trees and lists: five fixed images (the set, a
-// target, a closed and an open folder, the way up) and one icon per file type, looked up once
+// The small icons of the restore window's trees and lists: six fixed images (the set, a
+// target, a closed and an open folder, the way up, a symbolic link) and one icon per file type, looked up once
 // per extension and kept.
 #include <QIcon>
 
@@ -14,7 +14,14 @@ namespace halvex {
 
 class IconCache {
 public:
-    enum FixedImage { kSetImage = 0, kTargetImage = 1, kFolderImage = 2, kOpenFolderImage = 3, kUpImage = 4 };
+    enum FixedImage {
+        kSetImage = 0,
+        kTargetImage = 1,
+        kFolderImage = 2,
+        kOpenFolderImage = 3,
+        kUpImage = 4,
+        kLinkImage = 5,
+    };
 
     IconCache();
 

@@ -137,13 +137,32 @@ TEST_F(ArchiveTreeTest, FileGrownSinceTheScanIsCopiedWhole) {
     EXPECT_EQ(view.Positions().back(), 1000);
 }
 
-TEST_F(ArchiveTreeTest, LinkToAFileIsStoredAsTheFile) {
+// A link is stored as a link entry (its target as stored data), never as what it points to;
+// one that became a file since the scan is stored as that file.
+TEST_F(ArchiveTreeTest, LinkIsStoredAsALinkNeverFollowed) {
     Put("outside/real.txt", "the real content");
+    Put("src/was-link.txt", "x");
     test::MakeFolders(dir / "src");
     ASSERT_EQ(symlink((dir / "outside/real.txt").c_str(), (dir / "src/link.txt").c_str()), 0);
-    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    ASSERT_EQ(symlink("real.txt", (dir / "src/becomes-file.txt").c_str()), 0);
+    ScriptedBackupView view;
+    view.onCall = [&](const std::string& call) {
+        if (call != "text CurrentJob Job") return;
+        std::remove((dir / "src/becomes-file.txt").c_str());
+        Put("src/becomes-file.txt", "a file now");
+    };
+    ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
     const auto entries = ReadArchive(program + "/Job.TQBak");
-    EXPECT_EQ(FindEntry(entries, "Data\\link.txt")->data, "the real content");
+    const ArchiveEntry* link = FindEntry(entries, "Data\\link.txt");
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->data, dir / "outside/real.txt");
+    EXPECT_EQ(link->method, 0);
+    EXPECT_TRUE(link->header.IsLink());
+    EXPECT_EQ(link->header.externalAttributes >> 16, 0120777u);
+    const ArchiveEntry* file = FindEntry(entries, "Data\\becomes-file.txt");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->data, "a file now");
+    EXPECT_FALSE(file->header.IsLink());
 }
 
 TEST_F(ArchiveTreeTest, FilesTheArchiveCannotTakeAreSkippedAndLogged) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,6 +11,7 @@
 
 #include "backup/source_scan.h"
 #include "platform/directory_listing.h"
+#include "platform/file_time.h"
 #include "platform/path_limits.h"
 #include "tests/backup/backup_test_support.h"
 #include "tests/support/temp_folder.h"
@@ -33,6 +35,7 @@ constexpr bool kInclude = false;
 struct Scan {
     FileTreePtr tree;
     std::vector<std::string> notices;
+    std::vector<std::string> passedOver;  // left out on purpose
 };
 
 Scan ScanFolderTree(const std::string& folder, std::vector<FilterRule> mappingRules = {},
@@ -43,6 +46,7 @@ Scan ScanFolderTree(const std::string& folder, std::vector<FilterRule> mappingRu
     SourceMapping mapping{folder, "Data", std::move(mappingRules)};
     Scan scan;
     scan.tree = scanner.ScanSource(mapping, global, scan.notices);
+    scan.passedOver = scanner.OwnFileNotices();
     return scan;
 }
 
@@ -122,21 +126,27 @@ TEST(SourceScan, LinksAndSpecialEntries) {
     WriteFile(dir / "src/back\\slash.txt", "b");
     MakeFolders(dir / "src/back\\folder");
 
+    struct timespec linkTime[2] = {{0, UTIME_OMIT}, {1600000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "src/file-link").c_str(), linkTime, AT_SYMLINK_NOFOLLOW), 0);
+
     Scan s = ScanFolderTree(dir / "src");
-    // A link to a file is the file it points to (its size); links to folders are not
-    // followed, so the loop back to src is harmless.
-    EXPECT_EQ(Paths(s.tree.get()), (std::vector<std::string>{"file-link", "real\\", "real\\inner.txt"}));
-    for (FileTreeFile* f = s.tree->files; f; f = f->next) EXPECT_EQ(f->size, 1234u);
+    // Every link is a file of the tree, whatever it points to, and none is followed: the loop
+    // back to src is harmless. Its size is its target's length, its time its own.
+    EXPECT_EQ(Paths(s.tree.get()), (std::vector<std::string>{"dangling", "file-link", "out-link", "real\\",
+                                                             "real\\inner.txt", "real\\loop"}));
+    for (FileTreeFile* f = s.tree->files; f; f = f->next) {
+        EXPECT_EQ(f->size, std::filesystem::read_symlink(dir / "src/" + f->name).string().size()) << f->name;
+        if (std::string(f->name) == "file-link") {
+            EXPECT_EQ(f->lastWriteTime, platform::FileTimeFromUnixSeconds(1600000000));
+        }
+    }
     std::vector<std::string> notices = s.notices;
     std::sort(notices.begin(), notices.end());
     EXPECT_EQ(notices, (std::vector<std::string>{
-                           "Skipped (Could not read): " + (dir / "src/dangling"),
                            "Skipped (Name contains a backslash): " + (dir / "src/back\\folder"),
                            "Skipped (Name contains a backslash): " + (dir / "src/back\\slash.txt"),
-                           "Skipped Directory (Link to a directory): " + (dir / "src/out-link"),
-                           "Skipped Directory (Link to a directory): " + (dir / "src/real/loop"),
-                           "Skipped File (Not a regular file): " + (dir / "src/pipe"),
                        }));
+    EXPECT_EQ(s.passedOver, (std::vector<std::string>{"Not backed up (fifo): " + (dir / "src/pipe")}));
 }
 
 TEST(SourceScan, PathsPastThePlatformLimitAreSkippedAndReported) {
@@ -204,5 +214,6 @@ TEST(SourceScan, RootFolderAndMissingSource) {
     ASSERT_EQ(mkfifo((dir / "p").c_str(), 0600), 0);
     Scan s = ScanFolderTree(dir.path() + "/");
     EXPECT_EQ(Paths(s.tree.get()), (std::vector<std::string>{"a"}));
-    EXPECT_EQ(s.notices, (std::vector<std::string>{"Skipped File (Not a regular file): " + (dir / "p")}));
+    EXPECT_TRUE(s.notices.empty());
+    EXPECT_EQ(s.passedOver, (std::vector<std::string>{"Not backed up (fifo): " + (dir / "p")}));
 }

@@ -117,13 +117,18 @@ TEST(DirectoryListing, ReportsKindsSizesAndLinks) {
         } else if (e.name == "link-to-file") {
             EXPECT_EQ(e.kind, EntryKind::RegularFile);
             EXPECT_TRUE(e.isSymlink);
+            EXPECT_EQ(e.linkSize, 8u);  // "file.txt"
         } else if (e.name == "link-to-dir") {
             EXPECT_EQ(e.kind, EntryKind::Directory);
             EXPECT_TRUE(e.isSymlink);
         } else if (e.name == "dangling") {
             EXPECT_EQ(e.kind, EntryKind::Unreadable);
+            EXPECT_TRUE(e.isSymlink);
+            EXPECT_EQ(e.linkSize, 4u);  // "gone"
+            EXPECT_NE(e.linkTime, 0u);
         } else if (e.name == "pipe") {
             EXPECT_EQ(e.kind, EntryKind::Other);
+            EXPECT_EQ(e.special, SpecialKind::Fifo);
         }
     }
     EXPECT_EQ(seen, (std::set<std::string>{"file.txt", "sub", "link-to-file", "link-to-dir",

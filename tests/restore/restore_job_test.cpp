@@ -450,6 +450,39 @@ TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
     }
 }
 
+// A set that holds a link and then entries below the link's name (T/evil -> outside, then
+// T/evil/x): the link is made, and nothing is written through it or in its place, whatever
+// the answer to conflicts.
+TEST_F(RestoreJobTest, NothingIsRestoredThroughALinkTheRestoreMade) {
+    SetUpFolders();
+    const std::string outside = temp / "outside";
+    test::MakeFolders(outside);
+    builder.AddTarget("Data", "/data");
+    builder.links["Data\\evil"] = outside;
+    builder.links["Data\\up"] = "..";
+    builder.Run(Day(1), {{"Data", "", "(evil@" + Time(1) + ":3,up@" + Time(1) + ":2)[evil(x@" + Time(1) +
+                                          ":3)[deep(y@" + Time(1) + ":3)] up(z@" + Time(1) + ":3)]"}});
+    Open();
+    for (const DirectoryAnswer policy : {DirectoryAnswer::ReplaceExisting, DirectoryAnswer::KeepExisting}) {
+        SCOPED_TRACE(static_cast<int>(policy));
+        std::filesystem::remove_all(out);
+        ui.directoryAnswers = {policy};
+        ui.messages.clear();
+        set.ResetSkippedEntries();
+        EXPECT_TRUE(RestoreAll(out).Completed());
+        EXPECT_EQ(std::filesystem::read_symlink(out + "/evil"), outside);
+        EXPECT_EQ(std::filesystem::read_symlink(out + "/up"), "..");
+        EXPECT_TRUE(std::filesystem::is_empty(outside));
+        EXPECT_FALSE(std::filesystem::exists(temp / "z"));
+        EXPECT_EQ(set.SkippedEntries(), 2);
+        EXPECT_EQ(ui.messages, (std::vector<std::string>{
+                                   "Skipped: '" + out + "/evil' is a symbolic link restored from the set: Data\\evil was "
+                                   "not restored in its place or through it.",
+                                   "Skipped: '" + out + "/up' is a symbolic link restored from the set: Data\\up was not "
+                                   "restored in its place or through it."}));
+    }
+}
+
 TEST_F(RestoreJobTest, UnreadableArchiveOffersRetryAndCancel) {
     SetUpFolders();
     builder.AddTarget("Data", "/data");

@@ -21,7 +21,8 @@ void AddEntry(ZipArchiveFile& zip, const RawEntry& entry, std::uint64_t fileTime
     header.SetFileName(entry.name);
     header.SetFileTime(fileTime);
     header.externalAttributes = entry.folder ? kZipAttrDirectory : kZipAttrArchive;
-    if (!zip.OpenNewEntry(header, entry.folder ? 0 : entry.level)) throw std::runtime_error("entry refused: " + entry.name);
+    if (entry.link) header.SetLinkAttributes();
+    if (!zip.OpenNewEntry(header, entry.folder || entry.link ? 0 : entry.level)) throw std::runtime_error("entry refused: " + entry.name);
     if (!entry.content.empty() && !zip.WriteNewEntry(entry.content.data(), entry.content.size()))
         throw std::runtime_error("entry not written: " + entry.name);
     if (!zip.CloseNewEntry()) throw std::runtime_error("entry not closed: " + entry.name);
@@ -142,7 +143,11 @@ std::string SetBuilder::Run(std::uint64_t time, const std::vector<Change>& chang
     const std::string path = ArchivePath(number);
     ZipArchiveFile zip;
     zip.Open(path, ZipCreate);
-    for (const auto& [entry, entryTime] : entries) {
+    for (auto& [entry, entryTime] : entries) {
+        if (const auto link = links.find(entry.name); link != links.end()) {
+            entry.content = link->second;
+            entry.link = true;
+        }
         if (omit.count(entry.name) == 0) AddEntry(zip, entry, entryTime);
     }
     zip.Close();

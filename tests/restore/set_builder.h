@@ -47,6 +47,7 @@ struct RawEntry {
     std::string content;
     int level = 9;
     bool folder = false;
+    bool link = false;  // a symbolic link entry: content is its target
 };
 // Writes an archive holding exactly these entries, in order.
 void WriteArchive(const std::string& path, const std::vector<RawEntry>& entries);
@@ -76,6 +77,8 @@ public:
     std::string ArchivePath(int number) const;
     // Entry names left out of the archives written from now on (to make missing entries).
     std::set<std::string> omit;
+    // Entry names written as symbolic links from now on, with their targets.
+    std::map<std::string, std::string> links;
 
 private:
     struct Target {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <map>
+#include <unistd.h>
 
 #include "platform/file_attributes.h"
+#include "platform/file_operations.h"
 #include "tests/zip/zip_test_support.h"
 
 using namespace halvex;
@@ -97,6 +100,25 @@ INSTANTIATE_TEST_SUITE_P(Options, InfoZip,
                          ::testing::Values(std::vector<std::string>{"-0"}, std::vector<std::string>{"-9"},
                                            std::vector<std::string>{"-0", "-D"},
                                            std::vector<std::string>{"-9", "-D"}));
+
+// Links stored by `zip -y` come back as links, their targets exactly as stored.
+TEST(ForeignRead, InfoZipLinksExtractAsLinks) {
+    if (!test::HasTool("zip")) GTEST_SKIP();
+    TempFolder dir;
+    test::MakeFolders(dir / "src");
+    ASSERT_EQ(::symlink("../gone", (dir / "src/none").c_str()), 0);
+    ASSERT_EQ(::symlink("/etc", (dir / "src/abs").c_str()), 0);
+    ASSERT_EQ(RunCommand({"zip", "-q", "-y", "../links.zip", "none", "abs"}, {}, dir / "src").exitCode, 0);
+    ZipArchiveFile zip;
+    zip.Open(dir / "links.zip", ZipOpenReadOnly);
+    std::string target;
+    ASSERT_TRUE(zip.ExtractEntry(0, dir / "out", false));
+    EXPECT_TRUE(platform::ReadLinkTarget(dir / "out/none", target) && target == "../gone") << target;
+    const int folder = ::open((dir / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(zip.ExtractEntryAt(1, folder, "abs", dir / "out/abs"));
+    ::close(folder);
+    EXPECT_TRUE(platform::ReadLinkTarget(dir / "out/abs", target) && target == "/etc") << target;
+}
 
 TEST(ForeignRead, InfoZipWritingToAPipeUsesDescriptorsAndZip64Sizes) {
     if (!test::HasTool("zip")) GTEST_SKIP();

@@ -443,7 +443,7 @@ TEST(ExtractModes, AFileIsPrivateWhileWrittenThenTakesItsUnixPermissions) {
         {"set-user-id", 0104750u << 16 | 0x20, 0600, 0750},
         {"dos", 0x20, 0666, 0666},                      // no Unix mode: made and left as before
         {"dos-read-only", 0x21, 0666, 0444},
-        {"link-mode", 0120777u << 16 | 0x20, 0666, 0666},  // not a file's mode: ignored
+        {"device-mode", 0020644u << 16 | 0x20, 0666, 0666},  // not a file's mode: ignored
     };
     TempFolder dir;
     {

@@ -158,16 +158,16 @@ void RestoreControlsTest::StyledLabelChains() {
 
 void RestoreControlsTest::IconsByExtension() {
     IconCache icons;
-    QCOMPARE(icons.Count(), 5);  // the fixed images
+    QCOMPARE(icons.Count(), 6);  // the fixed images
     const int doc = icons.GetIconIndexForFile("letter.DOC");
-    QCOMPARE(doc, 5);
+    QCOMPARE(doc, 6);
     QCOMPARE(icons.GetIconIndexForFile("other.doc"), doc);
     QCOMPARE(icons.GetIconIndexForFile("archive.tar.Doc"), doc);
     const int none = icons.GetIconIndexForFile("Makefile");
     QVERIFY(none != doc);
     QCOMPARE(icons.GetIconIndexForFile("README"), none);
     QVERIFY(icons.GetIconIndexForFile("photo.jpg") != doc);
-    QCOMPARE(icons.Count(), 8);
+    QCOMPARE(icons.Count(), 9);
     QVERIFY(!icons.Icon(doc).isNull());
     QVERIFY(icons.Icon(99).isNull());
 }

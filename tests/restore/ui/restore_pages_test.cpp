@@ -105,7 +105,9 @@ void RestorePagesTest::BrowserNavigatesByTreeAndDoubleClicks() {
     test::SetBuilder builder(temp_->path(), "Job");
     builder.AddTarget("Data", "/data");
     builder.AddTarget("Late", "/late");
+    builder.links["Data\\c"] = "b.doc";
     builder.Run(test::Day(1), {{"Data", "", "(b.doc@1:20,a.txt@1:10,c@1:5)[one(x@1:1)[deep(y@1:2)] two(z@1:3)]"}});
+    builder.links.clear();
     builder.Run(test::Day(2), {{"Data", "", "(a.txt@2:11)"}, {"Late", "", "(l@2:4)"}});
     QVERIFY(window_->ShowSet(builder.ArchivePath(2)));
     Show(RestoreMainWindow::kFileBrowserPage);
@@ -129,6 +131,13 @@ void RestorePagesTest::BrowserNavigatesByTreeAndDoubleClicks() {
                                            "c|Jan-01 1601 00:00:00|5 bytes|Job.TQBak"}));
     QCOMPARE(page.RestoreToEdit()->text(), QStringLiteral("/data"));
     QCOMPARE(Status(1), QStringLiteral("5 object(s)"));
+    // A link shows as one, its target in the tooltip; other files have none.
+    const auto tip = [&](const char* name) {
+        return model.data(model.index(RowNamed(model, name), BrowserListModel::NameColumn), Qt::ToolTipRole).toString();
+    };
+    QCOMPARE(tip("c"), QStringLiteral("Symbolic link to b.doc"));
+    QCOMPARE(tip("a.txt"), QString());
+    QCOMPARE(tip("b.doc"), QString());
     QCOMPARE(Status(2), QStringLiteral("0 bytes"));
 
     // Down two levels, then up one.
