@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 
 #include "backup/bookkeeping.h"
@@ -12,11 +13,13 @@
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
 #include "platform/nocase.h"
+#include "zip/zip_whole_entry.h"
 
 namespace halvex {
 namespace {
 
-constexpr std::size_t kReadChunk = 256 * 1024;
+// Most bytes one entry of the store may hold (the history of ten million files is some 400 MB).
+constexpr std::uint64_t kMaxStoreEntryBytes = std::uint64_t{1} << 30;
 
 // Opens the store for change. The store is always one file: an end record naming other
 // volumes is damage like any other (code 10), not a reason to look for parts beside it.
@@ -208,17 +211,12 @@ void FileListStore::SetRebuiltJob(std::string_view jobName, int archiveNumber,
 bool FileListStore::ReadWholeEntry(int index, HistoryBytes& out) {
     out.clear();
     try {
-        if (!zip_.OpenEntry(index)) return false;
-        for (;;) {
-            const std::size_t at = out.size();
-            out.resize(at + kReadChunk);
-            const std::size_t n = zip_.ReadEntry(out.data() + at, kReadChunk);
-            out.resize(at + n);
-            if (n == 0) break;
-        }
-        return zip_.CloseEntry() == CloseEntryResult::Complete;
+        std::uint64_t budget = kMaxStoreEntryBytes;
+        std::optional<HistoryBytes> bytes = halvex::ReadWholeEntry(zip_, index, budget);
+        if (!bytes) return false;
+        out = std::move(*bytes);
+        return true;
     } catch (const std::exception&) {
-        zip_.AbandonEntry();
         out.clear();
         return false;
     }

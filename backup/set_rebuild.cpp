@@ -15,6 +15,7 @@
 #include "platform/file_operations.h"
 #include "platform/nocase.h"
 #include "zip/zip_archive_file.h"
+#include "zip/zip_whole_entry.h"
 
 namespace halvex {
 namespace {
@@ -22,28 +23,12 @@ namespace {
 // Most bytes of bookkeeping read from one archive (histories of millions of files fit).
 constexpr std::uint64_t kBookkeepingLimit = std::uint64_t{1} << 30;
 
-// The whole entry, or none when it is missing, larger than `budget` or damaged.
+// The whole entry, or none when it is missing, larger than `budget`, a bomb or damaged.
 std::optional<HistoryBytes> ReadEntry(ZipArchiveFile& zip, const std::string& name, std::uint64_t& budget) {
     int index = zip.FindEntry(name, true);
     if (index < 0) index = zip.FindEntry(name, false);
-    ZipEntryHeader header;
-    if (index < 0 || !zip.GetEntryInfo(header, index) || header.uncompressedSize > budget) return std::nullopt;
-    budget -= header.uncompressedSize;
-    if (!zip.OpenEntry(index)) return std::nullopt;
-    HistoryBytes bytes(static_cast<std::size_t>(header.uncompressedSize));
-    std::size_t got = 0;
-    try {
-        while (got < bytes.size()) {
-            const std::size_t n = zip.ReadEntry(bytes.data() + got, bytes.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
-    } catch (...) {
-        zip.AbandonEntry();
-        throw;
-    }
-    if (zip.CloseEntry() != CloseEntryResult::Complete || got != bytes.size()) return std::nullopt;
-    return bytes;
+    if (index < 0) return std::nullopt;
+    return ReadWholeEntry(zip, index, budget);
 }
 
 // A history whose records all read back, no more of them than the archive's number.

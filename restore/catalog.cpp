@@ -138,7 +138,8 @@ const std::string* ArchiveSet::RetrieveLog(int archiveIndex) {
         const int index = FindBookkeepingEntry(zip_, "tqbackup.log");
         std::uint64_t budget = kMaxBookkeepingBytes;
         if (index >= 0) {
-            if (auto bytes = ReadBookkeepingEntry(zip_, index, budget))
+            // A log is text of the run, not bookkeeping: it may repeat itself freely.
+            if (auto bytes = ReadBookkeepingEntry(zip_, index, budget, /*checkRatio=*/false))
                 logText_.emplace(reinterpret_cast<const char*>(bytes->data()), bytes->size());
         }
     } catch (const std::exception&) {

@@ -10,6 +10,7 @@
 #include "common/target_history_reader.h"
 #include "platform/nocase.h"
 #include "zip/zip_archive_file.h"
+#include "zip/zip_whole_entry.h"
 
 namespace halvex {
 
@@ -96,39 +97,8 @@ int FindBookkeepingEntry(const ZipArchiveFile& zip, const std::string& name) {
 }
 
 std::optional<std::vector<unsigned char>> ReadBookkeepingEntry(ZipArchiveFile& zip, int index,
-                                                               std::uint64_t& budget) {
-    ZipEntryHeader header;
-    if (!zip.GetEntryInfo(header, index)) return std::nullopt;
-    // The declared size is only a claim: a size beyond the budget, or beyond what the entry's
-    // compressed bytes can deliver, is refused before anything is read.
-    const std::uint64_t deliverable = header.method == 0
-                                          ? std::uint64_t{header.compressedSize}
-                                          : std::uint64_t{header.compressedSize} * kMaxDeflateRatio;
-    if (header.uncompressedSize > budget || header.uncompressedSize > deliverable) return std::nullopt;
-    if (!zip.OpenEntry(index)) return std::nullopt;
-    // The buffer grows with the bytes that really arrive, never ahead of them by more than
-    // one chunk.
-    constexpr std::size_t kChunk = 65536;
-    std::vector<unsigned char> bytes;
-    try {
-        for (;;) {
-            const std::size_t got = bytes.size();
-            const auto want = static_cast<std::size_t>(
-                std::min<std::uint64_t>(kChunk, std::uint64_t{header.uncompressedSize} - got));
-            if (want == 0) break;
-            bytes.resize(got + want);
-            const std::size_t n = zip.ReadEntry(bytes.data() + got, want);
-            bytes.resize(got + n);
-            if (n == 0) break;
-        }
-    } catch (...) {
-        zip.AbandonEntry();
-        throw;
-    }
-    // Complete only when everything declared was delivered and the CRC is right.
-    if (zip.CloseEntry() != CloseEntryResult::Complete || bytes.size() != header.uncompressedSize) return std::nullopt;
-    budget -= bytes.size();
-    return bytes;
+                                                               std::uint64_t& budget, bool checkRatio) {
+    return ReadWholeEntry(zip, index, budget, checkRatio);
 }
 
 std::optional<int> ReadOwnArchiveNumber(ZipArchiveFile& zip) {

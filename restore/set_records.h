@@ -25,9 +25,6 @@ inline constexpr int kMaxArchiveCount = 65535;
 // target of a million files is some 40 MB). The trees built from them take up to some twenty
 // times as much memory.
 inline constexpr std::uint64_t kMaxBookkeepingBytes = std::uint64_t{1} << 30;
-// Most bytes deflate can give per compressed byte (258 bytes from a 2-bit code): an entry that
-// declares more than its compressed size times this cannot be whole.
-inline constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 struct ToDirsRecord {
     int archiveCount = 0;                 // the archives before this one, plus one
@@ -60,11 +57,11 @@ bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, 
 int FindBookkeepingEntry(const ZipArchiveFile& zip, const std::string& name);
 
 // Entry `index` of the open archive whole, its CRC checked, its size taken from `budget`.
-// Nothing when its declared size passes the budget or what its compressed bytes can deliver,
-// or when it cannot be opened or is short. Memory grows with the bytes that really arrive.
+// Nothing when its declared size passes the budget or (with `checkRatio`) inflates past what
+// real bookkeeping does (see ReadWholeEntry), or when it cannot be opened or is short. Memory grows with the bytes that really arrive.
 // Damage found while reading throws, as the zip layer does (the entry is released first).
 std::optional<std::vector<unsigned char>> ReadBookkeepingEntry(ZipArchiveFile& zip, int index,
-                                                               std::uint64_t& budget);
+                                                               std::uint64_t& budget, bool checkRatio = true);
 
 // The number that the open archive's own ToDirs.tq gives it in its set (earlier archives + 1);
 // nothing when it has no readable, well-formed ToDirs.tq. Never throws for damage.
