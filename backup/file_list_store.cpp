@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "backup/bookkeeping.h"
+#include "common/memory_allowance.h"
 #include "common/target_history_reader.h"
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
@@ -241,12 +242,14 @@ std::vector<std::string> FileListStore::FindDamagedJobs() {
         if (whole && platform::EqualNoCase(name, ArchiveNumberEntryName(job))) {
             whole = ArchiveNumberOf(bytes).has_value();
         } else if (whole) {
-            // Every record, trees and times, as the analysis will read them.
+            // Every record, trees and times, as the analysis will read them. One too large for
+            // memory is not damage: the analysis skips its job and says why.
+            MemoryAllowance allowance;
             TargetHistoryReader reader(bytes);
             BackupRecord record;
             TargetHistoryReader::Step step = reader.Valid() ? reader.Next(record) : TargetHistoryReader::Step::Damaged;
             while (step == TargetHistoryReader::Step::Record) step = reader.Next(record);
-            whole = step == TargetHistoryReader::Step::End;
+            whole = step == TargetHistoryReader::Step::End || allowance.Exceeded();
         }
         if (!whole) damaged.push_back(job);
     }

@@ -159,8 +159,11 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             MappingRun& mappingRun = run.mappings[m];
             mappingRun.notices = std::move(analysis.notices);
             mappingRun.ownFileNotices = std::move(analysis.ownFileNotices);
-            if (analysis.outcome == MappingAnalysis::Outcome::DamagedHistory) {
-                DropJob(run, FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), ~JobSelected);
+            if (analysis.outcome == MappingAnalysis::Outcome::DamagedHistory ||
+                analysis.outcome == MappingAnalysis::Outcome::TooLargeHistory) {
+                const bool tooLarge = analysis.outcome == MappingAnalysis::Outcome::TooLargeHistory;
+                DropJob(run, FillIn(tooLarge ? kTooLargeHistoryFormat : kDamagedHistoryFormat, {mapping.targetName, job.name}),
+                        ~JobSelected);
                 damaged = true;
                 break;
             }

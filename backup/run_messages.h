@@ -40,6 +40,8 @@ inline constexpr std::string_view kStoreOpenErrorText = "Error Opening FileLists
 inline constexpr std::string_view kStoreBusyText = "\n\nAnother backup run is in progress in this program folder.";
 inline constexpr std::string_view kDamagedHistoryFormat =
     "The file list of target '%s' in FileLists.tq is damaged, skipping Job '%s'.";
+inline constexpr std::string_view kTooLargeHistoryFormat =
+    "The file list of target '%s' in FileLists.tq is too large to open with the memory allowed, skipping Job '%s'.";
 inline constexpr std::string_view kDamagedArchiveNumberFormat =
     "The archive number in FileLists.tq is damaged, skipping Job '%s'.";
 inline constexpr std::string_view kStuckRunText =

@@ -8,6 +8,7 @@
 #include "backup/bookkeeping.h"
 #include "backup/run_messages.h"
 #include "common/archive_naming.h"
+#include "common/memory_allowance.h"
 #include "common/safe_name.h"
 #include "common/target_history_reader.h"
 #include "platform/directory_listing.h"
@@ -82,6 +83,8 @@ std::optional<ArchiveBookkeeping> ReadArchiveBookkeeping(const std::string& path
     try {
         zip.Open(path, ZipOpenReadOnly);
         std::uint64_t budget = kBookkeepingLimit;
+        // An archive whose histories need more memory than allowed is not taken as the set's.
+        MemoryAllowance allowance;
         const std::optional<HistoryBytes> toDirs = ReadEntry(zip, kToDirsEntryName, budget);
         if (!toDirs || toDirs->size() < 4) return std::nullopt;
         const std::uint32_t earlier = static_cast<std::uint32_t>((*toDirs)[0]) |

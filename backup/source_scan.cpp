@@ -294,6 +294,9 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
                     case ReplayResult::Damaged:
                         result.outcome = MappingAnalysis::Outcome::DamagedHistory;
                         return result;
+                    case ReplayResult::TooLarge:
+                        result.outcome = MappingAnalysis::Outcome::TooLargeHistory;
+                        return result;
                 }
                 break;
         }

@@ -113,6 +113,7 @@ struct MappingAnalysis {
         Done,            // changeTree (maybe none) and newHistory are set
         Cancelled,       // the run was cancelled; nothing is kept
         DamagedHistory,  // the stored history cannot be read; the store is untouched
+        TooLargeHistory,  // the stored history needs more memory than allowed; the store is untouched
     };
     Outcome outcome = Outcome::Cancelled;
     FileTreePtr changeTree;   // new and changed files with the folders leading to them

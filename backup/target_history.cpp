@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "common/memory_allowance.h"
+
 namespace halvex {
 namespace {
 
@@ -29,12 +31,16 @@ void AppendTreePart(HistoryBytes& out, const FileTreeNode* tree) {
 
 ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& control, FileTreePtr& state) {
     state.reset();
+    // Every record's trees count, as a restore of the set holds them all at once.
+    MemoryAllowance allowance;
     TargetHistoryReader reader(history);
     BackupRecord record;
     for (;;) {
         switch (reader.Next(record)) {
             case TargetHistoryReader::Step::End: return ReplayResult::Done;
-            case TargetHistoryReader::Step::Damaged: state.reset(); return ReplayResult::Damaged;
+            case TargetHistoryReader::Step::Damaged:
+                state.reset();
+                return allowance.Exceeded() ? ReplayResult::TooLarge : ReplayResult::Damaged;
             case TargetHistoryReader::Step::Record: break;
         }
         for (FileTreePtr* part : {&record.removed, &record.added}) {

@@ -15,7 +15,7 @@ namespace halvex {
 // Replays a stored history into the state the earlier runs left: the first record's added
 // tree, then per further record its removed tree (merge mode 6) and its added tree (mode 1).
 // The run's cancellation test follows every merge.
-enum class ReplayResult { Done, Cancelled, Damaged };
+enum class ReplayResult { Done, Cancelled, Damaged, TooLarge };
 ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& control, FileTreePtr& state);
 
 // The stored records of a history: its bytes after the source folder's 0 byte (empty when

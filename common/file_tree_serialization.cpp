@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/file_tree_walk.h"
+#include "common/memory_allowance.h"
 
 namespace halvex {
 
@@ -36,6 +37,13 @@ bool ReadName(const unsigned char*& p, const unsigned char* end, std::string_vie
     return true;
 }
 
+// What a node of `nodeSize` bytes named `name` costs in memory: the node, its name and the
+// allocator's bookkeeping of both.
+constexpr std::uint64_t kAllocationOverhead = 16;
+std::uint64_t NodeCost(std::size_t nodeSize, std::string_view name) {
+    return nodeSize + name.size() + 1 + 2 * kAllocationOverhead;
+}
+
 // Reads the file records of one folder and its end-of-files byte.
 bool ReadFiles(const unsigned char*& p, const unsigned char* end, FileTreeNode* folder,
                std::uint16_t archiveNumber) {
@@ -51,6 +59,7 @@ bool ReadFiles(const unsigned char*& p, const unsigned char* end, FileTreeNode* 
         const std::uint64_t lastWriteTime = ReadLittleEndian64(p);
         const std::uint64_t size = ReadLittleEndian64(p + 8);
         p += 16;
+        if (!MemoryAllowance::Charge(NodeCost(sizeof(FileTreeFile), name))) return false;
         FileTreeFile* file = NewFileNode(name, size, lastWriteTime, archiveNumber);
         file->next = folder->files;
         folder->files = file;
@@ -65,6 +74,7 @@ bool ParseTree(const unsigned char*& p, const unsigned char* end, std::uint16_t 
     for (;;) {
         std::string_view name;
         if (!ReadName(p, end, name)) return false;
+        if (!MemoryAllowance::Charge(NodeCost(sizeof(FileTreeNode), name))) return false;
         FileTreeNode* folder = NewFolderNode(name, archiveNumber);
         *link = folder;
         if (!ReadFiles(p, end, folder, archiveNumber)) return false;

@@ -9,6 +9,7 @@
 
 #include "common/archive_naming.h"
 #include "common/folder_utils.h"
+#include "common/memory_allowance.h"
 #include "platform/directory_listing.h"
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
@@ -127,6 +128,9 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     // Before reading: a relative path names a file of the folder the program is in now.
     NoteArchiveFolder(path);
     bool ok = false;
+    // The trees of every history together; a crafted history of a few kilobytes can describe
+    // more folders than the machine has memory for.
+    MemoryAllowance allowance;
     try {
         ok = ReadSet(path);
     } catch (const std::exception& error) {
@@ -135,6 +139,7 @@ bool ArchiveSet::OpenSet(const std::string& path) {
         noteFailure(error);
         ok = false;
     }
+    if (!ok && allowance.Exceeded()) openFailureDetail_ = TooLargeToOpenMessage(path);
     if (!ok) {
         zip_.Close(true);
         Clear();
