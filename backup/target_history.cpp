@@ -31,8 +31,9 @@ void AppendTreePart(HistoryBytes& out, const FileTreeNode* tree) {
 
 ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& control, FileTreePtr& state) {
     state.reset();
-    // Every record's trees count, as a restore of the set holds them all at once.
-    MemoryAllowance allowance;
+    // Every record's trees count, as a restore of the set holds them all at once; the state
+    // built from them takes at most as much again.
+    MemoryAllowance allowance(MemoryLimitBytes() / 2);
     TargetHistoryReader reader(history);
     BackupRecord record;
     for (;;) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/file_tree.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -37,11 +38,13 @@ bool ReadName(const unsigned char*& p, const unsigned char* end, std::string_vie
     return true;
 }
 
-// What a node of `nodeSize` bytes named `name` costs in memory: the node, its name and the
-// allocator's bookkeeping of both.
-constexpr std::uint64_t kAllocationOverhead = 16;
+// What a block of `size` bytes takes from the heap: a size word, rounded to 16 bytes, never
+// below 32.
+constexpr std::uint64_t HeapBlock(std::uint64_t size) { return std::max<std::uint64_t>(32, (size + 8 + 15) & ~std::uint64_t{15}); }
+
+// What a node of `nodeSize` bytes named `name` costs in memory: the node and its name.
 std::uint64_t NodeCost(std::size_t nodeSize, std::string_view name) {
-    return nodeSize + name.size() + 1 + 2 * kAllocationOverhead;
+    return HeapBlock(nodeSize) + HeapBlock(name.size() + 1);
 }
 
 // Reads the file records of one folder and its end-of-files byte.

@@ -129,8 +129,9 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     NoteArchiveFolder(path);
     bool ok = false;
     // The trees of every history together; a crafted history of a few kilobytes can describe
-    // more folders than the machine has memory for.
-    MemoryAllowance allowance;
+    // more folders than the machine has memory for. The trees at a date, built from them,
+    // take at most as much again.
+    MemoryAllowance allowance(MemoryLimitBytes() / 2);
     try {
         ok = ReadSet(path);
     } catch (const std::exception& error) {
