@@ -110,9 +110,9 @@ private:
 
 struct MappingAnalysis {
     enum class Outcome {
-        Done,            // changeTree (maybe none) and newHistory are set
-        Cancelled,       // the run was cancelled; nothing is kept
-        DamagedHistory,  // the stored history cannot be read; the store is untouched
+        Done,             // changeTree (maybe none) and newHistory are set
+        Cancelled,        // the run was cancelled; nothing is kept
+        DamagedHistory,   // the stored history cannot be read; the store is untouched
         TooLargeHistory,  // the stored history needs more memory than allowed; the store is untouched
     };
     Outcome outcome = Outcome::Cancelled;

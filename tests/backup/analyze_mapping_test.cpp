@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 #include "backup/source_scan.h"
@@ -254,6 +255,37 @@ TEST_F(AnalyzeMappingTest, DamagedHistoryFailsTheMappingAndLeavesTheStore) {
     EXPECT_FALSE(r.changeTree);
     EXPECT_TRUE(r.newHistory.empty());
     EXPECT_EQ(ReadFile(program + "/FileLists.tq"), before);
+}
+
+TEST_F(AnalyzeMappingTest, HistoryPastTheMemoryAllowedFailsTheMappingAndLeavesTheStore) {
+    Put("a.txt", "a");
+    Commit(1);
+    // 100,000 sibling folders "a" in 400 KB: some 10 MB of tree against 1 MB allowed.
+    const std::string folder = src;
+    HistoryBytes wide(folder.begin(), folder.end());
+    wide.push_back(0);
+    wide.insert(wide.end(), 8, 1);                     // run time
+    for (int flag : {0, 1}) wide.push_back(flag);      // removed, added
+    for (int c : {0, 0, 1}) wide.push_back(c);         // top folder, no files, sub-folders
+    for (int i = 0; i < 100'000; ++i) {
+        const unsigned char sibling = i + 1 < 100'000 ? 2 : 0;
+        wide.insert(wide.end(), {'a', 0, 0, sibling});
+    }
+    wide.push_back(0);
+    const std::string before = ReadFile(program + "/FileLists.tq");
+    ::setenv("HALVEX_MEMORY_LIMIT", "1", 1);
+    MappingAnalysis r = Analyze(false, [&](FileListStore& store) {
+        store.SetRebuiltJob("Job", 1, {{"Data", wide}}, platform::SystemTime{2024, 1, 0, 2, 3, 4, 6, 0});
+    });
+    ::unsetenv("HALVEX_MEMORY_LIMIT");
+    EXPECT_EQ(r.outcome, MappingAnalysis::Outcome::TooLargeHistory);
+    EXPECT_FALSE(r.changeTree);
+    EXPECT_EQ(ReadFile(program + "/FileLists.tq"), before);
+    // With the machine's own allowance the same history is read (and found to be whole).
+    r = Analyze(false, [&](FileListStore& store) {
+        store.SetRebuiltJob("Job", 1, {{"Data", wide}}, platform::SystemTime{2024, 1, 0, 2, 3, 4, 6, 0});
+    });
+    EXPECT_EQ(r.outcome, MappingAnalysis::Outcome::Done);
 }
 
 TEST_F(AnalyzeMappingTest, CancelledAnalysisKeepsNothing) {
