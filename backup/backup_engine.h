@@ -133,7 +133,7 @@ private:
     };
     enum class FileCopy { Copied, Skipped, Aborted };
 
-    // run_backup.cpp: the run's phases.
+    // backup_engine_run.cpp: the run's phases.
     void RunBackup();
     int CheckJobs();
     bool AnalyzeJobs(int mappingTotal);
@@ -170,7 +170,7 @@ private:
     void ForgetRunFiles();
     MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);
 
-    // archive_tree.cpp: copying a change tree into the open archive.
+    // backup_engine_archive_tree.cpp: copying a change tree into the open archive.
     void ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd);
     bool AddFolderEntry(FileTreeNode** link);
     FileCopy CopyFileEntry(FileTreeFile* file);
