@@ -14,6 +14,7 @@
 // backups.log are on disk.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -61,8 +62,10 @@ public:
 
     const JobConfig& Config() const { return config_; }
     // Starts RunBackup for the jobs flagged JobSelected on a new thread. Names without a folder
-    // are taken in the job file's folder. The view must outlive the run.
-    void StartRun(BackupView& view, bool startBrandNew);
+    // are taken in the job file's folder. The view must outlive the run. `onFinished`, when
+    // given, is called on the run's thread once RunFinished() is true, so a waiting thread can
+    // be woken at once instead of on its next tick.
+    void StartRun(BackupView& view, bool startBrandNew, std::function<void()> onFinished = {});
     // Waits for the run's thread to end.
     void WaitForRun();
     // Whether the run's thread has finished its work (WaitForRun then returns at once).
