@@ -58,7 +58,8 @@ int FindBookkeepingEntry(const ZipArchiveFile& zip, const std::string& name);
 
 // Entry `index` of the open archive whole, its CRC checked, its size taken from `budget`.
 // Nothing when its declared size passes the budget or (with `checkRatio`) inflates past what
-// real bookkeeping does (see ReadWholeEntry), or when it cannot be opened or is short. Memory grows with the bytes that really arrive.
+// real bookkeeping does (see ReadWholeEntry), or when it cannot be opened or is short.
+// Memory grows with the bytes that really arrive.
 // Damage found while reading throws, as the zip layer does (the entry is released first).
 std::optional<std::vector<unsigned char>> ReadBookkeepingEntry(ZipArchiveFile& zip, int index,
                                                                std::uint64_t& budget, bool checkRatio = true);
