@@ -174,7 +174,7 @@ TEST_F(RunBackupTest, CancelDuringTheSecondOfThreeJobs) {
     view.onCall = [&](const std::string& call) {
         if (call == "text CurrentJob Beta") inBeta = true;
         // The cancel comes while Beta's second file is being copied.
-        if (inBeta && call.rfind("fit B\\", 0) == 0 && ++betaFiles == 2)
+        if (inBeta && call.rfind("fit B/", 0) == 0 && ++betaFiles == 2)
             engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
     };
     ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Cancelled);

@@ -65,7 +65,7 @@ TEST_F(RunSafetyTest, ArchiveNamesOfOthersAreNeverTakenOver) {
         {"taken during the run",
          [&](ScriptedBackupView& view) {
              view.onCall = [&](const std::string& call) {
-                 if (call.rfind("fit Data\\", 0) == 0 && !platform::PathExists(shared + "/Job12.TQBak"))
+                 if (call.rfind("fit Data/", 0) == 0 && !platform::PathExists(shared + "/Job12.TQBak"))
                      WriteFile(shared + "/Job12.TQBak", ReadFile(shared + "/Job1.TQBak"));
              };
              return shared + "/Job12.TQBak";

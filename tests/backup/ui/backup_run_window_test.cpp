@@ -373,7 +373,7 @@ void BackupRunWindowTest::CancelAnsweredNoGoesOnWithoutCountingTheQuestion() {
     QVERIFY2((seconds + 1) * 1000L <= static_cast<long>(questionOpen) * (kChunks - 1), qPrintable(timeText));
 
     // The status line shows the file's entry path, shortened to fit.
-    QVERIFY2(statusText.endsWith(QStringLiteral("\\big.bin")) && statusText.contains(QStringLiteral("...")),
+    QVERIFY2(statusText.endsWith(QStringLiteral("/big.bin")) && statusText.contains(QStringLiteral("...")),
              qPrintable(statusText));
     QVERIFY(statusFits);
 
