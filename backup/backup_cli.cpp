@@ -129,7 +129,10 @@ int RunUnattendedBackup(const BackupOptions& options, DesktopNotifier* notifier)
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    // The run's thread says it has finished with SIGUSR1, so the wait below ends at once.
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const pthread_t waitingThread = pthread_self();
 
     JobConfig config;
     const StartupResult startup = StartBackupProgram(config, options.folder);
@@ -156,7 +159,7 @@ int RunUnattendedBackup(const BackupOptions& options, DesktopNotifier* notifier)
     const AskFunction ask = [&console](const std::string& text, const std::string& caption, MessageButtons buttons) {
         return console.Ask(text, caption, buttons);
     };
-    engine.StartRun(view, options.brandNew);
+    engine.StartRun(view, options.brandNew, [waitingThread] { pthread_kill(waitingThread, SIGUSR1); });
     // A cancelled run that has not ended by then is stuck in a call that does not return.
     constexpr auto kStuckAfter = std::chrono::milliseconds(1500);
     std::optional<std::chrono::steady_clock::time_point> stoppingSince;

@@ -19,7 +19,7 @@ BackupEngine::BackupEngine(const JobConfig& config) : config_(config) {
 
 BackupEngine::~BackupEngine() { WaitForRun(); }
 
-void BackupEngine::StartRun(BackupView& view, bool startBrandNew) {
+void BackupEngine::StartRun(BackupView& view, bool startBrandNew, std::function<void()> onFinished) {
     WaitForRun();
     view_ = &view;
     startBrandNew_ = startBrandNew;
@@ -28,9 +28,10 @@ void BackupEngine::StartRun(BackupView& view, bool startBrandNew) {
     notices_.clear();
     control_.Start();
     finished_ = false;
-    workerThread_ = std::thread([this] {
+    workerThread_ = std::thread([this, onFinished = std::move(onFinished)] {
         RunBackup();
         finished_ = true;
+        if (onFinished) onFinished();
     });
 }
 

@@ -14,6 +14,7 @@
 // backups.log are on disk.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -61,8 +62,10 @@ public:
 
     const JobConfig& Config() const { return config_; }
     // Starts RunBackup for the jobs flagged JobSelected on a new thread. Names without a folder
-    // are taken in the job file's folder. The view must outlive the run.
-    void StartRun(BackupView& view, bool startBrandNew);
+    // are taken in the job file's folder. The view must outlive the run. `onFinished`, when
+    // given, is called on the run's thread once RunFinished() is true, so a waiting thread can
+    // be woken at once instead of on its next tick.
+    void StartRun(BackupView& view, bool startBrandNew, std::function<void()> onFinished = {});
     // Waits for the run's thread to end.
     void WaitForRun();
     // Whether the run's thread has finished its work (WaitForRun then returns at once).
@@ -133,7 +136,7 @@ private:
     };
     enum class FileCopy { Copied, Skipped, Aborted };
 
-    // run_backup.cpp: the run's phases.
+    // backup_engine_run.cpp: the run's phases.
     void RunBackup();
     int CheckJobs();
     bool AnalyzeJobs(int mappingTotal);
@@ -170,7 +173,7 @@ private:
     void ForgetRunFiles();
     MessageAnswer AskAndPause(const std::string& text, MessageButtons buttons);
 
-    // archive_tree.cpp: copying a change tree into the open archive.
+    // backup_engine_archive_tree.cpp: copying a change tree into the open archive.
     void ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::size_t entryEnd);
     bool AddFolderEntry(FileTreeNode** link);
     FileCopy CopyFileEntry(FileTreeFile* file);

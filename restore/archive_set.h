@@ -7,8 +7,8 @@
 // fetches the backup logs, and restores from it, archive by archive.
 //
 // The members are implemented by concern: archive_set.cpp (the set, its names and dates),
-// catalog.cpp (per-date trees, search, logs), restore_job.cpp (destination and extraction),
-// restore_progress.cpp (the progress callback and the time estimate).
+// archive_set_catalog.cpp (per-date trees, search, logs), archive_set_restore.cpp (destination and extraction),
+// archive_set_progress.cpp (the progress callback and the time estimate).
 //
 // Single-threaded: everything runs on the user-interface thread. At most one archive is open
 // at a time, and outside an operation none is. Every archive file of the set is looked for in
@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "restore/backup_target.h"
-#include "restore/catalog.h"
+#include "restore/archive_set_catalog.h"
 #include "restore/folder_permissions.h"
-#include "restore/restore_job.h"
+#include "restore/archive_set_restore.h"
 #include "restore/restore_ui.h"
 #include "zip/zip_archive_file.h"
 
@@ -83,7 +83,7 @@ public:
     // (when given) tells whether OpenSet succeeded.
     bool OpenNewestArchive(const std::string& folder, bool* opened = nullptr);
 
-    // ---- The catalog (catalog.cpp) ----
+    // ---- The catalog (archive_set_catalog.cpp) ----
 
     // Builds every target's tree as it stood at date `dateIndex` (0 = oldest) from the
     // histories in memory: the backups in the date's archive and the archives before it,
@@ -109,7 +109,7 @@ public:
     // holds no log. The text stays valid until the next RetrieveLog or the end of the set object.
     const std::string* RetrieveLog(int archiveIndex);
 
-    // ---- The restore job (restore_job.cpp) ----
+    // ---- The restore job (archive_set_restore.cpp) ----
 
     // The user interface of questions, progress and messages; null restores the built-in one,
     // which answers every question with Cancel/Abort and shows nothing.
@@ -159,7 +159,7 @@ public:
     void ResetSkippedEntries() { skippedEntries_ = 0; }
     void AddSkippedEntries(int count) { skippedEntries_ += count; }
 
-    // ---- Progress (restore_progress.cpp) ----
+    // ---- Progress (archive_set_progress.cpp) ----
 
     // The zip layer's progress callback during an extraction (userData: the ArchiveSet):
     // moves the bar, renews the time estimate at most once a second, lets window messages
@@ -174,7 +174,7 @@ private:
     // Remembers the folder of an archive of the set that was opened from `path`.
     void NoteArchiveFolder(const std::string& path);
 
-    // restore_job.cpp
+    // archive_set_restore.cpp
     void RestoreFolder(const FileTreeNode* node);
     // Extracts `file` (its entry name is in entryPath_) into destinationFolder_, after the
     // question about an existing file; errors are offered Abort/Retry/Ignore.
@@ -211,7 +211,7 @@ private:
     std::string CheckArchiveNumber(const std::string& path, int number);
     void CloseArchive();
 
-    // restore_progress.cpp
+    // archive_set_progress.cpp
     void OnCancelRequest();
 
     // The set

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/file_tree.h"
-#include "restore/restore_job.h"
+#include "restore/archive_set_restore.h"
 
 namespace halvex {
 

@@ -235,58 +235,17 @@ bool ZipArchiveFile::ExtractEntry(int index, const std::string& destinationFolde
         // A read-only attribute is not applied to a folder: files are restored into it next.
         return CreateFolderPath(target);
     }
+    // The rest goes through a descriptor of the entry's folder, as the restore writes.
     const std::string parent = platform::FolderOfPath(target);
-    if (entry.IsLink()) {
-        if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
-        const int folderFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folderFd < 0) platform::ThrowFileError("open folder", parent);
-        struct Closer {
-            int fd;
-            ~Closer() { ::close(fd); }
-        } closer{folderFd};
-        return ExtractLinkAt(index, folderFd, platform::NameOfPath(target), target, progress, userData, exactTime);
-    }
-    if (!OpenEntry(index)) return false;
-    CZipBigFile out;
-    std::string temporary;
-    try {
-        if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
-        for (int attempt = 0; !out.IsOpen(); ++attempt) {
-            temporary = TemporaryNameIn(parent);
-            // A file that brings its own permissions is private until it is whole and has
-            // them; one without is made as before.
-            const auto access = entry.UnixPermissions() ? platform::File::Access::OwnerOnly
-                                                        : platform::File::Access::Shared;
-            if (out.TryOpen(temporary, platform::File::Mode::CreateNew, access)) break;
-            if (errno != EEXIST || attempt > 100) {
-                temporary.clear();
-                platform::ThrowFileError("create", target);
-            }
-        }
-        std::vector<unsigned char> buffer(bufferSize);
-        std::uint64_t done = 0;
-        for (;;) {
-            std::size_t n = ReadEntry(buffer.data(), bufferSize);
-            if (n > 0) {
-                out.Write(buffer.data(), n);
-                done += n;
-                if (progress != nullptr && !progress(entry.uncompressedSize, done, userData)) break;
-            }
-            if (n < bufferSize) break;
-        }
-        out.Close();
-        if (CloseEntry(temporary, exactTime) != CloseEntryResult::Complete) {
-            platform::DeleteFile(temporary);
-            return false;
-        }
-        if (std::rename(temporary.c_str(), target.c_str()) != 0) platform::ThrowFileError("rename", target);
-    } catch (...) {
-        out.Abandon();
-        if (entryState_ == EntryState::Reading) ReleaseReadEntry();
-        if (!temporary.empty()) platform::DeleteFile(temporary);
-        throw;
-    }
-    return true;
+    if (!CreateFolderPath(parent)) platform::ThrowFileError("create folder", parent);
+    const int folderFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) platform::ThrowFileError("open folder", parent);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{folderFd};
+    return ExtractEntryAt(index, folderFd, platform::NameOfPath(target), target, progress, userData, bufferSize,
+                          exactTime);
 }
 
 bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& name, const std::string& shownPath,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "restore/restore_job.h"
+#include "restore/archive_set_restore.h"
 #include "restore/ui/anchored_page.h"
 #include "restore/ui/restore_page.h"
 

@@ -24,7 +24,7 @@
 #include "platform/tick.h"
 #include "restore/archive_dates.h"
 #include "restore/archive_set.h"
-#include "restore/catalog.h"
+#include "restore/archive_set_catalog.h"
 #include "restore/ui/list_columns.h"
 #include "restore/ui/restore_status_bar.h"
 #include "restore/ui/search_results_model.h"

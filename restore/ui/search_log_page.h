@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "restore/catalog.h"
+#include "restore/archive_set_catalog.h"
 #include "restore/page_texts.h"
 #include "restore/ui/anchored_page.h"
 #include "restore/ui/page_scale.h"

@@ -9,7 +9,7 @@
 #include "platform/file_attributes.h"
 #include "platform/home_folder.h"
 #include "restore/archive_set.h"
-#include "restore/restore_progress.h"
+#include "restore/archive_set_progress.h"
 #include "restore/restore_selection.h"
 #include "tests/restore/scripted_restore_ui.h"
 #include "tests/restore/set_builder.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The arithmetic of the "Restoring..." window: the bar's position and the time remaining.
-// ArchiveSet::RestoreProgress (restore_progress.cpp) applies it while a file is extracted.
+// ArchiveSet::RestoreProgress (archive_set_progress.cpp) applies it while a file is extracted.
 #include <cstdint>
 
 namespace halvex {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The restore job: preparing the destination, then extracting a tree archive by archive.
-#include "restore/restore_job.h"
+#include "restore/archive_set_restore.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -21,7 +21,7 @@
 #include "platform/process.h"
 #include "restore/archive_set.h"
 #include "restore/restore_errors.h"
-#include "restore/restore_progress.h"
+#include "restore/archive_set_progress.h"
 #include "restore/set_records.h"
 
 namespace halvex {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The catalog: every target's tree at a chosen date, the wildcard search and the backup logs.
-#include "restore/catalog.h"
+#include "restore/archive_set_catalog.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Progress of a running restore: the bar, the time estimate and the abort question.
-#include "restore/restore_progress.h"
+#include "restore/archive_set_progress.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Types of the catalog of archived files: the per-date trees, the wildcard search and the logs
-// are members of ArchiveSet (restore/archive_set.h), implemented in catalog.cpp.
+// are members of ArchiveSet (restore/archive_set.h), implemented in archive_set_catalog.cpp.
 #include <cstdint>
 #include <string>
 

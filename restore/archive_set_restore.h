@@ -2,7 +2,7 @@
 #pragma once
 // Types of the restore job. The job itself (PrepareDestination, RestoreTree, RestoreFolder,
 // RestoreEntry, OpenArchiveForRestore, AbortRestore, FreeRestoreSelection) is part of
-// ArchiveSet (restore/archive_set.h), implemented in restore_job.cpp.
+// ArchiveSet (restore/archive_set.h), implemented in archive_set_restore.cpp.
 #include <cstddef>
 #include <cstdint>
 
