@@ -10,7 +10,7 @@
 // A cancelled or failed run leaves no new archive and the store unchanged. A new archive is
 // written under a temporary name (archive name + ".partial") and renamed into place only once
 // it is complete and on disk, so an archive under a set's name is always whole, even after a
-// crash. "Backup Successfull!" is shown only once every new archive, the store and
+// crash. "Backup Successful!" is shown only once every new archive, the store and
 // backups.log are on disk.
 #include <atomic>
 #include <cstdint>
@@ -48,7 +48,7 @@ class BackupEngine {
 public:
     enum class RunOutcome {
         NotRun,
-        Succeeded,   // "Backup Successfull!"
+        Succeeded,   // "Backup Successful!"
         Cancelled,   // "Backup Canceled" by the user
         Failed,      // "Backup Canceled" after an error that was not the user's (writing the archive)
         StoreError,  // FileLists.tq could not be opened or saved; no new archive is left

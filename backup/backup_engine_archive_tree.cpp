@@ -10,6 +10,7 @@
 #include "backup/backup_engine.h"
 #include "backup/kill_point_for_tests.h"
 #include "backup/run_messages.h"
+#include "common/fit_path.h"
 #include "common/text_format.h"
 #include "platform/file.h"
 #include "platform/file_attributes.h"
@@ -85,7 +86,7 @@ void BackupEngine::ArchiveTree(FileTreeNode** link, std::size_t sourceEnd, std::
             entryPathBuffer_.resize(childEntryEnd);
             sourcePathBuffer_ += file->name;
             entryPathBuffer_ += file->name;
-            view_->SetText(ProgressText::Status, view_->FitStatusPath(entryPathBuffer_));
+            view_->SetText(ProgressText::Status, view_->FitStatusPath(ShownPath(entryPathBuffer_)));
             if (CopyFileEntry(file) == FileCopy::Skipped) {
                 // Not in the archive, so not in the added tree either: the next run retries it.
                 // (What the archive refuses later is taken out by FinishMappingEntries.)

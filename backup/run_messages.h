@@ -62,7 +62,7 @@ inline constexpr std::string_view kFileAccessFormat =
 inline constexpr std::string_view kReadWriteErrorText = "Error Reading/Writing File";
 
 // The end of a run and cancel requests.
-inline constexpr std::string_view kSuccessText = "Backup Successfull!";
+inline constexpr std::string_view kSuccessText = "Backup Successful!";
 inline constexpr std::string_view kSuccessCaption = "Done";
 inline constexpr std::string_view kCanceledText = "Backup Canceled";
 inline constexpr std::string_view kCanceledCaption = "Canceled.";

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/fit_path.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace halvex {
@@ -59,6 +60,12 @@ std::string FitPathToWidth(std::string_view text, int width, const TextMeasure& 
         return std::string(kEllipsis) + std::string(end.substr(points[points.size() - 1 - i]));
     };
     return candidate(LastFitting(points.size(), [&](std::size_t i) { return fits(candidate(i)); }));
+}
+
+std::string ShownPath(std::string_view storedPath) {
+    std::string shown(storedPath);
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    return shown;
 }
 
 }  // namespace halvex

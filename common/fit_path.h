@@ -17,4 +17,8 @@ using TextMeasure = std::function<int(std::string_view)>;
 // Cuts fall between UTF-8 characters, never inside one.
 std::string FitPathToWidth(std::string_view text, int width, const TextMeasure& measure);
 
+// A stored path ("Data\letters\a.txt") as windows and messages show it: "Data/letters/a.txt".
+// The backup stores no name holding a '\', so each one is a separator. Listings keep '\'.
+std::string ShownPath(std::string_view storedPath);
+
 }  // namespace halvex

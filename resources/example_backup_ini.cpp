@@ -20,7 +20,7 @@ constexpr char kText[] =
     "\t#or the name to give a blank cdr.\r\n"
     "\t#CDName:\"Default_Bak\" #No spaces Max 11 chars\r\n"
     "\r\n"
-    "\t#Either the folder to backup to or the full path (including filename with a .tqzip extenstion)\r\n"
+    "\t#Either the folder to backup to or the full path (including filename with a .tqzip extension)\r\n"
     "\t#zip:\"c:\\backups\\De Backup.tqzip\" #using full path\r\n"
     "\tzip:\"c:\\backups\" #using folder\r\n"
     "\r\n"

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/archive_dates.h"
 
+#include <map>
+#include <tuple>
+
 #include "platform/local_time.h"
 #include "restore/archive_set.h"
 
@@ -8,6 +11,30 @@ namespace halvex {
 
 std::string FormatArchiveDate(std::uint64_t fileTime) {
     return platform::FormatLocalTime("%B %d, %Y", platform::FileTimeToLocal(fileTime));
+}
+
+std::vector<std::string> ArchiveDateTexts(const std::vector<std::uint64_t>& fileTimes) {
+    using Day = std::tuple<int, int, int>;
+    using Minute = std::tuple<int, int, int, int, int>;
+    std::vector<platform::SystemTime> local;
+    std::map<Day, int> perDay;
+    std::map<Minute, int> perMinute;
+    for (std::uint64_t time : fileTimes) {
+        const platform::SystemTime& t = local.emplace_back(platform::FileTimeToLocal(time));
+        ++perDay[Day{t.year, t.month, t.day}];
+        ++perMinute[Minute{t.year, t.month, t.day, t.hour, t.minute}];
+    }
+    std::vector<std::string> texts;
+    texts.reserve(local.size());
+    for (const platform::SystemTime& t : local) {
+        const char* format = "%B %d, %Y";
+        if (perMinute[Minute{t.year, t.month, t.day, t.hour, t.minute}] > 1)
+            format = "%B %d, %Y %H:%M:%S";
+        else if (perDay[Day{t.year, t.month, t.day}] > 1)
+            format = "%B %d, %Y %H:%M";
+        texts.push_back(platform::FormatLocalTime(format, t));
+    }
+    return texts;
 }
 
 int DateMenuLabel(int archiveCount, int dateCount, int dateIndex) { return archiveCount - dateCount + dateIndex; }
@@ -20,12 +47,12 @@ std::optional<int> DateIndexFromLabel(int archiveCount, int dateCount, int label
 
 std::vector<DateMenuItem> BuildDateMenu(const ArchiveSet& set) {
     std::vector<DateMenuItem> items;
-    const auto& dates = set.GetBackupDates();
+    const std::vector<std::string> texts = ArchiveDateTexts(set.GetBackupDates());
     for (int i = set.DateCount() - 1; i >= 0; --i) {
         DateMenuItem item;
         item.commandId = kFirstDateCommand + i;
         item.label = DateMenuLabel(set.ArchiveCount(), set.DateCount(), i);
-        item.dateText = FormatArchiveDate(dates[i]);
+        item.dateText = texts[static_cast<std::size_t>(i)];
         item.text = std::to_string(item.label) + ": " + item.dateText;
         items.push_back(std::move(item));
     }
@@ -41,8 +68,8 @@ std::optional<int> DateToSelect(const ArchiveSet& set, int commandId) {
 
 std::string ArchiveDateStatusText(const std::string& dateText) { return "Archive Date: " + dateText; }
 
-std::string RestoreWindowTitle(const std::string& archiveFileName) {
-    return "TQ's Restore Utility - " + archiveFileName;
+std::string RestoreWindowTitle(const std::string& archiveFileName, const std::string& dateText) {
+    return "TQ's Restore Utility - " + archiveFileName + (dateText.empty() ? "" : " (" + dateText + ")");
 }
 
 }  // namespace halvex

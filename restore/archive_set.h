@@ -44,7 +44,7 @@ public:
     // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
     // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
     bool OpenSet(const std::string& path);
-    // Why the last OpenSet failed, when the reason is worth more than "Error openning
+    // Why the last OpenSet failed, when the reason is worth more than "Error opening
     // archive.": the path is not a regular file. Empty otherwise.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
     // Forgets the open set: targets, histories, trees, dates and archive names.

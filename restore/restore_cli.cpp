@@ -186,7 +186,7 @@ public:
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
         if (!set_.OpenSet(options_.positional[0])) {
             const std::string& detail = set_.OpenFailureDetail();
-            PrintMessageBox(io_.err, "Error openning archive." + (detail.empty() ? "" : "\n" + detail));
+            PrintMessageBox(io_.err, "Error opening archive." + (detail.empty() ? "" : "\n" + detail));
             return kRestoreExitStartup;
         }
         if (!SelectDate()) return kRestoreExitStartup;

@@ -67,7 +67,7 @@ void JobSelectionDialog::CreateTemplateControls() {
     jobsGroup_ = new QGroupBox(QStringLiteral("Select Jobs To Backup"), this);
     optionsGroup_ = new QGroupBox(this);
     // The heading sits on the group box's top line and hides it, as a second title.
-    lastBackupHeading_ = new QLabel(QStringLiteral("Last Backup Up"), this);
+    lastBackupHeading_ = new QLabel(QStringLiteral("Last Backup"), this);
     lastBackupHeading_->setAutoFillBackground(true);
     brandNew_ = new QCheckBox(QStringLiteral("Start brand new archives"), this);
     backupButton_ = new QPushButton(QStringLiteral("&Backup"), this);

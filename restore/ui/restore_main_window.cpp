@@ -160,6 +160,8 @@ void RestoreMainWindow::CloseSet() {
     }
     dateMenu_->clear();
     dateMenu_->menuAction()->setEnabled(false);
+    // The title keeps the set's name, but no longer a date that nothing shows.
+    if (set_.IsOpen()) setWindowTitle(FromUtf8(RestoreWindowTitle(*set_.GetArchiveName(set_.ArchiveCount()))));
     set_.Clear();
     status_->SetText(0, QString());
     status_->SetText(1, QString());
@@ -171,7 +173,7 @@ bool RestoreMainWindow::ShowSet(const std::string& path) {
     CloseSet();
     if (!set_.OpenSet(path)) {
         const std::string& detail = set_.OpenFailureDetail();
-        ShowMessageBox(this, "Error openning archive." + (detail.empty() ? "" : "\n" + detail), MessageCaption(),
+        ShowMessageBox(this, "Error opening archive." + (detail.empty() ? "" : "\n" + detail), MessageCaption(),
                        MessageButtons::Ok);
         return false;
     }
@@ -208,7 +210,8 @@ void RestoreMainWindow::SelectDate(int index) {
         QString dateText;
         for (QAction* action : dateGroup_->actions())
             if (action->data().toInt() == kFirstDateCommand + index) dateText = action->property("dateText").toString();
-        status_->SetText(0, QString::fromStdString(ArchiveDateStatusText(dateText.toStdString())));
+        status_->SetText(0, FromUtf8(ArchiveDateStatusText(dateText.toStdString())));
+        setWindowTitle(FromUtf8(RestoreWindowTitle(*set_.GetArchiveName(set_.ArchiveCount()), dateText.toStdString())));
         set_.SelectDate(index);
         for (RestorePage* page : pages_) page->DateChanged();
     }

@@ -37,7 +37,7 @@ public:
 
     // What Open does once a file is chosen: closes the open set, opens the one `path` ends
     // and shows it (title, date menu, the newest date, the pages). False, after "Error
-    // openning archive.", when it cannot be opened; no set is open then.
+    // opening archive.", when it cannot be opened; no set is open then.
     bool ShowSet(const std::string& path);
     // Selects date `index` (0 = oldest) as its menu item does; nothing for the date already
     // selected or an index the set does not have.

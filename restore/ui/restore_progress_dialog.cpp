@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "common/fit_path.h"
 #include "common/ui/dialog_units.h"
 #include "common/ui/fit_control_to_text.h"
 #include "common/ui/fit_path_to_control.h"
@@ -71,7 +72,7 @@ RestoreProgressDialog::RestoreProgressDialog(std::function<void()> onCancelReque
 RestoreProgressDialog::~RestoreProgressDialog() = default;
 
 void RestoreProgressDialog::SetFrom(const std::string& entryPath) {
-    from_->setText(QString::fromStdString(FitPathToControl(entryPath, *from_)));
+    from_->setText(QString::fromStdString(FitPathToControl(ShownPath(entryPath), *from_)));
 }
 
 void RestoreProgressDialog::SetTo(const std::string& folder) {

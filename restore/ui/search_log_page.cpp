@@ -22,6 +22,7 @@
 #include "common/ui/pump_messages.h"
 #include "platform/nocase.h"
 #include "platform/tick.h"
+#include "restore/archive_dates.h"
 #include "restore/archive_set.h"
 #include "restore/archive_set_catalog.h"
 #include "restore/ui/list_columns.h"
@@ -201,6 +202,7 @@ void SearchLogPage::ClearPage() {
     model_->Clear();
     log_->clear();
     archiveNumber_->clear();
+    logGroup_->setTitle(QStringLiteral("Backup Log"));
     pager_ = LogPager{};
     SetControlsEnabled(false);
     RefreshStatus();
@@ -264,6 +266,12 @@ void SearchLogPage::ShowLog(int index) {
     const std::string* text = set_.RetrieveLog(index);
     log_->setPlainText(text != nullptr ? LogText(*text) : QString::fromLatin1(kNoLogText));
     archiveNumber_->setText(QString::fromStdString(pager_.Text()));
+    // The archive's date, in the words of the date menu, so that a log can be matched to it.
+    QString title = QStringLiteral("Backup Log");
+    if (const std::optional<int> date = DateIndexFromLabel(set_.ArchiveCount(), set_.DateCount(), index))
+        title += QStringLiteral(" - ") +
+                 QString::fromStdString(ArchiveDateTexts(set_.GetBackupDates())[static_cast<std::size_t>(*date)]);
+    logGroup_->setTitle(title);
     ShowPaging();
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/fit_path.h"
 #include "common/text_format.h"
 #include "restore/compare_list_items.h"
 #include "restore/archive_set.h"
@@ -41,7 +42,7 @@ QString SearchResultsModel::Text(int row, int column) const {
     const SearchResults::Hit& hit = Hit(row);
     switch (column) {
     case NameColumn: return QString::fromUtf8(hit.file->name);
-    case PathColumn: return QString::fromStdString(results_.FolderPath(hit));
+    case PathColumn: return QString::fromStdString(ShownPath(results_.FolderPath(hit)));
     case ModifiedColumn: return QString::fromStdString(FormatListDate(hit.file->lastWriteTime));
     case SizeColumn: return QString::fromStdString(FormatByteSize(hit.file->size));
     case ArchiveColumn: {

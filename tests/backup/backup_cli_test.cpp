@@ -93,7 +93,7 @@ TEST_F(BackupCliTest, JobSelectionAndExitStatuses) {
     EXPECT_EQ(r.exitCode, 0) << r.errors;
     EXPECT_EQ(r.errors,
               "Current Job: Analyzing Files...\nStatus: Backing Up Files...\nCurrent Job: Beta\n"
-              "Status: Saving File Lists...\nDone: Backup Successfull!\n");
+              "Status: Saving File Lists...\nDone: Backup Successful!\n");
     EXPECT_FALSE(platform::PathExists(program + "/Alpha.TQBak"));
     ExpectReadersAccept(program + "/Beta.TQBak");
 
@@ -101,7 +101,7 @@ TEST_F(BackupCliTest, JobSelectionAndExitStatuses) {
     ASSERT_EQ(mkfifo((dir / "a/pipe").c_str(), 0600), 0);
     r = RunAll();
     EXPECT_EQ(r.exitCode, 0) << r.errors;
-    EXPECT_NE(r.errors.find("Done: Backup Successfull!\n1 socket, fifo or device was not backed up (named in the run log).\n"),
+    EXPECT_NE(r.errors.find("Done: Backup Successful!\n1 socket, fifo or device was not backed up (named in the run log).\n"),
               std::string::npos)
         << r.errors;
     // Something that cannot be backed up: done, but exit 4, and the skip is named.
@@ -200,7 +200,7 @@ TEST_F(BackupCliTest, FaultsEndWithTheirExitStatus) {
          "Error: Error Opening FileLists.tq\n\nAnother backup run is in progress in this program folder.\n"},
         // The shipped program has no test points: the variable means nothing to it.
         {"test kill point asked for", [] {}, {"env", "HALVEX_TEST_KILL_AT=archive-written"}, 0,
-         "Done: Backup Successfull!\n"},
+         "Done: Backup Successful!\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

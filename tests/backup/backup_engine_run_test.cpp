@@ -30,7 +30,7 @@ TEST_F(RunBackupTest, ArchiveEntriesTheirOrderAndTheStore) {
     Put("second/sub/s2.txt", std::string(3000, 'x'));
     ScriptedBackupView view;
     ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
-    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{"Done: Backup Successfull!"}));
+    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{"Done: Backup Successful!"}));
     const std::string first = dir / "archives/Job.TQBak";
     EXPECT_EQ(EntryNames(first), (std::vector<std::string>{"First\\", "First\\a.txt", "First.tq", "Second\\",
                                                            "Second\\s1.txt", "Second\\sub\\", "Second\\sub\\s2.txt",
@@ -174,7 +174,7 @@ TEST_F(RunBackupTest, CancelDuringTheSecondOfThreeJobs) {
     view.onCall = [&](const std::string& call) {
         if (call == "text CurrentJob Beta") inBeta = true;
         // The cancel comes while Beta's second file is being copied.
-        if (inBeta && call.rfind("fit B\\", 0) == 0 && ++betaFiles == 2)
+        if (inBeta && call.rfind("fit B/", 0) == 0 && ++betaFiles == 2)
             engine->RequestCancel(Asker(asked, MessageAnswer::Yes));
     };
     ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Cancelled);
@@ -247,7 +247,7 @@ TEST_F(RunBackupTest, ChecksDropJobsWithMessages) {
               (std::vector<std::string>{
                   "Error: Error, cannot access path '" + (dir / "nowhere") + "', skipping Job 'Missing'.",
                   "Error: The target name 'todirs' is used by the backup's own files, skipping Job 'Reserved'.",
-                  "Done: Backup Successfull!"}));
+                  "Done: Backup Successful!"}));
     EXPECT_TRUE(platform::PathExists(program + "/Fine.TQBak"));
     EXPECT_FALSE(platform::PathExists(program + "/Reserved.TQBak"));
     // The analysis bar counted only the mappings of the job that stayed.
@@ -275,7 +275,7 @@ TEST_F(RunBackupTest, ArchivesTheStoreNoLongerKnowsAreNeverOverwritten) {
     EXPECT_EQ(view.MessageLines(),
               (std::vector<std::string>{"Halvex Backup: FileLists.tq had no record of the archive 'Job2.TQBak'. The "
                                         "file lists of job 'Job' have been rebuilt from it.",
-                                        "Done: Backup Successfull!"}));
+                                        "Done: Backup Successful!"}));
     EXPECT_EQ(test::ReadFile(program + "/Job.TQBak"), first);
     EXPECT_EQ(test::ReadFile(program + "/Job2.TQBak"), second);
     EXPECT_EQ(EntryNames(program + "/Job3.TQBak")[1], "Data\\c.txt");
@@ -400,7 +400,7 @@ TEST_F(RunBackupTest, DamagedJobEntryIsKeptAsideAndTheJobRebuilt) {
                       "'FileLists.tq.damaged-1', and the job's file lists are rebuilt from the newest archive of its set.",
                       "Halvex Backup: FileLists.tq had no record of the archive 'Broken.TQBak'. The file lists of job "
                       "'Broken' have been rebuilt from it.",
-                      "Done: Backup Successfull!"}));
+                      "Done: Backup Successful!"}));
         // The store as it was is kept, and the copy of the last whole store is not replaced by it.
         EXPECT_EQ(test::ReadFile(program + "/FileLists.tq.damaged-1"), damaged);
         EXPECT_EQ(test::ReadFile(program + "/FileLists.bak"), lastWhole);
@@ -422,7 +422,7 @@ TEST_F(RunBackupTest, ArchiveThatCannotBeCreated) {
     view.answers = {MessageAnswer::Retry, MessageAnswer::Cancel};
     ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
     const std::string question = "Error: Error creating file:\n\n" + (dir / "blocker/sub/Blocked.TQBak");
-    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{question, question, "Done: Backup Successfull!"}));
+    EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{question, question, "Done: Backup Successful!"}));
     EXPECT_EQ(view.Messages()[0].buttons, MessageButtons::RetryCancel);
     EXPECT_TRUE(platform::PathExists(program + "/Free.TQBak"));
     EXPECT_EQ(StoreEntry("Blocked\\ArchNum.tq"), "");

@@ -53,7 +53,7 @@ TEST(ConsoleBackupView, WithoutATerminalPrintsPhasesAndTakesFixedAnswers) {
               MessageAnswer::Cancel);
     EXPECT_EQ(view.Ask("File copy in progress. Are you sure you want to abort?", "Quit??", MessageButtons::YesNo),
               MessageAnswer::Yes);
-    EXPECT_EQ(view.ShowMessage("Backup Successfull!", "Done", MessageButtons::Ok), MessageAnswer::Ok);
+    EXPECT_EQ(view.ShowMessage("Backup Successful!", "Done", MessageButtons::Ok), MessageAnswer::Ok);
     EXPECT_EQ(Contents(out.get()),
               "Current Job: Analyzing Files...\n"
               "Status: Backing Up Files...\n"
@@ -61,7 +61,7 @@ TEST(ConsoleBackupView, WithoutATerminalPrintsPhasesAndTakesFixedAnswers) {
               "Error: Error, could not access file 'x'\nAnswer: Ignore\n"
               "Error: Error creating file:\n\n/a/b\nAnswer: Cancel\n"
               "Quit??: File copy in progress. Are you sure you want to abort?\nAnswer: Yes\n"
-              "Done: Backup Successfull!\n");
+              "Done: Backup Successful!\n");
 }
 
 TEST(ConsoleBackupView, OnATerminalAsksUntilAnswered) {

@@ -64,7 +64,7 @@ TEST_F(HostileFilesTest, NonRegularFilesAreRefusedAtEveryPlace) {
          "Could not open 'Job2.TQBak" + no, true},
         {"Job2.TQBak", Fifo, "halvex-restore", {"--verify", p + "Job3.TQBak", "--set"}, 1, "'Job2.TQBak" + no, true},
         {"Job3.TQBak", Fifo, "halvex-restore", {"--list", p + "Job3.TQBak"}, 2,
-         "Error openning archive.\nCould not open '" + p + "Job3.TQBak" + no, true},
+         "Error opening archive.\nCould not open '" + p + "Job3.TQBak" + no, true},
         {"Job3.TQBak", Socket, "halvex-restore", {"--list", p + "Job3.TQBak"}, 2, p + "Job3.TQBak" + no, true},
         {"Job3.TQBak", Folder, "halvex-restore", {"--verify", p + "Job3.TQBak"}, 1, p + "Job3.TQBak" + no, true},
         // A part of a split archive (Split.000, ..., Split.zip).
@@ -73,8 +73,8 @@ TEST_F(HostileFilesTest, NonRegularFilesAreRefusedAtEveryPlace) {
          "The archive name 'Job4.TQBak' is taken by something that is not a regular file, skipping Job 'Job'.", true},
         // A damaged store: kept aside, the job rebuilt from its archives.
         {"FileLists.tq", Fifo, "halvex-backup", backup, 0, "It has been kept as 'FileLists.tq.damaged-1'", false},
-        {"FileLists.bak", Fifo, "halvex-backup", backup, 0, "Done: Backup Successfull!\n", false},
-        {"FileLists.new", Socket, "halvex-backup", backup, 0, "Done: Backup Successfull!\n", false},
+        {"FileLists.bak", Fifo, "halvex-backup", backup, 0, "Done: Backup Successful!\n", false},
+        {"FileLists.new", Socket, "halvex-backup", backup, 0, "Done: Backup Successful!\n", false},
         {"backup.ini", Fifo, "halvex-backup", backup, 2, "Error: Couldn't open backup.ini: not a regular file\n", true},
         {"backups.log", Fifo, "halvex-backup", backup, 4, "could not be added to backups.log", true},
         {"backups.log", Socket, "halvex-backup", backup, 4, "could not be added to backups.log", true},

@@ -65,7 +65,7 @@ TEST_F(RunSafetyTest, ArchiveNamesOfOthersAreNeverTakenOver) {
         {"taken during the run",
          [&](ScriptedBackupView& view) {
              view.onCall = [&](const std::string& call) {
-                 if (call.rfind("fit Data\\", 0) == 0 && !platform::PathExists(shared + "/Job12.TQBak"))
+                 if (call.rfind("fit Data/", 0) == 0 && !platform::PathExists(shared + "/Job12.TQBak"))
                      WriteFile(shared + "/Job12.TQBak", ReadFile(shared + "/Job1.TQBak"));
              };
              return shared + "/Job12.TQBak";
@@ -94,7 +94,7 @@ TEST_F(RunSafetyTest, ArchiveNamesOfOthersAreNeverTakenOver) {
         const std::string kept = c.setUp(view);
         ASSERT_EQ(Run(view), BackupEngine::RunOutcome::Succeeded);
         otherRun.reset();
-        EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{c.message, "Done: Backup Successfull!"}));
+        EXPECT_EQ(view.MessageLines(), (std::vector<std::string>{c.message, "Done: Backup Successful!"}));
         EXPECT_EQ(engine->SkippedEntries(), (std::vector<std::string>{"Job not backed up: Job1"}));
         EXPECT_EQ(ReadFile(kept), first);
         EXPECT_FALSE(platform::PathExists(shared + "/Job12.TQBak.partial"));
@@ -140,7 +140,7 @@ TEST_F(RunSafetyTest, StoreThatKnowsTooLittleIsRebuiltFromTheNewestArchive) {
         EXPECT_EQ(view.MessageLines(),
                   (std::vector<std::string>{"Halvex Backup: FileLists.tq had no record of the archive '" + newest +
                                                 "'. The file lists of job 'Job' have been rebuilt from it.",
-                                            "Done: Backup Successfull!"}));
+                                            "Done: Backup Successful!"}));
         EXPECT_TRUE(engine->SkippedEntries().empty());
         // Every archive as it was; the run went on at the next number with only the new file.
         for (int run = 1; run <= c.runsBefore; ++run)

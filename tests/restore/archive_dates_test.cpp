@@ -2,6 +2,9 @@
 // The date menu's numbering and texts, the status text and the window title.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "restore/archive_dates.h"
 #include "restore/archive_set.h"
 #include "tests/restore/set_builder.h"
@@ -64,8 +67,50 @@ TEST_F(ArchiveDatesTest, SetWithFewerDatesThanArchivesNumbersFromTheArchives) {
     EXPECT_EQ(DateIndexFromLabel(3, 2, 3), std::nullopt);
 }
 
-TEST(RestoreWindowTitleTest, NamesTheLastArchive) {
+// Dates of one local day are told apart by the time of day, to the second where minutes collide.
+TEST_F(ArchiveDatesTest, DatesSharingADayShowTheirTimeOfDay) {
+    // Local time is UTC here, so that Day()'s noon reads 12:00.
+    const char* savedTz = std::getenv("TZ");
+    const std::string saved = savedTz != nullptr ? savedTz : "";
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    const struct Case {
+        const char* name;
+        std::vector<std::uint64_t> times;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {"different days", {Day(1), Day(2), Day(40)}, {"January 02, 2023", "January 03, 2023", "February 10, 2023"}},
+        {"same day",
+         {Day(1), Day(1, 3900), Day(2)},
+         {"January 02, 2023 12:00", "January 02, 2023 13:05", "January 03, 2023"}},
+        {"same minute",
+         {Day(1, 5), Day(1, 59), Day(1, 60), Day(3, 11 * 3600 + 59 * 60 + 59)},
+         {"January 02, 2023 12:00:05", "January 02, 2023 12:00:59", "January 02, 2023 12:01",
+          "January 04, 2023"}},
+        {"midnight splits the day", {Day(4, 11 * 3600 + 59 * 60 + 59), Day(4, 12 * 3600)},
+         {"January 05, 2023", "January 06, 2023"}},
+        {"none", {}, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ArchiveDateTexts(c.times), c.texts) << c.name;
+
+    // Three backups of one day: the menu, and so the status bar and the listing, tell them apart.
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@1:1)"}});
+    builder.Run(Day(1, 600), {{"Data", "", ""}});
+    builder.Run(Day(1, 630), {{"Data", "", ""}});
+    ASSERT_TRUE(set.OpenSet(builder.ArchivePath(3)));
+    std::vector<std::string> menu;
+    for (const DateMenuItem& item : BuildDateMenu(set)) menu.push_back(item.text);
+    EXPECT_EQ(menu, (std::vector<std::string>{"2: January 02, 2023 12:10:30", "1: January 02, 2023 12:10:00",
+                                              "0: January 02, 2023 12:00"}));
+
+    savedTz != nullptr ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+}
+
+TEST(RestoreWindowTitleTest, NamesTheLastArchiveAndTheDate) {
     EXPECT_EQ(RestoreWindowTitle("Job12.TQBak"), "TQ's Restore Utility - Job12.TQBak");
+    EXPECT_EQ(RestoreWindowTitle("Job12.TQBak", "May 01, 2024"), "TQ's Restore Utility - Job12.TQBak (May 01, 2024)");
 }
 
 }  // namespace

@@ -212,7 +212,7 @@ TEST_F(RestoreCliTest, AnArchiveStandingInForAnotherNumberIsNeitherVerifiedNorRe
 TEST_F(RestoreCliTest, BadArgumentsAndArchives) {
     CliResult r = Run({"--list", temp / "none.TQBak"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "halvex-restore: Error openning archive.\n");
+    EXPECT_EQ(r.err, "halvex-restore: Error opening archive.\n");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--list"}, {"--list", archive, "--date", "1"}, {"--files", archive, "--date"},
           {"--files", archive, "--date", "x"}, {"--list", archive, "--bogus"}, {"--list", "--files", archive},

@@ -94,7 +94,7 @@ private:
 
 constexpr std::int64_t kRestoreTime = 1600000500;
 const std::string kPrompt = "Load CD: " + std::string(kInsertCdText) + "Data";
-const std::string kDone = "Done: Backup Successfull!";
+const std::string kDone = "Done: Backup Successful!";
 
 class CopyToCdTest : public RunFixture {
 protected:

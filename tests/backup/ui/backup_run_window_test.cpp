@@ -359,7 +359,7 @@ void BackupRunWindowTest::CancelAnsweredNoGoesOnWithoutCountingTheQuestion() {
     QCOMPARE(question.text, QStringLiteral("File copy in progress. Are you sure you want to abort?"));
     QVERIFY(question.ownedByProgressWindow);
     QCOMPARE(engine.Outcome(), BackupEngine::RunOutcome::Succeeded);
-    QCOMPARE(done.text, QStringLiteral("Backup Successfull!"));
+    QCOMPARE(done.text, QStringLiteral("Backup Successful!"));
     QCOMPARE(chunks, kChunks);
 
     // The start of the estimate moved on by at least the time the question was open, and the
@@ -373,7 +373,7 @@ void BackupRunWindowTest::CancelAnsweredNoGoesOnWithoutCountingTheQuestion() {
     QVERIFY2((seconds + 1) * 1000L <= static_cast<long>(questionOpen) * (kChunks - 1), qPrintable(timeText));
 
     // The status line shows the file's entry path, shortened to fit.
-    QVERIFY2(statusText.endsWith(QStringLiteral("\\big.bin")) && statusText.contains(QStringLiteral("...")),
+    QVERIFY2(statusText.endsWith(QStringLiteral("/big.bin")) && statusText.contains(QStringLiteral("...")),
              qPrintable(statusText));
     QVERIFY(statusFits);
 
@@ -527,7 +527,7 @@ void BackupRunWindowTest::CloseWhileSavingIsRefused() {
     QVERIFY(!closed);
     QVERIFY(stillShown);
     QCOMPARE(engine.Outcome(), BackupEngine::RunOutcome::Succeeded);
-    QCOMPARE(done.text, QStringLiteral("Backup Successfull!"));
+    QCOMPARE(done.text, QStringLiteral("Backup Successful!"));
     QVERIFY(FindEntry(ReadEntries(place / "archives/Job.TQBak"), "Data\\a.txt") != nullptr);
     QVERIFY(FindEntry(ReadEntries(place.program() + "/FileLists.tq"), "Job\\ArchNum.tq") != nullptr);
 }
@@ -618,7 +618,7 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
     QVERIFY(lastBackupTexts[0] != QStringLiteral("Never") && lastBackupTexts[1] != QStringLiteral("Never"));
     QCOMPARE(lastBackupTexts[2], QStringLiteral("Never"));
     QVERIFY(backupEnabled);
-    QCOMPARE(done.text, QStringLiteral("Backup Successfull!"));
+    QCOMPARE(done.text, QStringLiteral("Backup Successful!"));
     QVERIFY(done.ownedByProgressWindow);
     QCOMPARE(jobShownAtEnd, QStringLiteral("Music"));
     QCOMPARE(statusAtEnd, QStringLiteral("Saving File Lists..."));

@@ -139,7 +139,7 @@ void QtRestoreUiTest::ProgressShowsPathsShortened() {
         QVERIFY(text->text().contains(QStringLiteral("...")));
         QVERIFY(text->sizeHint().width() <= text->width());
     }
-    QVERIFY(progress->FromText()->text().endsWith(QStringLiteral("\\To the bank.doc")));
+    QVERIFY(progress->FromText()->text().endsWith(QStringLiteral("/To the bank.doc")));
     QVERIFY(progress->ToText()->text().endsWith(QStringLiteral("/oldest")));
     ui.SetProgressFrom("Aborting...");
     ui.SetProgressTo("Aborting...");

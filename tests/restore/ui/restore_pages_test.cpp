@@ -254,17 +254,17 @@ void RestorePagesTest::SearchLooksInFoldersOverSeveralDates() {
     };
     // Rows sorted by name: the date and archive of the version that counts at the date.
     QCOMPARE(search("<All Dirs>", true),
-             (QStringList{"a.doc|Data|Jan-01 1601 00:00:00|5 bytes|Job2.TQBak", "b.doc|Data\\sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak",
+             (QStringList{"a.doc|Data|Jan-01 1601 00:00:00|5 bytes|Job2.TQBak", "b.doc|Data/sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak",
                           "c.doc|Docs|Jan-01 1601 00:00:00|3 bytes|Job.TQBak", "e.doc|Docs|Jan-01 1601 00:00:00|6 bytes|Job3.TQBak"}));
     QCOMPARE(Status(1), QStringLiteral("4 object(s)"));
     QCOMPARE(search("Docs", true).size(), 2);
     QCOMPARE(search("docs\\", true).size(), 2);
-    QCOMPARE(search("Data\\sub", true), (QStringList{"b.doc|Data\\sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak"}));
+    QCOMPARE(search("Data\\sub", true), (QStringList{"b.doc|Data/sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak"}));
     QCOMPARE(search("Data/sub/", true).size(), 1);
     // Across every backup: one row per stored version. "Data" looks in its sub-folders too.
     QCOMPARE(search("Data", false), (QStringList{"a.doc|Data|Jan-01 1601 00:00:00|1 bytes|Job.TQBak",
                                                  "a.doc|Data|Jan-01 1601 00:00:00|5 bytes|Job2.TQBak",
-                                                 "b.doc|Data\\sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak"}));
+                                                 "b.doc|Data/sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak"}));
     QCOMPARE(search("<all dirs>", false).size(), 5);
     QCOMPARE(search("Nowhere", true).size(), 0);
     QCOMPARE(Status(1), QString());
@@ -275,7 +275,7 @@ void RestorePagesTest::SearchLooksInFoldersOverSeveralDates() {
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(page.LookInCombo()->count(), 3);
     QCOMPARE(search("<All Dirs>", true),
-             (QStringList{"a.doc|Data|Jan-01 1601 00:00:00|1 bytes|Job.TQBak", "b.doc|Data\\sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak",
+             (QStringList{"a.doc|Data|Jan-01 1601 00:00:00|1 bytes|Job.TQBak", "b.doc|Data/sub|Jan-01 1601 00:00:00|2 bytes|Job.TQBak",
                           "c.doc|Docs|Jan-01 1601 00:00:00|3 bytes|Job.TQBak"}));
 
     // Two clicks on "Size" sort by size, largest first; the selection follows its row.

@@ -108,10 +108,10 @@ void RestoreWindowTest::MenuTitleAndDates() {
 
     const std::string last = WriteSet();
     QVERIFY(window.ShowSet(last));
-    QCOMPARE(window.windowTitle(), QStringLiteral("TQ's Restore Utility - Job3.TQBak"));
     QVERIFY(window.DateMenu()->menuAction()->isEnabled());
     const QString newest = QString::fromStdString(FormatArchiveDate(test::Day(90)));
     const QString oldest = QString::fromStdString(FormatArchiveDate(test::Day(1)));
+    QCOMPARE(window.windowTitle(), "TQ's Restore Utility - Job3.TQBak (" + newest + ")");
     QCOMPARE(MenuTexts(window.DateMenu()),
              (QStringList{"2: " + newest + "*", "1: " + QString::fromStdString(FormatArchiveDate(test::Day(40))),
                           "0: " + oldest}));
@@ -125,6 +125,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
         QVERIFY(!window.DateMenu()->actions().first()->isChecked());
         QCOMPARE(window.Set().CurrentDateIndex(), 0);
         QCOMPARE(window.StatusBar()->Text(0), "Archive Date: " + oldest);
+        QCOMPARE(window.windowTitle(), "TQ's Restore Utility - Job3.TQBak (" + oldest + ")");
     }
 
     // A failed open leaves no set, an empty grayed date menu and the last title.
@@ -132,7 +133,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
     QStringList seen;
     AnswerBoxes(&seen, {QMessageBox::Ok});
     QVERIFY(!window.ShowSet(temp_->path() + "/broken.TQBak"));
-    QCOMPARE(seen, QStringList{"halvex-restore: Error openning archive."});
+    QCOMPARE(seen, QStringList{"halvex-restore: Error opening archive."});
     QVERIFY(!window.Set().IsOpen());
     QVERIFY(window.DateMenu()->actions().isEmpty());
     QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
@@ -146,7 +147,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
     seen.clear();
     AnswerBoxes(&seen, {QMessageBox::Ok});
     QVERIFY(!window.ShowSet(fifo));
-    QCOMPARE(seen, QStringList{QString::fromStdString("halvex-restore: Error openning archive.\nCould not open '" + fifo +
+    QCOMPARE(seen, QStringList{QString::fromStdString("halvex-restore: Error opening archive.\nCould not open '" + fifo +
                                                       "': not a regular file.")});
 }
 
