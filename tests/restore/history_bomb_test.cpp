@@ -98,7 +98,7 @@ TEST_F(HistoryBombTest, AHistoryInflatingLikeNoRealOneIsDamage) {
     const std::string archive = WriteSet("bomb", Wide(120'000), 9);
     const test::CommandResult r = Restore("--list", archive, nullptr);
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.errors.find("Error openning archive."), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("Error opening archive."), std::string::npos) << r.errors;
     EXPECT_EQ(r.errors.find("too large"), std::string::npos) << r.errors;
     // A real history deflating well within the rule still opens.
     const test::CommandResult real = Restore("--list", WriteSet("real", LongNames(200, 40), 9), nullptr);
