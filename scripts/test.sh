@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-fuzz_seconds=${HALVEX_FUZZ_SECONDS:-30}
+fuzz_seconds=${HALVEX_FUZZ_SECONDS:-15}
 
 ./scripts/setup.sh
 
