@@ -102,7 +102,13 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
 
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { ShowSelectedFolder(); });
     connect(list_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (list_->selectionModel()->hasSelection()) OpenRow(index.row());
+        if (!list_->selectionModel()->hasSelection() || index.row() >= model_->rowCount()) return;
+        const BrowserRow& row = model_->Row(index.row());
+        // A file opens as a private copy; folders are entered.
+        if (row.kind == BrowserRowKind::File)
+            actions_->Open({PlaceEntryPath(set_, SelectedPlace()), row.file, nullptr, 0});
+        else
+            OpenRow(index.row());
     });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!filling_) RefreshSummary();
@@ -228,8 +234,6 @@ void FileBrowserPage::OpenRow(int row) {
         target = ItemOfFolder(clicked.folder);
     else if (clicked.kind == BrowserRowKind::Up && tree_->currentItem() != nullptr)
         target = tree_->currentItem()->parent();
-    else if (clicked.kind == BrowserRowKind::File)
-        actions_->Open({PlaceEntryPath(set_, SelectedPlace()), clicked.file, nullptr, 0});
     if (target == nullptr) return;
     tree_->setCurrentItem(target);
     tree_->scrollToItem(target);

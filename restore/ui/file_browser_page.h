@@ -72,7 +72,8 @@ public:
     QPushButton* BrowseButton() const { return browse_; }
     QPushButton* RestoreButton() const { return restore_; }
 
-    // The list's double click: into a folder or target, up for "<..>"; a file is opened.
+    // The list's double click on a folder or target goes into it, on "<..>" up (a file's
+    // opens it through the actions).
     void OpenRow(int row);
     // Goes to the folder at entry path `folderPath` and selects its row named `name`. False
     // when the selected date has no such folder or row.
