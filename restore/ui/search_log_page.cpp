@@ -95,7 +95,7 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     lookIn_ = new QComboBox(this);
     lookIn_->setEditable(true);
     lookIn_->setInsertPolicy(QComboBox::NoInsert);
-    lookIn_->setGeometry(units.Rect(58, 31, 150, 12));
+    lookIn_->setGeometry(units.Rect(58, 31, 128, 12));
     lookIn_->setMaxVisibleItems(std::max(1, Py(300) / std::max(1, lookIn_->fontMetrics().height() + 4)));
     currentOnly_ = new QCheckBox(QStringLiteral("Only search in current archive"), this);
     currentOnly_->setGeometry(units.Rect(58, 46, 150, 10));
@@ -164,7 +164,7 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     RegisterAnchor(archiveNumber_, Anchor::Centre, Anchor::Move);
     RegisterAnchor(splitter_, Anchor::Stretch, Anchor::Move);
 
-    restoreSelected_ = NewButton(QStringLiteral("Restore Selected"), units.Rect(212, 30, 56, 14), this);
+    restoreSelected_ = NewButton(QStringLiteral("Restore Selected"), units.Rect(190, 30, 74, 14), this);
     actions_ = new EntryActions(context_, this);
     auto* restoreMenu = new QMenu(restoreSelected_);
     restoreMenu->addAction(QStringLiteral("To Their Original Folders"), this, [this] {

@@ -55,7 +55,12 @@ VersionsDialog::VersionsDialog(EntryActions& actions, std::string entryPath, QWi
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
         list_->addTopLevelItem(item);
     }
-    for (int column = 0; column < list_->columnCount(); ++column) list_->resizeColumnToContents(column);
+    // Room beside each column's widest text, so that the right-aligned sizes keep clear of the next column.
+    const int gap = list_->fontMetrics().averageCharWidth() * 2;
+    for (int column = 0; column < list_->columnCount(); ++column) {
+        list_->resizeColumnToContents(column);
+        list_->setColumnWidth(column, list_->columnWidth(column) + gap);
+    }
     if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
     layout->addWidget(list_);
 
