@@ -216,6 +216,10 @@ void SaveBrowseAndSearchPages(const QString& suffix) {
     for (QAction* action : search->HitActions()) hitMenu.addAction(action);
     SaveMenu(hitMenu, window.mapToGlobal(QPoint(200, 200)), QStringLiteral("restore-search-hit-menu") + suffix);
     window.Tabs()->setCurrentIndex(RestoreMainWindow::kFileBrowserPage);
+    for (int row = 0; row < browser->ListModel()->rowCount(); ++row)
+        if (browser->ListModel()->Text(row, BrowserListModel::NameColumn) == QStringLiteral("report.doc"))
+            browser->List()->selectionModel()->select(browser->ListModel()->index(row, 0),
+                                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     QMenu rowMenu;
     for (QAction* action : browser->RowActions()) rowMenu.addAction(action);
     SaveMenu(rowMenu, window.mapToGlobal(QPoint(300, 200)), QStringLiteral("restore-browser-row-menu") + suffix);
