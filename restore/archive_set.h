@@ -103,6 +103,10 @@ public:
     // True when everything was searched; false when the callback stopped it or pattern is null.
     bool Search(const char* pattern, const char* folderFilter, bool allBackups, SearchCallback callback,
                 void* userData);
+    // Replays target i's history backup by backup without touching the selected date: after
+    // each backup, `visit` gets the target's tree as it then stood (null when empty; its top
+    // folder unnamed, no folder sizes) and the number of the archive holding that backup.
+    void ReplayTarget(int i, const std::function<void(const FileTreeNode* tree, int archiveNumber)>& visit) const;
     int SearchHitCount() const { return searchHitCount_; }
     // The "tqbackup.log" text of archive archiveIndex + 1 (-1: the selected date's archive),
     // opened through OpenArchiveForRestore. Null when the archive cannot be opened or read or
@@ -122,6 +126,9 @@ public:
     std::string sourcePath;
     std::string destinationPath;
     std::uint64_t bytesDone = 0;
+    // The newest archive RestoreTree visits: 0 for the selected date's; a later one (at most the
+    // set's last) for items of another date, such as an older or newer version of a file.
+    int newestArchive = 0;
 
     // Settles an existing destination folder with the "Directory Exists..." question (keep;
     // replace; prompt per file; rename; cancel) and creates the folder with its missing parents.
@@ -203,6 +210,8 @@ private:
     std::string NotRestoredText(const std::string& target, const std::string& why) const;
     // Reports, and counts as skipped, every entry of `tree` (entry path `start`) labelled with
     // an archive that the restore does not visit.
+    // The archive RestoreTree starts from (newestArchive, or the selected date's).
+    int NewestRestoreArchive() const;
     void ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start);
     // Opens the archive at `path`; on an error offers Retry/Cancel, naming it `shownAs`.
     bool OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry);

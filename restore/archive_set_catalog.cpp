@@ -28,6 +28,12 @@ void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode)
     FreeFileTree(copy);
 }
 
+// Brings `state` forward over backup k of `target`: what it removed, then what it added.
+void ApplyBackup(FileTreeNode*& state, const BackupTarget& target, int k) {
+    if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord);
+    if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord);
+}
+
 struct SearchRun {
     const char* pattern;
     const char* folderFilter;  // null: every folder
@@ -90,10 +96,7 @@ void ArchiveSet::SelectDate(int dateIndex) {
         const int backups = std::min(target.backupCount, lastArchive - (archiveCount_ - target.backupCount));
         FileTreeNode* state = nullptr;
         try {
-            for (int k = 0; k < backups; ++k) {
-                if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord);
-                if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord);
-            }
+            for (int k = 0; k < backups; ++k) ApplyBackup(state, target, k);
             if (state != nullptr) {
                 char* name = NewFileTreeName(target.targetName);
                 delete[] state->name;
@@ -105,6 +108,23 @@ void ArchiveSet::SelectDate(int dateIndex) {
             throw;
         }
         targetTrees_[j].reset(state);
+    }
+}
+
+void ArchiveSet::ReplayTarget(int i, const std::function<void(const FileTreeNode*, int)>& visit) const {
+    if (i < 0 || i >= TargetCount()) return;
+    const BackupTarget& target = targets_[i];
+    FileTreePtr state;
+    for (int k = 0; k < target.backupCount; ++k) {
+        FileTreeNode* node = state.release();
+        try {
+            ApplyBackup(node, target, k);
+        } catch (...) {
+            FreeFileTree(node);
+            throw;
+        }
+        state.reset(node);
+        visit(state.get(), k + 1 + archiveCount_ - target.backupCount);
     }
 }
 

@@ -2,6 +2,7 @@
 // The restore job: preparing the destination, then extracting a tree archive by archive.
 #include "restore/archive_set_restore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -341,7 +342,7 @@ RestoreResult ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     openFolderPath_.clear();
     try {
         if (tree != nullptr) ReportUnreachableEntries(tree, start);
-        for (currentArchiveNumber_ = currentArchiveIndex_ + 1; currentArchiveNumber_ >= 1 && running_;
+        for (currentArchiveNumber_ = NewestRestoreArchive(); currentArchiveNumber_ >= 1 && running_;
              --currentArchiveNumber_) {
             entryPath_ = start;
             destinationFolder_ = destinationPath;
@@ -549,8 +550,12 @@ void ArchiveSet::PassOverRestoredLink(const std::string& path, const std::string
                      "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
 }
 
+int ArchiveSet::NewestRestoreArchive() const {
+    return newestArchive > 0 ? std::min(newestArchive, archiveCount_) : currentArchiveIndex_ + 1;
+}
+
 void ArchiveSet::ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start) {
-    const int lastArchive = currentArchiveIndex_ + 1;
+    const int lastArchive = NewestRestoreArchive();
     std::vector<std::pair<std::size_t, std::size_t>> lengths;
     std::string path = start;
     std::string destination = destinationPath;

@@ -15,6 +15,7 @@
 #include "restore/archive_set.h"
 #include "platform/process.h"
 #include "restore/console_restore_ui.h"
+#include "restore/file_versions.h"
 #include "restore/link_targets.h"
 #include "restore/restore_selection.h"
 #include "restore/set_verifier.h"
@@ -28,14 +29,15 @@ constexpr const char* kUsage =
     "       halvex-restore --list    ARCHIVE\n"
     "       halvex-restore --files   ARCHIVE [--date K]\n"
     "       halvex-restore --search  ARCHIVE PATTERN [--look-in FOLDER] [--all] [--date K]\n"
+    "       halvex-restore --versions ARCHIVE ENTRY\n"
     "       halvex-restore --log     ARCHIVE [--archive N]\n"
     "       halvex-restore --restore ARCHIVE [--date K] [--target NAME]... [--path ENTRY]...\n"
     "                                [--to DIR] [--existing ask|rename|keep|replace]\n"
     "       halvex-restore --verify  ARCHIVE [--set]\n"
     "       halvex-restore --version\n"
-    "--json (with --list, --files, --search, --verify) writes JSON Lines instead of TAB-separated lines.\n";
+    "--json (with --list, --files, --search, --versions, --verify) writes JSON Lines instead of TAB-separated lines.\n";
 
-enum class Mode { None, List, Files, Search, Log, Restore, Verify };
+enum class Mode { None, List, Files, Search, Versions, Log, Restore, Verify };
 
 struct Options {
     Mode mode = Mode::None;
@@ -78,7 +80,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
         return *n;
     };
     const std::pair<const char*, Mode> modes[] = {{"--list", Mode::List},     {"--files", Mode::Files},
-                                                  {"--search", Mode::Search}, {"--log", Mode::Log},
+                                                  {"--search", Mode::Search}, {"--versions", Mode::Versions},
+                                                  {"--log", Mode::Log},
                                                   {"--restore", Mode::Restore}, {"--verify", Mode::Verify}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -124,6 +127,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
         allowed = {"--look-in", "--all", "--date", "--json"};
         positionals = 2;
         break;
+    case Mode::Versions:
+        allowed = {"--json"};
+        positionals = 2;
+        break;
     case Mode::Log: allowed = {"--archive"}; break;
     case Mode::Verify: allowed = {"--set", "--json"}; break;
     case Mode::Restore: allowed = {"--date", "--target", "--path", "--to", "--existing"}; break;
@@ -134,7 +141,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
             throw UsageError{option + " cannot be used with " + options.modeName};
     }
     if (options.positional.size() < positionals)
-        throw UsageError{options.modeName + (positionals == 2 ? " needs ARCHIVE and PATTERN" : " needs ARCHIVE")};
+        throw UsageError{options.modeName + (positionals == 1                 ? " needs ARCHIVE"
+                                             : options.mode == Mode::Versions ? " needs ARCHIVE and ENTRY"
+                                                                              : " needs ARCHIVE and PATTERN")};
     if (options.positional.size() > positionals) throw UsageError{"unexpected argument " + options.positional.back()};
     if (!options.paths.empty() && !options.targets.empty()) throw UsageError{"--target cannot be used with --path"};
     if (!options.paths.empty() && !options.to) throw UsageError{"--path needs --to DIR"};
@@ -155,10 +164,10 @@ std::string EntryPathFromCommandLine(std::string text) {
 
 // archive, size, time, path: one file of --files and --search. The JSON time is ISO 8601.
 // A link's JSON record adds its target ("link"); the TAB-separated form keeps its fields.
+// `record` may hold leading fields of the mode's own.
 ListingRecord FileRecord(const ArchiveSet& set, const FileTreeFile& file, const std::string& entryPath, bool json,
-                         LinkTargets* links = nullptr) {
+                         LinkTargets* links = nullptr, ListingRecord record = {}) {
     const std::string* archive = set.GetArchiveName(file.archiveNumber);
-    ListingRecord record;
     record.Text("archive", archive != nullptr ? *archive : std::string())
         .Number("size", file.size)
         .Text("time", platform::FormatUtcTime(json ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%d %H:%M:%S", file.lastWriteTime))
@@ -194,6 +203,7 @@ public:
         case Mode::List: return List();
         case Mode::Files: return Files();
         case Mode::Search: return Search();
+        case Mode::Versions: return Versions();
         case Mode::Log: return Log();
         case Mode::Restore: return Restore();
         case Mode::Verify: return VerifyWholeSet();
@@ -264,6 +274,28 @@ private:
     int Search() {
         const std::string filter = LookInFilter(EntryPathFromCommandLine(options_.lookIn.value_or("<All Dirs>")));
         set_.Search(options_.positional[1].c_str(), filter.c_str(), options_.all, &ModeRunner::PrintHit, this);
+        return kRestoreExitSucceeded;
+    }
+
+    // One line per stored version of a file, newest first: its date, then the fields of --files.
+    int Versions() {
+        const std::string entry = EntryPathFromCommandLine(options_.positional[1]);
+        std::string error;
+        const std::vector<FileVersion> versions = ListFileVersions(set_, entry, error);
+        if (versions.empty()) {
+            PrintMessageBox(io_.err, error);
+            return kRestoreExitStartup;
+        }
+        const std::vector<std::string> dates = ArchiveDateTexts(set_.GetBackupDates());
+        for (const FileVersion& version : versions) {
+            FileTreeFile file;
+            file.size = version.size;
+            file.lastWriteTime = version.lastWriteTime;
+            file.archiveNumber = static_cast<std::uint16_t>(version.archiveNumber);
+            ListingRecord date;
+            date.Text("date", dates.at(static_cast<std::size_t>(version.dateIndex)));
+            Write(FileRecord(set_, file, version.entryPath, options_.json, nullptr, std::move(date)));
+        }
         return kRestoreExitSucceeded;
     }
 

@@ -50,6 +50,8 @@ const FileTreeFile* FindFileIn(const FileTreeNode* parent, const std::string& na
     return FindByName(parent->files, name, [](const FileTreeFile* f) { return f->next; });
 }
 
+}  // namespace
+
 std::vector<std::string> SplitEntryPath(const std::string& path) {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -62,7 +64,28 @@ std::vector<std::string> SplitEntryPath(const std::string& path) {
     return parts;
 }
 
-}  // namespace
+int FindTargetByName(const ArchiveSet& set, const std::string& name) {
+    for (int i = 0; i < set.TargetCount(); ++i)
+        if (name == set.GetTargetName(i)) return i;
+    // Target names are unique ignoring case.
+    for (int i = 0; i < set.TargetCount(); ++i)
+        if (platform::EqualNoCase(name, set.GetTargetName(i))) return i;
+    return -1;
+}
+
+const FileTreeFile* FindFileBelow(const FileTreeNode* top, const std::vector<std::string>& parts, std::size_t first,
+                                  std::string* storedPath) {
+    if (top == nullptr || first >= parts.size()) return nullptr;
+    std::string path;
+    const FileTreeNode* folder = top;
+    for (std::size_t i = first; folder != nullptr && i + 1 < parts.size(); ++i) {
+        folder = FindFolder(folder, parts[i]);
+        if (folder != nullptr) path += std::string("\\") + folder->name;
+    }
+    const FileTreeFile* file = folder != nullptr ? FindFileIn(folder, parts.back()) : nullptr;
+    if (file != nullptr && storedPath != nullptr) *storedPath += path + "\\" + file->name;
+    return file;
+}
 
 std::string IncompleteText(int notRestored) {
     return "Restoration Incomplete: " + std::to_string(notRestored) + (notRestored == 1 ? " item" : " items") +
@@ -129,14 +152,7 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
     const FileTreeNode* commonParent = nullptr;  // null: the targets themselves
     for (const std::string& path : entryPaths) {
         const std::vector<std::string> parts = SplitEntryPath(path);
-        int target = -1;
-        for (int i = 0; i < set.TargetCount() && target < 0; ++i) {
-            if (parts[0] == set.GetTargetName(i)) target = i;
-        }
-        // Target names are unique ignoring case.
-        for (int i = 0; i < set.TargetCount() && target < 0; ++i) {
-            if (platform::EqualNoCase(parts[0], set.GetTargetName(i))) target = i;
-        }
+        const int target = FindTargetByName(set, parts[0]);
         const FileTreeNode* tree = target >= 0 ? set.GetTargetTree(target) : nullptr;
         if (tree == nullptr) {
             error = path + " is not in the catalog at that date";
@@ -185,8 +201,11 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
     return selection;
 }
 
-RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination) {
-    set.ResetSkippedEntries();
+namespace {
+
+// Restores one selection into `destination` without resetting the count of skipped entries
+// or showing the outcome.
+RestoreOutcome RestoreOne(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination) {
     if (destination.empty() || destination.front() != '/') {
         // A relative name would land wherever the program happens to run.
         set.Ui().ShowMessage(destination.empty() ? std::string("Choose the folder to restore to.")
@@ -212,9 +231,33 @@ RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selecti
     RestoreOutcome outcome{set.PrepareDestination(root.get())};
     if (outcome.destination != DestinationResult::Ready) return outcome;
     set.bytesDone = 0;
+    set.newestArchive = selection.newestArchive;
     outcome.restore = set.RestoreTree(root.get());
-    root.reset();
-    ShowOutcome(set, outcome);
+    set.newestArchive = 0;
+    return outcome;
+}
+
+}  // namespace
+
+RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination,
+                                bool announce) {
+    set.ResetSkippedEntries();
+    const RestoreOutcome outcome = RestoreOne(set, selection, destination);
+    if (announce && outcome.destination == DestinationResult::Ready) ShowOutcome(set, outcome);
+    return outcome;
+}
+
+RestoreOutcome RestoreSelections(ArchiveSet& set, const std::vector<PlannedRestore>& restores) {
+    set.ResetSkippedEntries();
+    RestoreOutcome outcome;
+    bool restored = false;
+    for (const PlannedRestore& planned : restores) {
+        outcome = RestoreOne(set, planned.selection, planned.destination);
+        if (outcome.destination != DestinationResult::Ready) break;
+        restored = true;
+        if (outcome.restore != RestoreResult::Completed) break;
+    }
+    if (restored) ShowOutcome(set, outcome);
     return outcome;
 }
 

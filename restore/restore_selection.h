@@ -38,7 +38,20 @@ struct CatalogSelection {
     std::string sourcePath;
     std::vector<const FileTreeNode*> folders;
     std::vector<const FileTreeFile*> files;
+    // The newest archive holding an item, when items come from another date than the selected
+    // one (a file's version, a hit of every backup); 0 for the selected date's.
+    int newestArchive = 0;
 };
+
+// The names of an entry path "Target\folder\name".
+std::vector<std::string> SplitEntryPath(const std::string& path);
+// The target named `name`, exactly or else ignoring case; -1 for none.
+int FindTargetByName(const ArchiveSet& set, const std::string& name);
+// The file `parts[first..]` names below `top` (folders, then the file's name); each name
+// matches exactly, or ignoring case when exactly one does. Null when there is none. With
+// `storedPath`, each name found is added to it as stored, after a '\\'.
+const FileTreeFile* FindFileBelow(const FileTreeNode* top, const std::vector<std::string>& parts, std::size_t first,
+                                  std::string* storedPath = nullptr);
 
 // Finds entry paths ("Target\folder\name", as the file listing shows them) in the selected
 // date's trees. Names match exactly, or ignoring case when exactly one name does. Nothing, with
@@ -50,6 +63,16 @@ std::optional<CatalogSelection> ResolveSelection(const ArchiveSet& set, const st
 // ends here without a further message), then the selection is restored.
 // Both end with "Restoration Complete", "Restoration Incomplete: N items could not be
 // restored" (entries left out, each named before) or "Restoration Aborted".
-RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination);
+// `announce` false leaves out the closing message (a copy opened for viewing).
+RestoreOutcome RestoreSelection(ArchiveSet& set, const CatalogSelection& selection, const std::string& destination,
+                                bool announce = true);
+
+// Several selections, each into its own folder, as one restore with one closing message;
+// stops at the first refused destination or aborted restore.
+struct PlannedRestore {
+    CatalogSelection selection;
+    std::string destination;
+};
+RestoreOutcome RestoreSelections(ArchiveSet& set, const std::vector<PlannedRestore>& restores);
 
 }  // namespace halvex

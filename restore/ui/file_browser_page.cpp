@@ -6,6 +6,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTreeView>
@@ -19,6 +20,7 @@
 #include "restore/archive_set.h"
 #include "restore/page_texts.h"
 #include "restore/ui/browser_list_model.h"
+#include "restore/ui/entry_actions.h"
 #include "restore/ui/folder_browser.h"
 #include "restore/ui/icon_cache.h"
 #include "restore/ui/list_columns.h"
@@ -92,12 +94,25 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
     restore_->setDefault(true);
     restore_->setEnabled(false);
 
+    actions_ = new EntryActions(context_, this);
+    rowActions_ = actions_->MakeActions(list_, {[this] { return SelectedItems(); }, {}, false});
+    EntryActions::UpdateActions(rowActions_, {});
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowRowMenu(at); });
+
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { ShowSelectedFolder(); });
     connect(list_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (list_->selectionModel()->hasSelection()) OpenRow(index.row());
+        if (!list_->selectionModel()->hasSelection() || index.row() >= model_->rowCount()) return;
+        const BrowserRow& row = model_->Row(index.row());
+        // A file opens as a private copy; folders are entered.
+        if (row.kind == BrowserRowKind::File)
+            actions_->Open({PlaceEntryPath(set_, SelectedPlace()), row.file, nullptr, 0});
+        else
+            OpenRow(index.row());
     });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!filling_) RefreshSummary();
+        EntryActions::UpdateActions(rowActions_, SelectedItems());
     });
     connect(header_, &SortHeader::SortRequested, this,
             [this](int sortKey, int sortColumn) { model_->SortRows(sortKey, sortColumn); });
@@ -223,6 +238,58 @@ void FileBrowserPage::OpenRow(int row) {
     tree_->setCurrentItem(target);
     tree_->scrollToItem(target);
     tree_->viewport()->update();
+}
+
+std::vector<ActionItem> FileBrowserPage::SelectedItems() const {
+    std::vector<ActionItem> items;
+    if (model_->rowCount() == 0) return items;
+    QModelIndexList indexes = list_->selectionModel()->selectedRows();
+    std::sort(indexes.begin(), indexes.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    const std::string folder = PlaceEntryPath(set_, SelectedPlace());
+    for (const QModelIndex& index : indexes) {
+        const BrowserRow& row = model_->Row(index.row());
+        if (row.HasItem()) items.push_back({folder, row.file, row.folder, 0});
+    }
+    return items;
+}
+
+void FileBrowserPage::ShowRowMenu(const QPoint& position) {
+    const QModelIndex index = list_->indexAt(position);
+    // A click beside the rows, or on one outside the selection, acts on that row alone.
+    if (index.isValid() && !list_->selectionModel()->isRowSelected(index.row(), {}))
+        list_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const std::vector<ActionItem> items = SelectedItems();
+    if (items.empty()) return;
+    EntryActions::UpdateActions(rowActions_, items);
+    QMenu menu(this);
+    for (QAction* action : rowActions_) menu.addAction(action);
+    menu.exec(list_->viewport()->mapToGlobal(position));
+}
+
+bool FileBrowserPage::ShowEntry(const std::string& folderPath, const std::string& name) {
+    const std::vector<std::string> parts = SplitEntryPath(folderPath);
+    const int target = FindTargetByName(set_, parts.front());
+    const FileTreeNode* folder = target >= 0 ? set_.GetTargetTree(target) : nullptr;
+    for (std::size_t i = 1; folder != nullptr && i < parts.size(); ++i) {
+        const FileTreeNode* sub = folder->firstChild;
+        while (sub != nullptr && parts[i] != sub->name) sub = sub->nextSibling;
+        folder = sub;
+    }
+    QTreeWidgetItem* item = ItemOfFolder(folder);
+    if (item == nullptr) return false;
+    tree_->setCurrentItem(item);
+    tree_->scrollToItem(item);
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        const BrowserRow& shown = model_->Row(row);
+        if (shown.file == nullptr || name != shown.file->name) continue;
+        const QModelIndex index = model_->index(row, BrowserListModel::NameColumn);
+        list_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list_->scrollTo(index);
+        list_->setFocus();
+        return true;
+    }
+    return false;
 }
 
 void FileBrowserPage::RestoreSelected() {

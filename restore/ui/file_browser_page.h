@@ -7,13 +7,17 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "restore/browser_rows.h"
 #include "restore/ui/page_scale.h"
 #include "restore/ui/restore_page.h"
 
+class QAction;
 class QLabel;
+class QPoint;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
@@ -23,7 +27,9 @@ class QTreeWidgetItem;
 namespace halvex {
 
 class BrowserListModel;
+class EntryActions;
 class SortHeader;
+struct ActionItem;
 
 class FileBrowserPage : public QWidget, public RestorePage {
     Q_OBJECT
@@ -66,8 +72,17 @@ public:
     QPushButton* BrowseButton() const { return browse_; }
     QPushButton* RestoreButton() const { return restore_; }
 
-    // The list's double click: into a folder or target, up for "<..>", nothing for a file.
+    // The list's double click on a folder or target goes into it, on "<..>" up (a file's
+    // opens it through the actions).
     void OpenRow(int row);
+    // Goes to the folder at entry path `folderPath` and selects its row named `name`. False
+    // when the selected date has no such folder or row.
+    bool ShowEntry(const std::string& folderPath, const std::string& name);
+    // The selected rows as the actions take them.
+    std::vector<ActionItem> SelectedItems() const;
+    EntryActions& Actions() const { return *actions_; }
+    // The rows' context menu actions (Restore, Restore To..., Open, Versions...).
+    const std::vector<QAction*>& RowActions() const { return rowActions_; }
     // "Restore Selected".
     void RestoreSelected();
 
@@ -80,6 +95,7 @@ private:
     void RefreshSummary();
     void Browse();
     void Layout();
+    void ShowRowMenu(const QPoint& position);
 
     RestorePageContext context_;
     ArchiveSet& set_;
@@ -91,6 +107,8 @@ private:
     QLineEdit* restoreTo_ = nullptr;
     QPushButton* browse_ = nullptr;
     QPushButton* restore_ = nullptr;
+    EntryActions* actions_ = nullptr;
+    std::vector<QAction*> rowActions_;
     // Which tree item shows a folder: found again by a double click on its row.
     std::unordered_map<const FileTreeNode*, QTreeWidgetItem*> itemOfFolder_;
     QTreeWidgetItem* setItem_ = nullptr;

@@ -19,7 +19,9 @@
 #include "common/ui/program_icons.h"
 #include "common/ui/qt_message_box.h"
 #include "restore/archive_dates.h"
+#include "restore/ui/file_browser_page.h"
 #include "restore/ui/restore_pages.h"
+#include "restore/ui/search_log_page.h"
 #include "restore/ui/restore_progress_dialog.h"
 #include "restore/ui/restore_status_bar.h"
 
@@ -91,6 +93,16 @@ void RestoreMainWindow::CreatePages() {
     pages_[kFileBrowserPage] = CreateFileBrowserPage(context, client_);
     pages_[kSearchLogPage] = CreateSearchLogPage(context, client_);
     for (RestorePage* page : pages_) page->Widget()->hide();
+    // A search hit's "Show in File Browser".
+    auto* search = dynamic_cast<SearchLogPage*>(pages_[kSearchLogPage]);
+    auto* browser = dynamic_cast<FileBrowserPage*>(pages_[kFileBrowserPage]);
+    if (search != nullptr && browser != nullptr)
+        connect(search, &SearchLogPage::ShowInBrowserRequested, this, [this, browser](const QString& folder, const QString& name) {
+            tabs_->setCurrentIndex(kFileBrowserPage);
+            if (!browser->ShowEntry(folder.toUtf8().toStdString(), name.toUtf8().toStdString()))
+                ui_.ShowMessage(name.toUtf8().toStdString() + " is not in the File Browser at the selected date.", "Error",
+                                MessageButtons::Ok, MessageOwner::MainWindow);
+        });
 }
 
 void RestoreMainWindow::UpdateMinimumSize() {

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringDecoder>
@@ -25,6 +26,7 @@
 #include "restore/archive_dates.h"
 #include "restore/archive_set.h"
 #include "restore/archive_set_catalog.h"
+#include "restore/ui/entry_actions.h"
 #include "restore/ui/list_columns.h"
 #include "restore/ui/restore_status_bar.h"
 #include "restore/ui/search_results_model.h"
@@ -93,7 +95,7 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     lookIn_ = new QComboBox(this);
     lookIn_->setEditable(true);
     lookIn_->setInsertPolicy(QComboBox::NoInsert);
-    lookIn_->setGeometry(units.Rect(58, 31, 150, 12));
+    lookIn_->setGeometry(units.Rect(58, 31, 128, 12));
     lookIn_->setMaxVisibleItems(std::max(1, Py(300) / std::max(1, lookIn_->fontMetrics().height() + 4)));
     currentOnly_ = new QCheckBox(QStringLiteral("Only search in current archive"), this);
     currentOnly_->setGeometry(units.Rect(58, 46, 150, 10));
@@ -113,7 +115,7 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     results_->setUniformRowHeights(true);
     results_->setAllColumnsShowFocus(true);
     results_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    results_->setSelectionMode(QAbstractItemView::SingleSelection);
+    results_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     header_ = SortHeader::AttachTo(*results_);
     header_->setStretchLastSection(false);
@@ -162,6 +164,28 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     RegisterAnchor(archiveNumber_, Anchor::Centre, Anchor::Move);
     RegisterAnchor(splitter_, Anchor::Stretch, Anchor::Move);
 
+    restoreSelected_ = NewButton(QStringLiteral("Restore Selected"), units.Rect(190, 30, 74, 14), this);
+    actions_ = new EntryActions(context_, this);
+    auto* restoreMenu = new QMenu(restoreSelected_);
+    restoreMenu->addAction(QStringLiteral("To Their Original Folders"), this, [this] {
+        const std::vector<ActionItem> items = SelectedItems();
+        if (!items.empty()) actions_->RestoreToOriginal(items);
+    });
+    restoreMenu->addAction(QStringLiteral("Below a Folder, Keeping Their Paths..."), this,
+                           [this] { actions_->RestoreTo(SelectedItems(), true); });
+    restoreSelected_->setMenu(restoreMenu);
+    hitActions_ = actions_->MakeActions(
+        results_, {[this] { return SelectedItems(); }, [this] { ShowSelectedInBrowser(); }, true});
+    results_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(results_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowHitMenu(at); });
+    connect(results_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (!index.isValid()) return;
+        const SearchResults::Hit& hit = model_->Hit(index.row());
+        actions_->Open({model_->Results().FolderPath(hit), hit.file, nullptr, hit.file->archiveNumber});
+    });
+    connect(results_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { RefreshActions(); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { RefreshActions(); });
+
     connect(search_, &QPushButton::clicked, this, [this] { Search(); });
     connect(pattern_, &QLineEdit::returnPressed, this, [this] { Search(); });
     connect(lookIn_->lineEdit(), &QLineEdit::returnPressed, this, [this] { Search(); });
@@ -196,6 +220,7 @@ void SearchLogPage::FillPage() {
     ShowLog(set_.CurrentArchiveIndex());
     ShowPaging();
     RefreshStatus();
+    RefreshActions();
 }
 
 void SearchLogPage::ClearPage() {
@@ -206,6 +231,7 @@ void SearchLogPage::ClearPage() {
     pager_ = LogPager{};
     SetControlsEnabled(false);
     RefreshStatus();
+    RefreshActions();
 }
 
 void SearchLogPage::BeforeDateChange() {
@@ -252,6 +278,44 @@ SearchStep SearchLogPage::Hit(const FileTreeFile* file, const char* folderPath) 
         if (PumpMessages()) stopRequested_ = true;
     }
     return stopRequested_ ? SearchStep::Stop : SearchStep::GoOn;
+}
+
+std::vector<ActionItem> SearchLogPage::SelectedItems() const {
+    std::vector<ActionItem> items;
+    QModelIndexList indexes = results_->selectionModel()->selectedRows();
+    std::sort(indexes.begin(), indexes.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& index : indexes) {
+        if (index.row() >= model_->rowCount()) continue;
+        const SearchResults::Hit& hit = model_->Hit(index.row());
+        // A hit of every backup may lie in an archive newer than the selected date's.
+        items.push_back({model_->Results().FolderPath(hit), hit.file, nullptr, hit.file->archiveNumber});
+    }
+    return items;
+}
+
+void SearchLogPage::RefreshActions() {
+    const std::vector<ActionItem> items = SelectedItems();
+    EntryActions::UpdateActions(hitActions_, items);
+    restoreSelected_->setEnabled(!items.empty());
+}
+
+void SearchLogPage::ShowHitMenu(const QPoint& position) {
+    const QModelIndex index = results_->indexAt(position);
+    if (index.isValid() && !results_->selectionModel()->isRowSelected(index.row(), {}))
+        results_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const std::vector<ActionItem> items = SelectedItems();
+    if (items.empty()) return;
+    EntryActions::UpdateActions(hitActions_, items);
+    QMenu menu(this);
+    for (QAction* action : hitActions_) menu.addAction(action);
+    menu.exec(results_->viewport()->mapToGlobal(position));
+}
+
+void SearchLogPage::ShowSelectedInBrowser() {
+    const std::vector<ActionItem> items = SelectedItems();
+    if (items.size() != 1) return;
+    emit ShowInBrowserRequested(QString::fromUtf8(items.front().folderPath), QString::fromUtf8(items.front().file->name));
 }
 
 void SearchLogPage::RefreshStatus() {

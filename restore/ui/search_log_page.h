@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "restore/archive_set_catalog.h"
 #include "restore/page_texts.h"
@@ -16,7 +17,9 @@
 #include "restore/ui/page_scale.h"
 #include "restore/ui/restore_page.h"
 
+class QAction;
 class QCheckBox;
+class QPoint;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -27,6 +30,8 @@ class QTreeView;
 
 namespace halvex {
 
+struct ActionItem;
+class EntryActions;
 struct FileTreeFile;
 class SearchResultsModel;
 class SortHeader;
@@ -77,6 +82,23 @@ public:
     QComboBox* LookInCombo() const { return lookIn_; }
     QCheckBox* CurrentArchiveOnly() const { return currentOnly_; }
     QPushButton* SearchButton() const { return search_; }
+    // "Restore Selected": its menu restores the selected hits to their own folders, or below
+    // a chosen folder keeping their paths.
+    QPushButton* RestoreSelectedButton() const { return restoreSelected_; }
+    // The selected hits as the actions take them.
+    std::vector<ActionItem> SelectedItems() const;
+    EntryActions& Actions() const { return *actions_; }
+    // The hits' context menu actions (Restore, Restore To..., Open, Show in File Browser,
+    // Versions...).
+    const std::vector<QAction*>& HitActions() const { return hitActions_; }
+    // "Show in File Browser" for the selected hit.
+    void ShowSelectedInBrowser();
+
+signals:
+    // The File Browser is asked to show the file `name` in the folder at entry path `folderPath`.
+    void ShowInBrowserRequested(const QString& folderPath, const QString& name);
+
+public:
     QTreeView* Results() const { return results_; }
     SearchResultsModel* ResultsModel() const { return model_; }
     SortHeader* Header() const { return header_; }
@@ -97,6 +119,8 @@ private:
     void RefreshStatus();
     void MoveSplitter(int distance);
     void ShowPaging();
+    void ShowHitMenu(const QPoint& position);
+    void RefreshActions();
 
     RestorePageContext context_;
     ArchiveSet& set_;
@@ -104,6 +128,9 @@ private:
     QGroupBox* searchGroup_ = nullptr;
     QLineEdit* pattern_ = nullptr;
     QPushButton* search_ = nullptr;
+    QPushButton* restoreSelected_ = nullptr;
+    EntryActions* actions_ = nullptr;
+    std::vector<QAction*> hitActions_;
     QComboBox* lookIn_ = nullptr;
     QCheckBox* currentOnly_ = nullptr;
     QTreeView* results_ = nullptr;

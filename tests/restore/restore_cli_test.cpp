@@ -106,6 +106,42 @@ TEST_F(RestoreCliTest, SearchFindsWhatTheSearchPageFinds) {
     EXPECT_EQ(r.out.size(), Run({"--files", archive}).out.size());
 }
 
+TEST_F(RestoreCliTest, VersionsListsEveryStoredVersionNewestFirst) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const std::string usage = RestoreUsage();
+    const Case cases[] = {
+        // Two versions of a.txt, each at its archive's date; the fields follow those of --files.
+        {{"--versions", archive, "Data\\a.txt"},
+         0,
+         "January 03, 2023\tJob2.TQBak\t6\t2023-01-02 12:00:30\tData\\a.txt\n"
+         "January 02, 2023\tJob.TQBak\t5\t2023-01-01 12:00:00\tData\\a.txt\n",
+         ""},
+        // '/' and another letter case name the same file, shown as stored; a file gone by the
+        // newest date still has its version.
+        {{"--versions", archive, "data/SUB/B.TXT"}, 0, "January 02, 2023\tJob.TQBak\t3\t2023-01-01 12:00:00\tData\\sub\\b.txt\n", ""},
+        {{"--versions", archive, "Docs/d.doc", "--json"},
+         0,
+         "{\"date\":\"January 02, 2023\",\"archive\":\"Job.TQBak\",\"size\":2,\"time\":\"2023-01-01T12:00:00Z\","
+         "\"path\":\"Docs\\\\d.doc\"}\n",
+         ""},
+        {{"--versions", archive, "Data/sub"}, 2, "", "halvex-restore: Data\\sub is not a file of the set\n"},
+        {{"--versions", archive, "Nope/a.txt"}, 2, "", "halvex-restore: Nope\\a.txt is not a file of the set\n"},
+        {{"--versions", archive}, 2, "", "halvex-restore: --versions needs ARCHIVE and ENTRY\n" + usage},
+        {{"--versions", archive, "Data/a.txt", "--date", "1"}, 2, "", "halvex-restore: --date cannot be used with --versions\n" + usage},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = Run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.back();
+        EXPECT_EQ(r.out, c.out) << c.args.back();
+        EXPECT_EQ(r.err, c.err) << c.args.back();
+    }
+}
+
 TEST_F(RestoreCliTest, LogPrintsTheLogOfAnArchive) {
     CliResult r = Run({"--log", archive});
     EXPECT_EQ(r.status, 0);

@@ -23,14 +23,17 @@
 #include "restore/ui/file_exists_dialog.h"
 #include "restore/ui/browser_list_model.h"
 #include "restore/ui/easy_restore_page.h"
+#include "restore/ui/entry_actions.h"
 #include "restore/ui/file_browser_page.h"
 #include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_progress_dialog.h"
 #include "restore/ui/restore_status_bar.h"
 #include "restore/ui/search_log_page.h"
+#include "restore/ui/search_results_model.h"
 #include "restore/ui/sort_header.h"
 #include "restore/ui/splitter_bar.h"
 #include "restore/ui/styled_label.h"
+#include "restore/ui/versions_dialog.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/temp_folder.h"
 
@@ -204,6 +207,24 @@ void SaveBrowseAndSearchPages(const QString& suffix) {
     Save(window, QStringLiteral("restore-search-large") + suffix);
     window.resize(window.minimumSize());
     Save(window, QStringLiteral("restore-search-smallest") + suffix);
+
+    // The actions on a hit and on browser rows, and a file's versions.
+    window.resize(687, 500);
+    search->Results()->selectionModel()->select(search->ResultsModel()->index(0, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QMenu hitMenu;
+    for (QAction* action : search->HitActions()) hitMenu.addAction(action);
+    SaveMenu(hitMenu, window.mapToGlobal(QPoint(200, 200)), QStringLiteral("restore-search-hit-menu") + suffix);
+    window.Tabs()->setCurrentIndex(RestoreMainWindow::kFileBrowserPage);
+    for (int row = 0; row < browser->ListModel()->rowCount(); ++row)
+        if (browser->ListModel()->Text(row, BrowserListModel::NameColumn) == QStringLiteral("report.doc"))
+            browser->List()->selectionModel()->select(browser->ListModel()->index(row, 0),
+                                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QMenu rowMenu;
+    for (QAction* action : browser->RowActions()) rowMenu.addAction(action);
+    SaveMenu(rowMenu, window.mapToGlobal(QPoint(300, 200)), QStringLiteral("restore-browser-row-menu") + suffix);
+    VersionsDialog versions(browser->Actions(), "Documents\\report.doc", &window);
+    Save(versions, QStringLiteral("restore-versions") + suffix);
 }
 
 }  // namespace
