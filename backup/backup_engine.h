@@ -158,6 +158,8 @@ private:
     bool SaveStore();
     void CancelRun();
     void EndRun();
+    // backup_engine_offsite.cpp: copies the sets of the run's jobs with a copyto: place there.
+    void CopyJobsOffsite();
     void AppendLogLine(std::string_view text);
     void NoteSkipped(std::string text);
     // Shows why the job takes no further part, keeps only keepFlags of its flags and notes it

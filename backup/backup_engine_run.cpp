@@ -450,6 +450,8 @@ void BackupEngine::EndRun() {
             for (std::string& line : CopyToCdTask(config_, flags, startBrandNew_, *view_, discSettings_))
                 skipped_.push_back(std::move(line));
         }
+        // After the disc step, which may have moved burned archives off the backup folder.
+        CopyJobsOffsite();
         outcome_ = RunOutcome::Succeeded;
         view_->ShowMessage(std::string(kSuccessText), std::string(kSuccessCaption), MessageButtons::Ok);
     } else {
