@@ -263,7 +263,7 @@ std::optional<std::vector<ListedFile>> List(Rclone& rclone, const std::string& l
     const RcloneRun run = rclone.Run(arguments);
     if (run.stopped) {
         result.cancelled = true;
-        result.reason = "canceled";
+        result.reason = "canceled, rclone stopped";
         return std::nullopt;
     }
     if (!run.started) {
@@ -356,7 +356,7 @@ bool CopyOne(Rclone& rclone, const std::string& from, const std::string& to, std
     }
     if (run.stopped) {
         result.cancelled = true;
-        result.reason = "canceled";
+        result.reason = "canceled, rclone stopped";
         if (moveLocally) platform::DeleteFile(partial);
         return false;
     }
