@@ -429,7 +429,7 @@ RcloneLogLine ReadRcloneLogLine(std::string_view line) {
 
 bool IsRemoteLocation(std::string_view location) {
     const std::size_t colon = location.find(':');
-    return colon != std::string_view::npos && colon > 0 && location.substr(0, colon).find('/') == std::string_view::npos;
+    return colon != std::string_view::npos && location.substr(0, colon).find('/') == std::string_view::npos;
 }
 
 std::string OffsiteLocation(const std::string& location, const std::string& baseFolder) {

@@ -42,7 +42,8 @@ struct RcloneLogLine {
 };
 RcloneLogLine ReadRcloneLogLine(std::string_view line);
 
-// Whether the location names an rclone remote ("name:path") rather than a local folder.
+// Whether the location names an rclone remote ("name:path", ":backend,option=x:path") rather
+// than a local folder: a colon before any '/'.
 bool IsRemoteLocation(std::string_view location);
 // The location as rclone is given it: a local folder without a leading '/' is taken in
 // baseFolder; a remote stays as it is.
