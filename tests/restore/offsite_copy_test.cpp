@@ -240,5 +240,45 @@ TEST_F(OffsiteCopyTest, SftpRemoteOutageCatchUpAndCheck) {
     EXPECT_NE(fetch.errors.find("check failed: Docs2.TQBak differs (md5 "), std::string::npos) << fetch.errors;
 }
 
+TEST_F(OffsiteCopyTest, CancelStopsRcloneAndTheNextRunCatchesUp) {
+    const std::string remote = temp_ / "offsite";
+    UseRemote(remote);
+    ChangeSource(3000000);
+    archives_ = 1;
+    // rclone reads its flags from the environment too: slow enough to be cancelled midway.
+    ::setenv("RCLONE_BWLIMIT", "300k", 1);
+    const std::string output = temp_ / "output.txt";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::execl(backup_.c_str(), backup_.c_str(), "--run", "--dir", (temp_ / "program").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::unsetenv("RCLONE_BWLIMIT");
+    const std::string partial = remote + "/Docs.TQBak.partial";
+    for (int i = 0; i < 200 && !(platform::IsRegularFile(partial) && fs::file_size(partial) > 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4) << test::ReadFile(output);
+    EXPECT_NE(test::ReadFile(output).find("Job not copied off-site: Docs: canceled, rclone stopped"), std::string::npos)
+        << test::ReadFile(output);
+    // rclone has ended with the copy unfinished under its temporary name; the set is saved.
+    ASSERT_TRUE(platform::IsRegularFile(partial));
+    const auto cutAt = fs::file_size(partial);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(fs::file_size(partial), cutAt);
+    EXPECT_LT(cutAt, fs::file_size(Archive(1)));
+    EXPECT_FALSE(platform::PathExists(remote + "/Docs.TQBak"));
+
+    const test::CommandResult run = Backup();
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    ExpectCopiedTo(remote, 1);
+}
+
 }  // namespace
 }  // namespace halvex
