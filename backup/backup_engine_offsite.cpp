@@ -43,6 +43,7 @@ void BackupEngine::CopyJobsOffsite() {
     });
     if (!anyOffsite) return;
     // The run is saved: a cancel from here on stops the copy only.
+    copyingOffsite_ = true;
     control_.EndUninterruptible();
     view_->EnableCancel(true);
     std::vector<std::string> logBlocks;  // one per job
@@ -80,6 +81,7 @@ void BackupEngine::CopyJobsOffsite() {
                             RunLogLine(logLine, platform::CurrentLocalTime()));
     }
     view_->EnableCancel(false);
+    copyingOffsite_ = false;
     CumulativeLog log;
     bool logged = log.Open(config_.PathOf(kCumulativeLogName));
     for (const std::string& block : logBlocks) logged = log.Append(block) && logged;

@@ -2,6 +2,7 @@
 #include "platform/child_process.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 
 namespace halvex::platform {
 namespace {
+
+constexpr auto kGraceAfterStop = std::chrono::seconds(5);
 
 class Pipe {
 public:
@@ -131,11 +134,18 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     };
     bool outOpen = true;
     bool errOpen = true;
+    bool killed = false;
+    std::chrono::steady_clock::time_point stoppedAt;
     char buffer[8192];
     while (outOpen || errOpen) {
         if (!result.stopped && options.shouldStop && options.shouldStop()) {
             ::kill(-pid, SIGTERM);
             result.stopped = true;
+            stoppedAt = std::chrono::steady_clock::now();
+        } else if (result.stopped && !killed && std::chrono::steady_clock::now() - stoppedAt > kGraceAfterStop) {
+            // It does not end (stuck in a call that does not return): it is not waited for.
+            ::kill(-pid, SIGKILL);
+            killed = true;
         }
         pollfd fds[2] = {{outOpen ? out.Read() : -1, POLLIN, 0}, {errOpen ? err.Read() : -1, POLLIN, 0}};
         const int ready = ::poll(fds, 2, 100);

@@ -23,7 +23,8 @@ struct ChildResult {
 struct ChildOptions {
     // Called for each line the program writes to standard error (without the line end).
     std::function<void(std::string_view)> onErrorLine;
-    // Asked about ten times a second; true sends SIGTERM to the program's group.
+    // Asked about ten times a second; true sends SIGTERM to the program's group, and SIGKILL
+    // five seconds later when it has not ended by then.
     std::function<bool()> shouldStop;
 };
 
