@@ -74,7 +74,7 @@ void BackupEngine::CopyJobsOffsite() {
         } else {
             logLine = std::string(kLogNotCopiedOffsitePrefix) + result.reason;
             const std::string message = FillIn(kNotCopiedOffsiteFormat, {job.name, result.reason});
-            if (!result.cancelled) view_->ShowMessage(message, std::string(kErrorCaption), MessageButtons::Ok);
+            view_->ShowMessage(message, std::string(kErrorCaption), MessageButtons::Ok);
             skipped_.push_back(message);
         }
         logBlocks.push_back(RunLogHeader(job.name, platform::CurrentLocalTime()) +
