@@ -158,6 +158,9 @@ std::string JoinRemote(const std::string& remote, const std::string& name) {
     return last == ':' || last == '/' ? remote + name : remote + "/" + name;
 }
 
+// A local path as an rclone argument: one beginning with '-' would be read as an option.
+std::string LocalArgument(const std::string& path) { return !path.empty() && path.front() == '-' ? "./" + path : path; }
+
 std::int64_t LocalSize(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
@@ -323,7 +326,7 @@ bool CheckCopies(Rclone& rclone, const std::string& localFolder, const std::stri
             result.reason = "cannot write a temporary file list";
             return false;
         }
-        auto localFiles = List(rclone, localFolder, result, {"--hash", "--hash-type", type, "--files-from-raw", hashedList.Path()});
+        auto localFiles = List(rclone, LocalArgument(localFolder), result, {"--hash", "--hash-type", type, "--files-from-raw", hashedList.Path()});
         if (!localFiles) return false;
         for (const std::string& name : hashed) {
             auto local = std::find_if(localFiles->begin(), localFiles->end(), [&](const ListedFile& f) { return f.name == name; });
@@ -434,7 +437,7 @@ bool IsRemoteLocation(std::string_view location) {
 
 std::string OffsiteLocation(const std::string& location, const std::string& baseFolder) {
     if (IsRemoteLocation(location)) return location;
-    return PathInFolder(baseFolder, location);
+    return LocalArgument(PathInFolder(baseFolder, location));
 }
 
 OffsiteResult SendArchives(const std::string& localFolder, const std::vector<std::string>& names,
@@ -465,7 +468,8 @@ OffsiteResult SendArchives(const std::string& localFolder, const std::vector<std
         const std::string& name = toCopy[i];
         if (hooks.onStatus)
             hooks.onStatus("Copying " + name + " (" + std::to_string(i + 1) + " of " + std::to_string(toCopy.size()) + ")");
-        if (!CopyOne(rclone, PathInFolder(localFolder, name), JoinRemote(remote, name), doneBytes, totalBytes, false, result))
+        if (!CopyOne(rclone, LocalArgument(PathInFolder(localFolder, name)), JoinRemote(remote, name), doneBytes, totalBytes,
+                     false, result))
             return result;
         result.copied.push_back(name);
         doneBytes += LocalSize(PathInFolder(localFolder, name));
@@ -513,7 +517,8 @@ OffsiteResult FetchArchives(const std::string& remote, const std::string& localF
         const std::string path = PathInFolder(localFolder, archive.name);
         if (platform::PathExists(path)) continue;
         if (hooks.onStatus) hooks.onStatus("Fetching " + archive.name);
-        if (!CopyOne(rclone, JoinRemote(remote, archive.name), path, doneBytes, totalBytes, true, result)) return result;
+        if (!CopyOne(rclone, JoinRemote(remote, archive.name), LocalArgument(path), doneBytes, totalBytes, true, result))
+            return result;
         result.copied.push_back(archive.name);
         doneBytes += archive.size;
     }

@@ -46,7 +46,7 @@ RcloneLogLine ReadRcloneLogLine(std::string_view line);
 // than a local folder: a colon before any '/'.
 bool IsRemoteLocation(std::string_view location);
 // The location as rclone is given it: a local folder without a leading '/' is taken in
-// baseFolder; a remote stays as it is.
+// baseFolder (and one beginning with '-' gets "./"); a remote stays as it is.
 std::string OffsiteLocation(const std::string& location, const std::string& baseFolder);
 
 struct OffsiteHooks {

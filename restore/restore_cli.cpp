@@ -448,7 +448,7 @@ int FetchSet(const std::string& remote, const std::string& folder, const Restore
     hooks.onStatus = [&io](const std::string& text) { io.err << text << '\n'; };
     hooks.shouldStop = [] { return fetchInterrupted != 0; };
     std::string newest;
-    const OffsiteResult result = FetchArchives(remote, folder, newest, hooks);
+    const OffsiteResult result = FetchArchives(OffsiteLocation(remote, "."), folder, newest, hooks);
     if (!result.ok) {
         io.err << kRestoreProgramName << ": not fetched from " << EscapeForTerminal(remote, true) << ": "
                << EscapeForTerminal(result.reason, true) << '\n';

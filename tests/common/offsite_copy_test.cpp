@@ -66,6 +66,7 @@ TEST(OffsiteLocation, RemotesStayFoldersAreTakenInTheProgramFolder) {
         {":sftp,host=h:x", ":sftp,host=h:x"},  // a remote made on the fly
     };
     for (const auto& [location, expected] : cases) EXPECT_EQ(OffsiteLocation(location, "/prog"), expected) << location;
+    EXPECT_EQ(OffsiteLocation("-copies", "."), "./-copies");  // never taken for an option
 }
 
 }  // namespace
