@@ -98,8 +98,11 @@ std::string BackupUsage() {
            "\n"
            "Exit status of --run: 0 done, 1 canceled, 2 start-up or command-line error,\n"
            "3 FileLists.tq could not be opened or saved (or another run is using it),\n"
-           "4 done but files, folders, jobs or disc copies were skipped or backups.log could\n"
-           "not be written, 5 canceled after an error writing an archive (a full disk).\n";
+           "4 done but files, folders, jobs, disc or off-site copies were skipped or backups.log\n"
+           "could not be written, 5 canceled after an error writing an archive (a full disk).\n"
+           "\n"
+           "A job with a copyto:\"REMOTE:PATH\" line has its archives copied there with rclone\n"
+           "after the run (HALVEX_RCLONE names the rclone program).\n";
 }
 
 bool SelectJobs(JobConfig& config, const std::vector<std::string>& names, std::string& unknown) {

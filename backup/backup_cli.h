@@ -45,7 +45,7 @@ inline constexpr int kExitSucceeded = 0;
 inline constexpr int kExitCanceled = 1;
 inline constexpr int kExitStartup = 2;  // also: bad command line
 inline constexpr int kExitStoreError = 3;
-inline constexpr int kExitSkipped = 4;  // succeeded, but files, folders, jobs or disc copies were skipped
+inline constexpr int kExitSkipped = 4;  // succeeded, but files, folders, jobs, disc or off-site copies were skipped
 inline constexpr int kExitFailed = 5;   // canceled after an error that was not the user's
 
 class BackupEngine;

@@ -78,7 +78,9 @@ public:
     void RequestCancel(const AskFunction& ask);
 
     // Whether a cancel has been confirmed while the run's thread has not ended yet.
-    bool Stopping() const { return !control_.IsRunning() && !finished_.load(); }
+    // Not during the off-site copies: the run is saved by then, and a stopped rclone that
+    // does not end is killed by the copy itself.
+    bool Stopping() const { return !control_.IsRunning() && !finished_.load() && !copyingOffsite_.load(); }
     // For a cancelled run whose thread does not come back (stuck in a call that never
     // returns, on a file system that does not answer): removes what the run has made so far
     // (its partial and new archives, the store's working copy), leaving the set and
@@ -158,6 +160,8 @@ private:
     bool SaveStore();
     void CancelRun();
     void EndRun();
+    // backup_engine_offsite.cpp: copies the sets of the run's jobs with a copyto: place there.
+    void CopyJobsOffsite();
     void AppendLogLine(std::string_view text);
     void NoteSkipped(std::string text);
     // Shows why the job takes no further part, keeps only keepFlags of its flags and notes it
@@ -194,6 +198,7 @@ private:
     BackupView* view_ = nullptr;
     std::thread workerThread_;
     std::atomic<bool> finished_{true};
+    std::atomic<bool> copyingOffsite_{false};
     bool startBrandNew_ = false;
     RunControl control_;
     std::string* currentJobLog_ = nullptr;

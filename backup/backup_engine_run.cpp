@@ -445,8 +445,12 @@ void BackupEngine::EndRun() {
     currentJobLog_ = nullptr;
     if (control_.IsRunning()) {
         const bool anyDisc = std::any_of(flags.begin(), flags.end(), [](int f) { return (f & JobCopyToCd) != 0; });
-        if (anyDisc) {
-            // Still uninterruptible: a cancel request is refused while discs are burned.
+        // Off-site first: the disc step deletes the archives it burned, which would then never
+        // reach the remote. A cancel during the copy leaves the disc step out (and the archives
+        // in the backup folder).
+        CopyJobsOffsite();
+        if (anyDisc && control_.BeginUninterruptible()) {
+            // Uninterruptible again: a cancel request is refused while discs are burned.
             for (std::string& line : CopyToCdTask(config_, flags, startBrandNew_, *view_, discSettings_))
                 skipped_.push_back(std::move(line));
         }

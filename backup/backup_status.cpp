@@ -102,6 +102,7 @@ std::optional<std::string> TimeText(platform::FileTime time, bool json) {
 void ReadLoggedOutcomes(std::string_view log, std::vector<JobStatus>& jobs) {
     const std::string separator = RunLogSeparator();
     constexpr std::string_view kJobLine = "\r\nJob: ";
+    std::vector<char> offsiteFailed(jobs.size(), 0);  // per job: its latest off-site copy failed
     std::size_t start = 0;
     while (start < log.size()) {
         std::size_t end = log.find(separator, start);
@@ -119,6 +120,25 @@ void ReadLoggedOutcomes(std::string_view log, std::vector<JobStatus>& jobs) {
             if (platform::EqualNoCase(j.name, name)) job = &j;
         if (job == nullptr) continue;
 
+        // An off-site copy's block amends the job's run before it instead of replacing it.
+        const std::size_t eventAt = block.find("] - ");
+        if (eventAt != std::string_view::npos) {
+            const std::string_view event = block.substr(eventAt + 4);
+            // A failed copy counts once until a later copy succeeds, which mends it.
+            char& failed = offsiteFailed[static_cast<std::size_t>(job - jobs.data())];
+            if (event.starts_with("Copied off-site")) {
+                if (failed && --job->leftOut == 0 && job->outcome == LoggedOutcome::LeftOut) job->outcome = LoggedOutcome::Ok;
+                failed = 0;
+                continue;
+            }
+            if (event.starts_with(kLogNotCopiedOffsitePrefix)) {
+                if (!failed) ++job->leftOut;
+                if (job->outcome == LoggedOutcome::Ok) job->outcome = LoggedOutcome::LeftOut;
+                failed = 1;
+                continue;
+            }
+            offsiteFailed[static_cast<std::size_t>(job - jobs.data())] = 0;
+        }
         int leftOut = 0;
         bool finished = false;
         for (std::size_t at = block.find("] - "); at != std::string_view::npos; at = block.find("] - ", at + 1)) {

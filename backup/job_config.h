@@ -33,6 +33,9 @@ struct Job {
     std::string archiveBaseName;  // archive path without number and extension
     int flags = 0;
     std::optional<std::string> cdName;
+    // Where the job's archives are copied after each run: an rclone remote ("name:path") or
+    // a folder; none when the job has no off-site copy.
+    std::optional<std::string> copyTo;
     platform::SystemTime lastBackup;  // local time of the last saved run; all zero: never
     std::vector<SourceMapping> mappings;
     std::string runLog;

@@ -32,6 +32,11 @@ bool RunControl::BeginUninterruptible() {
     return true;
 }
 
+void RunControl::EndUninterruptible() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uninterruptible_ = false;
+}
+
 void RunControl::Finish() {
     std::lock_guard<std::mutex> lock(mutex_);
     uninterruptible_ = false;

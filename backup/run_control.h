@@ -29,6 +29,9 @@ public:
     // Worker: enters the saving phase. False (nothing changed) when the run has been
     // cancelled; waits first when a cancel question is open.
     bool BeginUninterruptible();
+    // Worker: leaves the saving phase, so that a cancel may be asked for again (the copies
+    // made once the run is saved).
+    void EndUninterruptible();
     // Worker: the run has ended; clears both flags.
     void Finish();
 

@@ -61,6 +61,12 @@ inline constexpr std::string_view kFileAccessFormat =
     "cancel backup";
 inline constexpr std::string_view kReadWriteErrorText = "Error Reading/Writing File";
 
+// Off-site copies after the run.
+inline constexpr std::string_view kNotCopiedOffsiteFormat = "Job not copied off-site: %s: %s";
+inline constexpr std::string_view kCopyingOffsiteText = "Copying Off-site...";
+inline constexpr std::string_view kLogCopiedOffsiteFormat = "Copied off-site to %s: %s new archive(s), checked.";
+inline constexpr std::string_view kLogNotCopiedOffsitePrefix = "Not copied off-site: ";
+
 // The end of a run and cancel requests.
 inline constexpr std::string_view kSuccessText = "Backup Successful!";
 inline constexpr std::string_view kSuccessCaption = "Done";

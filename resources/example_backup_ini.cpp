@@ -5,7 +5,7 @@ namespace halvex {
 
 namespace {
 
-// 38 lines, each ended by CR LF, tabs and comments as users see them in their editor.
+// 41 lines, each ended by CR LF, tabs and comments as users see them in their editor.
 constexpr char kText[] =
     "[global]\r\n"
     "\t#global exclude filters\r\n"
@@ -42,6 +42,9 @@ constexpr char kText[] =
     "\r\n"
     "\tdir:\"c:\\dir1\"\r\n"
     "\tto:\"dir1\"\r\n"
+    "\t#Uncomment below to copy the archives off-site after every backup, with rclone:\r\n"
+    "\t#a remote and path set up with 'rclone config', or a folder. One per job.\r\n"
+    "\t#copyto:\"offsite:backups/Default\"\r\n"
     "\r\n"
     "# end of job: default.\r\n"
     "\r\n"

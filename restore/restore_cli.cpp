@@ -2,12 +2,14 @@
 #include "restore/restore_cli.h"
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <istream>
 #include <ostream>
 
 #include "common/file_tree_walk.h"
 #include "common/listing_record.h"
+#include "common/offsite_copy.h"
 #include "common/program_names.h"
 #include "platform/local_time.h"
 #include "platform/nocase.h"
@@ -34,10 +36,11 @@ constexpr const char* kUsage =
     "       halvex-restore --restore ARCHIVE [--date K] [--target NAME]... [--path ENTRY]...\n"
     "                                [--to DIR] [--existing ask|rename|keep|replace]\n"
     "       halvex-restore --verify  ARCHIVE [--set]\n"
+    "       halvex-restore --fetch   REMOTE:PATH DIR\n"
     "       halvex-restore --version\n"
     "--json (with --list, --files, --search, --versions, --verify) writes JSON Lines instead of TAB-separated lines.\n";
 
-enum class Mode { None, List, Files, Search, Versions, Log, Restore, Verify };
+enum class Mode { None, List, Files, Search, Versions, Log, Restore, Verify, Fetch };
 
 struct Options {
     Mode mode = Mode::None;
@@ -82,7 +85,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     const std::pair<const char*, Mode> modes[] = {{"--list", Mode::List},     {"--files", Mode::Files},
                                                   {"--search", Mode::Search}, {"--versions", Mode::Versions},
                                                   {"--log", Mode::Log},
-                                                  {"--restore", Mode::Restore}, {"--verify", Mode::Verify}};
+                                                  {"--restore", Mode::Restore}, {"--verify", Mode::Verify},
+                                                  {"--fetch", Mode::Fetch}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto mode = std::find_if(std::begin(modes), std::end(modes), [&](const auto& m) { return arg == m.first; });
@@ -134,6 +138,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     case Mode::Log: allowed = {"--archive"}; break;
     case Mode::Verify: allowed = {"--set", "--json"}; break;
     case Mode::Restore: allowed = {"--date", "--target", "--path", "--to", "--existing"}; break;
+    case Mode::Fetch: positionals = 2; break;
     default: break;
     }
     for (const std::string& option : options.given) {
@@ -141,9 +146,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
             throw UsageError{option + " cannot be used with " + options.modeName};
     }
     if (options.positional.size() < positionals)
-        throw UsageError{options.modeName + (positionals == 1                 ? " needs ARCHIVE"
+        throw UsageError{options.modeName + (options.mode == Mode::Fetch      ? " needs REMOTE:PATH and DIR"
                                              : options.mode == Mode::Versions ? " needs ARCHIVE and ENTRY"
-                                                                              : " needs ARCHIVE and PATTERN")};
+                                             : positionals == 2               ? " needs ARCHIVE and PATTERN"
+                                                                              : " needs ARCHIVE")};
     if (options.positional.size() > positionals) throw UsageError{"unexpected argument " + options.positional.back()};
     if (!options.paths.empty() && !options.targets.empty()) throw UsageError{"--target cannot be used with --path"};
     if (!options.paths.empty() && !options.to) throw UsageError{"--path needs --to DIR"};
@@ -435,6 +441,57 @@ bool HasAutorunSwitch(const std::vector<std::string>& args) {
                        [](const std::string& arg) { return platform::UpperCased(arg) == "-AUTORUN"; });
 }
 
+namespace {
+
+volatile std::sig_atomic_t fetchInterrupted = 0;
+
+extern "C" void NoteFetchInterrupt(int) { fetchInterrupted = 1; }
+
+// Sets SIGINT and SIGTERM to stop the fetch (rclone runs in a group of its own, which a
+// terminal's Ctrl+C does not reach) for the guard's life.
+class FetchInterrupts {
+public:
+    FetchInterrupts() {
+        fetchInterrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = NoteFetchInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &savedInt_);
+        ::sigaction(SIGTERM, &action, &savedTerm_);
+    }
+    ~FetchInterrupts() {
+        ::sigaction(SIGINT, &savedInt_, nullptr);
+        ::sigaction(SIGTERM, &savedTerm_, nullptr);
+    }
+    FetchInterrupts(const FetchInterrupts&) = delete;
+    FetchInterrupts& operator=(const FetchInterrupts&) = delete;
+
+private:
+    struct sigaction savedInt_ {};
+    struct sigaction savedTerm_ {};
+};
+
+// --fetch: the set's archives copied from off-site storage into a folder and checked; the
+// archive to open is printed.
+int FetchSet(const std::string& remote, const std::string& folder, const RestoreCliStreams& io) {
+    FetchInterrupts interrupts;
+    OffsiteHooks hooks;
+    hooks.onStatus = [&io](const std::string& text) { io.err << text << '\n'; };
+    hooks.shouldStop = [] { return fetchInterrupted != 0; };
+    std::string newest;
+    const OffsiteResult result = FetchArchives(OffsiteLocation(remote, "."), folder, newest, hooks);
+    if (!result.ok) {
+        io.err << kRestoreProgramName << ": not fetched from " << EscapeForTerminal(remote, true) << ": "
+               << EscapeForTerminal(result.reason, true) << '\n';
+        return kRestoreExitFailed;
+    }
+    io.err << result.copied.size() << " archive(s) fetched, every archive checked.\n";
+    io.out << newest << '\n';
+    return kRestoreExitSucceeded;
+}
+
+}  // namespace
+
 std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, const RestoreCliStreams& io) {
     if (IsWindowCommandLine(args)) return std::nullopt;
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
@@ -452,6 +509,7 @@ std::optional<int> RunRestoreCommandLine(const std::vector<std::string>& args, c
         io.err << kRestoreProgramName << ": " << error.message << '\n' << kUsage;
         return kRestoreExitStartup;
     }
+    if (options.mode == Mode::Fetch) return FetchSet(options.positional[0], options.positional[1], io);
     ModeRunner runner(options, io);
     return runner.Run();
 }

@@ -255,6 +255,17 @@ TEST(ParseJobConfig, LocationAndLabelDirectlyBehindMappingValues) {
     EXPECT_EQ(Parse(Lines({"[j]", "dir:\"/src\"zip:\"\"", "to:\"T\""})), 2);
 }
 
+TEST(ParseJobConfig, OffsiteCopyPlace) {
+    JobConfig config = Parsed(Lines({"[A]", "COPYTO: \"offsite:backups/A\"  # rclone", "[B]", ""}));
+    EXPECT_EQ(config.jobs[0].copyTo, "offsite:backups/A");
+    EXPECT_FALSE(config.jobs[1].copyTo);
+    // Once per job, on a line of its own, never empty.
+    EXPECT_EQ(Parse(Lines({"[A]", "copyto:\"r:a\"", "copyto:\"r:b\""})), 3);
+    EXPECT_EQ(Parse(Lines({"[A]", "dir:\"/s\"copyto:\"r:a\"", "to:\"T\""})), 2);
+    EXPECT_EQ(Parse(Lines({"[A]", "copyto:\"\""})), 2);
+    EXPECT_EQ(Parse(Lines({"[global]", "copyto:\"r:a\""})), 2);
+}
+
 TEST(ParseJobConfig, ValuesLoseOneTrailingSeparator) {
     JobConfig config = Parsed(Lines({"[j]", "dir:\"c:\\\"", "to:\"T\\\"", "dir:\"/home/u/\"", "to:\"U\"",
                                      "dir:\"/\"", "to:\"Root\"", "dir:\"//\"", "to:\"R2\"", "dir:\"/x\\\\\"", "to:\"X\"", ""}));

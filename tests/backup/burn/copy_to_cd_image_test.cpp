@@ -8,6 +8,7 @@
 
 #include "platform/file_attributes.h"
 #include "tests/backup/burn/burn_test_support.h"
+#include "tests/support/tools.h"
 
 using namespace halvex;
 using namespace halvex::burntest;
@@ -73,4 +74,25 @@ TEST(CopyToCdImage, RunsBurnIntoAnImageFileAndTheSetRestoresFromIt) {
             EXPECT_EQ(stat((to + "/Data/" + name).c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0, time) << date.label;
         }
     }
+}
+
+// A job that both burns and copies off-site: the disc step deletes what it burned, so the
+// off-site copy must already hold every archive by then.
+TEST(CopyToCdImage, OffsiteCopyGetsTheArchivesTheDiscStepRemoves) {
+    if (!RealLibraryInstalled()) GTEST_SKIP() << "libisoburn or xorriso is not installed";
+    if (!test::HasTool("rclone")) GTEST_SKIP() << "rclone is not installed";
+    test::TempFolder dir;
+    const std::string program = dir / "program", backups = dir / "backups", remote = dir / "remote";
+    test::MakeFolders(program);
+    test::MakeFolders(dir / "src");
+    test::WriteFile(dir / "src/a.txt", "first");
+    test::WriteFile(program + "/backup.ini", "[Home]\r\nCDName:\"Home Disc\"\r\ncopyto:\"" + remote + "\"\r\nzip:\"" +
+                                                 backups + "\"\r\ndir:\"" + (dir / "src") + "\"\r\nto:\"Data\"\r\n");
+    ScopedEnv drive(kBurnDriveVariable, "stdio:" + (dir / "disc.iso")), library(kBurnLibraryVariable, std::nullopt);
+    const test::CommandResult r =
+        RunCommand({test::BuiltProgram("halvex-backup"), "--run", "--dir", program, "--disc-ready"});
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_FALSE(platform::PathExists(backups + "/Home.TQBak"));
+    EXPECT_EQ(ExtractImage(dir / "disc.iso", dir / "disc"), "Home Disc");
+    EXPECT_EQ(ReadFile(remote + "/Home.TQBak"), ReadFile(dir / "disc/Home.TQBak"));
 }
