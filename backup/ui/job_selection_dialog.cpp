@@ -34,7 +34,7 @@ JobSelectionDialog::JobSelectionDialog(JobConfig& config, BackupRequest onBackup
     // A main window of its own: caption, system menu, minimize box and a taskbar button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("TQ's Backup Util"));
+    setWindowTitle(QStringLiteral("Halvex Backup"));
     setWindowIcon(BackupProgramIcon());
 
     CreateTemplateControls();

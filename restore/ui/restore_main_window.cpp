@@ -37,7 +37,7 @@ QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data()
 }  // namespace
 
 RestoreMainWindow::RestoreMainWindow(QWidget* parent) : QMainWindow(parent), ui_(this) {
-    setWindowTitle(QStringLiteral("TQ Restore"));
+    setWindowTitle(QStringLiteral("Halvex Restore"));
     setWindowIcon(RestoreProgramIcon());
     // Message boxes of the catalog and the engine are owned by this window.
     set_.SetUi(&ui_);
@@ -132,10 +132,10 @@ void RestoreMainWindow::ShowPage(int index) {
 
 QString RestoreMainWindow::OpenFilter() {
     const QString extension = FromUtf8(std::string(kArchiveExtension));
-    return QStringLiteral("TQ Backup Archives (*%1)").arg(extension);
+    return QStringLiteral("Halvex Backup Archives (*%1)").arg(extension);
 }
 
-std::string RestoreMainWindow::MessageCaption() { return std::string(kRestoreProgramName); }
+std::string RestoreMainWindow::MessageCaption() { return "Halvex Restore"; }
 
 void RestoreMainWindow::Open() {
     if (busy_.IsBusy()) return;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// "TQ Restore": the restore program's one window. A menu opens an archive set, chooses its
+// "Halvex Restore": the restore program's one window. A menu opens an archive set, chooses its
 // backup date and quits; three tabs show the pages (Easy Restore, File Browser, File Search &
 // Log Viewer) over a three-part status bar. The window owns the one ArchiveSet.
 #include <QMainWindow>
@@ -50,7 +50,7 @@ public:
     // runs, it is first asked to stop and the window ends once it has.
     void Quit();
 
-    // The file dialog's filter: "TQ Backup Archives (*.TQBak)".
+    // The file dialog's filter: "Halvex Backup Archives (*.TQBak)".
     static QString OpenFilter();
     // Caption of the window's own message boxes: the program's name.
     static std::string MessageCaption();

@@ -261,10 +261,10 @@ int main(int argc, char** argv) {
                              MessageButtons::AbortRetryIgnore);
     });
 
-    DirectoryExistsDialog directory("/home/user/TQ Restored/Documents from the old computer/Letters", nullptr);
+    DirectoryExistsDialog directory("/home/user/Halvex Restored/Documents from the old computer/Letters", nullptr);
     Save(directory, QStringLiteral("directory-exists") + suffix);
 
-    FileExistsDialog file("/home/user/TQ Restored/Documents/Letters/2004/letter-to-the-bank-about-the-new-account.doc",
+    FileExistsDialog file("/home/user/Halvex Restored/Documents/Letters/2004/letter-to-the-bank-about-the-new-account.doc",
                           nullptr);
     Save(file, QStringLiteral("file-exists") + suffix);
     SaveMessageBox(QStringLiteral("file-exists-stop-question") + suffix, [&] { file.StopButton()->click(); });
@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
     restore.show();
     QApplication::processEvents();
     restore.SetFrom("Documents\\Letters\\2004\\letter-to-the-bank-about-the-new-account.doc");
-    restore.SetTo("/home/user/TQ Restored/Documents/Letters/2004");
+    restore.SetTo("/home/user/Halvex Restored/Documents/Letters/2004");
     restore.SetTimeRemaining("1 minutes, 5 seconds");
     restore.SetBar(650);
     Save(restore, QStringLiteral("restore-progress") + suffix);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// "TQ's Backup Util": ticking jobs, the layout for any number of jobs, the last-backup texts,
+// "Halvex Backup": ticking jobs, the layout for any number of jobs, the last-backup texts,
 // and what "&Backup" and "&Cancel" do.
 #include <QCheckBox>
 #include <QGroupBox>

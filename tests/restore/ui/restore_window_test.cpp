@@ -98,12 +98,12 @@ void RestoreWindowTest::cleanup() {
 void RestoreWindowTest::MenuTitleAndDates() {
     RestoreMainWindow window;
     window.show();
-    QCOMPARE(window.windowTitle(), QStringLiteral("TQ Restore"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Halvex Restore"));
     QCOMPARE(window.size(), QSize(687, 500));
     QCOMPARE(window.OpenAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QCOMPARE(window.QuitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
-    QCOMPARE(RestoreMainWindow::OpenFilter(), QStringLiteral("TQ Backup Archives (*.TQBak)"));
+    QCOMPARE(RestoreMainWindow::OpenFilter(), QStringLiteral("Halvex Backup Archives (*.TQBak)"));
     QCOMPARE(window.Tabs()->tabText(2), QStringLiteral("File Search && Log Viewer"));
 
     const std::string last = WriteSet();
@@ -111,7 +111,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
     QVERIFY(window.DateMenu()->menuAction()->isEnabled());
     const QString newest = QString::fromStdString(FormatArchiveDate(test::Day(90)));
     const QString oldest = QString::fromStdString(FormatArchiveDate(test::Day(1)));
-    QCOMPARE(window.windowTitle(), "TQ's Restore Utility - Job3.TQBak (" + newest + ")");
+    QCOMPARE(window.windowTitle(), "Halvex Restore - Job3.TQBak (" + newest + ")");
     QCOMPARE(MenuTexts(window.DateMenu()),
              (QStringList{"2: " + newest + "*", "1: " + QString::fromStdString(FormatArchiveDate(test::Day(40))),
                           "0: " + oldest}));
@@ -125,7 +125,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
         QVERIFY(!window.DateMenu()->actions().first()->isChecked());
         QCOMPARE(window.Set().CurrentDateIndex(), 0);
         QCOMPARE(window.StatusBar()->Text(0), "Archive Date: " + oldest);
-        QCOMPARE(window.windowTitle(), "TQ's Restore Utility - Job3.TQBak (" + oldest + ")");
+        QCOMPARE(window.windowTitle(), "Halvex Restore - Job3.TQBak (" + oldest + ")");
     }
 
     // A failed open leaves no set, an empty grayed date menu and the last title.
@@ -133,12 +133,12 @@ void RestoreWindowTest::MenuTitleAndDates() {
     QStringList seen;
     AnswerBoxes(&seen, {QMessageBox::Ok});
     QVERIFY(!window.ShowSet(temp_->path() + "/broken.TQBak"));
-    QCOMPARE(seen, QStringList{"halvex-restore: Error opening archive."});
+    QCOMPARE(seen, QStringList{"Halvex Restore: Error opening archive."});
     QVERIFY(!window.Set().IsOpen());
     QVERIFY(window.DateMenu()->actions().isEmpty());
     QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
     QCOMPARE(window.StatusBar()->Text(0), QString());
-    QCOMPARE(window.windowTitle(), QStringLiteral("TQ's Restore Utility - Job3.TQBak"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Halvex Restore - Job3.TQBak"));
     QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
 
     // A fifo is refused at once, and named (a blocking open would never come back).
@@ -235,10 +235,10 @@ void RestoreWindowTest::RestoreButtonFollowsTheChecks() {
     QTest::keyClick(list, Qt::Key_Space);  // the current row, Docs
     QCOMPARE(page.CheckedRows(), (std::vector<int>{0, 1}));
 
-    page.SetAlternateFolder("/home/user/TQ Restored");
+    page.SetAlternateFolder("/home/user/Halvex Restored");
     QTest::mouseClick(page.AlternateBox(), Qt::LeftButton, {}, QPoint(6, page.AlternateBox()->height() / 2));
-    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/home/user/TQ Restored/Data"));
-    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("/home/user/TQ Restored/Docs"));
+    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/home/user/Halvex Restored/Data"));
+    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("/home/user/Halvex Restored/Docs"));
     QTest::mouseClick(page.AlternateBox(), Qt::LeftButton, {}, QPoint(6, page.AlternateBox()->height() / 2));
     QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/src/data"));
 
