@@ -147,7 +147,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
     seen.clear();
     AnswerBoxes(&seen, {QMessageBox::Ok});
     QVERIFY(!window.ShowSet(fifo));
-    QCOMPARE(seen, QStringList{QString::fromStdString("halvex-restore: Error opening archive.\nCould not open '" + fifo +
+    QCOMPARE(seen, QStringList{QString::fromStdString("Halvex Restore: Error opening archive.\nCould not open '" + fifo +
                                                       "': not a regular file.")});
 }
 
