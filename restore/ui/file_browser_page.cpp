@@ -2,6 +2,7 @@
 #include "restore/ui/file_browser_page.h"
 
 #include <QFile>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -17,6 +18,7 @@
 
 #include "common/text_format.h"
 #include "restore/archive_set.h"
+#include "restore/compare_list_items.h"
 #include "restore/page_texts.h"
 #include "restore/ui/browser_list_model.h"
 #include "restore/ui/folder_browser.h"
@@ -37,8 +39,22 @@ const FileTreeNode* FolderOf(const QTreeWidgetItem* item) {
                            : nullptr;
 }
 
+// A folder's item sorts among its siblings as the list sorts folder rows, by the key the
+// tree carries in kSortKeyProperty.
+constexpr char kSortKeyProperty[] = "halvexSortKey";
+
+class FolderItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int key = treeWidget() != nullptr ? treeWidget()->property(kSortKeyProperty).toInt() : kSortByName;
+        return CompareListItems(ListItem{FolderOf(this), nullptr, {}}, ListItem{FolderOf(&other), nullptr, {}},
+                                key != 0 ? key : kSortByName) < 0;
+    }
+};
+
 QTreeWidgetItem* NewTreeItem(const FileTreeNode* folder, int target, const QIcon& icon) {
-    auto* item = new QTreeWidgetItem(QStringList(QString::fromUtf8(folder->name)));
+    auto* item = new FolderItem(QStringList(QString::fromUtf8(folder->name)));
     item->setIcon(0, icon);
     item->setData(0, kFolderRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder)));
     item->setData(0, kTargetRole, target);
@@ -91,6 +107,12 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
     restore_ = new QPushButton(QStringLiteral("Restore Selected"), this);
     restore_->setDefault(true);
     restore_->setEnabled(false);
+    filter_ = new QLineEdit(this);
+    filter_->setPlaceholderText(QStringLiteral("Filter this folder"));
+    filter_->setClearButtonEnabled(true);
+    list_->installEventFilter(this);
+    tree_->installEventFilter(this);
+    ShowCutTextsInToolTips(*list_);
 
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { ShowSelectedFolder(); });
     connect(list_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
@@ -99,8 +121,11 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!filling_) RefreshSummary();
     });
-    connect(header_, &SortHeader::SortRequested, this,
-            [this](int sortKey, int sortColumn) { model_->SortRows(sortKey, sortColumn); });
+    connect(header_, &SortHeader::SortRequested, this, [this](int sortKey, int sortColumn) {
+        model_->SortRows(sortKey, sortColumn);
+        SortTree();
+    });
+    connect(filter_, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
     connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
     connect(restore_, &QPushButton::clicked, this, [this] { RestoreSelected(); });
     Layout();
@@ -143,6 +168,7 @@ void FileBrowserPage::FillPage() {
     }
     setItem_->addChildren(targets);
     tree_->addTopLevelItem(setItem_);
+    SortTree();
     setItem_->setExpanded(true);
     // Also while the page is out of sight: it then shows the targets when the user turns to it.
     tree_->setCurrentItem(setItem_);
@@ -151,6 +177,8 @@ void FileBrowserPage::FillPage() {
 void FileBrowserPage::ClearPage() {
     filling_ = true;
     model_->Clear();
+    folderRows_.clear();
+    folderEntryPath_.clear();
     // The tree's items name folders of the catalog, which is about to change.
     tree_->blockSignals(true);
     tree_->clear();
@@ -160,6 +188,67 @@ void FileBrowserPage::ClearPage() {
     setItem_ = nullptr;
     restoreTo_->clear();
     RefreshSummary();
+}
+
+void FileBrowserPage::SortTree() {
+    if (setItem_ == nullptr) return;
+    tree_->setProperty(kSortKeyProperty, header_->SortKey());
+    // Every level at once; the set item stays on top alone.
+    tree_->sortItems(0, Qt::AscendingOrder);
+}
+
+void FileBrowserPage::BeforeDateChange() {
+    placeBeforeDateChange_ = SelectedPlace();
+    ClearPage();
+}
+
+void FileBrowserPage::DateChanged() {
+    FillPage();
+    SelectPlace(placeBeforeDateChange_);
+    placeBeforeDateChange_ = {};
+}
+
+void FileBrowserPage::SelectPlace(const BrowserPlace& place) {
+    if (setItem_ == nullptr) return;
+    QTreeWidgetItem* item = setItem_;
+    for (int i = 0; i < setItem_->childCount(); ++i)
+        if (setItem_->child(i)->data(0, kTargetRole).toInt() == place.target && place.target >= 0) item = setItem_->child(i);
+    for (std::size_t depth = 0; item != setItem_ && depth < place.folders.size(); ++depth) {
+        QTreeWidgetItem* below = nullptr;
+        for (int i = 0; i < item->childCount() && below == nullptr; ++i)
+            if (FolderOf(item->child(i))->name == place.folders[depth]) below = item->child(i);
+        if (below == nullptr) break;  // gone at this date: its nearest ancestor stays
+        item = below;
+    }
+    tree_->setCurrentItem(item);
+    tree_->scrollToItem(item);
+}
+
+void FileBrowserPage::GoUp() {
+    QTreeWidgetItem* current = tree_->currentItem();
+    if (current == nullptr || current->parent() == nullptr) return;
+    tree_->setCurrentItem(current->parent());
+    tree_->scrollToItem(current->parent());
+}
+
+bool FileBrowserPage::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == list_ || watched == tree_) && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Backspace && key->modifiers() == Qt::NoModifier) {
+            GoUp();
+            return true;
+        }
+        if (watched == list_ && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            list_->currentIndex().isValid()) {
+            const BrowserRow& row = model_->Row(list_->currentIndex().row());
+            // Enter on a file is left to the list.
+            if (row.kind != BrowserRowKind::File) {
+                OpenRow(list_->currentIndex().row());
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QTreeWidgetItem* FileBrowserPage::ItemOfFolder(const FileTreeNode* folder) const {
@@ -182,12 +271,37 @@ void FileBrowserPage::ShowSelectedFolder() {
     filling_ = true;
     const QTreeWidgetItem* item = tree_->currentItem();
     restoreTo_->setText(QFile::decodeName(QByteArray::fromStdString(DefaultRestoreTo(set_, SelectedPlace()))));
-    if (item == nullptr)
-        model_->Clear();
-    else if (item == setItem_)
-        model_->SetRows(TargetRows(set_));
-    else
-        model_->SetRows(FolderRows(*FolderOf(item)), PlaceEntryPath(set_, SelectedPlace()));
+    folderEntryPath_.clear();
+    if (item == nullptr) {
+        folderRows_.clear();
+    } else if (item == setItem_) {
+        folderRows_ = TargetRows(set_);
+    } else {
+        folderRows_ = FolderRows(*FolderOf(item));
+        folderEntryPath_ = PlaceEntryPath(set_, SelectedPlace());
+    }
+    // Another folder starts unfiltered.
+    filter_->blockSignals(true);
+    filter_->clear();
+    filter_->blockSignals(false);
+    filling_ = false;
+    ApplyFilter();
+}
+
+void FileBrowserPage::ApplyFilter() {
+    filling_ = true;
+    const QString text = filter_->text();
+    if (text.isEmpty()) {
+        model_->SetRows(folderRows_, folderEntryPath_);
+    } else {
+        std::vector<BrowserRow> rows;
+        for (const BrowserRow& row : folderRows_) {
+            const char* name = row.file != nullptr ? row.file->name : row.folder != nullptr ? row.folder->name : nullptr;
+            // "<..>" stays: the way up is never filtered away.
+            if (name == nullptr || QString::fromUtf8(name).contains(text, Qt::CaseInsensitive)) rows.push_back(row);
+        }
+        model_->SetRows(std::move(rows), folderEntryPath_);
+    }
     model_->SortRows(header_->SortKey(), header_->SortColumn());
     filling_ = false;
     RefreshSummary();
@@ -280,7 +394,11 @@ void FileBrowserPage::Layout() {
     const int a = w - Px(20);
     const int b = a / 3;
     tree_->setGeometry(tree_->x(), tree_->y(), b, y - Py(15));
-    list_->setGeometry(b + Px(12), Py(8), a - b, y - Py(15));
+    // The filter sits over the list.
+    const int filterHeight = std::max(lineHeight, filter_->sizeHint().height());
+    filter_->setGeometry(b + Px(12), Py(8), a - b, filterHeight);
+    const int listTop = Py(8) + filterHeight + Py(4);
+    list_->setGeometry(b + Px(12), listTop, a - b, std::max(0, y - Py(7) - listTop));
 
     restore_->update();
 }

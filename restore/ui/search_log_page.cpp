@@ -123,6 +123,7 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     header_->SetLockedColumns({SearchResultsModel::IconColumn});
     header_->SetLockEnabled(true);
     KeepColumnFilling(*results_, SearchResultsModel::PathColumn);
+    ShowCutTextsInToolTips(*results_);
 
     log_ = new QPlainTextEdit(this);
     log_->setGeometry(units.Rect(14, 159, 254, 50));
