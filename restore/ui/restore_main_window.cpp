@@ -135,6 +135,14 @@ QString RestoreMainWindow::OpenFilter() {
     return QStringLiteral("Halvex Backup Archives (*%1)").arg(extension);
 }
 
+std::string RestoreMainWindow::OpenErrorText(const ArchiveSet& set) {
+    std::string text = "Error opening archive: " + (set.OpenFailureReason().empty() ? "damaged" : set.OpenFailureReason()) + ".";
+    // The path of a file that is not a regular one; what a set too large would need.
+    const std::string& detail = set.OpenFailureDetail();
+    if (!detail.empty()) text += "\n" + detail;
+    return text;
+}
+
 std::string RestoreMainWindow::MessageCaption() { return "Halvex Restore"; }
 
 void RestoreMainWindow::Open() {
@@ -172,9 +180,7 @@ bool RestoreMainWindow::ShowSet(const std::string& path) {
     if (busy_.IsBusy()) return false;
     CloseSet();
     if (!set_.OpenSet(path)) {
-        const std::string& detail = set_.OpenFailureDetail();
-        ShowMessageBox(this, "Error opening archive." + (detail.empty() ? "" : "\n" + detail), MessageCaption(),
-                       MessageButtons::Ok);
+        ShowMessageBox(this, OpenErrorText(set_), MessageCaption(), MessageButtons::Ok);
         return false;
     }
     lastFolder_ = set_.Folder();

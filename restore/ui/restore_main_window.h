@@ -37,7 +37,7 @@ public:
 
     // What Open does once a file is chosen: closes the open set, opens the one `path` ends
     // and shows it (title, date menu, the newest date, the pages). False, after "Error
-    // opening archive.", when it cannot be opened; no set is open then.
+    // opening archive: REASON.", when it cannot be opened; no set is open then.
     bool ShowSet(const std::string& path);
     // Selects date `index` (0 = oldest) as its menu item does; nothing for the date already
     // selected or an index the set does not have.
@@ -54,6 +54,8 @@ public:
     static QString OpenFilter();
     // Caption of the window's own message boxes: the program's name.
     static std::string MessageCaption();
+    // "Error opening archive: REASON." after a failed open of `set`, with the detail, if any.
+    static std::string OpenErrorText(const ArchiveSet& set);
 
     ArchiveSet& Set() { return set_; }
     QtRestoreUi& Ui() { return ui_; }

@@ -128,27 +128,35 @@ void RestoreWindowTest::MenuTitleAndDates() {
         QCOMPARE(window.windowTitle(), "Halvex Restore - Job3.TQBak (" + oldest + ")");
     }
 
-    // A failed open leaves no set, an empty grayed date menu and the last title.
-    test::WriteFile(temp_->path() + "/broken.TQBak", "not a zip archive");
-    QStringList seen;
-    AnswerBoxes(&seen, {QMessageBox::Ok});
-    QVERIFY(!window.ShowSet(temp_->path() + "/broken.TQBak"));
-    QCOMPARE(seen, QStringList{"Halvex Restore: Error opening archive."});
-    QVERIFY(!window.Set().IsOpen());
-    QVERIFY(window.DateMenu()->actions().isEmpty());
-    QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
-    QCOMPARE(window.StatusBar()->Text(0), QString());
-    QCOMPARE(window.windowTitle(), QStringLiteral("Halvex Restore - Job3.TQBak"));
-    QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
-
-    // A fifo is refused at once, and named (a blocking open would never come back).
+    // A failed open leaves no set, an empty grayed date menu and the last title; the message
+    // says why the archive could not be opened.
     const std::string fifo = temp_->path() + "/fifo.TQBak";
     QCOMPARE(mkfifo(fifo.c_str(), 0600), 0);
-    seen.clear();
-    AnswerBoxes(&seen, {QMessageBox::Ok});
-    QVERIFY(!window.ShowSet(fifo));
-    QCOMPARE(seen, QStringList{QString::fromStdString("Halvex Restore: Error opening archive.\nCould not open '" + fifo +
-                                                      "': not a regular file.")});
+    test::WriteFile(temp_->path() + "/broken.TQBak", "not a zip archive");
+    test::WriteArchive(temp_->path() + "/other.TQBak", {{"readme.txt", "some other zip archive"}});
+    test::WriteArchive(temp_->path() + "/lacking.TQBak", {{"ToDirs.tq", test::ToDirsBytes(0, {"Data"}), 0}});
+    struct Case {
+        std::string path;
+        QString message;
+    };
+    for (const Case& c : {Case{temp_->path() + "/broken.TQBak", "Error opening archive: not a set."},
+                          Case{temp_->path() + "/other.TQBak", "Error opening archive: not a set."},
+                          Case{temp_->path() + "/lacking.TQBak", "Error opening archive: damaged."},
+                          Case{temp_->path() + "/missing.TQBak", "Error opening archive: no such file or directory."},
+                          // A fifo is refused at once, and named (a blocking open would never come back).
+                          Case{fifo, QString::fromStdString("Error opening archive: not a regular file.\nCould not open '" +
+                                                            fifo + "': not a regular file.")}}) {
+        QStringList seen;
+        AnswerBoxes(&seen, {QMessageBox::Ok});
+        QVERIFY(!window.ShowSet(c.path));
+        QCOMPARE(seen, QStringList{"Halvex Restore: " + c.message});
+        QVERIFY(!window.Set().IsOpen());
+        QVERIFY(window.DateMenu()->actions().isEmpty());
+        QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
+        QCOMPARE(window.StatusBar()->Text(0), QString());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Halvex Restore - Job3.TQBak"));
+        QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
+    }
 }
 
 void RestoreWindowTest::SetWithoutDatesSelectsNone() {
