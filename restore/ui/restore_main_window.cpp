@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
 #include <QTabBar>
 #include <QTimer>
 
@@ -19,7 +21,9 @@
 #include "common/ui/program_icons.h"
 #include "common/ui/qt_message_box.h"
 #include "restore/archive_dates.h"
+#include "restore/ui/restore_dialog_font.h"
 #include "restore/ui/restore_pages.h"
+#include "restore/ui/search_log_page.h"
 #include "restore/ui/restore_progress_dialog.h"
 #include "restore/ui/restore_status_bar.h"
 
@@ -80,6 +84,14 @@ void RestoreMainWindow::CreateMenu() {
     quitAction_ = menu->addAction(QStringLiteral("&Quit"));
     quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quitAction_, &QAction::triggered, this, [this] { Quit(); });
+    QAction* find = new QAction(QStringLiteral("Find"), this);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] { GoToSearch(); });
+    addAction(find);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    aboutAction_ = help->addAction(QStringLiteral("&About Halvex Restore"));
+    connect(aboutAction_, &QAction::triggered, this,
+            [this] { QMessageBox::about(this, QStringLiteral("About Halvex Restore"), AboutText()); });
     // The window keeps the one check mark itself: an exclusive group would show radio marks.
     dateGroup_ = new QActionGroup(this);
     dateGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -135,6 +147,36 @@ QString RestoreMainWindow::OpenFilter() {
     return QStringLiteral("Halvex Backup Archives (*%1)").arg(extension);
 }
 
+QString RestoreMainWindow::AboutText() {
+    return QStringLiteral("Halvex Restore\n%1\n\nRestores files from the archive sets of Halvex Backup.\n\n"
+                          "Licence: GPL-3.0-or-later (GNU General Public License, version 3 or later).\n"
+                          "This program comes with ABSOLUTELY NO WARRANTY.")
+        .arg(QString::fromStdString(VersionText(kRestoreProgramName)));
+}
+
+void RestoreMainWindow::RestoreSettings() {
+    keepsSettings_ = true;
+    QSettings settings(QStringLiteral("halvex"), QStringLiteral("halvex-restore"));
+    const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    bool ok = false;
+    const double share = settings.value(QStringLiteral("window/searchSplitter")).toDouble(&ok);
+    if (auto* search = dynamic_cast<SearchLogPage*>(Page(kSearchLogPage)); search != nullptr && ok)
+        search->SetSplitterShare(share);
+}
+
+void RestoreMainWindow::SaveSettings() const {
+    QSettings settings(QStringLiteral("halvex"), QStringLiteral("halvex-restore"));
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    if (const auto* search = dynamic_cast<const SearchLogPage*>(Page(kSearchLogPage)))
+        settings.setValue(QStringLiteral("window/searchSplitter"), search->SplitterShare());
+}
+
+void RestoreMainWindow::GoToSearch() {
+    tabs_->setCurrentIndex(kSearchLogPage);
+    if (auto* search = dynamic_cast<SearchLogPage*>(Page(kSearchLogPage))) search->FocusPattern();
+}
+
 std::string RestoreMainWindow::OpenErrorText(const ArchiveSet& set) {
     std::string text = "Error opening archive: " + (set.OpenFailureReason().empty() ? "damaged" : set.OpenFailureReason()) + ".";
     // The path of a file that is not a regular one; what a set too large would need.
@@ -151,6 +193,7 @@ void RestoreMainWindow::Open() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(FromUtf8(std::string(kArchiveExtension)).mid(1));
+    FitFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     ShowSet(QFile::encodeName(dialog.selectedFiles().first()).toStdString());
 }
@@ -244,6 +287,7 @@ void RestoreMainWindow::closeEvent(QCloseEvent* event) {
         }
         return;
     }
+    if (keepsSettings_) SaveSettings();
     CloseSet();
     event->accept();
 }

@@ -50,6 +50,17 @@ public:
     // runs, it is first asked to stop and the window ends once it has.
     void Quit();
 
+    // Size, place and the search page's splitter, kept in the user's settings between runs.
+    // The program restores them before showing the window and saves them as it closes;
+    // windows that never restored them (the tests') save nothing.
+    void RestoreSettings();
+    void SaveSettings() const;
+    // Ctrl+F: the search page, the cursor in its file name pattern.
+    void GoToSearch();
+    // Help > About: name, version and licence.
+    static QString AboutText();
+    QAction* AboutAction() const { return aboutAction_; }
+
     // The file dialog's filter: "Halvex Backup Archives (*.TQBak)".
     static QString OpenFilter();
     // Caption of the window's own message boxes: the program's name.
@@ -96,6 +107,8 @@ private:
     std::array<RestorePage*, 3> pages_{};
     QAction* openAction_ = nullptr;
     QAction* quitAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    bool keepsSettings_ = false;
     QMenu* dateMenu_ = nullptr;
     QActionGroup* dateGroup_ = nullptr;
     int shownPage_ = -1;

@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSettings>
 #include <QtTest>
 
 #include <functional>
@@ -20,6 +23,8 @@
 #include "restore/ui/easy_restore_page.h"
 #include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_status_bar.h"
+#include "restore/ui/search_log_page.h"
+#include "restore/ui/splitter_bar.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/modal_windows.h"
 #include "tests/support/temp_folder.h"
@@ -72,6 +77,7 @@ private slots:
     void RestoreButtonFollowsTheChecks();
     void QuitDuringARestoreWaitsForIt();
     void RestoresASetOfTheBackupProgram();
+    void SizeAndSplitterAreKeptAndTheLogGrows();
 
 private:
     // A set of three archives: Data stores a.txt and sub/b.txt, then a new a.txt; Docs d.doc.
@@ -323,4 +329,49 @@ void RestoreWindowTest::RestoresASetOfTheBackupProgram() {
 }
 
 QTEST_MAIN(RestoreWindowTest)
+void RestoreWindowTest::SizeAndSplitterAreKeptAndTheLogGrows() {
+    // Settings under a folder of the test's own, emptied first.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp_->path() + "/config"));
+    QSettings(QStringLiteral("halvex"), QStringLiteral("halvex-restore")).clear();
+    const auto search = [](RestoreMainWindow& window) {
+        return dynamic_cast<SearchLogPage*>(window.Page(RestoreMainWindow::kSearchLogPage));
+    };
+    double share = 0;
+    {
+        RestoreMainWindow window;
+        window.RestoreSettings();
+        window.show();
+        QCOMPARE(window.size(), QSize(687, 500));  // nothing kept yet
+        test::SetBuilder builder(temp_->path(), "Job");
+        builder.AddTarget("Data", "/data");
+        QVERIFY(window.ShowSet(builder.Run(test::Day(1), {{"Data", "", "(a@1:1)"}})));
+        // Ctrl+F goes to the search page, into its pattern.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_F));
+        QCOMPARE(window.Tabs()->currentIndex(), static_cast<int>(RestoreMainWindow::kSearchLogPage));
+        QVERIFY(search(window)->PatternEdit()->hasFocus());
+        // The log pane takes part of the new height, not the list alone.
+        const int logBefore = search(window)->Log()->height(), listBefore = search(window)->Results()->height();
+        window.resize(900, 800);
+        QCoreApplication::processEvents();
+        const int logGrowth = search(window)->Log()->height() - logBefore;
+        const int listGrowth = search(window)->Results()->height() - listBefore;
+        QVERIFY2(logGrowth > 100 && listGrowth > 100, qPrintable(QString("log +%1, list +%2").arg(logGrowth).arg(listGrowth)));
+        search(window)->SetSplitterShare(0.5);
+        share = search(window)->SplitterShare();
+        QVERIFY(window.close());
+    }
+    RestoreMainWindow again;
+    again.RestoreSettings();
+    again.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(again.size(), QSize(900, 800));
+    again.Tabs()->setCurrentIndex(RestoreMainWindow::kSearchLogPage);
+    QCoreApplication::processEvents();
+    QCOMPARE(search(again)->SplitterShare(), share);
+    const SplitterBar& bar = *search(again)->Splitter();
+    QVERIFY2(std::abs(bar.Centre() - search(again)->height() / 2) <= 1, qPrintable(QString("%1 of %2").arg(bar.Centre()).arg(search(again)->height())));
+}
+
 #include "restore_window_test.moc"
