@@ -391,8 +391,9 @@ void FileBrowserPage::Layout() {
     browse_->setGeometry(w - Px(168), y, Px(45), lineHeight);
     restore_->setGeometry(w - Px(117), y - Py(3), Px(109), Py(26));
 
+    // The tree takes a quarter: the list's name column gets what the other columns leave.
     const int a = w - Px(20);
-    const int b = a / 3;
+    const int b = a / 4;
     tree_->setGeometry(tree_->x(), tree_->y(), b, y - Py(15));
     // The filter sits over the list.
     const int filterHeight = std::max(lineHeight, filter_->sizeHint().height());

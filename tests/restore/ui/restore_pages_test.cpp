@@ -257,7 +257,7 @@ void RestorePagesTest::BrowserLayoutFollowsThePageSize() {
     // Measures in template pixels, grown for the font (Px across, Py down).
     for (const Case& c : {Case{700, 400, 700, 400 - page.Py(30)}, Case{100, 60, page.Px(260), page.Py(85)}}) {
         page.resize(c.width, c.height);
-        const int a = c.w - page.Px(20), b = a / 3;
+        const int a = c.w - page.Px(20), b = a / 4;
         QCOMPARE(page.RestoreToLabel()->pos(), QPoint(page.Px(8), c.y));
         QCOMPARE(page.RestoreToEdit()->geometry(), QRect(page.Px(69), c.y, c.w - page.Px(237), page.Py(20)));
         QCOMPARE(page.BrowseButton()->pos(), QPoint(c.w - page.Px(168), c.y));
