@@ -386,6 +386,8 @@ bool BackupEngine::SaveStore() {
     // From here on a cancel request is refused, before "Saving File Lists..." is shown.
     if (!control_.BeginUninterruptible()) return false;
     view_->SetText(ProgressText::Status, std::string(kSavingText));
+    // Every file is in: the bar stays full, and saving has no estimate to show.
+    view_->SetText(ProgressText::TimeRemaining, "");
     view_->EnableCancel(false);
     try {
         for (const JobRun& run : jobRuns_) {

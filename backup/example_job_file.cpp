@@ -4,12 +4,32 @@
 #include "platform/file.h"
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
+#include "platform/home_folder.h"
 #include "resources/example_backup_ini.h"
 
 namespace halvex {
 
-bool WriteExampleJobFile(const std::string& path) {
-    std::string_view text = kExampleBackupIniText.substr(0, kExampleBackupIniText.find('\x1a'));
+std::string ExampleJobFileText(const std::string& home) {
+    static constexpr std::string_view kHome = "@HOME@";
+    const std::string_view source = kExampleBackupIniText.substr(0, kExampleBackupIniText.find('\x1a'));
+    std::string text;
+    text.reserve(source.size() + 8 * home.size());
+    for (std::size_t at = 0;;) {
+        const std::size_t found = source.find(kHome, at);
+        text += source.substr(at, found == std::string_view::npos ? std::string_view::npos : found - at);
+        if (found == std::string_view::npos) break;
+        text += home;
+        at = found + kHome.size();
+    }
+    return text;
+}
+
+bool WriteExampleJobFile(const std::string& path, const std::string& home) {
+    std::string folder = home.empty() ? platform::HomeFolder() : home;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // "/" as home: the folders hang from the root itself.
+    if (folder == "/") folder.clear();
+    const std::string text = ExampleJobFileText(folder);
     platform::File file;
     if (!file.TryOpen(path, platform::File::Mode::CreateNew)) return false;
     try {

@@ -7,8 +7,12 @@
 
 namespace halvex {
 
-// Creates the example job file at path. Never replaces an existing file (or link): false
-// then, and also when the file cannot be written whole, in which case none is left behind.
-bool WriteExampleJobFile(const std::string& path = kJobFileName);
+// The example's text with its folders under `home` (no trailing '/').
+std::string ExampleJobFileText(const std::string& home);
+
+// Creates the example job file at path, its folders under `home` ("": the user's home
+// folder). Never replaces an existing file (or link): false then, and also when the file
+// cannot be written whole, in which case none is left behind.
+bool WriteExampleJobFile(const std::string& path = kJobFileName, const std::string& home = {});
 
 }  // namespace halvex

@@ -5,7 +5,8 @@
 
 namespace halvex {
 
-// The embedded text, ended by a Ctrl-Z byte (26); only the bytes before it are written.
+// The embedded text, ended by a Ctrl-Z byte (26); only the bytes before it are written, with
+// each "@HOME@" replaced by the user's home folder.
 extern const std::string_view kExampleBackupIniText;
 
 }  // namespace halvex

@@ -69,7 +69,7 @@ std::optional<int> DateToSelect(const ArchiveSet& set, int commandId) {
 std::string ArchiveDateStatusText(const std::string& dateText) { return "Archive Date: " + dateText; }
 
 std::string RestoreWindowTitle(const std::string& archiveFileName, const std::string& dateText) {
-    return "TQ's Restore Utility - " + archiveFileName + (dateText.empty() ? "" : " (" + dateText + ")");
+    return "Halvex Restore - " + archiveFileName + (dateText.empty() ? "" : " (" + dateText + ")");
 }
 
 }  // namespace halvex

@@ -47,7 +47,7 @@ std::optional<int> DateToSelect(const ArchiveSet& set, int commandId);
 // Status bar part 0 for a selected date: "Archive Date: " + the date text.
 std::string ArchiveDateStatusText(const std::string& dateText);
 
-// The main window's title once a set is open: "TQ's Restore Utility - " + the file name of the
+// The main window's title once a set is open: "Halvex Restore - " + the file name of the
 // set's last archive, and " (" + the selected date's text + ")" once a date is selected.
 std::string RestoreWindowTitle(const std::string& archiveFileName, const std::string& dateText = {});
 

@@ -113,15 +113,26 @@ void ArchiveSet::Clear() {
 bool ArchiveSet::OpenSet(const std::string& path) {
     Clear();
     openFailureDetail_.clear();
-    auto noteFailure = [this](const std::exception& error) {
-        // The archive or one of its parts is a fifo, device or folder.
+    openFailureReason_.clear();
+    // `otherwise` names an error that is not one of the file itself.
+    auto noteFailure = [this](const std::exception& error, const char* otherwise) {
         const auto* file = dynamic_cast<const platform::FileError*>(&error);
+        // The archive or one of its parts is a fifo, device or folder.
         if (file != nullptr && file->osError() == platform::kNotRegularFile) openFailureDetail_ = DescribeError(*file);
+        if (file == nullptr) {
+            openFailureReason_ = otherwise;
+            return;
+        }
+        // "permission denied", "not a regular file", "no such file or directory", ...
+        openFailureReason_ = platform::OsErrorText(file->osError());
+        if (!openFailureReason_.empty() && openFailureReason_[0] >= 'A' && openFailureReason_[0] <= 'Z')
+            openFailureReason_[0] = static_cast<char>(openFailureReason_[0] - 'A' + 'a');
     };
     try {
         zip_.Open(path, ZipOpenReadOnly, 0);
     } catch (const std::exception& error) {
-        noteFailure(error);
+        // Not readable as a zip archive at all.
+        noteFailure(error, "not a set");
         zip_.Close(true);
         return false;
     }
@@ -137,10 +148,14 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     } catch (const std::exception& error) {
         // A damaged entry (zip error, CRC mismatch), a read error of the disc, or a history too
         // large for memory: the set cannot be used.
-        noteFailure(error);
+        noteFailure(error, "damaged");
         ok = false;
     }
-    if (!ok && allowance.Exceeded()) openFailureDetail_ = TooLargeToOpenMessage(path);
+    if (!ok && allowance.Exceeded()) {
+        openFailureDetail_ = TooLargeToOpenMessage(path);
+        openFailureReason_ = "too large";
+    }
+    if (!ok && openFailureReason_.empty()) openFailureReason_ = readFailure_;
     if (!ok) {
         zip_.Close(true);
         Clear();
@@ -160,8 +175,12 @@ void ArchiveSet::NoteArchiveFolder(const std::string& path) {
 }
 
 bool ArchiveSet::ReadSet(const std::string& path) {
+    // A zip archive without the set's bookkeeping is some other archive; past this point a
+    // record that cannot be read is damage.
+    readFailure_ = "not a set";
     const int toDirsIndex = FindBookkeepingEntry(zip_, "ToDirs.tq");
     if (toDirsIndex < 0) return false;
+    readFailure_ = "damaged";
     // Later archives of the set are looked for beside this one.
     folder_ = platform::FolderOfPath(path);
 

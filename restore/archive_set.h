@@ -47,6 +47,10 @@ public:
     // Why the last OpenSet failed, when the reason is worth more than "Error opening
     // archive.": the path is not a regular file. Empty otherwise.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
+    // Why the last OpenSet failed, in a few words: "not a set", "damaged", "permission
+    // denied", "not a regular file", "too large", or the system's text for another error of
+    // the file. Empty after a successful open.
+    const std::string& OpenFailureReason() const { return openFailureReason_; }
     // Forgets the open set: targets, histories, trees, dates and archive names.
     void Clear();
     bool IsOpen() const { return archiveCount_ > 0; }
@@ -227,6 +231,8 @@ private:
     std::string folder_;
     std::string archiveBaseName_;
     std::string openFailureDetail_;
+    std::string openFailureReason_;
+    const char* readFailure_ = "";  // what a false ReadSet means at the step it reached
     int archiveCount_ = 0;
     std::vector<std::string> archiveNames_;  // index number - 1
     std::vector<BackupTarget> targets_;

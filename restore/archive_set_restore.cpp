@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "common/file_tree_walk.h"
+#include "common/fit_path.h"
 #include "common/folder_utils.h"
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
@@ -448,7 +449,7 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
         std::string error;
         const int index = zip_.FindEntryExactFirst(entryPath_);
         if (index < 0 || zip_.IsFolderEntry(index)) {
-            error = "The file " + entryPath_ + " is missing from archive " + archiveName + ": it could not be restored to " +
+            error = "The file " + ShownPath(entryPath_) + " is missing from archive " + archiveName + ": it could not be restored to " +
                     target + ".";
         } else {
             try {
@@ -464,7 +465,7 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
                     return;
                 }
                 if (!running_) return;  // stopped from the progress window
-                error = "The file " + entryPath_ + " in archive " + archiveName +
+                error = "The file " + ShownPath(entryPath_) + " in archive " + archiveName +
                         " could not be read completely: its data is cut short or cannot be opened. It could not be "
                         "restored to " + target + ".";
             } catch (const platform::FileError& e) {
@@ -507,7 +508,7 @@ void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
 }
 
 std::string ArchiveSet::NotRestoredText(const std::string& target, const std::string& why) const {
-    std::string text = "Could not restore " + entryPath_ + " to " + target + ": " + why;
+    std::string text = "Could not restore " + ShownPath(entryPath_) + " to " + target + ": " + why;
     if (text.back() != '.') text += '.';
     return text;
 }
@@ -538,14 +539,14 @@ bool ArchiveSet::SettleLink(const std::string& path, const std::string& entry, i
     }
     skippedLinks_.insert(path);
     ++skippedEntries_;
-    ui_->ShowMessage("'" + path + "' is a symbolic link: it was kept, and " + entry + " was not restored through it.",
+    ui_->ShowMessage("'" + path + "' is a symbolic link: it was kept, and " + ShownPath(entry) + " was not restored through it.",
                      "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
     return false;
 }
 
 void ArchiveSet::PassOverRestoredLink(const std::string& path, const std::string& entry) {
     ++skippedEntries_;
-    ui_->ShowMessage("'" + path + "' is a symbolic link restored from the set: " + entry +
+    ui_->ShowMessage("'" + path + "' is a symbolic link restored from the set: " + ShownPath(entry) +
                          " was not restored in its place or through it.",
                      "Skipped", MessageButtons::Ok, MessageOwner::ProgressWindow);
 }
@@ -561,7 +562,7 @@ void ArchiveSet::ReportUnreachableEntries(const FileTreeNode* tree, const std::s
     std::string destination = destinationPath;
     const auto report = [&](const std::string& entry, const std::string& target, int archive) {
         ++skippedEntries_;
-        ui_->ShowMessage("The entry " + entry + " is labelled with archive " + std::to_string(archive) +
+        ui_->ShowMessage("The entry " + ShownPath(entry) + " is labelled with archive " + std::to_string(archive) +
                              ", which is not one of archives 1 to " + std::to_string(lastArchive) +
                              " of the set: it was not restored to " + target + ".",
                          "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);

@@ -42,7 +42,7 @@ BackupProgressDialog::BackupProgressDialog(CancelRequest onCancelRequest, QWidge
     : QDialog(parent), onCancelRequest_(std::move(onCancelRequest)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("TQ Backup in progress"));
+    setWindowTitle(QStringLiteral("Halvex Backup in progress"));
     setWindowIcon(BackupProgramIcon());
 
     const DialogUnits units(font());

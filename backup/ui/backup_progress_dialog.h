@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// "TQ Backup in progress": the modal window a backup run takes place under. The run's worker
+// "Halvex Backup in progress": the modal window a backup run takes place under. The run's worker
 // thread drives it through BackupView; the window itself holds no run logic and hands the
 // user's wish to cancel to the run.
 #include <QDialog>

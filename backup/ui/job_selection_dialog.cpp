@@ -34,7 +34,7 @@ JobSelectionDialog::JobSelectionDialog(JobConfig& config, BackupRequest onBackup
     // A main window of its own: caption, system menu, minimize box and a taskbar button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("TQ's Backup Util"));
+    setWindowTitle(QStringLiteral("Halvex Backup"));
     setWindowIcon(BackupProgramIcon());
 
     CreateTemplateControls();
@@ -70,6 +70,8 @@ void JobSelectionDialog::CreateTemplateControls() {
     lastBackupHeading_ = new QLabel(QStringLiteral("Last Backup"), this);
     lastBackupHeading_->setAutoFillBackground(true);
     brandNew_ = new QCheckBox(QStringLiteral("Start brand new archives"), this);
+    brandNew_->setToolTip(QStringLiteral("The next backup starts a new set of archives with every file, "
+                                         "instead of adding only what changed to the present set."));
     backupButton_ = new QPushButton(QStringLiteral("&Backup"), this);
     backupButton_->setDefault(true);
     cancelButton_ = new QPushButton(QStringLiteral("&Cancel"), this);
@@ -131,8 +133,9 @@ void JobSelectionDialog::PlaceControls() {
     WidenToFitText(*brandNew_, options.right() - units.X(2));
     setFixedSize(window);
 
-    // The template places the window at the top-left corner of the screen.
-    if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().topLeft());
+    // Centred on the screen, where the eye looks first.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 void JobSelectionDialog::UpdateBackupEnabled() {

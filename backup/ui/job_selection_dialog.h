@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// "TQ's Backup Util": the backup program's one dialog, where the user ticks the jobs to run and
+// "Halvex Backup": the backup program's one dialog, where the user ticks the jobs to run and
 // may ask for brand-new archives.
 #include <QDialog>
 #include <QString>

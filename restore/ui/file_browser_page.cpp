@@ -2,6 +2,7 @@
 #include "restore/ui/file_browser_page.h"
 
 #include <QFile>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -18,6 +19,7 @@
 
 #include "common/text_format.h"
 #include "restore/archive_set.h"
+#include "restore/compare_list_items.h"
 #include "restore/page_texts.h"
 #include "restore/ui/browser_list_model.h"
 #include "restore/ui/entry_actions.h"
@@ -39,8 +41,22 @@ const FileTreeNode* FolderOf(const QTreeWidgetItem* item) {
                            : nullptr;
 }
 
+// A folder's item sorts among its siblings as the list sorts folder rows, by the key the
+// tree carries in kSortKeyProperty.
+constexpr char kSortKeyProperty[] = "halvexSortKey";
+
+class FolderItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int key = treeWidget() != nullptr ? treeWidget()->property(kSortKeyProperty).toInt() : kSortByName;
+        return CompareListItems(ListItem{FolderOf(this), nullptr, {}}, ListItem{FolderOf(&other), nullptr, {}},
+                                key != 0 ? key : kSortByName) < 0;
+    }
+};
+
 QTreeWidgetItem* NewTreeItem(const FileTreeNode* folder, int target, const QIcon& icon) {
-    auto* item = new QTreeWidgetItem(QStringList(QString::fromUtf8(folder->name)));
+    auto* item = new FolderItem(QStringList(QString::fromUtf8(folder->name)));
     item->setIcon(0, icon);
     item->setData(0, kFolderRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder)));
     item->setData(0, kTargetRole, target);
@@ -93,6 +109,12 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
     restore_ = new QPushButton(QStringLiteral("Restore Selected"), this);
     restore_->setDefault(true);
     restore_->setEnabled(false);
+    filter_ = new QLineEdit(this);
+    filter_->setPlaceholderText(QStringLiteral("Filter this folder"));
+    filter_->setClearButtonEnabled(true);
+    list_->installEventFilter(this);
+    tree_->installEventFilter(this);
+    ShowCutTextsInToolTips(*list_);
 
     actions_ = new EntryActions(context_, this);
     rowActions_ = actions_->MakeActions(list_, {[this] { return SelectedItems(); }, {}, false});
@@ -114,8 +136,11 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
         if (!filling_) RefreshSummary();
         EntryActions::UpdateActions(rowActions_, SelectedItems());
     });
-    connect(header_, &SortHeader::SortRequested, this,
-            [this](int sortKey, int sortColumn) { model_->SortRows(sortKey, sortColumn); });
+    connect(header_, &SortHeader::SortRequested, this, [this](int sortKey, int sortColumn) {
+        model_->SortRows(sortKey, sortColumn);
+        SortTree();
+    });
+    connect(filter_, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
     connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
     connect(restore_, &QPushButton::clicked, this, [this] { RestoreSelected(); });
     Layout();
@@ -158,6 +183,7 @@ void FileBrowserPage::FillPage() {
     }
     setItem_->addChildren(targets);
     tree_->addTopLevelItem(setItem_);
+    SortTree();
     setItem_->setExpanded(true);
     // Also while the page is out of sight: it then shows the targets when the user turns to it.
     tree_->setCurrentItem(setItem_);
@@ -166,6 +192,8 @@ void FileBrowserPage::FillPage() {
 void FileBrowserPage::ClearPage() {
     filling_ = true;
     model_->Clear();
+    folderRows_.clear();
+    folderEntryPath_.clear();
     // The tree's items name folders of the catalog, which is about to change.
     tree_->blockSignals(true);
     tree_->clear();
@@ -175,6 +203,67 @@ void FileBrowserPage::ClearPage() {
     setItem_ = nullptr;
     restoreTo_->clear();
     RefreshSummary();
+}
+
+void FileBrowserPage::SortTree() {
+    if (setItem_ == nullptr) return;
+    tree_->setProperty(kSortKeyProperty, header_->SortKey());
+    // Every level at once; the set item stays on top alone.
+    tree_->sortItems(0, Qt::AscendingOrder);
+}
+
+void FileBrowserPage::BeforeDateChange() {
+    placeBeforeDateChange_ = SelectedPlace();
+    ClearPage();
+}
+
+void FileBrowserPage::DateChanged() {
+    FillPage();
+    SelectPlace(placeBeforeDateChange_);
+    placeBeforeDateChange_ = {};
+}
+
+void FileBrowserPage::SelectPlace(const BrowserPlace& place) {
+    if (setItem_ == nullptr) return;
+    QTreeWidgetItem* item = setItem_;
+    for (int i = 0; i < setItem_->childCount(); ++i)
+        if (setItem_->child(i)->data(0, kTargetRole).toInt() == place.target && place.target >= 0) item = setItem_->child(i);
+    for (std::size_t depth = 0; item != setItem_ && depth < place.folders.size(); ++depth) {
+        QTreeWidgetItem* below = nullptr;
+        for (int i = 0; i < item->childCount() && below == nullptr; ++i)
+            if (FolderOf(item->child(i))->name == place.folders[depth]) below = item->child(i);
+        if (below == nullptr) break;  // gone at this date: its nearest ancestor stays
+        item = below;
+    }
+    tree_->setCurrentItem(item);
+    tree_->scrollToItem(item);
+}
+
+void FileBrowserPage::GoUp() {
+    QTreeWidgetItem* current = tree_->currentItem();
+    if (current == nullptr || current->parent() == nullptr) return;
+    tree_->setCurrentItem(current->parent());
+    tree_->scrollToItem(current->parent());
+}
+
+bool FileBrowserPage::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == list_ || watched == tree_) && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Backspace && key->modifiers() == Qt::NoModifier) {
+            GoUp();
+            return true;
+        }
+        if (watched == list_ && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            list_->currentIndex().isValid()) {
+            const BrowserRow& row = model_->Row(list_->currentIndex().row());
+            // Enter on a file is left to the list.
+            if (row.kind != BrowserRowKind::File) {
+                OpenRow(list_->currentIndex().row());
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QTreeWidgetItem* FileBrowserPage::ItemOfFolder(const FileTreeNode* folder) const {
@@ -197,12 +286,37 @@ void FileBrowserPage::ShowSelectedFolder() {
     filling_ = true;
     const QTreeWidgetItem* item = tree_->currentItem();
     restoreTo_->setText(QFile::decodeName(QByteArray::fromStdString(DefaultRestoreTo(set_, SelectedPlace()))));
-    if (item == nullptr)
-        model_->Clear();
-    else if (item == setItem_)
-        model_->SetRows(TargetRows(set_));
-    else
-        model_->SetRows(FolderRows(*FolderOf(item)), PlaceEntryPath(set_, SelectedPlace()));
+    folderEntryPath_.clear();
+    if (item == nullptr) {
+        folderRows_.clear();
+    } else if (item == setItem_) {
+        folderRows_ = TargetRows(set_);
+    } else {
+        folderRows_ = FolderRows(*FolderOf(item));
+        folderEntryPath_ = PlaceEntryPath(set_, SelectedPlace());
+    }
+    // Another folder starts unfiltered.
+    filter_->blockSignals(true);
+    filter_->clear();
+    filter_->blockSignals(false);
+    filling_ = false;
+    ApplyFilter();
+}
+
+void FileBrowserPage::ApplyFilter() {
+    filling_ = true;
+    const QString text = filter_->text();
+    if (text.isEmpty()) {
+        model_->SetRows(folderRows_, folderEntryPath_);
+    } else {
+        std::vector<BrowserRow> rows;
+        for (const BrowserRow& row : folderRows_) {
+            const char* name = row.file != nullptr ? row.file->name : row.folder != nullptr ? row.folder->name : nullptr;
+            // "<..>" stays: the way up is never filtered away.
+            if (name == nullptr || QString::fromUtf8(name).contains(text, Qt::CaseInsensitive)) rows.push_back(row);
+        }
+        model_->SetRows(std::move(rows), folderEntryPath_);
+    }
     model_->SortRows(header_->SortKey(), header_->SortColumn());
     filling_ = false;
     RefreshSummary();
@@ -344,10 +458,15 @@ void FileBrowserPage::Layout() {
     browse_->setGeometry(w - Px(168), y, Px(45), lineHeight);
     restore_->setGeometry(w - Px(117), y - Py(3), Px(109), Py(26));
 
+    // The tree takes a quarter: the list's name column gets what the other columns leave.
     const int a = w - Px(20);
-    const int b = a / 3;
+    const int b = a / 4;
     tree_->setGeometry(tree_->x(), tree_->y(), b, y - Py(15));
-    list_->setGeometry(b + Px(12), Py(8), a - b, y - Py(15));
+    // The filter sits over the list.
+    const int filterHeight = std::max(lineHeight, filter_->sizeHint().height());
+    filter_->setGeometry(b + Px(12), Py(8), a - b, filterHeight);
+    const int listTop = Py(8) + filterHeight + Py(4);
+    list_->setGeometry(b + Px(12), listTop, a - b, std::max(0, y - Py(7) - listTop));
 
     restore_->update();
 }

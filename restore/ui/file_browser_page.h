@@ -44,8 +44,10 @@ public:
     void ClearPage() override;
 
     QWidget* Widget() override { return this; }
-    void BeforeDateChange() override { ClearPage(); }
-    void DateChanged() override { FillPage(); }
+    // The folder on show is kept across a date change: the same place when the new date has
+    // it, else its nearest ancestor that it has.
+    void BeforeDateChange() override;
+    void DateChanged() override;
     void PageShown() override;
     // Rows do not stay selected on a page out of sight.
     void PageHidden() override;
@@ -71,6 +73,13 @@ public:
     QLineEdit* RestoreToEdit() const { return restoreTo_; }
     QPushButton* BrowseButton() const { return browse_; }
     QPushButton* RestoreButton() const { return restore_; }
+    // Narrows the folder's rows to names containing its text, ignoring case.
+    QLineEdit* FilterEdit() const { return filter_; }
+
+    // Selects the tree item of `place`, or of its nearest ancestor present in the tree.
+    void SelectPlace(const BrowserPlace& place);
+    // Backspace: the parent folder of the one on show.
+    void GoUp();
 
     // The list's double click on a folder or target goes into it, on "<..>" up (a file's
     // opens it through the actions).
@@ -88,10 +97,15 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void AddFolders(QTreeWidgetItem* parent, const FileTreeNode* folder);
     void ShowSelectedFolder();
+    // Puts the folder's rows that pass the filter into the list, sorted.
+    void ApplyFilter();
+    // Orders the tree's folders as the list orders its folder rows.
+    void SortTree();
     void RefreshSummary();
     void Browse();
     void Layout();
@@ -109,6 +123,11 @@ private:
     QPushButton* restore_ = nullptr;
     EntryActions* actions_ = nullptr;
     std::vector<QAction*> rowActions_;
+    QLineEdit* filter_ = nullptr;
+    // Every row of the folder on show, before the filter.
+    std::vector<BrowserRow> folderRows_;
+    std::string folderEntryPath_;
+    BrowserPlace placeBeforeDateChange_;
     // Which tree item shows a folder: found again by a double click on its row.
     std::unordered_map<const FileTreeNode*, QTreeWidgetItem*> itemOfFolder_;
     QTreeWidgetItem* setItem_ = nullptr;

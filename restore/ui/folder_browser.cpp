@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileDialog>
 
+#include "restore/ui/restore_dialog_font.h"
+
 namespace halvex {
 
 std::optional<std::string> BrowseForFolder(QWidget* owner, const std::string& title, const std::string& initialFolder) {
@@ -11,6 +13,7 @@ std::optional<std::string> BrowseForFolder(QWidget* owner, const std::string& ti
                        QFile::decodeName(QByteArray::fromStdString(initialFolder)));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    FitFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     const std::string chosen = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
     if (chosen.empty()) return std::nullopt;

@@ -2,6 +2,9 @@
 #include "restore/ui/list_columns.h"
 
 #include <QEvent>
+#include <QHelpEvent>
+#include <QStyle>
+#include <QToolTip>
 #include <QHeaderView>
 #include <QObject>
 #include <QTreeView>
@@ -25,7 +28,34 @@ private:
     int column_;
 };
 
+class CutTextToolTips : public QObject {
+public:
+    explicit CutTextToolTips(QTreeView& list) : QObject(&list), list_(list) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ToolTip || watched != list_.viewport()) return false;
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = list_.indexAt(help->pos());
+        if (!index.isValid() || index.data(Qt::ToolTipRole).isValid()) return false;
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const QRect cell = list_.visualRect(index);
+        int room = cell.width() - 2 * (list_.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list_) + 1);
+        if (index.data(Qt::DecorationRole).isValid()) room -= list_.iconSize().isValid() ? list_.iconSize().width() : 16;
+        if (text.isEmpty() || list_.fontMetrics().horizontalAdvance(text) <= room) {
+            QToolTip::hideText();
+            return true;
+        }
+        QToolTip::showText(help->globalPos(), text, list_.viewport(), cell);
+        return true;
+    }
+
+private:
+    QTreeView& list_;
+};
+
 }  // namespace
+
+void ShowCutTextsInToolTips(QTreeView& list) { list.viewport()->installEventFilter(new CutTextToolTips(list)); }
 
 void FillColumn(QTreeView& list, int column) {
     QHeaderView* header = list.header();

@@ -12,4 +12,8 @@ void KeepColumnFilling(QTreeView& list, int column);
 // The same once, now.
 void FillColumn(QTreeView& list, int column);
 
+// A cell whose text the column cuts shows the whole text as its tooltip (unless the model
+// gives the cell a tooltip of its own).
+void ShowCutTextsInToolTips(QTreeView& list);
+
 }  // namespace halvex

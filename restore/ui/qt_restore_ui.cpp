@@ -13,6 +13,7 @@
 #include "common/ui/qt_message_box.h"
 #include "restore/ui/directory_exists_dialog.h"
 #include "restore/ui/file_exists_dialog.h"
+#include "restore/ui/restore_dialog_font.h"
 #include "restore/ui/restore_progress_dialog.h"
 
 namespace halvex {
@@ -113,6 +114,7 @@ std::optional<std::string> QtRestoreUi::ChooseArchiveFile(const std::string& arc
     QFileDialog dialog(progress_.data(), QStringLiteral("Open"), folder, ArchiveFileFilter(archiveName));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    FitFileDialog(dialog);
     dialog.setDefaultSuffix(QStringLiteral("TQBak"));
     dialog.setEnabled(true);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;

@@ -39,6 +39,7 @@ int RunRestoreWindows(int argc, char** argv, bool autorun, const std::optional<s
     QApplication::setWindowIcon(RestoreProgramIcon());
     RestoreMainWindow window;
     window.SetStartFolder(programFolder);
+    window.RestoreSettings();
     window.show();
     if (toOpen) window.ShowSet(*toOpen);
     return QApplication::exec();

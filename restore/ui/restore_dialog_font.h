@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The font of the restore engine's dialogs.
+// The font and size of the restore program's dialogs.
 #include <QFont>
+
+class QFileDialog;
 
 namespace halvex {
 
-// "MS Serif" at 10 points; where it is not installed, the system's serif font stands in.
+// The application's font, as every other window of the program uses.
 QFont RestoreDialogFont();
+// Widens a file dialog so that its name, size, type and date columns show whole.
+void FitFileDialog(QFileDialog& dialog);
 
 }  // namespace halvex

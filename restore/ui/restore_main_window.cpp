@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
 #include <QTabBar>
 #include <QTimer>
 
@@ -20,6 +22,7 @@
 #include "common/ui/qt_message_box.h"
 #include "restore/archive_dates.h"
 #include "restore/ui/file_browser_page.h"
+#include "restore/ui/restore_dialog_font.h"
 #include "restore/ui/restore_pages.h"
 #include "restore/ui/search_log_page.h"
 #include "restore/ui/restore_progress_dialog.h"
@@ -39,7 +42,7 @@ QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data()
 }  // namespace
 
 RestoreMainWindow::RestoreMainWindow(QWidget* parent) : QMainWindow(parent), ui_(this) {
-    setWindowTitle(QStringLiteral("TQ Restore"));
+    setWindowTitle(QStringLiteral("Halvex Restore"));
     setWindowIcon(RestoreProgramIcon());
     // Message boxes of the catalog and the engine are owned by this window.
     set_.SetUi(&ui_);
@@ -82,6 +85,14 @@ void RestoreMainWindow::CreateMenu() {
     quitAction_ = menu->addAction(QStringLiteral("&Quit"));
     quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quitAction_, &QAction::triggered, this, [this] { Quit(); });
+    QAction* find = new QAction(QStringLiteral("Find"), this);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] { GoToSearch(); });
+    addAction(find);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    aboutAction_ = help->addAction(QStringLiteral("&About Halvex Restore"));
+    connect(aboutAction_, &QAction::triggered, this,
+            [this] { QMessageBox::about(this, QStringLiteral("About Halvex Restore"), AboutText()); });
     // The window keeps the one check mark itself: an exclusive group would show radio marks.
     dateGroup_ = new QActionGroup(this);
     dateGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -144,10 +155,48 @@ void RestoreMainWindow::ShowPage(int index) {
 
 QString RestoreMainWindow::OpenFilter() {
     const QString extension = FromUtf8(std::string(kArchiveExtension));
-    return QStringLiteral("TQ Backup Archives (*%1)").arg(extension);
+    return QStringLiteral("Halvex Backup Archives (*%1)").arg(extension);
 }
 
-std::string RestoreMainWindow::MessageCaption() { return std::string(kRestoreProgramName); }
+QString RestoreMainWindow::AboutText() {
+    return QStringLiteral("Halvex Restore\n%1\n\nRestores files from the archive sets of Halvex Backup.\n\n"
+                          "Licence: GPL-3.0-or-later (GNU General Public License, version 3 or later).\n"
+                          "This program comes with ABSOLUTELY NO WARRANTY.")
+        .arg(QString::fromStdString(VersionText(kRestoreProgramName)));
+}
+
+void RestoreMainWindow::RestoreSettings() {
+    keepsSettings_ = true;
+    QSettings settings(QStringLiteral("halvex"), QStringLiteral("halvex-restore"));
+    const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    bool ok = false;
+    const double share = settings.value(QStringLiteral("window/searchSplitter")).toDouble(&ok);
+    if (auto* search = dynamic_cast<SearchLogPage*>(Page(kSearchLogPage)); search != nullptr && ok)
+        search->SetSplitterShare(share);
+}
+
+void RestoreMainWindow::SaveSettings() const {
+    QSettings settings(QStringLiteral("halvex"), QStringLiteral("halvex-restore"));
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    if (const auto* search = dynamic_cast<const SearchLogPage*>(Page(kSearchLogPage)))
+        settings.setValue(QStringLiteral("window/searchSplitter"), search->SplitterShare());
+}
+
+void RestoreMainWindow::GoToSearch() {
+    tabs_->setCurrentIndex(kSearchLogPage);
+    if (auto* search = dynamic_cast<SearchLogPage*>(Page(kSearchLogPage))) search->FocusPattern();
+}
+
+std::string RestoreMainWindow::OpenErrorText(const ArchiveSet& set) {
+    std::string text = "Error opening archive: " + (set.OpenFailureReason().empty() ? "damaged" : set.OpenFailureReason()) + ".";
+    // The path of a file that is not a regular one; what a set too large would need.
+    const std::string& detail = set.OpenFailureDetail();
+    if (!detail.empty()) text += "\n" + detail;
+    return text;
+}
+
+std::string RestoreMainWindow::MessageCaption() { return "Halvex Restore"; }
 
 void RestoreMainWindow::Open() {
     if (busy_.IsBusy()) return;
@@ -155,6 +204,7 @@ void RestoreMainWindow::Open() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(FromUtf8(std::string(kArchiveExtension)).mid(1));
+    FitFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     ShowSet(QFile::encodeName(dialog.selectedFiles().first()).toStdString());
 }
@@ -184,9 +234,7 @@ bool RestoreMainWindow::ShowSet(const std::string& path) {
     if (busy_.IsBusy()) return false;
     CloseSet();
     if (!set_.OpenSet(path)) {
-        const std::string& detail = set_.OpenFailureDetail();
-        ShowMessageBox(this, "Error opening archive." + (detail.empty() ? "" : "\n" + detail), MessageCaption(),
-                       MessageButtons::Ok);
+        ShowMessageBox(this, OpenErrorText(set_), MessageCaption(), MessageButtons::Ok);
         return false;
     }
     lastFolder_ = set_.Folder();
@@ -250,6 +298,7 @@ void RestoreMainWindow::closeEvent(QCloseEvent* event) {
         }
         return;
     }
+    if (keepsSettings_) SaveSettings();
     CloseSet();
     event->accept();
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// "TQ Restore": the restore program's one window. A menu opens an archive set, chooses its
+// "Halvex Restore": the restore program's one window. A menu opens an archive set, chooses its
 // backup date and quits; three tabs show the pages (Easy Restore, File Browser, File Search &
 // Log Viewer) over a three-part status bar. The window owns the one ArchiveSet.
 #include <QMainWindow>
@@ -37,7 +37,7 @@ public:
 
     // What Open does once a file is chosen: closes the open set, opens the one `path` ends
     // and shows it (title, date menu, the newest date, the pages). False, after "Error
-    // opening archive.", when it cannot be opened; no set is open then.
+    // opening archive: REASON.", when it cannot be opened; no set is open then.
     bool ShowSet(const std::string& path);
     // Selects date `index` (0 = oldest) as its menu item does; nothing for the date already
     // selected or an index the set does not have.
@@ -50,10 +50,23 @@ public:
     // runs, it is first asked to stop and the window ends once it has.
     void Quit();
 
-    // The file dialog's filter: "TQ Backup Archives (*.TQBak)".
+    // Size, place and the search page's splitter, kept in the user's settings between runs.
+    // The program restores them before showing the window and saves them as it closes;
+    // windows that never restored them (the tests') save nothing.
+    void RestoreSettings();
+    void SaveSettings() const;
+    // Ctrl+F: the search page, the cursor in its file name pattern.
+    void GoToSearch();
+    // Help > About: name, version and licence.
+    static QString AboutText();
+    QAction* AboutAction() const { return aboutAction_; }
+
+    // The file dialog's filter: "Halvex Backup Archives (*.TQBak)".
     static QString OpenFilter();
     // Caption of the window's own message boxes: the program's name.
     static std::string MessageCaption();
+    // "Error opening archive: REASON." after a failed open of `set`, with the detail, if any.
+    static std::string OpenErrorText(const ArchiveSet& set);
 
     ArchiveSet& Set() { return set_; }
     QtRestoreUi& Ui() { return ui_; }
@@ -94,6 +107,8 @@ private:
     std::array<RestorePage*, 3> pages_{};
     QAction* openAction_ = nullptr;
     QAction* quitAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    bool keepsSettings_ = false;
     QMenu* dateMenu_ = nullptr;
     QActionGroup* dateGroup_ = nullptr;
     int shownPage_ = -1;

@@ -125,6 +125,7 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     header_->SetLockedColumns({SearchResultsModel::IconColumn});
     header_->SetLockEnabled(true);
     KeepColumnFilling(*results_, SearchResultsModel::PathColumn);
+    ShowCutTextsInToolTips(*results_);
 
     log_ = new QPlainTextEdit(this);
     log_->setGeometry(units.Rect(14, 159, 254, 50));
@@ -153,6 +154,8 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     splitter_->SetLive(true);
 
     InitialiseAnchors();
+    designHeight_ = height();
+    splitterShare_ = static_cast<double>(splitter_->Centre()) / std::max(1, designHeight_);
     SetMinimumLayoutSize(QSize(Px(525), Py(370)));
     RegisterAnchor(searchGroup_, Anchor::Stretch, Anchor::Stretch);
     RegisterAnchor(results_, Anchor::Stretch, Anchor::Stretch);
@@ -197,7 +200,10 @@ SearchLogPage::SearchLogPage(const RestorePageContext& context, QWidget* parent)
     });
     connect(header_, &SortHeader::SortRequested, this,
             [this](int sortKey, int sortColumn) { model_->SortRows(sortKey, sortColumn); });
-    connect(splitter_, &SplitterBar::Moved, this, [this](int distance) { MoveSplitter(distance); });
+    connect(splitter_, &SplitterBar::Moved, this, [this](int distance) {
+        MoveSplitter(distance);
+        splitterShare_ = static_cast<double>(splitter_->Centre()) / std::max(1, height());
+    });
 
     SetControlsEnabled(false);
     AfterLayout();
@@ -357,7 +363,32 @@ QString SearchLogPage::LogText(const std::string& bytes) {
 void SearchLogPage::AfterLayout() {
     if (splitter_ == nullptr) return;
     splitter_->SetRange(Py(150), height() - Py(100));
+    KeepSplitterShare();
     splitter_->update();
+}
+
+void SearchLogPage::KeepSplitterShare() {
+    // The anchors give all new height to the list; the splitter takes its share back, so
+    // the log pane grows too. Smaller pages keep the designed places.
+    if (splitter_ == nullptr || splitterShare_ <= 0 || height() < designHeight_) return;
+    const int wanted = std::clamp(static_cast<int>(splitterShare_ * height() + 0.5), splitter_->RangeMinimum(),
+                                  std::max(splitter_->RangeMinimum(), splitter_->RangeMaximum()));
+    if (wanted != splitter_->Centre()) {
+        const int distance = wanted - splitter_->Centre();
+        splitter_->move(splitter_->x(), splitter_->y() + distance);
+        MoveSplitter(distance);
+    }
+}
+
+void SearchLogPage::SetSplitterShare(double share) {
+    if (!(share > 0 && share < 1)) return;
+    splitterShare_ = share;
+    KeepSplitterShare();
+}
+
+void SearchLogPage::FocusPattern() {
+    pattern_->setFocus(Qt::ShortcutFocusReason);
+    pattern_->selectAll();
 }
 
 void SearchLogPage::MoveSplitter(int distance) {

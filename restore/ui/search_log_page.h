@@ -109,6 +109,12 @@ public:
     QPushButton* PrevButton() const { return prev_; }
     QPushButton* NextButton() const { return next_; }
     SplitterBar* Splitter() const { return splitter_; }
+    // Where the splitter stands, as a share of the page's height: kept as the page grows, so
+    // that the log grows with the list, and remembered between runs.
+    double SplitterShare() const { return splitterShare_; }
+    void SetSplitterShare(double share);
+    // Ctrl+F: the cursor into the file name pattern.
+    void FocusPattern();
 
 protected:
     void AfterLayout() override;
@@ -118,6 +124,7 @@ private:
     SearchStep Hit(const FileTreeFile* file, const char* folderPath);
     void RefreshStatus();
     void MoveSplitter(int distance);
+    void KeepSplitterShare();
     void ShowPaging();
     void ShowHitMenu(const QPoint& position);
     void RefreshActions();
@@ -142,6 +149,8 @@ private:
     QLineEdit* archiveNumber_ = nullptr;
     QPushButton* next_ = nullptr;
     SplitterBar* splitter_ = nullptr;
+    double splitterShare_ = 0;  // 0 until the page is laid out
+    int designHeight_ = 0;      // below it the controls keep their designed places
 
     LogPager pager_;
     bool searching_ = false;

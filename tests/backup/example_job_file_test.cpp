@@ -35,10 +35,13 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
 
 TEST(ExampleJobFile, WrittenLineByLine) {
     TempFolder temp;
-    ASSERT_TRUE(WriteExampleJobFile(temp / "backup.ini"));
+    // A home with a blank, given with a trailing '/'.
+    ASSERT_TRUE(WriteExampleJobFile(temp / "backup.ini", "/home/ann lee/"));
     std::string text = ReadFile(temp / "backup.ini");
     EXPECT_EQ(text.find('\x1a'), std::string::npos);
     EXPECT_EQ(text.find('\0'), std::string::npos);
+    EXPECT_EQ(text.find("@HOME@"), std::string::npos);
+    EXPECT_EQ(text.find("c:"), std::string::npos);
     std::vector<std::string> lines = SplitCrLf(text);
     ASSERT_EQ(lines.size(), 41u);
     for (const std::string& line : lines) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
@@ -51,43 +54,43 @@ TEST(ExampleJobFile, WrittenLineByLine) {
     EXPECT_EQ(lines[0], "[global]");
     EXPECT_EQ(lines[7], "[Default]");
     EXPECT_EQ(lines[11], "\t#CDName:\"Default_Bak\" #No spaces Max 11 chars");
-    EXPECT_EQ(lines[14], "\t#zip:\"c:\\backups\\De Backup.tqzip\" #using full path");
-    EXPECT_EQ(lines[15], "\tzip:\"c:\\backups\" #using folder");
-    EXPECT_EQ(lines[21], "\tdir:\"c:\\\"");
-    EXPECT_EQ(lines[27], "\texclude:\"dir1\"  \t #Don't include the halvex");
-    EXPECT_EQ(lines[28], "\texclude:\"dir2\\*\\debug\"\t #Don't include and file/folder named debug inside of dir2");
-    EXPECT_EQ(lines[31],
-              "\t#eg: the folder c:\\dir2\\hello\\good bye\\debug  would be ignored because of the obove exclude");
+    EXPECT_EQ(lines[14], "\t#zip:\"/home/ann lee/Backups/Default Backup.tqzip\" #using full path");
+    EXPECT_EQ(lines[15], "\tzip:\"/home/ann lee/Backups\" #using folder");
+    EXPECT_EQ(lines[21], "\tdir:\"/home/ann lee/Documents\"");
+    EXPECT_EQ(lines[27], "\texclude:\"Drafts\"  \t #Don't include the Drafts folder");
+    EXPECT_EQ(lines[31], "\t#eg: the folder /home/ann lee/Documents/Projects/hello/good bye/build would be ignored "
+                         "because of the above exclude");
     EXPECT_EQ(lines[37], "\t#copyto:\"offsite:backups/Default\"");
     EXPECT_EQ(lines[39], "# end of job: default.");
 }
 
 TEST(ExampleJobFile, LoadsIntoOneJob) {
     TempFolder temp;
-    ASSERT_TRUE(WriteExampleJobFile(temp / "backup.ini"));
+    const std::string home = temp / "home";
+    ASSERT_TRUE(WriteExampleJobFile(temp / "backup.ini", home));
     JobConfig config;
     ASSERT_EQ(LoadJobConfig(config, temp.path()).status, JobFileResult::Status::Loaded);
     ASSERT_EQ(config.JobCount(), 1);
     const Job& job = config.jobs[0];
     EXPECT_EQ(job.name, "Default");
-    EXPECT_EQ(job.archiveBaseName, "c:\\backups/Default");
+    EXPECT_EQ(job.archiveBaseName, home + "/Backups/Default");
     EXPECT_EQ(job.cdName, std::nullopt);  // the label line is commented out
     EXPECT_EQ(job.flags, 0);
     EXPECT_TRUE(job.lastBackup.IsZero());
     ASSERT_EQ(job.mappings.size(), 2u);
-    EXPECT_EQ(job.mappings[0].sourceFolder, "c:");
-    EXPECT_EQ(job.mappings[0].targetName, "HardDrive");
+    EXPECT_EQ(job.mappings[0].sourceFolder, home + "/Documents");
+    EXPECT_EQ(job.mappings[0].targetName, "Documents");
     ASSERT_EQ(job.mappings[0].filters.size(), 2u);
     EXPECT_TRUE(job.mappings[0].filters[0].isExclude);
-    EXPECT_EQ(job.mappings[0].filters[0].pattern, "DIR1");
+    EXPECT_EQ(job.mappings[0].filters[0].pattern, "DRAFTS");
     EXPECT_TRUE(job.mappings[0].filters[1].isExclude);
-    EXPECT_EQ(job.mappings[0].filters[1].pattern, "DIR2\\*\\DEBUG");
-    EXPECT_EQ(job.mappings[1].sourceFolder, "c:\\dir1");
-    EXPECT_EQ(job.mappings[1].targetName, "dir1");
+    EXPECT_EQ(job.mappings[0].filters[1].pattern, "PROJECTS\\*\\BUILD");
+    EXPECT_EQ(job.mappings[1].sourceFolder, home + "/Pictures");
+    EXPECT_EQ(job.mappings[1].targetName, "Pictures");
     EXPECT_TRUE(job.mappings[1].filters.empty());
     ASSERT_EQ(config.globalFilters.size(), 2u);
     EXPECT_EQ(config.globalFilters[0].pattern, "*.TMP");
-    EXPECT_EQ(config.globalFilters[1].pattern, "*THUMBS.DB");
+    EXPECT_EQ(config.globalFilters[1].pattern, "*~");
     EXPECT_TRUE(config.globalFilters[0].isExclude && config.globalFilters[1].isExclude);
 
     // A second job of the same name, differing in case, is reported past the last line.

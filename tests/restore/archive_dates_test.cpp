@@ -109,8 +109,8 @@ TEST_F(ArchiveDatesTest, DatesSharingADayShowTheirTimeOfDay) {
 }
 
 TEST(RestoreWindowTitleTest, NamesTheLastArchiveAndTheDate) {
-    EXPECT_EQ(RestoreWindowTitle("Job12.TQBak"), "TQ's Restore Utility - Job12.TQBak");
-    EXPECT_EQ(RestoreWindowTitle("Job12.TQBak", "May 01, 2024"), "TQ's Restore Utility - Job12.TQBak (May 01, 2024)");
+    EXPECT_EQ(RestoreWindowTitle("Job12.TQBak"), "Halvex Restore - Job12.TQBak");
+    EXPECT_EQ(RestoreWindowTitle("Job12.TQBak", "May 01, 2024"), "Halvex Restore - Job12.TQBak (May 01, 2024)");
 }
 
 }  // namespace

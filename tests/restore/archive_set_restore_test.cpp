@@ -252,7 +252,7 @@ TEST_F(ExtractionErrorTest, MissingEntryIsReportedAndIgnoreGoesOn) {
     ui.messageAnswers = {MessageAnswer::Retry, MessageAnswer::Ignore};
     set.ResetSkippedEntries();
     EXPECT_TRUE(RestoreAll(out).Completed());
-    EXPECT_EQ(ui.messages, std::vector<std::string>(2, "Error: The file Data\\b is missing from archive Job.TQBak: it "
+    EXPECT_EQ(ui.messages, std::vector<std::string>(2, "Error: The file Data/b is missing from archive Job.TQBak: it "
                                                        "could not be restored to " + out + "/b."));
     EXPECT_EQ(set.SkippedEntries(), 1);
     EXPECT_TRUE(platform::PathExists(out + "/a"));
@@ -276,7 +276,7 @@ TEST_F(ExtractionErrorTest, FileThatCannotBeCreatedIsReportedLikeAZipError) {
     ui.messageAnswers = {MessageAnswer::Ignore};
     EXPECT_TRUE(RestoreAll(out).Completed());
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], "Error: Could not restore Data\\b to " + out + "/b: Is a directory.");
+    EXPECT_EQ(ui.messages[0], "Error: Could not restore Data/b to " + out + "/b: Is a directory.");
     EXPECT_TRUE(platform::PathExists(out + "/a"));
 }
 
@@ -376,11 +376,11 @@ TEST_F(RestoreJobTest, EntriesOfArchivesTheRestoreDoesNotVisitAreReportedAndSkip
     EXPECT_EQ(set.SkippedEntries(), 3);
     EXPECT_EQ(ui.messages,
               (std::vector<std::string>{
-                  "Error: The entry Data\\b is labelled with archive 2, which is not one of archives 1 to 1 of the set: it was "
+                  "Error: The entry Data/b is labelled with archive 2, which is not one of archives 1 to 1 of the set: it was "
                   "not restored to " + out + "/b.",
-                  "Error: The entry Data\\sub is labelled with archive 7, which is not one of archives 1 to 1 of the set: it was "
+                  "Error: The entry Data/sub is labelled with archive 7, which is not one of archives 1 to 1 of the set: it was "
                   "not restored to " + out + "/sub.",
-                  "Error: The entry Data\\sub\\c is labelled with archive 0, which is not one of archives 1 to 1 of the set: it "
+                  "Error: The entry Data/sub/c is labelled with archive 0, which is not one of archives 1 to 1 of the set: it "
                   "was not restored to " + out + "/sub/c."}));
     EXPECT_EQ(test::ReadFile(out + "/a"), EntryContent("Data\\a", 1, 3));
 }
@@ -442,7 +442,7 @@ TEST_F(RestoreJobTest, LinksInTheDestinationAreConflictsNeverFollowed) {
         } else {
             EXPECT_EQ(set.SkippedEntries(), 1) << trace;
             ASSERT_FALSE(ui.messages.empty()) << trace;
-            const std::string entry = *c.link == '\0' ? std::string("Data") : "Data\\" + std::string(c.link);
+            const std::string entry = *c.link == '\0' ? std::string("Data") : "Data/" + std::string(c.link);
             EXPECT_EQ(ui.messages.back(), "Skipped: '" + linkPath + "' is a symbolic link: it was kept, and " + entry +
                                               " was not restored through it.")
                 << trace;
@@ -476,9 +476,9 @@ TEST_F(RestoreJobTest, NothingIsRestoredThroughALinkTheRestoreMade) {
         EXPECT_FALSE(std::filesystem::exists(temp / "z"));
         EXPECT_EQ(set.SkippedEntries(), 2);
         EXPECT_EQ(ui.messages, (std::vector<std::string>{
-                                   "Skipped: '" + out + "/evil' is a symbolic link restored from the set: Data\\evil was "
+                                   "Skipped: '" + out + "/evil' is a symbolic link restored from the set: Data/evil was "
                                    "not restored in its place or through it.",
-                                   "Skipped: '" + out + "/up' is a symbolic link restored from the set: Data\\up was not "
+                                   "Skipped: '" + out + "/up' is a symbolic link restored from the set: Data/up was not "
                                    "restored in its place or through it."}));
     }
 }

@@ -328,7 +328,7 @@ TEST_F(RestoreCliTest, RestoreStatusTellsAbortsAndSkips) {
     const std::string last = set.Run(Day(1), {{"Data", "", "(a@1:1,b@1:1)"}});
     r = Run({"--restore", last, "--to", temp / "skips"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_NE(r.err.find("Error: The file Data\\b is missing from archive Job.TQBak: it could not be restored to " +
+    EXPECT_NE(r.err.find("Error: The file Data/b is missing from archive Job.TQBak: it could not be restored to " +
                          temp / "skips/Data/b.\n  -> Ignore\n"),
               std::string::npos)
         << r.err;

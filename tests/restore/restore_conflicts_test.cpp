@@ -173,12 +173,12 @@ TEST(RestoreConflictTest, ARestoreOntoAFullDiskNamesWhatItLeftOut) {
     int errors = 0;
     for (std::size_t at = r.errors.find("Error: "); at != std::string::npos; at = r.errors.find("Error: ", at + 1)) {
         const std::string line = r.errors.substr(at, r.errors.find('\n', at) - at);
-        EXPECT_EQ(line.rfind("Error: Could not restore Data\\", 0), 0u) << line;
+        EXPECT_EQ(line.rfind("Error: Could not restore Data/", 0), 0u) << line;
         EXPECT_NE(line.find(" to " + temp / "full/Data/"), std::string::npos) << line;
         ++errors;
     }
     EXPECT_GE(errors, 1);
-    EXPECT_NE(r.errors.find("Data\\big.bin to " + temp / "full/Data/big.bin: No space left on device."), std::string::npos)
+    EXPECT_NE(r.errors.find("Data/big.bin to " + temp / "full/Data/big.bin: No space left on device."), std::string::npos)
         << r.errors;
     EXPECT_NE(r.errors.find("Incomplete: Restoration Incomplete: " + std::to_string(errors) +
                             (errors == 1 ? " item" : " items") + " could not be restored\n"),

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -62,11 +63,21 @@ void Save(QWidget& window, const QString& name) {
                 window.height(), qPrintable(window.windowTitle()));
 }
 
+// The whole screen, to see where windows are placed (on X; other platforms grab nothing).
+void SaveScreen(const QString& name) {
+    for (int round = 0; round < 3; ++round) QApplication::processEvents();
+    const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    if (screen.isNull()) return;
+    const QString path = QDir(outputFolder).filePath(name + QStringLiteral("-screen.png"));
+    std::printf("%s %s (whole screen)\n", screen.save(path) ? "saved" : "FAILED", qPrintable(path));
+}
+
 // Saves the message box that ask opens, then answers it with its first button.
 void SaveMessageBox(const QString& name, const std::function<void()>& ask) {
     QTimer::singleShot(200, [name] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             Save(*box, name);
+            SaveScreen(name);
             box->buttons().first()->click();
         }
     });
@@ -252,6 +263,7 @@ int main(int argc, char** argv) {
     JobSelectionDialog selection(three, nullptr);
     selection.JobCheckBox(1)->setChecked(false);
     Save(selection, QStringLiteral("job-selection-3") + suffix);
+    SaveScreen(QStringLiteral("job-selection-3") + suffix);
 
     JobConfig ten;
     for (int i = 0; i < 10; ++i) {
@@ -282,10 +294,10 @@ int main(int argc, char** argv) {
                              MessageButtons::AbortRetryIgnore);
     });
 
-    DirectoryExistsDialog directory("/home/user/TQ Restored/Documents from the old computer/Letters", nullptr);
+    DirectoryExistsDialog directory("/home/user/Halvex Restored/Documents from the old computer/Letters", nullptr);
     Save(directory, QStringLiteral("directory-exists") + suffix);
 
-    FileExistsDialog file("/home/user/TQ Restored/Documents/Letters/2004/letter-to-the-bank-about-the-new-account.doc",
+    FileExistsDialog file("/home/user/Halvex Restored/Documents/Letters/2004/letter-to-the-bank-about-the-new-account.doc",
                           nullptr);
     Save(file, QStringLiteral("file-exists") + suffix);
     SaveMessageBox(QStringLiteral("file-exists-stop-question") + suffix, [&] { file.StopButton()->click(); });
@@ -294,7 +306,7 @@ int main(int argc, char** argv) {
     restore.show();
     QApplication::processEvents();
     restore.SetFrom("Documents\\Letters\\2004\\letter-to-the-bank-about-the-new-account.doc");
-    restore.SetTo("/home/user/TQ Restored/Documents/Letters/2004");
+    restore.SetTo("/home/user/Halvex Restored/Documents/Letters/2004");
     restore.SetTimeRemaining("1 minutes, 5 seconds");
     restore.SetBar(650);
     Save(restore, QStringLiteral("restore-progress") + suffix);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// "TQ Backup in progress": driven by a worker thread through the view, the title animation,
+// "Halvex Backup in progress": driven by a worker thread through the view, the title animation,
 // and the ways the user can and cannot ask to cancel.
 #include <QLabel>
 #include <QMessageBox>
@@ -49,7 +49,7 @@ void BackupProgressDialogTest::CaptionsStayReadable() {
 
 void BackupProgressDialogTest::TitleCyclesThroughOneTwoThreeDots() {
     BackupProgressDialog dialog(nullptr);
-    const QString base = QStringLiteral("TQ Backup in progress");
+    const QString base = QStringLiteral("Halvex Backup in progress");
     QStringList seen;
     for (int tick = 0; tick < 7; ++tick) {
         dialog.AnimateTitle();
@@ -64,7 +64,7 @@ void BackupProgressDialogTest::TitleTimerRunsWhileStarted() {
     dialog.show();
     QVERIFY(!dialog.TitleTimerActive());
     dialog.StartTitleTimer();
-    QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(), QStringLiteral("TQ Backup in progress.."), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(), QStringLiteral("Halvex Backup in progress.."), 3000);
     dialog.StopTitleTimer();
     QVERIFY(!dialog.TitleTimerActive());
     const QString stopped = dialog.windowTitle();

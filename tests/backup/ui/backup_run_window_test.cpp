@@ -584,7 +584,7 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
     QStringList lastBackupTexts;
     bool backupEnabled = false;
     SeenBox done;
-    QString jobShownAtEnd, statusAtEnd;
+    QString jobShownAtEnd, statusAtEnd, timeAtEnd;
     bool cancelEnabledAtEnd = true;
     int barAtEnd = -1;
     test::WhenModalAppears([&](QWidget* modal) {
@@ -602,6 +602,7 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
             done = Seen(box);
             jobShownAtEnd = ShownText(ProgressText::CurrentJob);
             statusAtEnd = ShownText(ProgressText::Status);
+            timeAtEnd = ShownText(ProgressText::TimeRemaining);
             cancelEnabledAtEnd = ProgressWindow()->CancelButton()->isEnabled();
             barAtEnd = ProgressWindow()->ProgressBar()->value();
             box->button(QMessageBox::Ok)->click();
@@ -622,6 +623,7 @@ void BackupRunWindowTest::WholeProgramMakesWhatTheUnattendedRunMakes() {
     QVERIFY(done.ownedByProgressWindow);
     QCOMPARE(jobShownAtEnd, QStringLiteral("Music"));
     QCOMPARE(statusAtEnd, QStringLiteral("Saving File Lists..."));
+    QCOMPARE(timeAtEnd, QString());  // no estimate while saving
     QVERIFY(!cancelEnabledAtEnd);
     QCOMPARE(barAtEnd, 1000);
 

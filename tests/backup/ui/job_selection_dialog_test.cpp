@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// "TQ's Backup Util": ticking jobs, the layout for any number of jobs, the last-backup texts,
+// "Halvex Backup": ticking jobs, the layout for any number of jobs, the last-backup texts,
 // and what "&Backup" and "&Cancel" do.
 #include <QCheckBox>
 #include <QGroupBox>
@@ -78,7 +78,10 @@ void JobSelectionDialogTest::IconPlaceAndWholeTexts() {
     QVERIFY(!dialog.windowIcon().isNull());
     QVERIFY(dialog.BackupButton()->isDefault());
     QVERIFY(!dialog.BrandNewCheckBox()->isChecked());
-    QCOMPARE(dialog.pos(), QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+    // Centred on the screen; the tooltip explains starting afresh.
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    QVERIFY((dialog.frameGeometry().center() - centre).manhattanLength() <= 2);
+    QVERIFY(dialog.BrandNewCheckBox()->toolTip().contains(QStringLiteral("new set")));
     // Fixed texts are shown whole.
     for (QWidget* control : {static_cast<QWidget*>(dialog.LastBackupHeading()),
                              static_cast<QWidget*>(dialog.BrandNewCheckBox())}) {

@@ -132,7 +132,7 @@ void QtRestoreUiTest::ProgressShowsPathsShortened() {
     ui.OpenProgress([] {});
     RestoreProgressDialog* progress = ui.ProgressWindow();
     const std::string entry = "Documents\\Letters\\2004\\old\\older\\oldest\\To the bank.doc";
-    const std::string folder = "/home/user/TQ Restored/Documents/Letters/2004/old/older/oldest";
+    const std::string folder = "/home/user/Halvex Restored/Documents/Letters/2004/old/older/oldest";
     ui.SetProgressFrom(entry);
     ui.SetProgressTo(folder);
     for (QLabel* text : {progress->FromText(), progress->ToText()}) {
@@ -154,7 +154,7 @@ void QtRestoreUiTest::ProgressShowsPathsShortened() {
 
 void QtRestoreUiTest::FitToProgressToMeasuresTheToText() {
     QtRestoreUi ui(main_);
-    const std::string path = "/home/user/TQ Restored/Documents/Letters/2004/old/older/To the bank.doc";
+    const std::string path = "/home/user/Halvex Restored/Documents/Letters/2004/old/older/To the bank.doc";
     QCOMPARE(ui.FitToProgressTo(path), path);  // no progress window: nothing to measure against
     ui.OpenProgress([] {});
     std::string fitted = ui.FitToProgressTo(path);

@@ -16,7 +16,7 @@ using namespace halvex;
 
 namespace {
 
-const std::string kLongPath = "/home/user/TQ Restored/Documents from the old computer/Letters/2004/To the bank.doc";
+const std::string kLongPath = "/home/user/Halvex Restored/Documents from the old computer/Letters/2004/To the bank.doc";
 
 // Runs the dialog modally, lets act press its buttons, and returns its answer.
 template <class Dialog>

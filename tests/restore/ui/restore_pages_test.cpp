@@ -70,6 +70,7 @@ private slots:
     void init();
     void cleanup();
     void BrowserNavigatesByTreeAndDoubleClicks();
+    void BrowserTreeIsSortedAsTheList();
     void BrowserLayoutFollowsThePageSize();
     void BrowserRestoresASelectionOfARealSet();
     void SearchLooksInFoldersOverSeveralDates();
@@ -165,12 +166,82 @@ void RestorePagesTest::BrowserNavigatesByTreeAndDoubleClicks() {
     QVERIFY(!page.List()->selectionModel()->hasSelection());
     QVERIFY(!page.RestoreButton()->isEnabled());
 
-    // At the first date Late has no tree yet, and the page starts again at the set.
+    // The filter narrows the folder's rows as it is typed, "<..>" staying; another folder
+    // starts unfiltered.
+    Show(RestoreMainWindow::kFileBrowserPage);
+    QTest::keyClicks(page.FilterEdit(), "A.");
+    QCOMPARE(RowTexts(model), (QStringList{"<..>|||", "a.txt|Jan-01 1601 00:00:00|11 bytes|Job2.TQBak"}));
+    QCOMPARE(Status(1), QStringLiteral("1 object(s)"));
+    QTest::keyClicks(page.FilterEdit(), "zz");
+    QCOMPARE(RowTexts(model), (QStringList{"<..>|||"}));
+    // Enter opens the folder row under the cursor, Backspace goes up.
+    page.FilterEdit()->clear();
+    page.List()->setCurrentIndex(model.index(RowNamed(model, "two"), 0));
+    QTest::keyClick(page.List(), Qt::Key_Return);
+    QCOMPARE(page.RestoreToEdit()->text(), QStringLiteral("/data/two"));
+    QTest::keyClick(page.List(), Qt::Key_Backspace);
+    QTest::keyClick(page.List(), Qt::Key_Backspace);
+    QCOMPARE(page.Tree()->currentItem()->text(0), QStringLiteral("Job.TQBak"));
+    QCOMPARE(page.FilterEdit()->text(), QString());
+
+    // A place the tree lacks falls back to its nearest ancestor.
+    page.SelectPlace(BrowserPlace{0, {"one", "gone", "deep"}});
+    QCOMPARE(page.RestoreToEdit()->text(), QStringLiteral("/data/one"));
+    // The folder on show stays across a date change when the new date has it ...
     window_->SelectDate(0);
     Show(RestoreMainWindow::kFileBrowserPage);
+    QCOMPARE(page.RestoreToEdit()->text(), QStringLiteral("/data/one"));
+    QCOMPARE(RowTexts(model), (QStringList{"<..>|||", "deep||2 bytes|Job.TQBak", "x|Jan-01 1601 00:00:00|1 bytes|Job.TQBak"}));
+    // ... and at the first date Late has no tree yet: the page falls back to the set.
+    window_->SelectDate(1);
+    page.SelectPlace(BrowserPlace{1, {}});
+    QCOMPARE(page.Tree()->currentItem()->text(0), QStringLiteral("Late"));
+    window_->SelectDate(0);
     QCOMPARE(page.Tree()->currentItem()->text(0), QStringLiteral("Job.TQBak"));
     QCOMPARE(RowTexts(model), (QStringList{"Data||41 bytes|Job.TQBak"}));
     QCOMPARE(page.Tree()->topLevelItem(0)->childCount(), 1);
+}
+
+void RestorePagesTest::BrowserTreeIsSortedAsTheList() {
+    // Folders written out of name order, with one that differs only in case.
+    test::SetBuilder builder(temp_->path(), "Job");
+    builder.AddTarget("Zed", "/zed");
+    builder.AddTarget("alpha", "/alpha");
+    builder.Run(test::Day(1), {{"Zed", "", "(f@1:1)[b(x@1:9) C(x@1:1) a(x@1:5)]"}, {"alpha", "", "(g@1:1)"}});
+    QVERIFY(window_->ShowSet(builder.ArchivePath(1)));
+    Show(RestoreMainWindow::kFileBrowserPage);
+    FileBrowserPage& page = *Browser();
+    const auto treeNames = [](const QTreeWidgetItem* item) {
+        QStringList names;
+        for (int i = 0; i < item->childCount(); ++i) names << item->child(i)->text(0);
+        return names;
+    };
+    // The list's folder rows, by name ("<..>" has none, files come after).
+    const auto listFolders = [&] {
+        QStringList names;
+        for (const BrowserRow& row : page.ListModel()->Rows())
+            if (row.file == nullptr && row.folder != nullptr) names << QString::fromUtf8(row.folder->name);
+        return names;
+    };
+    QTreeWidgetItem* set = page.Tree()->topLevelItem(0);
+    struct Case {
+        int clicks;  // clicks on a header section before the check
+        int column;
+        QStringList targets, folders;
+    };
+    // Name ascending at first; a click on the name reverses it; size orders folders by their totals.
+    for (const Case& c : {Case{0, BrowserListModel::NameColumn, {"alpha", "Zed"}, {"a", "b", "C"}},
+                          Case{1, BrowserListModel::NameColumn, {"Zed", "alpha"}, {"C", "b", "a"}},
+                          Case{1, BrowserListModel::SizeColumn, {"alpha", "Zed"}, {"C", "a", "b"}}}) {
+        for (int i = 0; i < c.clicks; ++i)
+            QTest::mouseClick(page.Header()->viewport(), Qt::LeftButton, {},
+                              QPoint(page.Header()->sectionViewportPosition(c.column) + 5, page.Header()->height() / 2));
+        QCOMPARE(treeNames(set), c.targets);
+        QTreeWidgetItem* zed = set->child(c.targets.indexOf("Zed"));
+        QCOMPARE(treeNames(zed), c.folders);
+        page.Tree()->setCurrentItem(zed);
+        QCOMPARE(listFolders(), c.folders);
+    }
 }
 
 void RestorePagesTest::BrowserLayoutFollowsThePageSize() {
@@ -183,13 +254,18 @@ void RestorePagesTest::BrowserLayoutFollowsThePageSize() {
     // Measures in template pixels, grown for the font (Px across, Py down).
     for (const Case& c : {Case{700, 400, 700, 400 - page.Py(30)}, Case{100, 60, page.Px(260), page.Py(85)}}) {
         page.resize(c.width, c.height);
-        const int a = c.w - page.Px(20), b = a / 3;
+        const int a = c.w - page.Px(20), b = a / 4;
         QCOMPARE(page.RestoreToLabel()->pos(), QPoint(page.Px(8), c.y));
         QCOMPARE(page.RestoreToEdit()->geometry(), QRect(page.Px(69), c.y, c.w - page.Px(237), page.Py(20)));
         QCOMPARE(page.BrowseButton()->pos(), QPoint(c.w - page.Px(168), c.y));
         QCOMPARE(page.RestoreButton()->pos(), QPoint(c.w - page.Px(117), c.y - page.Py(3)));
         QCOMPARE(page.Tree()->size(), QSize(b, c.y - page.Py(15)));
-        QCOMPARE(page.List()->geometry(), QRect(b + page.Px(12), page.Py(8), a - b, c.y - page.Py(15)));
+        // The filter over the list, the list below it down to the same bottom as the tree.
+        const QRect filter = page.FilterEdit()->geometry();
+        QCOMPARE(filter.topLeft(), QPoint(b + page.Px(12), page.Py(8)));
+        QCOMPARE(filter.width(), a - b);
+        QCOMPARE(page.List()->geometry(), QRect(b + page.Px(12), filter.bottom() + 1 + page.Py(4), a - b,
+                                                c.y - page.Py(7) - (filter.bottom() + 1 + page.Py(4))));
     }
 }
 

@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSettings>
 #include <QtTest>
 
 #include <functional>
@@ -20,6 +23,8 @@
 #include "restore/ui/easy_restore_page.h"
 #include "restore/ui/restore_main_window.h"
 #include "restore/ui/restore_status_bar.h"
+#include "restore/ui/search_log_page.h"
+#include "restore/ui/splitter_bar.h"
 #include "tests/restore/set_builder.h"
 #include "tests/support/modal_windows.h"
 #include "tests/support/temp_folder.h"
@@ -72,6 +77,7 @@ private slots:
     void RestoreButtonFollowsTheChecks();
     void QuitDuringARestoreWaitsForIt();
     void RestoresASetOfTheBackupProgram();
+    void SizeAndSplitterAreKeptAndTheLogGrows();
 
 private:
     // A set of three archives: Data stores a.txt and sub/b.txt, then a new a.txt; Docs d.doc.
@@ -98,12 +104,12 @@ void RestoreWindowTest::cleanup() {
 void RestoreWindowTest::MenuTitleAndDates() {
     RestoreMainWindow window;
     window.show();
-    QCOMPARE(window.windowTitle(), QStringLiteral("TQ Restore"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Halvex Restore"));
     QCOMPARE(window.size(), QSize(687, 500));
     QCOMPARE(window.OpenAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QCOMPARE(window.QuitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
-    QCOMPARE(RestoreMainWindow::OpenFilter(), QStringLiteral("TQ Backup Archives (*.TQBak)"));
+    QCOMPARE(RestoreMainWindow::OpenFilter(), QStringLiteral("Halvex Backup Archives (*.TQBak)"));
     QCOMPARE(window.Tabs()->tabText(2), QStringLiteral("File Search && Log Viewer"));
 
     const std::string last = WriteSet();
@@ -111,7 +117,7 @@ void RestoreWindowTest::MenuTitleAndDates() {
     QVERIFY(window.DateMenu()->menuAction()->isEnabled());
     const QString newest = QString::fromStdString(FormatArchiveDate(test::Day(90)));
     const QString oldest = QString::fromStdString(FormatArchiveDate(test::Day(1)));
-    QCOMPARE(window.windowTitle(), "TQ's Restore Utility - Job3.TQBak (" + newest + ")");
+    QCOMPARE(window.windowTitle(), "Halvex Restore - Job3.TQBak (" + newest + ")");
     QCOMPARE(MenuTexts(window.DateMenu()),
              (QStringList{"2: " + newest + "*", "1: " + QString::fromStdString(FormatArchiveDate(test::Day(40))),
                           "0: " + oldest}));
@@ -125,30 +131,38 @@ void RestoreWindowTest::MenuTitleAndDates() {
         QVERIFY(!window.DateMenu()->actions().first()->isChecked());
         QCOMPARE(window.Set().CurrentDateIndex(), 0);
         QCOMPARE(window.StatusBar()->Text(0), "Archive Date: " + oldest);
-        QCOMPARE(window.windowTitle(), "TQ's Restore Utility - Job3.TQBak (" + oldest + ")");
+        QCOMPARE(window.windowTitle(), "Halvex Restore - Job3.TQBak (" + oldest + ")");
     }
 
-    // A failed open leaves no set, an empty grayed date menu and the last title.
-    test::WriteFile(temp_->path() + "/broken.TQBak", "not a zip archive");
-    QStringList seen;
-    AnswerBoxes(&seen, {QMessageBox::Ok});
-    QVERIFY(!window.ShowSet(temp_->path() + "/broken.TQBak"));
-    QCOMPARE(seen, QStringList{"halvex-restore: Error opening archive."});
-    QVERIFY(!window.Set().IsOpen());
-    QVERIFY(window.DateMenu()->actions().isEmpty());
-    QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
-    QCOMPARE(window.StatusBar()->Text(0), QString());
-    QCOMPARE(window.windowTitle(), QStringLiteral("TQ's Restore Utility - Job3.TQBak"));
-    QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
-
-    // A fifo is refused at once, and named (a blocking open would never come back).
+    // A failed open leaves no set, an empty grayed date menu and the last title; the message
+    // says why the archive could not be opened.
     const std::string fifo = temp_->path() + "/fifo.TQBak";
     QCOMPARE(mkfifo(fifo.c_str(), 0600), 0);
-    seen.clear();
-    AnswerBoxes(&seen, {QMessageBox::Ok});
-    QVERIFY(!window.ShowSet(fifo));
-    QCOMPARE(seen, QStringList{QString::fromStdString("halvex-restore: Error opening archive.\nCould not open '" + fifo +
-                                                      "': not a regular file.")});
+    test::WriteFile(temp_->path() + "/broken.TQBak", "not a zip archive");
+    test::WriteArchive(temp_->path() + "/other.TQBak", {{"readme.txt", "some other zip archive"}});
+    test::WriteArchive(temp_->path() + "/lacking.TQBak", {{"ToDirs.tq", test::ToDirsBytes(0, {"Data"}), 0}});
+    struct Case {
+        std::string path;
+        QString message;
+    };
+    for (const Case& c : {Case{temp_->path() + "/broken.TQBak", "Error opening archive: not a set."},
+                          Case{temp_->path() + "/other.TQBak", "Error opening archive: not a set."},
+                          Case{temp_->path() + "/lacking.TQBak", "Error opening archive: damaged."},
+                          Case{temp_->path() + "/missing.TQBak", "Error opening archive: no such file or directory."},
+                          // A fifo is refused at once, and named (a blocking open would never come back).
+                          Case{fifo, QString::fromStdString("Error opening archive: not a regular file.\nCould not open '" +
+                                                            fifo + "': not a regular file.")}}) {
+        QStringList seen;
+        AnswerBoxes(&seen, {QMessageBox::Ok});
+        QVERIFY(!window.ShowSet(c.path));
+        QCOMPARE(seen, QStringList{"Halvex Restore: " + c.message});
+        QVERIFY(!window.Set().IsOpen());
+        QVERIFY(window.DateMenu()->actions().isEmpty());
+        QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
+        QCOMPARE(window.StatusBar()->Text(0), QString());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Halvex Restore - Job3.TQBak"));
+        QCOMPARE(EasyPage(window).TargetList()->topLevelItemCount(), 0);
+    }
 }
 
 void RestoreWindowTest::SetWithoutDatesSelectsNone() {
@@ -235,10 +249,10 @@ void RestoreWindowTest::RestoreButtonFollowsTheChecks() {
     QTest::keyClick(list, Qt::Key_Space);  // the current row, Docs
     QCOMPARE(page.CheckedRows(), (std::vector<int>{0, 1}));
 
-    page.SetAlternateFolder("/home/user/TQ Restored");
+    page.SetAlternateFolder("/home/user/Halvex Restored");
     QTest::mouseClick(page.AlternateBox(), Qt::LeftButton, {}, QPoint(6, page.AlternateBox()->height() / 2));
-    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/home/user/TQ Restored/Data"));
-    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("/home/user/TQ Restored/Docs"));
+    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/home/user/Halvex Restored/Data"));
+    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("/home/user/Halvex Restored/Docs"));
     QTest::mouseClick(page.AlternateBox(), Qt::LeftButton, {}, QPoint(6, page.AlternateBox()->height() / 2));
     QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("/src/data"));
 
@@ -315,4 +329,49 @@ void RestoreWindowTest::RestoresASetOfTheBackupProgram() {
 }
 
 QTEST_MAIN(RestoreWindowTest)
+void RestoreWindowTest::SizeAndSplitterAreKeptAndTheLogGrows() {
+    // Settings under a folder of the test's own, emptied first.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp_->path() + "/config"));
+    QSettings(QStringLiteral("halvex"), QStringLiteral("halvex-restore")).clear();
+    const auto search = [](RestoreMainWindow& window) {
+        return dynamic_cast<SearchLogPage*>(window.Page(RestoreMainWindow::kSearchLogPage));
+    };
+    double share = 0;
+    {
+        RestoreMainWindow window;
+        window.RestoreSettings();
+        window.show();
+        QCOMPARE(window.size(), QSize(687, 500));  // nothing kept yet
+        test::SetBuilder builder(temp_->path(), "Job");
+        builder.AddTarget("Data", "/data");
+        QVERIFY(window.ShowSet(builder.Run(test::Day(1), {{"Data", "", "(a@1:1)"}})));
+        // Ctrl+F goes to the search page, into its pattern.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_F));
+        QCOMPARE(window.Tabs()->currentIndex(), static_cast<int>(RestoreMainWindow::kSearchLogPage));
+        QVERIFY(search(window)->PatternEdit()->hasFocus());
+        // The log pane takes part of the new height, not the list alone.
+        const int logBefore = search(window)->Log()->height(), listBefore = search(window)->Results()->height();
+        window.resize(900, 800);
+        QCoreApplication::processEvents();
+        const int logGrowth = search(window)->Log()->height() - logBefore;
+        const int listGrowth = search(window)->Results()->height() - listBefore;
+        QVERIFY2(logGrowth > 100 && listGrowth > 100, qPrintable(QString("log +%1, list +%2").arg(logGrowth).arg(listGrowth)));
+        search(window)->SetSplitterShare(0.5);
+        share = search(window)->SplitterShare();
+        QVERIFY(window.close());
+    }
+    RestoreMainWindow again;
+    again.RestoreSettings();
+    again.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(again.size(), QSize(900, 800));
+    again.Tabs()->setCurrentIndex(RestoreMainWindow::kSearchLogPage);
+    QCoreApplication::processEvents();
+    QCOMPARE(search(again)->SplitterShare(), share);
+    const SplitterBar& bar = *search(again)->Splitter();
+    QVERIFY2(std::abs(bar.Centre() - search(again)->height() / 2) <= 1, qPrintable(QString("%1 of %2").arg(bar.Centre()).arg(search(again)->height())));
+}
+
 #include "restore_window_test.moc"
