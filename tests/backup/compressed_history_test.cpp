@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Deflated histories continued run by run: the joined stream must inflate to exactly the
+// history a one-shot deflate would hold, in the store and in archives other tools read.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+
+#include "backup/bookkeeping.h"
+#include "backup/compressed_history.h"
+#include "backup/file_list_store.h"
+#include "tests/backup/run_fixture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/zip/zip_test_support.h"
+#include "zip/zip_whole_entry.h"
+
+using namespace halvex;
+using halvex::test::TempFolder;
+
+namespace {
+
+HistoryBytes InflateRaw(const std::vector<unsigned char>& deflated, std::size_t expected) {
+    HistoryBytes out(expected + 1);
+    z_stream z{};
+    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+    z.next_in = const_cast<unsigned char*>(deflated.data());
+    z.avail_in = static_cast<uInt>(deflated.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(z.avail_in, 0u) << "bytes after the end of the stream";
+    out.resize(out.size() - z.avail_out);
+    inflateEnd(&z);
+    return out;
+}
+
+// Record-like bytes: names that repeat across runs (so pieces refer back into their
+// dictionary) mixed with numbers that do not.
+HistoryBytes MakePart(std::mt19937& random, std::size_t size) {
+    HistoryBytes part;
+    while (part.size() < size) {
+        const std::string name = "folder" + std::to_string(random() % 50) + "/file" + std::to_string(random() % 400);
+        part.insert(part.end(), name.begin(), name.end());
+        for (int i = 0; i < 12; ++i) part.push_back(static_cast<unsigned char>(random()));
+    }
+    part.resize(size);
+    return part;
+}
+
+}  // namespace
+
+TEST(CompressedHistory, JoinedRunsInflateToTheOneShotHistory) {
+    // Part sizes per run: empty, tiny, around and well past the 32 KiB window.
+    const std::size_t sizes[] = {0, 1, 300, 32767, 32768, 32769, 100000, 7, 0, 65536, 4096, 250000};
+    std::mt19937 random(28);
+    TempFolder dir;
+    HistoryBytes whole = MakePart(random, 1000);
+    CompressedHistory joined = CompressHistory(whole);
+    for (int run = 1; run <= 48; ++run) {
+        const HistoryBytes part = MakePart(random, sizes[static_cast<std::size_t>(run) % std::size(sizes)]);
+        AppendToHistory(joined, part);
+        whole.insert(whole.end(), part.begin(), part.end());
+        SCOPED_TRACE("run " + std::to_string(run));
+        ASSERT_EQ(InflateRaw(joined.deflated, whole.size()), whole);
+        ASSERT_EQ(joined.size, whole.size());
+        ASSERT_EQ(joined.crc, crc32(0, whole.data(), static_cast<uInt>(whole.size())));
+        ASSERT_TRUE(std::equal(joined.tail.begin(), joined.tail.end(), whole.end() - static_cast<long>(joined.tail.size())));
+        ASSERT_EQ(joined.tail.size(), std::min<std::size_t>(whole.size(), 32768));
+        ASSERT_TRUE(EndsJoinable(joined.deflated));
+        // Joining costs little against deflating the whole at once.
+        if (run % 16 == 0) {
+            EXPECT_LT(joined.deflated.size(), CompressHistory(whole).deflated.size() * 11 / 10);
+        }
+    }
+
+    // The same bytes as an archive entry: the zip layer, Python, unzip and 7z read them back.
+    const std::string path = dir / "joined.zip";
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipCreate);
+        ASSERT_TRUE(WriteCompressedHistory(zip, "Data.tq", platform::SystemTime{2024, 5, 0, 6, 7, 8, 9, 0}, joined));
+        zip.Close();
+    }
+    ZipArchiveFile zip;
+    zip.Open(path, ZipOpenReadOnly);
+    std::uint64_t budget = 1u << 30;
+    const std::optional<HistoryBytes> read = ReadWholeEntry(zip, 0, budget);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(*read, whole);
+    zip.Close();
+    backuptest::ExpectReadersAccept(path);
+}
+
+TEST(CompressedHistory, StoreHandsBackOnlyHistoriesItCanContinue) {
+    TempFolder dir;
+    const HistoryBytes history{'/', 's', 0, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0};
+    const HistoryBytes none;
+    auto save = [&](const char* job, const CompressedHistory* compressed) {
+        FileListStore store(dir.path());
+        ASSERT_TRUE(store.OpenForRun());
+        const HistoryToSave entries[] = {{"Data", history, none, compressed}};
+        store.SaveJob(job, 1, entries, false, platform::SystemTime{2024, 5, 0, 6, 7, 8, 9, 0});
+        store.Close();
+    };
+    const CompressedHistory given = CompressHistory(history);
+    save("Given", &given);
+    save("Made", nullptr);
+    {
+        // A store an older program wrote: the history deflated in one go, nothing beside it.
+        ZipArchiveFile zip;
+        zip.Open(dir / "FileLists.tq", ZipOpenExisting);
+        ziptest::AddEntry(zip, "Old\\Data.tq", std::string(history.begin(), history.end()));
+        zip.Close();
+    }
+    FileListStore store(dir.path());
+    ASSERT_TRUE(store.OpenForRun());
+    CompressedHistory found;
+    for (const char* name : {"Given\\Data.tq", "made\\DATA.tq"}) {
+        ASSERT_EQ(store.ReadCompressedHistory(name, found), FileListStore::Read::Found) << name;
+        EXPECT_EQ(found.deflated, given.deflated) << name;
+        EXPECT_EQ(found.tail, history) << name;
+        EXPECT_EQ(InflateRaw(found.deflated, history.size()), history);
+    }
+    EXPECT_EQ(store.ReadCompressedHistory("Old\\Data.tq", found), FileListStore::Read::Missing);
+    EXPECT_TRUE(found.deflated.empty());
+    HistoryBytes old;
+    EXPECT_EQ(store.ReadTargetHistory("Old\\Data.tq", old), FileListStore::Read::Found);
+    EXPECT_EQ(old, history);
+    store.Abandon();
+}
