@@ -17,10 +17,10 @@ namespace {
 
 // Merges a deep copy of `record` into `state` with `mode`, then frees what is left of the copy;
 // the history keeps its record for the next date change.
-void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode) {
+void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode, MergeIndex& index) {
     FileTreeNode* copy = CloneFileTree(record);
     try {
-        MergeFileTrees(&state, &copy, mode);
+        MergeFileTrees(&state, &copy, mode, kPlatformNameCase, &index);
     } catch (...) {
         FreeFileTree(copy);
         throw;
@@ -90,9 +90,10 @@ void ArchiveSet::SelectDate(int dateIndex) {
         const int backups = std::min(target.backupCount, lastArchive - (archiveCount_ - target.backupCount));
         FileTreeNode* state = nullptr;
         try {
+            MergeIndex index;
             for (int k = 0; k < backups; ++k) {
-                if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord);
-                if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord);
+                if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord, index);
+                if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord, index);
             }
             if (state != nullptr) {
                 char* name = NewFileTreeName(target.targetName);
