@@ -325,7 +325,9 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
         if (result.newHistory.size() >= stored.size() &&
             std::equal(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(folderEnd), result.newHistory.begin()) &&
             store.ReadCompressedHistory(historyName, compressed) == FileListStore::Read::Found &&
-            compressed.size == stored.size())
+            compressed.size == stored.size() && compressed.tail.size() <= stored.size() &&
+            std::equal(compressed.tail.begin(), compressed.tail.end(),
+                       stored.end() - static_cast<std::ptrdiff_t>(compressed.tail.size())))
             result.storedCompressed = std::move(compressed);
     }
     result.changeTree = std::move(tree);

@@ -128,3 +128,47 @@ TEST(CompressedHistory, StoreHandsBackOnlyHistoriesItCanContinue) {
     EXPECT_EQ(old, history);
     store.Abandon();
 }
+
+namespace {
+
+class JoinedRunTest : public backuptest::RunFixture {
+protected:
+    // The deflated bytes of entry `name` as they lie in the zip file.
+    static std::vector<unsigned char> Raw(const std::string& path, const std::string& name) {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipOpenReadOnly);
+        std::vector<unsigned char> out;
+        EXPECT_TRUE(zip.ReadStoredData(zip.FindEntry(name, true), out, 1u << 30)) << path << " " << name;
+        zip.Close();
+        return out;
+    }
+};
+
+}  // namespace
+
+// Run by run the archive and the store get the same bytes, each run's history continues the
+// one before it, and a store without the records kept beside its histories (an older
+// program's) is deflated anew once and continued from then on.
+TEST_F(JoinedRunTest, ArchivesAndStoreShareOneContinuedStream) {
+    Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\"", "zip:\"" + (dir / "archives") + "\""});
+    std::vector<unsigned char> previous;
+    for (int run = 1; run <= 5; ++run) {
+        Put("src/f" + std::to_string(run) + ".txt", std::string(static_cast<std::size_t>(run) * 700, 'a'));
+        if (run == 4) {
+            ZipArchiveFile zip;
+            zip.Open(program + "/FileLists.tq", ZipOpenExisting);
+            ASSERT_TRUE(zip.DeleteEntry(zip.FindEntry("Job\\Data.end", false)));
+            zip.Close();
+        }
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded) << "run " << run;
+        const std::string archive = dir / ("archives/Job" + (run == 1 ? std::string() : std::to_string(run)) + ".TQBak");
+        const std::vector<unsigned char> history = Raw(archive, "Data.tq");
+        EXPECT_EQ(Raw(program + "/FileLists.tq", "Job\\Data.tq"), history) << "run " << run;
+        ASSERT_TRUE(EndsJoinable(history));
+        const bool continued = previous.size() > 2 && history.size() > previous.size() &&
+                               std::equal(previous.begin(), previous.end() - 2, history.begin());
+        EXPECT_EQ(continued, run > 1 && run != 4) << "run " << run;
+        previous = history;
+    }
+    EXPECT_EQ(backuptest::HistoryRecords(StoreEntry("Job\\Data.tq")).size(), 5u);
+}
