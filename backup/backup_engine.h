@@ -119,6 +119,8 @@ private:
         FileTreePtr changeTree;
         HistoryBytes newHistory;
         HistoryBytes addedPart;
+        std::optional<CompressedHistory> storedCompressed;  // to be continued, when there is one
+        CompressedHistory compressed;                        // the whole new history, once written
         std::vector<std::string> notices;
         std::vector<std::string> ownFileNotices;
     };
@@ -157,6 +159,9 @@ private:
     // end its archive, so that they always fit.
     ZipLimits FileEntryLimits(const JobRun& run) const;
     void WriteJobArchive(JobRun& run);
+    // The mapping's whole new history deflated: its stored form continued with this run's
+    // record, or deflated whole when there is none to continue.
+    static CompressedHistory JoinHistory(MappingRun& run);
     bool SaveStore();
     void CancelRun();
     void EndRun();

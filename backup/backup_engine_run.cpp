@@ -169,6 +169,7 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             }
             mappingRun.changeTree = std::move(analysis.changeTree);
             mappingRun.newHistory = std::move(analysis.newHistory);
+            mappingRun.storedCompressed = std::move(analysis.storedCompressed);
         }
         if (!control_.KeepGoing()) break;
         // A damaged store entry drops the job; its entries and archives stay as they are.
@@ -357,8 +358,8 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
         if (!control_.KeepGoing()) return;
         // The added tree lists exactly what the archive received.
         mappingRun.addedPart = BuildAddedPart(mappingRun.changeTree.get());
-        if (!WriteWholeEntry(archive_, HistoryEntryName(mapping.targetName), 9, copyTime_,
-                             {mappingRun.newHistory, mappingRun.addedPart}))
+        mappingRun.compressed = JoinHistory(mappingRun);
+        if (!WriteCompressedHistory(archive_, HistoryEntryName(mapping.targetName), copyTime_, mappingRun.compressed))
             throw refused("a history");
     }
 
@@ -381,6 +382,18 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
     KillPointForTests("archive-written");
 }
 
+CompressedHistory BackupEngine::JoinHistory(MappingRun& run) {
+    std::optional<CompressedHistory> stored = std::move(run.storedCompressed);
+    run.storedCompressed.reset();
+    // Only this run's record is deflated when the stored history can be continued.
+    const std::size_t from = stored ? static_cast<std::size_t>(stored->size) : 0;
+    HistoryBytes part(run.newHistory.begin() + static_cast<std::ptrdiff_t>(from), run.newHistory.end());
+    part.insert(part.end(), run.addedPart.begin(), run.addedPart.end());
+    if (!stored) return CompressHistory(part);
+    AppendToHistory(*stored, part);
+    return std::move(*stored);
+}
+
 bool BackupEngine::SaveStore() {
     queue_.reset();
     // From here on a cancel request is refused, before "Saving File Lists..." is shown.
@@ -395,7 +408,8 @@ bool BackupEngine::SaveStore() {
             if ((run.flags & JobSelected) == 0) continue;
             std::vector<HistoryToSave> histories;
             for (std::size_t m = 0; m < job.mappings.size(); ++m)
-                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart});
+                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart,
+                                     run.mappings[m].compressed.deflated.empty() ? nullptr : &run.mappings[m].compressed});
             store_->SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
         }
         KillPointForTests("store-written");

@@ -20,18 +20,36 @@ std::string MakeToDirs(int archiveNumber, const std::vector<SourceMapping>& mapp
     return record;
 }
 
-bool WriteWholeEntry(ZipArchiveFile& zip, std::string_view name, int level, const platform::SystemTime& time,
-                     std::initializer_list<std::span<const unsigned char>> parts) {
+namespace {
+
+ZipEntryHeader BookkeepingHeader(std::string_view name, const platform::SystemTime& time, std::uint64_t size) {
     ZipEntryHeader header;
     header.SetFileName(name);
     header.SetTime(time);
-    for (std::span<const unsigned char> part : parts) header.uncompressedSize += part.size();
+    header.uncompressedSize = size;
     // The program's own records: private when another zip tool extracts them.
     header.SetAttributesFromMode(kUnixTypeFile | 0600);
+    return header;
+}
+
+}  // namespace
+
+bool WriteWholeEntry(ZipArchiveFile& zip, std::string_view name, int level, const platform::SystemTime& time,
+                     std::initializer_list<std::span<const unsigned char>> parts) {
+    std::uint64_t size = 0;
+    for (std::span<const unsigned char> part : parts) size += part.size();
+    const ZipEntryHeader header = BookkeepingHeader(name, time, size);
     if (!zip.OpenNewEntry(header, level)) return false;
     for (std::span<const unsigned char> part : parts)
         if (!zip.WriteNewEntry(part.data(), part.size())) return false;  // refused: already abandoned
     return zip.CloseNewEntry();
+}
+
+bool WriteCompressedHistory(ZipArchiveFile& zip, std::string_view name, const platform::SystemTime& time,
+                            const CompressedHistory& history) {
+    if (!zip.OpenPrecompressedEntry(BookkeepingHeader(name, time, history.size), 9)) return false;
+    if (!zip.WritePrecompressedData(history.deflated.data(), history.deflated.size(), history.size)) return false;
+    return zip.ClosePrecompressedEntry(history.crc);
 }
 
 }  // namespace halvex

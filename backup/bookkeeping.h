@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/compressed_history.h"
 #include "backup/job_config.h"
 #include "platform/local_time.h"
 #include "zip/zip_archive_file.h"
@@ -37,6 +38,11 @@ std::string MakeToDirs(int archiveNumber, const std::vector<SourceMapping>& mapp
 // archive); the zip layer's and the platform's errors are thrown.
 bool WriteWholeEntry(ZipArchiveFile& zip, std::string_view name, int level, const platform::SystemTime& time,
                      std::initializer_list<std::span<const unsigned char>> parts);
+
+// Writes entry `name` holding `history` as it is deflated already (the same bytes wherever
+// it is written). Answers and throws as WriteWholeEntry.
+bool WriteCompressedHistory(ZipArchiveFile& zip, std::string_view name, const platform::SystemTime& time,
+                            const CompressedHistory& history);
 
 inline std::span<const unsigned char> BytesOf(std::string_view text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};

@@ -69,6 +69,12 @@ std::string TargetHistoryEntryName(std::string_view jobName, std::string_view ta
     return name;
 }
 
+std::string HistoryEndEntryName(std::string_view historyEntryName) {
+    std::string name(historyEntryName.substr(0, historyEntryName.size() >= 3 ? historyEntryName.size() - 3 : 0));
+    name += ".end";
+    return name;
+}
+
 std::optional<std::string> KeepDamagedStore(const std::string& path) {
     for (int n = 1; n < 10000; ++n) {
         std::string kept = path + ".damaged-" + std::to_string(n);
@@ -287,6 +293,33 @@ FileListStore::Read FileListStore::ReadTargetHistory(const std::string& name, Hi
     return ReadWholeEntry(index, out) ? Read::Found : Read::Damaged;
 }
 
+FileListStore::Read FileListStore::ReadCompressedHistory(const std::string& name, CompressedHistory& out) {
+    out = CompressedHistory{};
+    for (const RebuiltJob& job : rebuilt_) {
+        const std::string_view entry(name);
+        if (entry.size() > job.name.size() && entry[job.name.size()] == '\\' &&
+            platform::EqualNoCase(entry.substr(0, job.name.size()), job.name))
+            return Read::Missing;
+    }
+    const int index = zip_.FindEntry(name, false);
+    const int endIndex = zip_.FindEntry(HistoryEndEntryName(name), false);
+    ZipEntryHeader header;
+    if (index < 0 || endIndex < 0 || !zip_.GetEntryInfo(header, index)) return Read::Missing;
+    HistoryBytes end;
+    try {
+        if (header.method != 8 || !zip_.ReadStoredData(index, out.deflated, kMaxStoreEntryBytes)) return Read::Missing;
+    } catch (const std::exception&) {
+        out = CompressedHistory{};
+        return Read::Damaged;
+    }
+    if (!ReadWholeEntry(endIndex, end) || !DecodeHistoryEnd(end, out) || !EndsJoinable(out.deflated) ||
+        out.size != header.uncompressedSize || out.crc != header.crc32) {
+        out = CompressedHistory{};
+        return Read::Missing;
+    }
+    return Read::Found;
+}
+
 void FileListStore::SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
                             bool brandNew, const platform::SystemTime& entryTime) {
     // A rebuilt job's old entries go, whatever they were; its histories are in `histories`.
@@ -308,6 +341,8 @@ void FileListStore::WriteJob(std::string_view jobName, int archiveNumber, std::s
         if (platform::EqualNoCase(names.back(), numberName))
             throw std::invalid_argument("target name takes the place of the archive number entry");
     }
+    const std::size_t historyNames = names.size();
+    for (std::size_t i = 1; i < historyNames; ++i) names.push_back(HistoryEndEntryName(names[i]));
     if (brandNew) zip_.DeleteFolder(jobName);
 
     // Every entry to be replaced goes in one pass over the file.
@@ -330,8 +365,17 @@ void FileListStore::WriteJob(std::string_view jobName, int archiveNumber, std::s
     };
     if (!WriteWholeEntry(zip_, numberName, 0, entryTime, {numberBytes})) throw refused(numberName);
     for (std::size_t i = 0; i < histories.size(); ++i) {
-        if (!WriteWholeEntry(zip_, names[i + 1], 9, entryTime, {histories[i].history, histories[i].addedPart}))
-            throw refused(names[i + 1]);
+        const HistoryToSave& h = histories[i];
+        std::optional<CompressedHistory> made;
+        if (h.compressed == nullptr) {
+            HistoryBytes whole(h.history);
+            whole.insert(whole.end(), h.addedPart.begin(), h.addedPart.end());
+            made = CompressHistory(whole);
+        }
+        const CompressedHistory& compressed = made ? *made : *h.compressed;
+        if (!WriteCompressedHistory(zip_, names[i + 1], entryTime, compressed)) throw refused(names[i + 1]);
+        const std::vector<unsigned char> end = EncodeHistoryEnd(compressed);
+        if (!WriteWholeEntry(zip_, names[historyNames + i], 0, entryTime, {end})) throw refused(names[historyNames + i]);
     }
 }
 

@@ -2,7 +2,10 @@
 #pragma once
 // The file-list store: FileLists.tq in the program folder, a zip archive that remembers per
 // job the number of its latest archive ("<job>\ArchNum.tq", stored, 4 bytes LE) and per
-// mapping its target history ("<job>\<target>.tq", level 9). Entry names are looked up with
+// mapping its target history ("<job>\<target>.tq", deflated so that a run can append to it:
+// backup/compressed_history.h) with the history's size, CRC and last 32 KiB beside it
+// ("<job>\<target>.end", stored). A history without a matching ".end" entry (a store written
+// before, or one rebuilt from an archive) is read whole and deflated anew once. Entry names are looked up with
 // letter case ignored; an entry is never rewritten in place but deleted and added anew.
 //
 // FileLists.bak is a plain copy of the store taken at the start of every run, before anything
@@ -23,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/compressed_history.h"
 #include "backup/job_config.h"
 #include "backup/target_history.h"
 #include "platform/folder_lock.h"
@@ -38,6 +42,8 @@ inline constexpr const char* kFileListsWorkingName = "FileLists.new";
 // "<job>\ArchNum.tq" and "<job>\<target>.tq".
 std::string ArchiveNumberEntryName(std::string_view jobName);
 std::string TargetHistoryEntryName(std::string_view jobName, std::string_view targetName);
+// "<job>\<target>.end" for the history entry "<job>\<target>.tq".
+std::string HistoryEndEntryName(std::string_view historyEntryName);
 
 // Start-up: opens the store in `folder` (creating it when missing; when it is damaged,
 // keeping it aside and creating an empty one, with `damagedKeptAs` set to the name it was
@@ -52,11 +58,13 @@ std::optional<std::string> KeepDamagedStore(const std::string& path);
 // As KeepDamagedStore, but keeps a copy: `path` itself stays.
 std::optional<std::string> KeepCopyOfDamagedStore(const std::string& path);
 
-// One mapping's history as a completed run saves it: the new history and the added part.
+// One mapping's history as a completed run saves it: the new history and the added part,
+// and, when the run has it already, that whole history deflated (written as it is).
 struct HistoryToSave {
     std::string_view targetName;
     const HistoryBytes& history;
     const HistoryBytes& addedPart;
+    const CompressedHistory* compressed = nullptr;
 };
 
 class FileListStore {
@@ -96,6 +104,10 @@ public:
     std::optional<int> ReadArchiveNumber(std::string_view jobName, bool brandNew);
     // The whole entry `name` (letter case ignored) into `out`.
     Read ReadTargetHistory(const std::string& name, HistoryBytes& out);
+    // The deflated form of the history entry `name` with its ".end" record, when both are in
+    // the store and agree (size and CRC) with each other; Missing otherwise (also for a
+    // rebuilt job), Damaged when the entries cannot be read.
+    Read ReadCompressedHistory(const std::string& name, CompressedHistory& out);
 
     // Writes one job of a completed run: a brand-new run (or a rebuilt job) first deletes every
     // entry of the job's folder; then "\ArchNum.tq" with `archiveNumber` and each mapping's history

@@ -317,6 +317,19 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
         result.newHistory.clear();
         return result;
     }
+    if (haveStored) {
+        // Appending to the stored deflated history is right only when the new history begins
+        // with the stored one, source folder included.
+        const std::size_t folderEnd = HistoryRecordsOffset(stored);
+        CompressedHistory compressed;
+        if (result.newHistory.size() >= stored.size() &&
+            std::equal(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(folderEnd), result.newHistory.begin()) &&
+            store.ReadCompressedHistory(historyName, compressed) == FileListStore::Read::Found &&
+            compressed.size == stored.size() && compressed.tail.size() <= stored.size() &&
+            std::equal(compressed.tail.begin(), compressed.tail.end(),
+                       stored.end() - static_cast<std::ptrdiff_t>(compressed.tail.size())))
+            result.storedCompressed = std::move(compressed);
+    }
     result.changeTree = std::move(tree);
     result.outcome = MappingAnalysis::Outcome::Done;
     return result;

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +119,8 @@ struct MappingAnalysis {
     Outcome outcome = Outcome::Cancelled;
     FileTreePtr changeTree;   // new and changed files with the folders leading to them
     HistoryBytes newHistory;  // up to and including this run's removed tree
+    // The stored history deflated, when the store has it in a form newHistory continues.
+    std::optional<CompressedHistory> storedCompressed;
     std::vector<std::string> notices;         // entries left out that could not be backed up
     // Left out on purpose: the backup's own files; fifos, sockets and devices.
     std::vector<std::string> ownFileNotices;

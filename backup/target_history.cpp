@@ -36,6 +36,7 @@ ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& contro
     MemoryAllowance allowance(MemoryLimitBytes() / 2);
     TargetHistoryReader reader(history);
     BackupRecord record;
+    MergeIndex index;  // each record costs what it touches, however large the state
     for (;;) {
         switch (reader.Next(record)) {
             case TargetHistoryReader::Step::End: return ReplayResult::Done;
@@ -46,7 +47,8 @@ ReplayResult ReplayTargetHistory(const HistoryBytes& history, RunControl& contro
         }
         for (FileTreePtr* part : {&record.removed, &record.added}) {
             if (!*part) continue;
-            MergeFileTrees(state, *part, part == &record.removed ? MergeMode::RemoveConsuming : MergeMode::AddRecord);
+            MergeFileTrees(state, *part, part == &record.removed ? MergeMode::RemoveConsuming : MergeMode::AddRecord,
+                           kPlatformNameCase, &index);
             if (!control.KeepGoing()) {
                 state.reset();
                 return ReplayResult::Cancelled;

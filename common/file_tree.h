@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include <memory>
+
 #include "common/name_compare.h"
 
 namespace halvex {
@@ -133,10 +135,26 @@ enum class MergeMode : int {
     // folders as empty leaves at any depth.
     SplitScan = 14,
 };
+// The hashed lookups of one state's long chains, kept from one merge to the next, so that
+// merging a small record into a large state costs what the record touches rather than the
+// size of every chain it touches. Pass one index to every merge into one state in
+// AddRecord, RemoveRecord or RemoveConsuming mode, and change that state in no other way
+// while the index lives (dropping the index is always fine).
+class MergeIndex {
+public:
+    MergeIndex();
+    ~MergeIndex();
+    MergeIndex(const MergeIndex&) = delete;
+    MergeIndex& operator=(const MergeIndex&) = delete;
+
+    struct Chains;
+    std::unique_ptr<Chains> chains;
+};
+
 // Any other value only copies archive numbers of matching folders and recurses.
 // Names are looked up with `nameCase`; the first equal name in the target wins.
 void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, MergeMode mode,
-                    NameCase nameCase = kPlatformNameCase);
+                    NameCase nameCase = kPlatformNameCase, MergeIndex* index = nullptr);
 // The same for the file lists of two matching folders.
 void MergeFileLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode,
                     NameCase nameCase = kPlatformNameCase);

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,11 +72,13 @@ public:
     };
 
     // `source` is the chain whose elements may be appended.
-    TargetChain(Item** head, NameCase nameCase, Item* source)
+    // `source` is the chain whose elements may be appended. A chain that is `kept` for later
+    // merges is indexed whenever it is long, however few lookups this merge makes.
+    TargetChain(Item** head, NameCase nameCase, Item* source, bool kept = false)
         : head_(head),
           nameCase_(nameCase),
           groups_(0, NameHash{nameCase}, NameEqual{nameCase}) {
-        indexed_ = CountUpTo(source, kFewLookups) > kFewLookups &&
+        indexed_ = (kept || CountUpTo(source, kFewLookups) > kFewLookups) &&
                    CountUpTo(*head, kScanLimit) + CountUpTo(source, kScanLimit) > kScanLimit;
         if (!indexed_) return;
         const std::size_t capacity = Count(*head) + Count(source);
@@ -87,6 +91,7 @@ public:
     }
 
     bool Empty() const { return *head_ == nullptr; }
+    bool Indexed() const { return indexed_; }
 
     Hit Find(const char* name) {
         Hit hit;
@@ -190,16 +195,63 @@ private:
     std::unordered_map<std::string, Group, NameHash, NameEqual> groups_;
 };
 
+}  // namespace
+
+struct MergeIndex::Chains {
+    std::unordered_map<FileTreeFile**, std::unique_ptr<TargetChain<FileTreeFile>>> files;
+    std::unordered_map<FileTreeNode**, std::unique_ptr<TargetChain<FileTreeNode>>> folders;
+
+    auto& Of(FileTreeFile**) { return files; }
+    auto& Of(FileTreeNode**) { return folders; }
+
+    // Forgets the chains of `folder` and of everything below it: it is leaving the state.
+    void Forget(FileTreeNode* folder) {
+        if (files.empty() && folders.empty()) return;
+        files.erase(&folder->files);
+        folders.erase(&folder->firstChild);
+        for (FileTreeNode* child = folder->firstChild; child != nullptr; child = child->nextSibling) Forget(child);
+    }
+};
+
+MergeIndex::MergeIndex() : chains(std::make_unique<Chains>()) {}
+MergeIndex::~MergeIndex() = default;
+
+namespace {
+
+// The chain at `head`: the index's when it keeps one (made when the chain is long), else a
+// one-merge chain in `local`.
+template <class Item>
+TargetChain<Item>& ChainAt(Item** head, NameCase nameCase, Item* source, MergeIndex* index,
+                           std::optional<TargetChain<Item>>& local) {
+    if (index != nullptr) {
+        auto& kept = index->chains->Of(head);
+        const auto found = kept.find(head);
+        if (found != kept.end()) return *found->second;
+        auto chain = std::make_unique<TargetChain<Item>>(head, nameCase, source, true);
+        if (chain->Indexed()) return *kept.emplace(head, std::move(chain)).first->second;
+    }
+    return local.emplace(head, nameCase, source);
+}
+
+// A chain that changes without its TargetChain (a whole chain moved in): its index goes.
+template <class Item>
+void ForgetChain(MergeIndex* index, Item** head) {
+    if (index != nullptr) index->chains->Of(head).erase(head);
+}
+
+void ForgetFolder(MergeIndex* index, FileTreeNode* folder) {
+    if (index != nullptr) index->chains->Forget(folder);
+}
+
 bool IsKnownMode(MergeMode mode) {
     return mode == MergeMode::AddRecord || mode == MergeMode::RemoveRecord || mode == MergeMode::RemoveConsuming ||
            mode == MergeMode::SplitScan;
 }
 
-}  // namespace
-
-void MergeFileLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode, NameCase nameCase) {
+void MergeLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode, NameCase nameCase, MergeIndex* index) {
     if (*source == nullptr || !IsKnownMode(mode)) return;
-    TargetChain<FileTreeFile> chain(target, nameCase, *source);
+    std::optional<TargetChain<FileTreeFile>> local;
+    TargetChain<FileTreeFile>& chain = ChainAt(target, nameCase, *source, index, local);
     FileTreeFile** sourceLink = source;  // the link to the source file at hand
     while (FileTreeFile* file = *sourceLink) {
         const auto hit = chain.Find(file->name);
@@ -233,6 +285,12 @@ void MergeFileLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode
     }
 }
 
+}  // namespace
+
+void MergeFileLists(FileTreeFile** target, FileTreeFile** source, MergeMode mode, NameCase nameCase) {
+    MergeLists(target, source, mode, nameCase, nullptr);
+}
+
 namespace {
 
 // SplitScan: a stored folder that the scan no longer has is kept by name only, as an empty leaf,
@@ -249,10 +307,12 @@ bool IsEmptyFolder(const FileTreeNode* folder) { return folder->files == nullptr
 // `nested` is false for the top chain (a target's root). In mode 14 the answer tells whether
 // replaying the resulting source chain (a record of removals) takes every one of its folders
 // out of the stored state; other modes answer false.
-bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, NameCase nameCase, bool nested) {
+bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, NameCase nameCase, bool nested,
+                 MergeIndex* index) {
     if (*source == nullptr) return true;
     if (*target == nullptr) {
         if (mode == MergeMode::AddRecord) {
+            ForgetChain(index, target);
             *target = *source;
             *source = nullptr;
         } else if (mode == MergeMode::SplitScan && nested) {  // the scanned folder has no sub-folders left
@@ -263,7 +323,9 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, N
     }
     const bool removesTargets = mode == MergeMode::RemoveRecord || mode == MergeMode::RemoveConsuming;
     bool allGone = mode == MergeMode::SplitScan;
-    TargetChain<FileTreeNode> chain(target, nameCase, *source);
+    std::optional<TargetChain<FileTreeNode>> local;
+    // The top chain's head is the caller's variable, not a place in the state.
+    TargetChain<FileTreeNode>& chain = ChainAt(target, nameCase, *source, nested ? index : nullptr, local);
     FileTreeNode** sourceLink = source;  // the link to the source folder at hand
     while (FileTreeNode* folder = *sourceLink) {
         // Once every target folder is gone, a record of removals has nothing left to remove.
@@ -287,14 +349,16 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, N
         const std::size_t sourceFiles = mode == MergeMode::SplitScan ? Count(folder->files) : 0;
         if (folder->files != nullptr) {
             if (match->files != nullptr) {
-                MergeFileLists(&match->files, &folder->files, mode, nameCase);
+                MergeLists(&match->files, &folder->files, mode, nameCase, index);
             } else if (mode == MergeMode::AddRecord) {
+                ForgetChain(index, &match->files);
                 match->files = folder->files;
                 folder->files = nullptr;
             }
         } else if (removesTargets && folder->firstChild == nullptr) {
             // An empty leaf in a record of removals: the folder has gone.
             chain.Remove(hit);
+            ForgetFolder(index, match);
             folder->files = match->files;
             match->files = nullptr;
             FreeOneFolder(match);
@@ -307,7 +371,7 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, N
             continue;
         }
 
-        const bool childrenGone = MergeChains(&match->firstChild, &folder->firstChild, mode, nameCase, true);
+        const bool childrenGone = MergeChains(&match->firstChild, &folder->firstChild, mode, nameCase, true, index);
 
         if (mode == MergeMode::SplitScan) {
             // Every stored entry vanished (none was found unchanged): the replay below drops the
@@ -328,6 +392,7 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, N
             // (with its contents, not as an empty leaf) whenever the scan had no sibling left to
             // compare it with; a folder that still exists comes back through the added tree.
             chain.Remove(hit);
+            ForgetFolder(index, match);
             FreeOneFolder(match);
         }
         sourceLink = &folder->nextSibling;
@@ -337,8 +402,11 @@ bool MergeChains(FileTreeNode** target, FileTreeNode** source, MergeMode mode, N
 
 }  // namespace
 
-void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, MergeMode mode, NameCase nameCase) {
-    MergeChains(target, source, mode, nameCase, false);
+void MergeFileTrees(FileTreeNode** target, FileTreeNode** source, MergeMode mode, NameCase nameCase,
+                    MergeIndex* index) {
+    // Scans change a state in ways the index does not follow.
+    if (mode == MergeMode::SplitScan || !IsKnownMode(mode)) index = nullptr;
+    MergeChains(target, source, mode, nameCase, false, index);
 }
 
 }  // namespace halvex

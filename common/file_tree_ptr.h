@@ -16,11 +16,11 @@ using FileTreePtr = std::unique_ptr<FileTreeNode, FileTreeFreer>;
 
 // MergeFileTrees on owned chains; both keep what the merge leaves them, also when it throws.
 inline void MergeFileTrees(FileTreePtr& target, FileTreePtr& source, MergeMode mode,
-                           NameCase nameCase = kPlatformNameCase) {
+                           NameCase nameCase = kPlatformNameCase, MergeIndex* index = nullptr) {
     FileTreeNode* targetHead = target.release();
     FileTreeNode* sourceHead = source.release();
     try {
-        MergeFileTrees(&targetHead, &sourceHead, mode, nameCase);
+        MergeFileTrees(&targetHead, &sourceHead, mode, nameCase, index);
     } catch (...) {
         target.reset(targetHead);
         source.reset(sourceHead);

@@ -17,10 +17,10 @@ namespace {
 
 // Merges a deep copy of `record` into `state` with `mode`, then frees what is left of the copy;
 // the history keeps its record for the next date change.
-void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode) {
+void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode, MergeIndex& index) {
     FileTreeNode* copy = CloneFileTree(record);
     try {
-        MergeFileTrees(&state, &copy, mode);
+        MergeFileTrees(&state, &copy, mode, kPlatformNameCase, &index);
     } catch (...) {
         FreeFileTree(copy);
         throw;
@@ -29,9 +29,9 @@ void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode)
 }
 
 // Brings `state` forward over backup k of `target`: what it removed, then what it added.
-void ApplyBackup(FileTreeNode*& state, const BackupTarget& target, int k) {
-    if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord);
-    if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord);
+void ApplyBackup(FileTreeNode*& state, const BackupTarget& target, int k, MergeIndex& index) {
+    if (target.removedTrees[k]) MergeCopy(state, target.removedTrees[k].get(), MergeMode::RemoveRecord, index);
+    if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord, index);
 }
 
 struct SearchRun {
@@ -96,7 +96,8 @@ void ArchiveSet::SelectDate(int dateIndex) {
         const int backups = std::min(target.backupCount, lastArchive - (archiveCount_ - target.backupCount));
         FileTreeNode* state = nullptr;
         try {
-            for (int k = 0; k < backups; ++k) ApplyBackup(state, target, k);
+            MergeIndex index;  // kept from one backup to the next: only what a record touches is walked
+            for (int k = 0; k < backups; ++k) ApplyBackup(state, target, k, index);
             if (state != nullptr) {
                 char* name = NewFileTreeName(target.targetName);
                 delete[] state->name;
@@ -115,10 +116,11 @@ void ArchiveSet::ReplayTarget(int i, const std::function<void(const FileTreeNode
     if (i < 0 || i >= TargetCount()) return;
     const BackupTarget& target = targets_[i];
     FileTreePtr state;
+    MergeIndex index;
     for (int k = 0; k < target.backupCount; ++k) {
         FileTreeNode* node = state.release();
         try {
-            ApplyBackup(node, target, k);
+            ApplyBackup(node, target, k, index);
         } catch (...) {
             FreeFileTree(node);
             throw;

@@ -145,6 +145,10 @@ public:
     // declared size throws 8. The entry is released in every case, also when this throws.
     [[nodiscard]] CloseEntryResult CloseEntry(const std::string& targetPath = {},
                                               std::optional<platform::FileTime> exactTime = std::nullopt);
+    // The data of entry `index` as it is stored (deflated or not, not checked) into `out`, for
+    // copying it elsewhere unchanged. False as OpenEntry, or when it holds more than `maxBytes`;
+    // damage throws as OpenEntry.
+    bool ReadStoredData(int index, std::vector<unsigned char>& out, std::uint64_t maxBytes);
     // Releases the entry being read without any check: what a handler does after ReadEntry
     // threw. Nothing happens when no entry is open.
     void AbandonEntry() noexcept;

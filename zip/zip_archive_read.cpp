@@ -52,6 +52,25 @@ bool ZipArchiveFile::OpenEntry(int index) {
     return true;
 }
 
+bool ZipArchiveFile::ReadStoredData(int index, std::vector<unsigned char>& out, std::uint64_t maxBytes) {
+    out.clear();
+    if (!OpenEntry(index)) return false;
+    try {
+        if (bytesToRead_ > maxBytes) {
+            ReleaseReadEntry();
+            return false;
+        }
+        out.resize(static_cast<std::size_t>(bytesToRead_));
+        if (!out.empty()) storage_.Read(out.data(), out.size(), false);
+    } catch (...) {
+        out.clear();
+        ReleaseReadEntry();
+        throw;
+    }
+    ReleaseReadEntry();
+    return true;
+}
+
 void ZipArchiveFile::ReleaseReadEntry() noexcept {
     stream_.Release();
     catalog_.ForgetCurrent();

@@ -167,7 +167,8 @@ TEST(FileListStore, EntriesAreReplacedAndKeepOneEntryPerName) {
     }
     SaveRun(dir.path(), "Daily", 2, {"Data", "Mail"});
     EXPECT_EQ(EntryNames(dir / "FileLists.tq"),
-              (std::vector<std::string>{"notes.txt", "Daily\\ArchNum.tq", "Daily\\Data.tq", "Daily\\Mail.tq"}));
+              (std::vector<std::string>{"notes.txt", "Daily\\ArchNum.tq", "Daily\\Data.tq", "Daily\\Data.end",
+                                        "Daily\\Mail.tq", "Daily\\Mail.end"}));
 
     FileListStore store(dir.path());
     ASSERT_TRUE(store.OpenForRun());
@@ -183,7 +184,7 @@ TEST(FileListStore, EntriesAreReplacedAndKeepOneEntryPerName) {
     ziptest::PyArchive py = ziptest::InspectWithPython(dir / "FileLists.tq");
     ASSERT_TRUE(py.ran) << py.errors;
     EXPECT_EQ(py.testzip, "None");
-    ASSERT_EQ(py.entries.size(), 4u);
+    ASSERT_EQ(py.entries.size(), 6u);
     EXPECT_EQ(py.entries[1].method, 0);
     EXPECT_EQ(py.entries[1].size, 4u);
     EXPECT_EQ(py.entries[2].method, 8);
@@ -196,7 +197,8 @@ TEST(FileListStore, BrandNewRunDeletesOnlyItsOwnJobFolder) {
     SaveRun(dir.path(), "Job2", 5, {"Data"});
     SaveRun(dir.path(), "Job", 1, {"Data"}, true);
     EXPECT_EQ(EntryNames(dir / "FileLists.tq"),
-              (std::vector<std::string>{"Job2\\ArchNum.tq", "Job2\\Data.tq", "Job\\ArchNum.tq", "Job\\Data.tq"}));
+              (std::vector<std::string>{"Job2\\ArchNum.tq", "Job2\\Data.tq", "Job2\\Data.end", "Job\\ArchNum.tq",
+                                        "Job\\Data.tq", "Job\\Data.end"}));
     FileListStore store(dir.path());
     ASSERT_TRUE(store.OpenForRun());
     EXPECT_EQ(store.ReadArchiveNumber("Job", false), 1);

@@ -51,8 +51,9 @@ TEST(RcloneListing, FilesSizesAndHashes) {
     EXPECT_TRUE((*files)[1].isFolder);
     EXPECT_TRUE(ParseListing("[]")->empty());
     // Anything else is not a listing: a copy is never decided on half an answer.
+    const std::string deep(100, '[');
     for (const char* bad : {"", "[", "{}", "[{\"Name\":\"a\"}]", "[{\"Size\":1}]", "[1]", "[{\"Name\":\"a\",\"Size\":1}] x",
-                            "[{\"Name\":\"a\",\"Size\":1},]", std::string(100, '[').c_str()})
+                            "[{\"Name\":\"a\",\"Size\":1},]", deep.c_str()})
         EXPECT_FALSE(ParseListing(bad)) << bad;
 }
 

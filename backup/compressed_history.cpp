@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "backup/compressed_history.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "zip/block_deflate.h"
+#include "zip/zlib_stream.h"
+
+namespace halvex {
+namespace {
+
+// An empty stored block (the sync flush's marker) followed by an empty final fixed block.
+constexpr unsigned char kJoinableEnd[] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
+constexpr std::size_t kFinalBlockSize = 2;
+constexpr unsigned char kEndMagic[4] = {'H', 'X', 'E', '1'};
+
+void AppendPiece(CompressedHistory& history, std::span<const unsigned char> part) {
+    ZlibStream stream;
+    stream.StartDeflate(9, "history");
+    std::vector<unsigned char> piece;
+    const int rc = DeflateBlock(stream, history.tail, part, false, piece);
+    if (rc != Z_OK) throw std::runtime_error("deflate failed on a history (zlib " + std::to_string(rc) + ")");
+    history.deflated.insert(history.deflated.end(), piece.begin(), piece.end());
+    history.deflated.insert(history.deflated.end(), std::end(kJoinableEnd) - kFinalBlockSize, std::end(kJoinableEnd));
+
+    std::uint32_t partCrc = 0;
+    for (std::size_t done = 0; done < part.size();) {
+        const std::size_t n = std::min<std::size_t>(part.size() - done, 1u << 30);
+        partCrc = static_cast<std::uint32_t>(crc32(partCrc, part.data() + done, static_cast<uInt>(n)));
+        done += n;
+    }
+    history.crc = static_cast<std::uint32_t>(crc32_combine(history.crc, partCrc, static_cast<z_off_t>(part.size())));
+    history.size += part.size();
+
+    if (part.size() >= kDeflateWindow) {
+        history.tail.assign(part.end() - static_cast<std::ptrdiff_t>(kDeflateWindow), part.end());
+    } else {
+        history.tail.insert(history.tail.end(), part.begin(), part.end());
+        if (history.tail.size() > kDeflateWindow)
+            history.tail.erase(history.tail.begin(),
+                               history.tail.end() - static_cast<std::ptrdiff_t>(kDeflateWindow));
+    }
+}
+
+void PutLittleEndian(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+std::uint64_t GetLittleEndian(const unsigned char* in, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value |= static_cast<std::uint64_t>(in[i]) << (8 * i);
+    return value;
+}
+
+}  // namespace
+
+CompressedHistory CompressHistory(std::span<const unsigned char> history) {
+    CompressedHistory out;
+    AppendPiece(out, history);
+    return out;
+}
+
+void AppendToHistory(CompressedHistory& history, std::span<const unsigned char> part) {
+    if (!EndsJoinable(history.deflated)) throw std::logic_error("history stream cannot be continued");
+    history.deflated.resize(history.deflated.size() - kFinalBlockSize);
+    AppendPiece(history, part);
+}
+
+bool EndsJoinable(std::span<const unsigned char> deflated) {
+    return deflated.size() >= sizeof kJoinableEnd &&
+           std::equal(std::begin(kJoinableEnd), std::end(kJoinableEnd), deflated.end() - sizeof kJoinableEnd);
+}
+
+// Layout: magic, size (8 bytes), CRC (4), then the tail to the end.
+std::vector<unsigned char> EncodeHistoryEnd(const CompressedHistory& history) {
+    std::vector<unsigned char> out(std::begin(kEndMagic), std::end(kEndMagic));
+    PutLittleEndian(out, history.size, 8);
+    PutLittleEndian(out, history.crc, 4);
+    out.insert(out.end(), history.tail.begin(), history.tail.end());
+    return out;
+}
+
+bool DecodeHistoryEnd(std::span<const unsigned char> bytes, CompressedHistory& history) {
+    constexpr std::size_t kFixed = sizeof kEndMagic + 8 + 4;
+    if (bytes.size() < kFixed || !std::equal(std::begin(kEndMagic), std::end(kEndMagic), bytes.begin())) return false;
+    history.size = GetLittleEndian(bytes.data() + 4, 8);
+    history.crc = static_cast<std::uint32_t>(GetLittleEndian(bytes.data() + 12, 4));
+    const std::size_t tail = bytes.size() - kFixed;
+    if (tail > kDeflateWindow || tail != std::min<std::uint64_t>(history.size, kDeflateWindow)) return false;
+    history.tail.assign(bytes.begin() + kFixed, bytes.end());
+    return true;
+}
+
+}  // namespace halvex
