@@ -64,7 +64,7 @@ constexpr std::size_t kValueLimit = platform::kPathLimit - 1;
 // whole could exhaust memory.
 constexpr std::uint64_t kJobFileSizeLimit = 64u << 20;
 
-enum class Keyword { None, Dir, To, Exclude, Include, Zip, CdName };
+enum class Keyword { None, Dir, To, Exclude, Include, Zip, CdName, Encrypt };
 
 struct KeywordText {
     Keyword keyword;
@@ -74,6 +74,7 @@ struct KeywordText {
 constexpr KeywordText kKeywords[] = {
     {Keyword::Dir, "dir:"},         {Keyword::To, "to:"},   {Keyword::Exclude, "exclude:"},
     {Keyword::Include, "include:"}, {Keyword::Zip, "zip:"}, {Keyword::CdName, "cdname:"},
+    {Keyword::Encrypt, "encrypt:"},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -243,7 +244,7 @@ private:
         // A mapping left without a target is reported on its own, earlier, line.
         if (keyword == Keyword::Dir && !CloseMapping()) return false;
         if (!KeywordValue(keyword, rest)) return false;
-        if (keyword != Keyword::Zip && keyword != Keyword::CdName) {
+        if (keyword != Keyword::Zip && keyword != Keyword::CdName && keyword != Keyword::Encrypt) {
             // Directly behind these values, an archive location and a CD label may follow.
             if (StartsWithNoCase(rest, "zip:")) {
                 rest.remove_prefix(4);
@@ -284,6 +285,10 @@ private:
                 return true;
             case Keyword::CdName:
                 job_.cdName = std::move(*value);
+                return true;
+            case Keyword::Encrypt:
+                if (job_.passwordFile) return Fail();
+                job_.passwordFile = std::move(*value);
                 return true;
             case Keyword::None: break;
         }

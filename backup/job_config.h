@@ -33,6 +33,9 @@ struct Job {
     std::string archiveBaseName;  // archive path without number and extension
     int flags = 0;
     std::optional<std::string> cdName;
+    // encrypt: the file whose first line is the password of the job's archives (checked when
+    // the job runs); none: plain archives.
+    std::optional<std::string> passwordFile;
     platform::SystemTime lastBackup;  // local time of the last saved run; all zero: never
     std::vector<SourceMapping> mappings;
     std::string runLog;
