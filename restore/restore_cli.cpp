@@ -17,7 +17,9 @@
 #include "restore/console_restore_ui.h"
 #include "restore/link_targets.h"
 #include "restore/restore_selection.h"
+#include "restore/set_password.h"
 #include "restore/set_verifier.h"
+#include "zip/zip_archive_file.h"
 
 namespace halvex {
 
@@ -33,6 +35,8 @@ constexpr const char* kUsage =
     "                                [--to DIR] [--existing ask|rename|keep|replace]\n"
     "       halvex-restore --verify  ARCHIVE [--set]\n"
     "       halvex-restore --version\n"
+    "--password-file FILE (with any mode) reads the password of an encrypted set from the first line of FILE;\n"
+    "without it, HALVEX_PASSWORD_FILE names that file, else the password is asked for on the terminal.\n"
     "--json (with --list, --files, --search, --verify) writes JSON Lines instead of TAB-separated lines.\n";
 
 enum class Mode { None, List, Files, Search, Log, Restore, Verify };
@@ -51,6 +55,7 @@ struct Options {
     std::vector<std::string> paths;
     std::optional<std::string> to;
     std::optional<DirectoryAnswer> existing;
+    std::optional<std::string> passwordFile;
     std::vector<std::string> given;  // the options given, for the check against the mode
 };
 
@@ -100,6 +105,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
             else if (arg == "--target") options.targets.push_back(value(i));
             else if (arg == "--path") options.paths.push_back(value(i));
             else if (arg == "--to") options.to = value(i);
+            else if (arg == "--password-file") options.passwordFile = value(i);
             else if (arg == "--existing") {
                 const std::string& answer = value(i);
                 if (answer == "rename") options.existing = DirectoryAnswer::RenameFolder;
@@ -129,6 +135,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     case Mode::Restore: allowed = {"--date", "--target", "--path", "--to", "--existing"}; break;
     default: break;
     }
+    allowed.push_back("--password-file");
     for (const std::string& option : options.given) {
         if (std::find(allowed.begin(), allowed.end(), option) == allowed.end())
             throw UsageError{option + " cannot be used with " + options.modeName};
@@ -183,12 +190,19 @@ public:
     }
 
     int Run() {
+        const std::string& named = options_.positional[0];
+        if (ArchiveIsEncrypted(named) && !TakePassword({named})) return kRestoreExitStartup;
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
-        if (!set_.OpenSet(options_.positional[0])) {
+        if (!set_.OpenSet(named)) {
             const std::string& detail = set_.OpenFailureDetail();
             PrintMessageBox(io_.err, "Error opening archive." + (detail.empty() ? "" : "\n" + detail));
             return kRestoreExitStartup;
         }
+        // Older archives may be encrypted where the newest is not, or the other way round: the
+        // password is checked against each of them before anything is read or written.
+        std::vector<std::string> archives;
+        for (int n = 1; n < set_.ArchiveCount(); ++n) archives.push_back(set_.ArchiveFileToOpen(n));
+        if (!TakePassword(archives)) return kRestoreExitStartup;
         if (!SelectDate()) return kRestoreExitStartup;
         switch (options_.mode) {
         case Mode::List: return List();
@@ -202,6 +216,34 @@ public:
     }
 
 private:
+    // Finds the password once some archive of `archives` is encrypted and checks it against
+    // all of them; false (after saying why) when there is none or one refuses it.
+    bool TakePassword(const std::vector<std::string>& archives) {
+        if (!password_) {
+            if (std::none_of(archives.begin(), archives.end(), ArchiveIsEncrypted)) return true;
+            std::string error;
+            password_ = FindSetPassword(
+                options_.passwordFile,
+                [&]() -> std::optional<std::string> {
+                    if (!io_.interactive) return std::nullopt;
+                    return AskPasswordOnTerminal("Password for " + archives.front() + ": ");
+                },
+                error);
+            if (!password_) {
+                PrintMessageBox(io_.err, error.empty() ? "the set is encrypted: give its password with --password-file "
+                                                         "FILE or HALVEX_PASSWORD_FILE"
+                                                       : error);
+                return false;
+            }
+            ZipArchiveFile::SetReadPassword(*password_);
+        }
+        if (const auto refused = ArchiveRefusingPassword(archives, *password_)) {
+            PrintMessageBox(io_.err, "wrong password for " + *refused);
+            return false;
+        }
+        return true;
+    }
+
     void Write(const ListingRecord& record) { io_.out << (options_.json ? record.Json() : record.Tsv()) << '\n'; }
 
     // The date of --date K, or the newest.
@@ -379,6 +421,7 @@ private:
     const RestoreCliStreams& io_;
     ConsoleRestoreUi ui_;
     ArchiveSet set_;
+    std::optional<std::string> password_;
     LinkTargets links_{set_};  // read once the set is open and a date chosen
     std::string to_;  // --to as an absolute folder, "" without it
 };
