@@ -5,7 +5,7 @@ namespace halvex {
 
 namespace {
 
-// 38 lines, each ended by CR LF, tabs and comments as users see them in their editor.
+// 42 lines, each ended by CR LF, tabs and comments as users see them in their editor.
 constexpr char kText[] =
     "[global]\r\n"
     "\t#global exclude filters\r\n"
@@ -42,6 +42,10 @@ constexpr char kText[] =
     "\r\n"
     "\tdir:\"c:\\dir1\"\r\n"
     "\tto:\"dir1\"\r\n"
+    "\r\n"
+    "\t#Uncomment to encrypt the job's archives with the password in this file (make one with\r\n"
+    "\t#halvex-backup --new-password FILE, and keep a copy of it away from the backups):\r\n"
+    "\t#encrypt:\"/home/me/.halvex-key\"\r\n"
     "\r\n"
     "# end of job: default.\r\n"
     "\r\n"

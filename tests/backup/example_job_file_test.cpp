@@ -40,13 +40,13 @@ TEST(ExampleJobFile, WrittenLineByLine) {
     EXPECT_EQ(text.find('\x1a'), std::string::npos);
     EXPECT_EQ(text.find('\0'), std::string::npos);
     std::vector<std::string> lines = SplitCrLf(text);
-    ASSERT_EQ(lines.size(), 38u);
+    ASSERT_EQ(lines.size(), 42u);
     for (const std::string& line : lines) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     // Indents and the lines whose blanks matter.
     const int tabbed[] = {2, 3, 4, 9, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                          28, 29, 30, 31, 32, 34, 35};
+                          28, 29, 30, 31, 32, 34, 35, 37, 38, 39};
     for (int n : tabbed) EXPECT_EQ(lines[n - 1].substr(0, 1), "\t") << "line " << n;
-    for (int n : {5, 13, 17, 33, 36, 38}) EXPECT_EQ(lines[n - 1], "") << "line " << n;
+    for (int n : {5, 13, 17, 33, 36, 40, 42}) EXPECT_EQ(lines[n - 1], "") << "line " << n;
     for (int n : {18, 20, 25}) EXPECT_EQ(lines[n - 1], "\t") << "line " << n;
     EXPECT_EQ(lines[0], "[global]");
     EXPECT_EQ(lines[7], "[Default]");
@@ -58,7 +58,8 @@ TEST(ExampleJobFile, WrittenLineByLine) {
     EXPECT_EQ(lines[28], "\texclude:\"dir2\\*\\debug\"\t #Don't include and file/folder named debug inside of dir2");
     EXPECT_EQ(lines[31],
               "\t#eg: the folder c:\\dir2\\hello\\good bye\\debug  would be ignored because of the obove exclude");
-    EXPECT_EQ(lines[36], "# end of job: default.");
+    EXPECT_EQ(lines[38], "\t#encrypt:\"/home/me/.halvex-key\"");
+    EXPECT_EQ(lines[40], "# end of job: default.");
 }
 
 TEST(ExampleJobFile, LoadsIntoOneJob) {
@@ -71,6 +72,7 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
     EXPECT_EQ(job.name, "Default");
     EXPECT_EQ(job.archiveBaseName, "c:\\backups/Default");
     EXPECT_EQ(job.cdName, std::nullopt);  // the label line is commented out
+    EXPECT_EQ(job.passwordFile, std::nullopt);  // so is the encryption line
     EXPECT_EQ(job.flags, 0);
     EXPECT_TRUE(job.lastBackup.IsZero());
     ASSERT_EQ(job.mappings.size(), 2u);
@@ -91,7 +93,7 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
 
     // A second job of the same name, differing in case, is reported past the last line.
     std::string text = ReadFile(temp / "backup.ini") + "[default]\r\n";
-    EXPECT_EQ(ParseJobConfig(text, config), 40);
+    EXPECT_EQ(ParseJobConfig(text, config), 44);
     // Saved by an editor with bare line feeds, it fails on line 1.
     std::string bare = ReadFile(temp / "backup.ini");
     for (std::size_t at; (at = bare.find("\r\n")) != std::string::npos;) bare.erase(at, 1);
