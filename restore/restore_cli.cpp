@@ -191,7 +191,7 @@ public:
 
     int Run() {
         const std::string& named = options_.positional[0];
-        if (ArchiveIsEncrypted(named) && !TakePassword({named})) return kRestoreExitStartup;
+        if (!TakePassword({named})) return kRestoreExitStartup;
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
         if (!set_.OpenSet(named)) {
             const std::string& detail = set_.OpenFailureDetail();
@@ -216,32 +216,14 @@ public:
     }
 
 private:
-    // Finds the password once some archive of `archives` is encrypted and checks it against
-    // all of them; false (after saying why) when there is none or one refuses it.
     bool TakePassword(const std::vector<std::string>& archives) {
-        if (!password_) {
-            if (std::none_of(archives.begin(), archives.end(), ArchiveIsEncrypted)) return true;
-            std::string error;
-            password_ = FindSetPassword(
-                options_.passwordFile,
-                [&]() -> std::optional<std::string> {
-                    if (!io_.interactive) return std::nullopt;
-                    return AskPasswordOnTerminal("Password for " + archives.front() + ": ");
-                },
-                error);
-            if (!password_) {
-                PrintMessageBox(io_.err, error.empty() ? "the set is encrypted: give its password with --password-file "
-                                                         "FILE or HALVEX_PASSWORD_FILE"
-                                                       : error);
-                return false;
-            }
-            ZipArchiveFile::SetReadPassword(*password_);
-        }
-        if (const auto refused = ArchiveRefusingPassword(archives, *password_)) {
-            PrintMessageBox(io_.err, "wrong password for " + *refused);
-            return false;
-        }
-        return true;
+        return TakeSetPassword(
+            archives, options_.passwordFile, password_,
+            [&](const std::string& archive) -> std::optional<std::string> {
+                if (!io_.interactive) return std::nullopt;
+                return AskPasswordOnTerminal("Password for " + archive + ": ");
+            },
+            [&](const std::string& message) { PrintMessageBox(io_.err, message); });
     }
 
     void Write(const ListingRecord& record) { io_.out << (options_.json ? record.Json() : record.Tsv()) << '\n'; }

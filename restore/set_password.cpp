@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/set_password.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <termios.h>
@@ -53,6 +54,32 @@ std::optional<std::string> FindSetPassword(const std::optional<std::string>& pas
         return read.password;
     }
     return ask ? ask() : std::nullopt;
+}
+
+bool TakeSetPassword(const std::vector<std::string>& archives, const std::optional<std::string>& passwordFile,
+                     std::optional<std::string>& password,
+                     const std::function<std::optional<std::string>(const std::string& archive)>& ask,
+                     const std::function<void(const std::string& message)>& tell) {
+    if (!password) {
+        const auto encrypted = std::find_if(archives.begin(), archives.end(), ArchiveIsEncrypted);
+        if (encrypted == archives.end()) return true;
+        std::string error;
+        password = FindSetPassword(passwordFile, [&] { return ask(*encrypted); }, error);
+        if (!password) {
+            tell(error.empty() ? "The set is encrypted: give its password with --password-file FILE or "
+                                 "HALVEX_PASSWORD_FILE."
+                               : error);
+            return false;
+        }
+        ZipArchiveFile::SetReadPassword(*password);
+    }
+    if (const auto refused = ArchiveRefusingPassword(archives, *password)) {
+        tell("wrong password for " + *refused);
+        password.reset();  // the next attempt asks again
+        ZipArchiveFile::SetReadPassword({});
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt) {

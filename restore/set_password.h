@@ -23,6 +23,16 @@ std::optional<std::string> ArchiveRefusingPassword(const std::vector<std::string
 std::optional<std::string> FindSetPassword(const std::optional<std::string>& passwordFile,
                                            const std::function<std::optional<std::string>()>& ask, std::string& error);
 
+// What the programs do before reading `archives` of a set: once one of them is encrypted and
+// no password is known, finds one (FindSetPassword, `ask` naming the first archive) and makes it
+// every archive object's read password; then checks it against each of them. False after
+// `tell` has said why: no password, a password file that cannot be read, or "wrong password
+// for ARCHIVE".
+bool TakeSetPassword(const std::vector<std::string>& archives, const std::optional<std::string>& passwordFile,
+                     std::optional<std::string>& password,
+                     const std::function<std::optional<std::string>(const std::string& archive)>& ask,
+                     const std::function<void(const std::string& message)>& tell);
+
 // Reads a line from the terminal with echo off, after `prompt`; nothing without a terminal.
 std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt);
 
