@@ -2,8 +2,12 @@
 #include "zip/zip_aes.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <openssl/core_names.h>
@@ -192,6 +196,84 @@ std::array<unsigned char, kAesMacLength> AesEntryCipher::FinishMac() {
     std::array<unsigned char, kAesMacLength> mac{};
     std::copy_n(full, kAesMacLength, mac.begin());
     return mac;
+}
+
+}  // namespace halvex
+
+namespace halvex {
+
+namespace {
+
+AesCipherMaker::Made MakeCipher(const std::string& password) {
+    AesCipherMaker::Made made;
+    RandomBytes(made.salt);
+    made.cipher = std::make_unique<AesEntryCipher>(password, made.salt, 3);
+    return made;
+}
+
+}  // namespace
+
+struct AesCipherMaker::State {
+    static constexpr std::size_t kAhead = 64;
+    std::string password;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Made> ready;
+    bool stop = false;
+    bool failed = false;
+    std::thread thread;
+
+    void Run() {
+        std::unique_lock guard(lock);
+        while (!stop) {
+            if (ready.size() >= kAhead) {
+                changed.wait(guard);
+                continue;
+            }
+            guard.unlock();
+            Made made;
+            try {
+                made = MakeCipher(password);
+            } catch (...) {
+                guard.lock();
+                failed = true;  // Take makes its own and reports the failure there
+                changed.notify_all();
+                return;
+            }
+            guard.lock();
+            ready.push_back(std::move(made));
+            changed.notify_all();
+        }
+    }
+};
+
+AesCipherMaker::AesCipherMaker(std::string password) : state_(std::make_unique<State>()) {
+    state_->password = std::move(password);
+    state_->thread = std::thread([state = state_.get()] { state->Run(); });
+}
+
+AesCipherMaker::~AesCipherMaker() {
+    {
+        std::lock_guard guard(state_->lock);
+        state_->stop = true;
+    }
+    state_->changed.notify_all();
+    state_->thread.join();
+    OPENSSL_cleanse(state_->password.data(), state_->password.size());
+}
+
+AesCipherMaker::Made AesCipherMaker::Take() {
+    {
+        std::unique_lock guard(state_->lock);
+        state_->changed.wait(guard, [&] { return !state_->ready.empty() || state_->failed; });
+        if (!state_->ready.empty()) {
+            Made made = std::move(state_->ready.front());
+            state_->ready.pop_front();
+            state_->changed.notify_all();
+            return made;
+        }
+    }
+    return MakeCipher(state_->password);
 }
 
 }  // namespace halvex

@@ -82,3 +82,29 @@ private:
 };
 
 }  // namespace halvex
+
+namespace halvex {
+
+// Ciphers for new AES-256 entries, each with its own random salt, made ahead on a thread of
+// their own: the key derivation costs far more than encrypting a small file, and the writer
+// need not wait for it.
+class AesCipherMaker {
+public:
+    struct Made {
+        std::array<unsigned char, 16> salt{};
+        std::unique_ptr<AesEntryCipher> cipher;
+    };
+    explicit AesCipherMaker(std::string password);
+    ~AesCipherMaker();
+    AesCipherMaker(const AesCipherMaker&) = delete;
+    AesCipherMaker& operator=(const AesCipherMaker&) = delete;
+
+    // The next cipher (made here when the thread has none ready or has stopped).
+    Made Take();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace halvex

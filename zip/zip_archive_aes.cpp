@@ -23,7 +23,10 @@ std::string& ProcessReadPassword() {
 
 }  // namespace
 
-void ZipArchiveFile::SetPassword(std::string password) { password_ = std::move(password); }
+void ZipArchiveFile::SetPassword(std::string password) {
+    if (password != password_) cipherMaker_.reset();
+    password_ = std::move(password);
+}
 
 void ZipArchiveFile::SetReadPassword(std::string password) {
     std::lock_guard lock(readPasswordLock);

@@ -327,6 +327,7 @@ private:
     std::uint16_t dataMethod_ = 0;      // the open entry's real method (0 or 8)
     std::string password_;
     std::unique_ptr<AesEntryCipher> aes_;  // the open entry's cipher when it is encrypted
+    std::unique_ptr<AesCipherMaker> cipherMaker_;  // writing: begun with the first encrypted entry
     bool aesCrc_ = false;               // reading: the AES entry keeps a CRC to check
     std::vector<unsigned char> cryptBuffer_;  // writing precompressed data encrypted
     ZipLimits limits_;

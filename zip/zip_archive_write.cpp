@@ -113,9 +113,11 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
         entryZip64Local_ = zip64Local;
         entryState_ = EntryState::Writing;
         if (encrypt) {
+            if (!cipherMaker_) cipherMaker_ = std::make_unique<AesCipherMaker>(password_);
+            AesCipherMaker::Made made = cipherMaker_->Take();
+            aes_ = std::move(made.cipher);
             std::array<unsigned char, 16 + kAesVerifierLength> head{};
-            RandomBytes(std::span(head.data(), 16));
-            aes_ = std::make_unique<AesEntryCipher>(password_, std::span(head.data(), 16), 3);
+            std::copy(made.salt.begin(), made.salt.end(), head.begin());
             std::copy(aes_->Verifier().begin(), aes_->Verifier().end(), head.data() + 16);
             storage_.Write(head.data(), head.size(), false);
             bytesWritten_ = head.size();

@@ -89,8 +89,9 @@ TEST(EncryptedSetTest, PlainThenEncryptedArchivesRestoreWithThePasswordOnly) {
             test::CommandResult r = test::RunCommand(argv);
             EXPECT_EQ(r.exitCode, c.exitCode) << mode[0] << r.errors;
             EXPECT_NE(r.errors.find(c.message), std::string::npos) << mode[0] << r.errors;
-            if (c.exitCode == 0 && mode[0] == "--files")
+            if (c.exitCode == 0 && mode[0] == "--files") {
                 EXPECT_NE(r.output.find("b.txt"), std::string::npos) << r.output;
+            }
         }
         if (c.exitCode == 0) {
             EXPECT_EQ(test::ReadFile(out + "/T/a.txt"), "second version, encrypted");

@@ -276,7 +276,9 @@ TEST_F(Aes, WrongPasswordIsToldApartFromDamage) {
         EXPECT_EQ(zip.CheckPassword(index), c.expected != kZipBadPassword && c.expected != kZipNoPassword);
         int result = 0;
         EXPECT_EQ(ZipErrorOf([&] { ReadWhole(zip, index, &result); }), c.expected);
-        if (c.expected == 0) EXPECT_EQ(result, c.whole ? 1 : -1);
+        if (c.expected == 0) {
+            EXPECT_EQ(result, c.whole ? 1 : -1);
+        }
         // Extraction writes nothing for any failure.
         const bool extracted = [&] {
             try {
