@@ -61,6 +61,8 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
             o.folder = *dir;
         } else if (auto job = value("--job")) {
             o.jobs.push_back(*job);
+        } else if (auto file = value("--new-password")) {
+            o.newPassword = *file;
         } else if (parsed.error.empty()) {
             parsed.error = "unknown option '" + std::string(arg) + "'";
         }
@@ -69,6 +71,8 @@ ParsedBackupOptions ParseBackupOptions(int argc, const char* const* argv) {
     if (!o.run && !o.help && (o.brandNew || o.discReady || !o.jobs.empty()))
         parsed.error = "--job, --brand-new and --disc-ready need --run";
     if (!o.help) AddStatusOptionErrors(o, parsed.error);
+    if (o.newPassword && (o.run || o.status) && parsed.error.empty())
+        parsed.error = "--new-password goes alone";
     return parsed;
 }
 
@@ -77,6 +81,7 @@ std::string BackupUsage() {
            "       halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready]\n"
            "                           [--no-notify]\n"
            "       halvex-backup --status [--dir DIR] [--json] [--max-age DAYS]\n"
+           "       halvex-backup --new-password FILE\n"
            "       halvex-backup --help | --version\n"
            "\n"
            "  (no option)   choose the jobs to back up in the job-selection window\n"
@@ -95,6 +100,8 @@ std::string BackupUsage() {
            "                run did not save FileLists.tq\n"
            "  --json        --status as JSON Lines\n"
            "  --max-age DAYS  with --status, a last backup older than DAYS days fails too\n"
+           "  --new-password FILE  write a random password to the new file FILE (mode 600) for\n"
+           "                a job's encrypt:\"FILE\" line; keep a copy away from the backups\n"
            "\n"
            "Exit status of --run: 0 done, 1 canceled, 2 start-up or command-line error,\n"
            "3 FileLists.tq could not be opened or saved (or another run is using it),\n"

@@ -5,6 +5,7 @@
 //   halvex-backup --run [--dir DIR] [--job NAME]... [--brand-new] [--disc-ready] [--no-notify]
 //                                                               an unattended run
 //   halvex-backup --status [--dir DIR] [--json] [--max-age DAYS]  each job's last backup
+//   halvex-backup --new-password PATH                           a random password file
 //   halvex-backup --help | --version
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@ struct BackupOptions {
     bool status = false;
     bool json = false;                  // --status as JSON Lines
     std::optional<int> maxAgeDays;      // --status: a last backup older than this is a failure
+    std::optional<std::string> newPassword;  // --new-password: the file to write
 };
 
 struct ParsedBackupOptions {

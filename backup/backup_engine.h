@@ -137,6 +137,7 @@ private:
         bool archiveCreated = false;  // this run has created the archive (maybe still partial)
         bool archiveFinished = false; // it has been renamed to archivePath
         std::string runLog;           // the job's run log, written into its archive and backups.log
+        std::string password;         // encrypted jobs: what their archive is written with
     };
     enum class FileCopy { Copied, Skipped, Aborted };
 

@@ -12,6 +12,7 @@
 #include "backup/run_log.h"
 #include "backup/run_messages.h"
 #include "common/archive_naming.h"
+#include "common/password_file.h"
 #include "common/folder_utils.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
@@ -113,6 +114,16 @@ int BackupEngine::CheckJobs() {
         if (startBrandNew_ && OldArchivesExist(config_.PathOf(job.archiveBaseName))) {
             DropJob(run, std::string(kBrandNewRefusedText) + job.name, 0);
         }
+        if ((run.flags & JobSelected) != 0 && job.passwordFile) {
+            const std::string path = config_.PathOf(*job.passwordFile);
+            PasswordFileRead read = ReadPasswordFile(path, true);
+            if (!read.password) {
+                DropJob(run, FillIn(kPasswordFileFormat, {read.error, job.name}), ~JobSelected);
+            } else {
+                if (read.weak) notices_.push_back(WeakPasswordWarning(path));
+                run.password = std::move(*read.password);
+            }
+        }
         if ((run.flags & JobSelected) != 0) mappingTotal += static_cast<int>(job.mappings.size());
     }
     return mappingTotal;
@@ -138,6 +149,7 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
         const Job& job = *run.job;
         if ((run.flags & JobSelected) == 0) continue;
         // Before the histories are read: they may come from the newest archive of the set.
+        ZipArchiveFile::SetReadPassword(run.password);
         std::optional<int> stored = FindArchiveNumber(run);
         if (stored && *stored >= kMaxArchivesInSet) {
             // One more archive would wrap the archive numbers and spoil the whole set.
@@ -254,6 +266,7 @@ bool BackupEngine::CreateArchive(JobRun& run) {
             run.archiveCreated = true;
             archive_.Open(partial, ZipOpenExisting);  // the empty file becomes a new archive
             archive_.SetLimits(archiveLimits_);
+            archive_.SetPassword(run.password);
             return true;
         } catch (const std::exception&) {
             archive_.Close(true);

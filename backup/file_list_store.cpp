@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
 
 #include "backup/bookkeeping.h"
 #include "common/memory_allowance.h"
@@ -398,6 +399,8 @@ void FileListStore::Close() {
         lock_.Unlock();
         throw;
     }
+    // It names every private file of every job, encrypted jobs' too: the user's alone.
+    static_cast<void>(::chmod(working.c_str(), 0600));
     if (std::rename(working.c_str(), PathOf(kFileListsName).c_str()) != 0) {
         const int error = errno;
         platform::DeleteFile(working);

@@ -64,7 +64,7 @@ constexpr std::size_t kValueLimit = platform::kPathLimit - 1;
 // whole could exhaust memory.
 constexpr std::uint64_t kJobFileSizeLimit = 64u << 20;
 
-enum class Keyword { None, Dir, To, Exclude, Include, Zip, CdName, CopyTo };
+enum class Keyword { None, Dir, To, Exclude, Include, Zip, CdName, CopyTo, Encrypt };
 
 struct KeywordText {
     Keyword keyword;
@@ -75,6 +75,7 @@ constexpr KeywordText kKeywords[] = {
     {Keyword::Dir, "dir:"},         {Keyword::To, "to:"},   {Keyword::Exclude, "exclude:"},
     {Keyword::Include, "include:"}, {Keyword::Zip, "zip:"}, {Keyword::CdName, "cdname:"},
     {Keyword::CopyTo, "copyto:"},
+    {Keyword::Encrypt, "encrypt:"},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -244,7 +245,8 @@ private:
         // A mapping left without a target is reported on its own, earlier, line.
         if (keyword == Keyword::Dir && !CloseMapping()) return false;
         if (!KeywordValue(keyword, rest)) return false;
-        if (keyword != Keyword::Zip && keyword != Keyword::CdName && keyword != Keyword::CopyTo) {
+        if (keyword != Keyword::Zip && keyword != Keyword::CdName && keyword != Keyword::CopyTo &&
+            keyword != Keyword::Encrypt) {
             // Directly behind these values, an archive location and a CD label may follow.
             if (StartsWithNoCase(rest, "zip:")) {
                 rest.remove_prefix(4);
@@ -290,6 +292,10 @@ private:
                 // One place per job: a second would leave the user unsure which copy is current.
                 if (job_.copyTo) return Fail();
                 job_.copyTo = std::move(*value);
+                return true;
+            case Keyword::Encrypt:
+                if (job_.passwordFile) return Fail();
+                job_.passwordFile = std::move(*value);
                 return true;
             case Keyword::None: break;
         }

@@ -36,6 +36,9 @@ struct Job {
     // Where the job's archives are copied after each run: an rclone remote ("name:path") or
     // a folder; none when the job has no off-site copy.
     std::optional<std::string> copyTo;
+    // encrypt: the file whose first line is the password of the job's archives (checked when
+    // the job runs); none: plain archives.
+    std::optional<std::string> passwordFile;
     platform::SystemTime lastBackup;  // local time of the last saved run; all zero: never
     std::vector<SourceMapping> mappings;
     std::string runLog;

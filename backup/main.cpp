@@ -10,6 +10,7 @@
 #include "backup/ui/backup_app.h"
 #endif
 #include "backup/backup_status.h"
+#include "backup/new_password.h"
 #ifdef HALVEX_WITH_DESKTOP_NOTIFIER
 #include "backup/ui/notify/dbus_desktop_notifier.h"
 #endif
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parsed.options.status) return halvex::ShowBackupStatus(parsed.options);
+    if (parsed.options.newPassword) return halvex::RunNewPassword(*parsed.options.newPassword);
     if (parsed.options.run) {
 #ifdef HALVEX_WITH_DESKTOP_NOTIFIER
         halvex::DbusDesktopNotifier notifier;

@@ -35,6 +35,7 @@ inline constexpr std::string_view kArchiveFolderBusyFormat =
 inline constexpr std::string_view kSetFullFormat =
     "Job '%s' already has 65,535 archives, the most one archive set can hold.\n"
     "Please start brand new archives for it.\n\nSkipping job: %s";
+inline constexpr std::string_view kPasswordFileFormat = "%s Skipping Job '%s'.";
 inline constexpr std::string_view kJobNotSavedFormat = "Job not backed up: %s";
 inline constexpr std::string_view kStoreOpenErrorText = "Error Opening FileLists.tq";
 inline constexpr std::string_view kStoreBusyText = "\n\nAnother backup run is in progress in this program folder.";

@@ -10,6 +10,7 @@
 #   MAKE_CORPUS_PY  the corpus generator (../shared/bench/make_corpus.py)
 #   WORK_FOLDER     where the corpora and archives go (default: a new folder under /tmp);
 #                   corpora already there are reused
+# With HALVEX_BENCH_PASSWORD_FILE set, the job is encrypted with the password in that file.
 set -euo pipefail
 generator=${1:?usage: bench/backup_bench.sh MAKE_CORPUS_PY [WORK_FOLDER]}
 generator=$(realpath "$generator")
@@ -36,6 +37,9 @@ program_folder() {  # program_folder NAME SOURCE: a fresh program folder backing
   rm -rf "$work/$1"
   mkdir -p "$work/$1"
   printf '[Bench]\r\ndir:"%s"\r\nto:"Data"\r\nzip:"%s/archives"\r\n' "$2" "$work/$1" > "$work/$1/backup.ini"
+  if [ -n "${HALVEX_BENCH_PASSWORD_FILE:-}" ]; then
+    printf 'encrypt:"%s"\r\n' "$(realpath "$HALVEX_BENCH_PASSWORD_FILE")" >> "$work/$1/backup.ini"
+  fi
 }
 warm() { find "$1" -type f -exec cat {} + >/dev/null; }
 

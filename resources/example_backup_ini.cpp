@@ -5,7 +5,7 @@ namespace halvex {
 
 namespace {
 
-// 41 lines, each ended by CR LF, tabs and comments as users see them in their editor.
+// 45 lines, each ended by CR LF, tabs and comments as users see them in their editor.
 // "@HOME@" stands for the user's home folder, put in when the file is written.
 constexpr char kText[] =
     "[global]\r\n"
@@ -46,6 +46,10 @@ constexpr char kText[] =
     "\t#Uncomment below to copy the archives off-site after every backup, with rclone:\r\n"
     "\t#a remote and path set up with 'rclone config', or a folder. One per job.\r\n"
     "\t#copyto:\"offsite:backups/Default\"\r\n"
+    "\r\n"
+    "\t#Uncomment to encrypt the job's archives with the password in this file (make one with\r\n"
+    "\t#halvex-backup --new-password FILE, and keep a copy of it away from the backups):\r\n"
+    "\t#encrypt:\"@HOME@/.halvex-key\"\r\n"
     "\r\n"
     "# end of job: default.\r\n"
     "\r\n"

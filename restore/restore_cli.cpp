@@ -20,7 +20,9 @@
 #include "restore/file_versions.h"
 #include "restore/link_targets.h"
 #include "restore/restore_selection.h"
+#include "restore/set_password.h"
 #include "restore/set_verifier.h"
+#include "zip/zip_archive_file.h"
 
 namespace halvex {
 
@@ -38,6 +40,8 @@ constexpr const char* kUsage =
     "       halvex-restore --verify  ARCHIVE [--set]\n"
     "       halvex-restore --fetch   REMOTE:PATH DIR\n"
     "       halvex-restore --version\n"
+    "--password-file FILE (with any mode) reads the password of an encrypted set from the first line of FILE;\n"
+    "without it, HALVEX_PASSWORD_FILE names that file, else the password is asked for on the terminal.\n"
     "--json (with --list, --files, --search, --versions, --verify) writes JSON Lines instead of TAB-separated lines.\n";
 
 enum class Mode { None, List, Files, Search, Versions, Log, Restore, Verify, Fetch };
@@ -56,6 +60,7 @@ struct Options {
     std::vector<std::string> paths;
     std::optional<std::string> to;
     std::optional<DirectoryAnswer> existing;
+    std::optional<std::string> passwordFile;
     std::vector<std::string> given;  // the options given, for the check against the mode
 };
 
@@ -107,6 +112,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
             else if (arg == "--target") options.targets.push_back(value(i));
             else if (arg == "--path") options.paths.push_back(value(i));
             else if (arg == "--to") options.to = value(i);
+            else if (arg == "--password-file") options.passwordFile = value(i);
             else if (arg == "--existing") {
                 const std::string& answer = value(i);
                 if (answer == "rename") options.existing = DirectoryAnswer::RenameFolder;
@@ -141,6 +147,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     case Mode::Fetch: positionals = 2; break;
     default: break;
     }
+    allowed.push_back("--password-file");
     for (const std::string& option : options.given) {
         if (std::find(allowed.begin(), allowed.end(), option) == allowed.end())
             throw UsageError{option + " cannot be used with " + options.modeName};
@@ -190,7 +197,7 @@ public:
         : options_(options), io_(io), ui_(io.in, io.err, io.interactive) {
         set_.SetUi(&ui_);
         ui_.SetDirectoryAnswer(options.existing);
-        // Opening the set moves into its folder: a relative --to means the folder started in.
+        // A relative --to means the folder the program was started in.
         if (options.to) {
             to_ = *options.to;
             if (to_.front() != '/') to_ = platform::CurrentFolder() + "/" + to_;
@@ -198,12 +205,19 @@ public:
     }
 
     int Run() {
+        const std::string& named = options_.positional[0];
+        if (!TakePassword({named})) return kRestoreExitStartup;
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
-        if (!set_.OpenSet(options_.positional[0])) {
+        if (!set_.OpenSet(named)) {
             const std::string& detail = set_.OpenFailureDetail();
             PrintMessageBox(io_.err, "Error opening archive." + (detail.empty() ? "" : "\n" + detail));
             return kRestoreExitStartup;
         }
+        // Older archives may be encrypted where the newest is not, or the other way round: the
+        // password is checked against each of them before anything is read or written.
+        std::vector<std::string> archives;
+        for (int n = 1; n < set_.ArchiveCount(); ++n) archives.push_back(set_.ArchiveFileToOpen(n));
+        if (!TakePassword(archives)) return kRestoreExitStartup;
         if (!SelectDate()) return kRestoreExitStartup;
         switch (options_.mode) {
         case Mode::List: return List();
@@ -218,6 +232,16 @@ public:
     }
 
 private:
+    bool TakePassword(const std::vector<std::string>& archives) {
+        return TakeSetPassword(
+            archives, options_.passwordFile, password_,
+            [&](const std::string& archive) -> std::optional<std::string> {
+                if (!io_.interactive) return std::nullopt;
+                return AskPasswordOnTerminal("Password for " + archive + ": ");
+            },
+            [&](const std::string& message) { PrintMessageBox(io_.err, message); });
+    }
+
     void Write(const ListingRecord& record) { io_.out << (options_.json ? record.Json() : record.Tsv()) << '\n'; }
 
     // The date of --date K, or the newest.
@@ -417,6 +441,7 @@ private:
     const RestoreCliStreams& io_;
     ConsoleRestoreUi ui_;
     ArchiveSet set_;
+    std::optional<std::string> password_;
     LinkTargets links_{set_};  // read once the set is open and a date chosen
     std::string to_;  // --to as an absolute folder, "" without it
 };

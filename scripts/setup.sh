@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev zlib1g-dev qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
-  zip unzip p7zip-full python3
+  libssl-dev zip unzip p7zip-full libarchive-tools python3
   libisoburn-dev xorriso rclone
   xvfb xauth fonts-dejavu-core
   desktop-file-utils man-db dpkg-dev lintian appstream

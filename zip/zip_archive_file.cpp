@@ -35,6 +35,7 @@ void ZipArchiveFile::Open(const std::string& path, int mode, std::uint64_t volum
 
 void ZipArchiveFile::ReleaseAll() noexcept {
     stream_.Release();
+    aes_.reset();
     ioBuffer_.reset();
     entryState_ = EntryState::None;
     catalog_.ClearCatalog();

@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "platform/file_time.h"
+#include "zip/zip_aes.h"
 #include "zip/zip_catalog.h"
 #include "zip/zip_entry_header.h"
 #include "zip/zip_exception.h"
@@ -111,6 +112,27 @@ public:
     // Path of the open archive ("" when closed).
     const std::string& GetArchivePath() const;
 
+    // ---- Encryption ----
+
+    // The password for AES-encrypted entries, kept across opens; empty: none. With one, every
+    // new entry except folders is written encrypted (AES-256, CRC 0 and the authentication
+    // code guarding the data), whatever writes it. Reading takes AES entries of any key size.
+    // Reading one without a password throws CZipException 19, with a password that its
+    // verifier refuses 20; data that fails its authentication code throws 11 as a CRC
+    // mismatch does: damage, never a wrong password.
+    void SetPassword(std::string password);
+    bool HasPassword() const { return !password_.empty(); }
+    // A password every archive object of the process reads with when it has none of its own
+    // (a restore asks once for a whole set); never used for writing. Thread-safe.
+    static void SetReadPassword(std::string password);
+    // Whether entry `index` is AES-encrypted (false when closed or out of range).
+    bool IsAesEntry(int index) const;
+    // Whether any entry is AES-encrypted.
+    bool HasAesEntries() const;
+    // Whether the password opens AES entry `index`: true or false from its verifier (the
+    // entry's data is not read), nothing when the entry is not AES-encrypted. Damage throws.
+    std::optional<bool> CheckPassword(int index);
+
     // ---- Catalog ----
 
     int GetEntryCount() const;
@@ -132,7 +154,7 @@ public:
 
     // Opens entry `index` for reading after checking its local header (CZipException 10 when
     // it disagrees with the directory or the method is not 0/8). False: out of range, an entry
-    // already open, closed archive, or an encrypted entry.
+    // already open, closed archive, or an entry with the old zip encryption (AES entries: see SetPassword).
     bool OpenEntry(int index);
     // Delivers up to `count` bytes of the open entry; 0 at its end or when nothing is open.
     // Never delivers more than the declared uncompressed size and never reads past the
@@ -279,6 +301,12 @@ private:
     void ReleaseAll() noexcept;
     void ConsumeRemainingInput();
     void SkipUnreadData();
+    // Reads `count` bytes of the open entry's data into ioBuffer_, decrypted when it is.
+    void ReadData(std::size_t count);
+    // Reading: sets up aes_ for the AES entry just opened (salt and verifier read); its data
+    // then starts at the storage's position.
+    void StartAesRead(const ZipEntryHeader& entry, const AesExtra& fields);
+    std::string PasswordForReading() const;
 
     ZipVolumeStorage storage_;
     ZipCatalog catalog_;
@@ -300,6 +328,12 @@ private:
     bool entryZip64Local_ = false;      // writing: the local header has 64-bit sizes
     std::uint64_t localHeaderSize_ = 0; // writing
     bool precompressed_ = false;        // writing: the data arrives compressed already
+    std::uint16_t dataMethod_ = 0;      // the open entry's real method (0 or 8)
+    std::string password_;
+    std::unique_ptr<AesEntryCipher> aes_;  // the open entry's cipher when it is encrypted
+    std::unique_ptr<AesCipherMaker> cipherMaker_;  // writing: begun with the first encrypted entry
+    bool aesCrc_ = false;               // reading: the AES entry keeps a CRC to check
+    std::vector<unsigned char> cryptBuffer_;  // writing precompressed data encrypted
     ZipLimits limits_;
     ZipRefusal lastRefusal_ = ZipRefusal::None;
     std::string emptyPath_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading entries: OpenEntry, ReadEntry, CloseEntry and ExtractEntry.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -34,12 +35,18 @@ bool ZipArchiveFile::OpenEntry(int index) {
     try {
         dataStart_ = catalog_.OpenEntryForRead(index);
         const ZipEntryHeader& entry = *catalog_.Current();
-        if (entry.IsEncrypted()) {
-            ReleaseReadEntry();
-            return false;
-        }
-        if (entry.method == 8) stream_.StartInflate(storage_.Path());
+        dataMethod_ = entry.method;
         bytesToRead_ = entry.compressedSize;
+        if (entry.IsEncrypted()) {
+            const std::optional<AesExtra> fields =
+                entry.method == kAesMethod ? FindAesExtra(entry.extraField) : std::nullopt;
+            if (!fields) {
+                ReleaseReadEntry();
+                return false;
+            }
+            StartAesRead(entry, *fields);
+        }
+        if (dataMethod_ == 8) stream_.StartInflate(storage_.Path());
         bytesToDeliver_ = entry.uncompressedSize;
     } catch (...) {
         ReleaseReadEntry();
@@ -73,6 +80,7 @@ bool ZipArchiveFile::ReadStoredData(int index, std::vector<unsigned char>& out, 
 
 void ZipArchiveFile::ReleaseReadEntry() noexcept {
     stream_.Release();
+    aes_.reset();
     catalog_.ForgetCurrent();
     ioBuffer_.reset();
     entryState_ = EntryState::None;
@@ -84,13 +92,12 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
     std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytesToDeliver_));
     std::uint64_t delivered = 0;
 
-    if (catalog_.Current()->method == 0) {
+    if (dataMethod_ == 0) {
         while (room > 0) {
             if (inputAvailable_ == 0) {
                 if (bytesToRead_ == 0) break;  // the stored data ran out before its declared size
                 std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
-                storage_.Read(ioBuffer_.get(), n, false);
-                bytesToRead_ -= n;
+                ReadData(n);
                 inputPosition_ = 0;
                 inputAvailable_ = n;
             }
@@ -117,8 +124,7 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
     while (room > 0) {
         if (z.avail_in == 0 && bytesToRead_ > 0) {
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
-            storage_.Read(ioBuffer_.get(), n, false);
-            bytesToRead_ -= n;
+            ReadData(n);
             z.next_in = ioBuffer_.get();
             z.avail_in = static_cast<uInt>(n);
         }
@@ -143,10 +149,14 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
 
 void ZipArchiveFile::SkipUnreadData() {
     while (bytesToRead_ > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
-        storage_.Read(ioBuffer_.get(), n, false);
-        bytesToRead_ -= n;
+        ReadData(static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_)));
     }
+}
+
+void ZipArchiveFile::ReadData(std::size_t count) {
+    storage_.Read(ioBuffer_.get(), count, false);
+    bytesToRead_ -= count;
+    if (aes_) aes_->Decrypt(ioBuffer_.get(), count);
 }
 
 void ZipArchiveFile::ConsumeRemainingInput() {
@@ -158,8 +168,7 @@ void ZipArchiveFile::ConsumeRemainingInput() {
             // CRC still decides); only more output than declared is an error.
             if (bytesToRead_ == 0) return;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
-            storage_.Read(ioBuffer_.get(), n, false);
-            bytesToRead_ -= n;
+            ReadData(n);
             z.next_in = ioBuffer_.get();
             z.avail_in = static_cast<uInt>(n);
         }
@@ -187,12 +196,22 @@ CloseEntryResult ZipArchiveFile::CloseEntryAt(int fd, const std::string& targetP
     CloseEntryResult result = CloseEntryResult::Complete;
     try {
         const ZipEntryHeader& entry = *catalog_.Current();
-        if (entry.method == 8 && bytesToDeliver_ == 0 && !streamEnded_) {
+        if (dataMethod_ == 8 && bytesToDeliver_ == 0 && !streamEnded_) {
             ConsumeRemainingInput();
         }
-        if (bytesToDeliver_ != 0) result = CloseEntryResult::Short;
-        else if (runningCrc_ != entry.crc32) RaiseZipError(kZipBadCrc, storage_.Path());
-        if (entry.method == 8) stream_.End(storage_.Path());
+        if (bytesToDeliver_ != 0) {
+            result = CloseEntryResult::Short;
+        } else if (aes_) {
+            // The code covers all the encrypted data, also what the stream left unread.
+            SkipUnreadData();
+            std::array<unsigned char, kAesMacLength> stored{};
+            storage_.Read(stored.data(), stored.size(), false);
+            if (aes_->FinishMac() != stored || (aesCrc_ && runningCrc_ != entry.crc32))
+                RaiseZipError(kZipBadCrc, storage_.Path());
+        } else if (runningCrc_ != entry.crc32) {
+            RaiseZipError(kZipBadCrc, storage_.Path());
+        }
+        if (dataMethod_ == 8) stream_.End(storage_.Path());
         if (fd >= 0 || !targetPath.empty()) {
             platform::FileTime time = exactTime ? *exactTime : entry.GetFileTime();
             if (!(fd >= 0 ? platform::SetLastWriteTime(fd, time) : platform::SetLastWriteTime(targetPath, time))) {

@@ -2,6 +2,7 @@
 // Writing entries: OpenNewEntry, WriteNewEntry, CloseNewEntry, AbandonNewEntry and AddFile,
 // with the limits of the format checked as the entry grows.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -72,12 +73,24 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
     const bool zip64Local = !entry.IsFolder() && header.uncompressedSize >= limits_.localZip64From;
     if (!entry.PrepareForWrite(level, storage_.IsMultiVolume() == 1, zip64Local))
         RaiseZipError(kZipFieldTooLong, storage_.Path());
+    // An AES block copied from another entry's header would tell of encryption that is not there.
+    entry.extraField = WithoutAesExtra(entry.extraField);
+    const std::uint16_t dataMethod = entry.method;
+    const bool encrypt = !password_.empty() && !entry.IsFolder();
+    if (encrypt) {
+        const AesExtra fields{2, 3, entry.method};
+        entry.extraField += BuildAesExtra(fields);
+        if (entry.extraField.size() + (zip64Local ? 20 : 0) > 65535) RaiseZipError(kZipFieldTooLong, storage_.Path());
+        entry.method = kAesMethod;
+        entry.flags |= kFlagEncrypted;
+        entry.versionNeeded = std::max(entry.versionNeeded, kAesVersionNeeded);
+    }
 
     // Refuse before anything changes when even the headers would not fit.
     const std::uint64_t start = catalog_.DataEnd() - catalog_.BytesBeforeArchive();
     const std::uint64_t localSize = entry.BuildLocalHeader().size();
     ZipEntryHeader central = entry;
-    central.extraField.clear();
+    central.extraField = AesExtraBlockOf(entry.extraField);
     central.localHeaderOffset = start;
     const std::uint64_t centralSize = central.CentralRecordSize(limits_.classicMaxValue);
     if (start + localSize + catalog_.TrailerSize(start + localSize, centralSize) > limits_.maxArchiveSize) {
@@ -86,26 +99,39 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
     }
 
     ioBuffer_ = std::make_unique<unsigned char[]>(kIoBufferSize);
+    runningCrc_ = 0;
+    pendingOut_ = 0;
+    bytesIn_ = 0;
+    bytesWritten_ = 0;
+    precompressed_ = precompressed;
+    dataMethod_ = dataMethod;
+    aes_.reset();
     try {
         catalog_.AddEntryHeader(entry);
         entryStart_ = catalog_.Current()->localHeaderOffset;  // on a span, maybe on a new volume
         localHeaderSize_ = localSize;
         entryZip64Local_ = zip64Local;
         entryState_ = EntryState::Writing;
-        if (catalog_.Current()->method == 8 && !precompressed) stream_.StartDeflate(level, storage_.Path());
+        if (encrypt) {
+            if (!cipherMaker_) cipherMaker_ = std::make_unique<AesCipherMaker>(password_);
+            AesCipherMaker::Made made = cipherMaker_->Take();
+            aes_ = std::move(made.cipher);
+            std::array<unsigned char, 16 + kAesVerifierLength> head{};
+            std::copy(made.salt.begin(), made.salt.end(), head.begin());
+            std::copy(aes_->Verifier().begin(), aes_->Verifier().end(), head.data() + 16);
+            storage_.Write(head.data(), head.size(), false);
+            bytesWritten_ = head.size();
+        }
+        if (dataMethod_ == 8 && !precompressed) stream_.StartDeflate(level, storage_.Path());
     } catch (...) {
         AbandonAfterError();
         throw;
     }
-    runningCrc_ = 0;
-    pendingOut_ = 0;
-    bytesIn_ = 0;
-    bytesWritten_ = 0;
-    precompressed_ = precompressed;
     return true;
 }
 
 void ZipArchiveFile::WriteOut(std::size_t count) {
+    if (aes_) aes_->Encrypt(ioBuffer_.get(), count);
     storage_.Write(ioBuffer_.get(), count, false);
     bytesWritten_ += count;
     pendingOut_ = 0;
@@ -130,7 +156,7 @@ bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
     if (entryState_ != EntryState::Writing || precompressed_) return false;
     if (count == 0) return true;
     if (buffer == nullptr) return false;
-    const bool stored = catalog_.Current()->method == 0;
+    const bool stored = dataMethod_ == 0;
     // Exact checks before any work: the uncompressed size, and all of it for stored data.
     ZipRefusal early = CheckNewEntrySizes(bytesIn_ + count, stored ? bytesWritten_ + pendingOut_ + count : 0);
     if (early != ZipRefusal::None) return Refuse(early);
@@ -182,7 +208,7 @@ bool ZipArchiveFile::CloseNewEntry() {
         return false;
     }
     try {
-        if (catalog_.Current()->method == 8) {
+        if (dataMethod_ == 8) {
             stream_.Get().next_in = nullptr;
             stream_.Get().avail_in = 0;
             for (;;) {
@@ -203,15 +229,23 @@ bool ZipArchiveFile::CloseNewEntry() {
 
 bool ZipArchiveFile::FinishNewEntry() {
     try {
-        ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_ + pendingOut_);
+        const std::size_t macLength = aes_ ? kAesMacLength : 0;
+        ZipRefusal why = CheckNewEntrySizes(bytesIn_, bytesWritten_ + pendingOut_ + macLength);
         if (why != ZipRefusal::None) return Refuse(why);
         if (pendingOut_ > 0) WriteOut(pendingOut_);
-        catalog_.FinishEntryWrite(runningCrc_, bytesWritten_, bytesIn_);
+        if (aes_) {
+            const auto mac = aes_->FinishMac();
+            storage_.Write(mac.data(), mac.size(), false);
+            bytesWritten_ += mac.size();
+        }
+        // Encrypted entries keep no CRC: it would tell about the plain data.
+        catalog_.FinishEntryWrite(aes_ ? 0 : runningCrc_, bytesWritten_, bytesIn_);
     } catch (...) {
         AbandonAfterError();
         throw;
     }
     entryState_ = EntryState::None;
+    aes_.reset();
     ioBuffer_.reset();
     return true;
 }
@@ -219,6 +253,7 @@ bool ZipArchiveFile::FinishNewEntry() {
 bool ZipArchiveFile::AbandonNewEntry() {
     if (entryState_ != EntryState::Writing) return false;
     stream_.Release();
+    aes_.reset();
     ioBuffer_.reset();
     entryState_ = EntryState::None;
     catalog_.AbandonLastEntry();
@@ -228,6 +263,7 @@ bool ZipArchiveFile::AbandonNewEntry() {
 void ZipArchiveFile::AbandonAfterError() noexcept {
     if (entryState_ != EntryState::Writing) {
         stream_.Release();
+        aes_.reset();
         ioBuffer_.reset();
         return;
     }

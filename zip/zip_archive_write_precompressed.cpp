@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writing entries whose data was compressed elsewhere (on other threads): the archive still
 // writes every header and checks every limit, as for the entries it compresses itself.
+#include <algorithm>
+
 #include "zip/zip_archive_file.h"
 
 namespace halvex {
@@ -16,7 +18,20 @@ bool ZipArchiveFile::WritePrecompressedData(const void* data, std::size_t count,
     if (why != ZipRefusal::None) return Refuse(why);
     try {
         if (pendingOut_ > 0) WriteOut(pendingOut_);
-        if (count > 0) storage_.Write(data, count, false);
+        if (aes_) {
+            // The caller's data stays as it is: encrypted through a buffer of our own.
+            const auto* in = static_cast<const unsigned char*>(data);
+            cryptBuffer_.resize(kIoBufferSize * 4);
+            for (std::size_t done = 0; done < count;) {
+                const std::size_t n = std::min(count - done, cryptBuffer_.size());
+                std::copy_n(in + done, n, cryptBuffer_.data());
+                aes_->Encrypt(cryptBuffer_.data(), n);
+                storage_.Write(cryptBuffer_.data(), n, false);
+                done += n;
+            }
+        } else if (count > 0) {
+            storage_.Write(data, count, false);
+        }
         bytesWritten_ += count;
         bytesIn_ += originalCount;
     } catch (...) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/nocase.h"
+#include "zip/zip_aes.h"
 #include "zip/zip_bytes.h"
 #include "zip/zip_exception.h"
 
@@ -217,7 +218,8 @@ std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
     const std::size_t nameLength = GetLe16(local + 26);
     const std::size_t extraLength = GetLe16(local + 28);
     if (GetLe32(local) != kLocalHeaderSignature || flags != central.flags ||
-        method != central.method || (method != 0 && method != 8) ||
+        method != central.method ||
+        (method != 0 && method != 8 && !(method == kAesMethod && FindAesExtra(central.extraField))) ||
         nameLength != central.StoredNameLength()) {
         RaiseDamaged();
     }
@@ -297,7 +299,8 @@ void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
         }
         throw;
     }
-    entry->extraField.clear();
+    // Only the AES block belongs in the directory too: readers find the real method there.
+    entry->extraField = AesExtraBlockOf(entry->extraField);
     entry->diskStart = static_cast<std::uint16_t>(storage_.GetCurrentVolume());
     entry->localHeaderOffset = position - bytesBeforeArchive_;
     centralSize_ += entry->CentralRecordSize(classicMax_);

@@ -45,7 +45,8 @@ public:
 
     // Appends a copy of `header` (already prepared for writing) as the new last entry, cuts an
     // old directory off the file, writes the local header at the end of the file and makes the
-    // entry current. The header's extra field is dropped once its local header is written.
+    // entry current. The header's extra field is dropped once its local header is written, all
+    // but its AES block.
     void AddEntryHeader(const ZipEntryHeader& header);
     // Sets the current entry's CRC and sizes and writes them into its local header (its zip64
     // block when it has one; otherwise the sizes must fit the classic fields); on a span being

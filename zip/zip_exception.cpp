@@ -25,6 +25,8 @@ const char* ZipErrorMeaning(ZipErrorCode code) {
         case kZipTooManyVolumes: return "the archive spans several volumes, which cannot be read here";
         case kZipFieldTooLong: return "a name is too long for the archive";
         case kZipNoEndRecord: return "it is not a zip archive, or it has been cut short";
+        case kZipNoPassword: return "the archive is encrypted and no password was given";
+        case kZipBadPassword: return "wrong password";
     }
     return "unknown zip error";
 }

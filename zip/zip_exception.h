@@ -27,6 +27,8 @@ enum class ZipErrorCode : int {
     kZipTooManyVolumes = 15,   // a thousandth volume would be needed
     kZipFieldTooLong = 16,     // name, extra field or comment of a new entry over 65,535 bytes
     kZipNoEndRecord = 18,      // no end of central directory record in the last 65,557 bytes
+    kZipNoPassword = 19,       // an AES-encrypted entry read without a password
+    kZipBadPassword = 20,      // the password does not open an AES-encrypted entry
 };
 using enum ZipErrorCode;
 

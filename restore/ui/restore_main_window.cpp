@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,9 +22,11 @@
 #include "common/program_names.h"
 #include "common/ui/program_icons.h"
 #include "common/ui/qt_message_box.h"
+#include "platform/file_operations.h"
 #include "restore/archive_dates.h"
 #include "restore/ui/file_browser_page.h"
 #include "restore/ui/restore_dialog_font.h"
+#include "restore/set_password.h"
 #include "restore/ui/restore_pages.h"
 #include "restore/ui/search_log_page.h"
 #include "restore/ui/restore_progress_dialog.h"
@@ -233,8 +237,29 @@ void RestoreMainWindow::CloseSet() {
 bool RestoreMainWindow::ShowSet(const std::string& path) {
     if (busy_.IsBusy()) return false;
     CloseSet();
+    // An encrypted set: the password is asked for once, and checked against every archive of
+    // the set before anything of it is shown.
+    const auto askPassword = [this](const std::string& archive) -> std::optional<std::string> {
+        bool given = false;
+        const QString text =
+            QInputDialog::getText(this, FromUtf8(MessageCaption()),
+                                  "Password for " + FromUtf8(platform::NameOfPath(archive)) + ":",
+                                  QLineEdit::Password, QString(), &given);
+        if (!given || text.isEmpty()) return std::nullopt;
+        return text.toStdString();
+    };
+    const auto tell = [this](const std::string& message) {
+        ShowMessageBox(this, message, MessageCaption(), MessageButtons::Ok);
+    };
+    if (!TakeSetPassword({path}, std::nullopt, password_, askPassword, tell)) return false;
     if (!set_.OpenSet(path)) {
         ShowMessageBox(this, OpenErrorText(set_), MessageCaption(), MessageButtons::Ok);
+        return false;
+    }
+    std::vector<std::string> archives;
+    for (int n = 1; n < set_.ArchiveCount(); ++n) archives.push_back(set_.ArchiveFileToOpen(n));
+    if (!TakeSetPassword(archives, std::nullopt, password_, askPassword, tell)) {
+        set_.Clear();
         return false;
     }
     lastFolder_ = set_.Folder();

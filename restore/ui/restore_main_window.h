@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "restore/archive_set.h"
@@ -97,6 +98,7 @@ private:
     // The open set's folder; else the last set's, or the start folder.
     QString BrowseFolder() const;
 
+    std::optional<std::string> password_;  // an encrypted set's, once given
     ArchiveSet set_;
     QtRestoreUi ui_;
     IconCache icons_;

@@ -101,7 +101,11 @@ TEST(BackupOptions, CommandLines) {
 
 TEST(BackupOptions, SelectJobsIgnoresCaseAndKeepsTheDiscBitOnlyWithALabel) {
     JobConfig config;
-    for (const char* name : {"Daily", "Weekly", "Photos"}) config.jobs.push_back(Job{name, name, 0, {}, {}, {}, {}, {}});
+    for (const char* name : {"Daily", "Weekly", "Photos"}) {
+        Job job;
+        job.name = job.archiveBaseName = name;
+        config.jobs.push_back(job);
+    }
     config.jobs[2].cdName = "PHOTOS";
     std::string unknown;
     ASSERT_TRUE(SelectJobs(config, {"weekly", "PHOTOS"}, unknown));

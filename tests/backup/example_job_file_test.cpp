@@ -43,13 +43,13 @@ TEST(ExampleJobFile, WrittenLineByLine) {
     EXPECT_EQ(text.find("@HOME@"), std::string::npos);
     EXPECT_EQ(text.find("c:"), std::string::npos);
     std::vector<std::string> lines = SplitCrLf(text);
-    ASSERT_EQ(lines.size(), 41u);
+    ASSERT_EQ(lines.size(), 45u);
     for (const std::string& line : lines) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     // Indents and the lines whose blanks matter.
     const int tabbed[] = {2, 3, 4, 9, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                          28, 29, 30, 31, 32, 34, 35, 36, 37, 38};
+                          28, 29, 30, 31, 32, 34, 35, 36, 37, 38, 40, 41, 42};
     for (int n : tabbed) EXPECT_EQ(lines[n - 1].substr(0, 1), "\t") << "line " << n;
-    for (int n : {5, 13, 17, 33, 39, 41}) EXPECT_EQ(lines[n - 1], "") << "line " << n;
+    for (int n : {5, 13, 17, 33, 39, 43, 45}) EXPECT_EQ(lines[n - 1], "") << "line " << n;
     for (int n : {18, 20, 25}) EXPECT_EQ(lines[n - 1], "\t") << "line " << n;
     EXPECT_EQ(lines[0], "[global]");
     EXPECT_EQ(lines[7], "[Default]");
@@ -61,7 +61,8 @@ TEST(ExampleJobFile, WrittenLineByLine) {
     EXPECT_EQ(lines[31], "\t#eg: the folder /home/ann lee/Documents/Projects/hello/good bye/build would be ignored "
                          "because of the above exclude");
     EXPECT_EQ(lines[37], "\t#copyto:\"offsite:backups/Default\"");
-    EXPECT_EQ(lines[39], "# end of job: default.");
+    EXPECT_EQ(lines[41], "\t#encrypt:\"/home/ann lee/.halvex-key\"");
+    EXPECT_EQ(lines[43], "# end of job: default.");
 }
 
 TEST(ExampleJobFile, LoadsIntoOneJob) {
@@ -75,6 +76,7 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
     EXPECT_EQ(job.name, "Default");
     EXPECT_EQ(job.archiveBaseName, home + "/Backups/Default");
     EXPECT_EQ(job.cdName, std::nullopt);  // the label line is commented out
+    EXPECT_EQ(job.passwordFile, std::nullopt);  // so is the encryption line
     EXPECT_EQ(job.flags, 0);
     EXPECT_TRUE(job.lastBackup.IsZero());
     ASSERT_EQ(job.mappings.size(), 2u);
@@ -95,7 +97,7 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
 
     // A second job of the same name, differing in case, is reported past the last line.
     std::string text = ReadFile(temp / "backup.ini") + "[default]\r\n";
-    EXPECT_EQ(ParseJobConfig(text, config), 43);
+    EXPECT_EQ(ParseJobConfig(text, config), 47);
     // Saved by an editor with bare line feeds, it fails on line 1.
     std::string bare = ReadFile(temp / "backup.ini");
     for (std::size_t at; (at = bare.find("\r\n")) != std::string::npos;) bare.erase(at, 1);

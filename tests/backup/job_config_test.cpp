@@ -266,6 +266,17 @@ TEST(ParseJobConfig, OffsiteCopyPlace) {
     EXPECT_EQ(Parse(Lines({"[global]", "copyto:\"r:a\""})), 2);
 }
 
+TEST(ParseJobConfig, EncryptNamesOnePasswordFilePerJob) {
+    JobConfig config = Parsed(Lines({"[A]", "ENCRYPT: \"/home/u/key\"  # private", "dir:\"/src\"", "to:\"T\"", "[B]", ""}));
+    EXPECT_EQ(config.jobs[0].passwordFile, "/home/u/key");
+    EXPECT_EQ(config.jobs[1].passwordFile, std::nullopt);
+    // Twice in a job, empty, in the global section or behind a mapping's value: in error.
+    EXPECT_EQ(Parse(Lines({"[j]", "encrypt:\"/a\"", "encrypt:\"/b\""})), 3);
+    EXPECT_EQ(Parse(Lines({"[j]", "encrypt:\"\""})), 2);
+    EXPECT_EQ(Parse(Lines({"[global]", "encrypt:\"/a\""})), 2);
+    EXPECT_EQ(Parse(Lines({"[j]", "dir:\"/src\"encrypt:\"/a\"", "to:\"T\""})), 2);
+}
+
 TEST(ParseJobConfig, ValuesLoseOneTrailingSeparator) {
     JobConfig config = Parsed(Lines({"[j]", "dir:\"c:\\\"", "to:\"T\\\"", "dir:\"/home/u/\"", "to:\"U\"",
                                      "dir:\"/\"", "to:\"Root\"", "dir:\"//\"", "to:\"R2\"", "dir:\"/x\\\\\"", "to:\"X\"", ""}));

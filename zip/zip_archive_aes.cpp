@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// AES-encrypted entries: the password, and what reading one needs before its data.
+#include <algorithm>
+#include <array>
+#include <mutex>
+
+#include "zip/zip_archive_file.h"
+
+namespace halvex {
+namespace {
+
+// The AES fields of an entry that is AES-encrypted; nothing for any other entry.
+std::optional<AesExtra> AesFieldsOf(const ZipEntryHeader& entry) {
+    if (!entry.IsEncrypted() || entry.method != kAesMethod) return std::nullopt;
+    return FindAesExtra(entry.extraField);
+}
+
+std::mutex readPasswordLock;
+std::string& ProcessReadPassword() {
+    static std::string password;
+    return password;
+}
+
+}  // namespace
+
+void ZipArchiveFile::SetPassword(std::string password) {
+    if (password != password_) cipherMaker_.reset();
+    password_ = std::move(password);
+}
+
+void ZipArchiveFile::SetReadPassword(std::string password) {
+    std::lock_guard lock(readPasswordLock);
+    ProcessReadPassword() = std::move(password);
+}
+
+std::string ZipArchiveFile::PasswordForReading() const {
+    if (!password_.empty()) return password_;
+    std::lock_guard lock(readPasswordLock);
+    return ProcessReadPassword();
+}
+
+bool ZipArchiveFile::IsAesEntry(int index) const {
+    if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
+    return AesFieldsOf(catalog_.Header(index)).has_value();
+}
+
+bool ZipArchiveFile::HasAesEntries() const {
+    for (std::size_t i = 0; i < catalog_.Count(); ++i)
+        if (IsAesEntry(static_cast<int>(i))) return true;
+    return false;
+}
+
+std::optional<bool> ZipArchiveFile::CheckPassword(int index) {
+    if (!IsAesEntry(index) || entryState_ != EntryState::None) return std::nullopt;
+    if (PasswordForReading().empty()) return false;
+    try {
+        if (!OpenEntry(index)) return std::nullopt;
+    } catch (const CZipException& error) {
+        if (error.code == kZipBadPassword) return false;
+        throw;
+    }
+    AbandonEntry();
+    return true;
+}
+
+void ZipArchiveFile::StartAesRead(const ZipEntryHeader& entry, const AesExtra& fields) {
+    const std::string password = PasswordForReading();
+    if (password.empty()) RaiseZipError(kZipNoPassword, storage_.Path());
+    const std::size_t saltLength = AesSaltLength(fields.strength);
+    if (entry.compressedSize < AesOverhead(fields.strength) || (fields.method != 0 && fields.method != 8))
+        RaiseZipError(kZipDamaged, storage_.Path());
+    std::array<unsigned char, 16 + kAesVerifierLength> head{};
+    storage_.Read(head.data(), saltLength + kAesVerifierLength, false);
+    aes_ = std::make_unique<AesEntryCipher>(password, std::span(head.data(), saltLength), fields.strength);
+    if (!std::equal(aes_->Verifier().begin(), aes_->Verifier().end(), head.data() + saltLength))
+        RaiseZipError(kZipBadPassword, storage_.Path());
+    bytesToRead_ = entry.compressedSize - AesOverhead(fields.strength);
+    dataMethod_ = fields.method;
+    // Version 1 keeps the CRC; version 2 writes 0 there and leaves the guarding to the code.
+    aesCrc_ = fields.version == 1;
+}
+
+}  // namespace halvex
