@@ -34,8 +34,8 @@ void ArchiveQueue::AddLink(Entry entry, std::string target) {
 void ArchiveQueue::BeginFile(Entry entry) {
     entry.folder = false;
     entry.bytesTaken = 0;
-    entries_.push_back({std::move(entry)});
-    deflate_.BeginEntry();
+    entries_.push_back({std::move(entry), false, level_});
+    deflate_.BeginEntry(level_);
     adding_ = true;
     fileLeftOut_ = false;
 }
@@ -122,7 +122,7 @@ void ArchiveQueue::Write(bool wait) {
         bool taken = true;
         switch (piece.kind) {
             case ParallelDeflate::Piece::Kind::Method:
-                taken = oldest.opened = archive_.OpenPrecompressedEntry(oldest.entry.header, piece.stored ? 0 : level_);
+                taken = oldest.opened = archive_.OpenPrecompressedEntry(oldest.entry.header, piece.stored ? 0 : oldest.level);
                 break;
             case ParallelDeflate::Piece::Kind::Data:
                 taken = archive_.WritePrecompressedData(piece.data, piece.size, piece.originalSize);

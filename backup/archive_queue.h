@@ -49,6 +49,9 @@ public:
     ArchiveQueue(ZipArchiveFile& archive, const ParallelDeflate::Settings& settings, LeftOutFunction leftOut);
 
     std::size_t BlockSize() const { return deflate_.BlockSize(); }
+    // Files begun from now on are compressed at `level` (1-9; 0 stores them); those queued
+    // already keep theirs.
+    void SetLevel(int level) { level_ = level; }
 
     // Writes what is ready, then waits for the pool until one more entry and one more block
     // fit in. Call it before AddFolder, BeginFile and each BlockBuffer.
@@ -80,6 +83,7 @@ private:
     struct Queued {
         Entry entry;
         bool opened = false;  // its entry is begun in the archive
+        int level = 0;        // a file's compression level
     };
     // Writes entries, oldest first, while their data is ready; with `wait`, waits for data
     // being compressed.

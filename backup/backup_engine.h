@@ -39,8 +39,10 @@
 
 namespace halvex {
 
-// Files are read in chunks of this size, each deflated on its own by the pool of threads.
-inline constexpr std::size_t CopyChunkSize = 262144;
+// Files are read in chunks of this size, each deflated on its own by the pool of threads. A
+// file that fits one chunk is deflated whole in one call, which is faster than joining
+// pieces: most files of a typical tree fit 2 MiB, and larger chunks gained nothing more.
+inline constexpr std::size_t CopyChunkSize = std::size_t{2} << 20;
 // A new archive's name while it is being written.
 inline constexpr const char* kPartialArchiveSuffix = ".partial";
 

@@ -180,7 +180,7 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     bool complete = false;
     std::uint64_t copiedOfFile = 0;
     while (!complete && control_.KeepGoing()) {
-        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, CopyChunkSize));
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, queue_->BlockSize()));
         unsigned char* block = nullptr;
         try {
             queue_->MakeRoom();

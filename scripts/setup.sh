@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev zlib1g-dev qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
+  libgtest-dev libgmock-dev zlib1g-dev libdeflate-dev qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libssl-dev zip unzip p7zip-full libarchive-tools python3
   libisoburn-dev xorriso rclone
   xvfb xauth fonts-dejavu-core

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "platform/process.h"
@@ -26,12 +27,39 @@ std::uint32_t Crc32(const unsigned char* data, std::size_t size) {
     return static_cast<std::uint32_t>(crc);
 }
 
+struct CompressorFree {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+using Compressor = std::unique_ptr<libdeflate_compressor, CompressorFree>;
+
+// Deflates `data` whole into `out` when that makes it smaller: answers false (and `out` is
+// then of no use) when it does not. Throws std::bad_alloc when there is no compressor.
+bool DeflateWhole(Compressor& compressor, int level, const unsigned char* data, std::size_t size,
+                  std::vector<unsigned char>& out) {
+    if (!compressor) {
+        compressor.reset(libdeflate_alloc_compressor(level));
+        if (!compressor) throw std::bad_alloc();
+    }
+    if (size == 0) return false;
+    // Room for one byte less than the data: what does not fit there is stored anyway.
+    out.resize(size - 1);
+    const std::size_t produced = libdeflate_deflate_compress(compressor.get(), data, size, out.data(), out.size());
+    if (produced == 0) return false;
+    out.resize(produced);
+    return true;
+}
+
 }  // namespace
 
 ParallelDeflate::ParallelDeflate(const Settings& settings)
     : blockSize_(std::max<std::size_t>(settings.blockSize, 1)), level_(settings.level) {
     const unsigned threads = settings.threads > 0 ? settings.threads : platform::UsableProcessorCount();
-    const std::size_t blocks = settings.blocksInFlight > 0 ? settings.blocksInFlight : 4 * std::size_t{threads} + 2;
+    // Each block holds its data and, at worst, as much compressed: the budget bounds memory
+    // with large blocks, and two per thread still keep every thread busy.
+    const std::size_t blocks = settings.blocksInFlight > 0
+                                   ? settings.blocksInFlight
+                                   : std::clamp(kBlockBudget / blockSize_, 2 * std::size_t{threads} + 2,
+                                                4 * std::size_t{threads} + 2);
     // One block is filled while another is handed out: fewer could not keep the pool busy.
     blocks_.resize(std::max<std::size_t>(blocks, 2));
     for (auto& block : blocks_) {
@@ -65,7 +93,8 @@ ParallelDeflate::~ParallelDeflate() {
 
 void ParallelDeflate::Work(unsigned) {
     ZlibStream stream;
-    bool started = false;
+    int streamLevel = 0;  // the level `stream` was started at; 0: not started
+    Compressor compressors[10];  // by level, made when first needed
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
@@ -73,20 +102,30 @@ void ParallelDeflate::Work(unsigned) {
         Block* block = queue_.front();
         queue_.pop_front();
         block->state = Block::State::Working;
+        const int level = block->entry->level;
         // Once the first block says "store", the others only need their CRC.
-        const bool deflate = block->entry->decision != Entry::Decision::Store;
+        const bool deflate = level != 0 && block->entry->decision != Entry::Decision::Store;
         lock.unlock();
 
         const std::uint32_t crc = Crc32(block->data.get(), block->size);
         int error = Z_OK;
+        bool smaller = false;
         if (deflate) {
             try {
-                if (!started) {
-                    stream.StartDeflate(level_, {});
-                    started = true;
+                if (block->first && block->last) {
+                    const int whole = level >= 1 && level <= 9 ? level : 6;  // zlib's default is 6 too
+                    smaller = DeflateWhole(compressors[whole], whole, block->data.get(), block->size, block->output);
+                } else {
+                    if (streamLevel != level) {
+                        stream.Release();
+                        streamLevel = 0;
+                        stream.StartDeflate(level, {});
+                        streamLevel = level;
+                    }
+                    error = DeflateBlock(stream, {block->dictionary.get(), block->dictionarySize},
+                                         {block->data.get(), block->size}, block->last, block->output);
+                    smaller = block->output.size() < block->size;
                 }
-                error = DeflateBlock(stream, {block->dictionary.get(), block->dictionarySize},
-                                     {block->data.get(), block->size}, block->last, block->output);
             } catch (const CZipException& e) {
                 error = ZlibResultOf(e.code);
             } catch (const std::bad_alloc&) {
@@ -95,7 +134,7 @@ void ParallelDeflate::Work(unsigned) {
             if (error != Z_OK) {
                 // A stream that failed may be in any state: the next block starts a new one.
                 stream.Release();
-                started = false;
+                streamLevel = 0;
             }
         }
 
@@ -108,8 +147,7 @@ void ParallelDeflate::Work(unsigned) {
             block->error = error;
             block->state = Block::State::Done;
             if (block->first && error == Z_OK)
-                block->entry->decision = block->output.size() < block->size ? Entry::Decision::Deflate
-                                                                           : Entry::Decision::Store;
+                block->entry->decision = smaller ? Entry::Decision::Deflate : Entry::Decision::Store;
         }
         done_.notify_all();
     }
@@ -148,9 +186,10 @@ void ParallelDeflate::PopOldest() {
     entries_.pop_front();
 }
 
-void ParallelDeflate::BeginEntry() {
+void ParallelDeflate::BeginEntry(int level) {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.push_back(std::make_unique<Entry>());
+    entries_.back()->level = level;
     adding_ = entries_.back().get();
     tailSize_ = 0;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "backup/archive_queue.h"
 #include "tests/backup/run_fixture.h"
@@ -53,18 +54,20 @@ TEST(ArchiveQueue, JoinedBlocksDecodeToTheFilesAndWhatDoesNotShrinkIsStored) {
             const char* name;
             std::string data;
             int method;
-            bool likeOneStream;  // within 1% of one stream's size
+            double likeOneStream;  // at most this times one zlib stream's size (0: not checked)
         } cases[] = {
-            {"empty", "", 0, false},
-            {"one byte", "x", 0, false},
-            {"exactly one block", ziptest::TextBytes(block), 8, true},
-            {"one block and a byte", ziptest::TextBytes(block + 1), 8, false},
-            {"many blocks", ziptest::TextBytes(block * 9 + block / 2), 8, true},
-            {"a run across the boundaries", ziptest::TextBytes(block - 7) + std::string(3 * block, 'z') + "end", 8, false},
-            {"random", ziptest::RandomBytes(block * 4 + 3, 11), 0, false},
-            {"random, one block", ziptest::RandomBytes(block / 3, 12), 0, false},
-            {"text, then random", ziptest::TextBytes(block) + ziptest::RandomBytes(block * 2, 13), 8, false},
-            {"random, then text", ziptest::RandomBytes(block, 14) + ziptest::TextBytes(block * 2), 0, false},
+            // A whole block goes through the other compressor: about as small, not smaller
+            // on every input.
+            {"empty", "", 0, 0},
+            {"one byte", "x", 0, 0},
+            {"exactly one block", ziptest::TextBytes(block), 8, 1.02},
+            {"one block and a byte", ziptest::TextBytes(block + 1), 8, 0},
+            {"many blocks", ziptest::TextBytes(block * 9 + block / 2), 8, 1.01},
+            {"a run across the boundaries", ziptest::TextBytes(block - 7) + std::string(3 * block, 'z') + "end", 8, 0},
+            {"random", ziptest::RandomBytes(block * 4 + 3, 11), 0, 0},
+            {"random, one block", ziptest::RandomBytes(block / 3, 12), 0, 0},
+            {"text, then random", ziptest::TextBytes(block) + ziptest::RandomBytes(block * 2, 13), 8, 0},
+            {"random, then text", ziptest::RandomBytes(block, 14) + ziptest::TextBytes(block * 2), 0, 0},
         };
         TempFolder dir;
         const std::string path = dir / "queued.zip";
@@ -97,11 +100,75 @@ TEST(ArchiveQueue, JoinedBlocksDecodeToTheFilesAndWhatDoesNotShrinkIsStored) {
                 EXPECT_EQ(header.compressedSize, c.data.size()) << c.name;
             }
             // Priming each block with the one before costs almost nothing against one stream.
-            if (c.likeOneStream) {
-                EXPECT_LE(header.compressedSize, OneStreamSize(dir, c.data) * 1.01) << c.name;
+            if (c.likeOneStream > 0) {
+                EXPECT_LE(header.compressedSize, OneStreamSize(dir, c.data) * c.likeOneStream) << c.name;
             }
         }
         reader.Close();
         ExpectReadersAccept(path);
     }
+}
+
+TEST(ArchiveQueue, WholeFilesAndLevelsAroundTheBufferSize) {
+    // A file that fits the buffer is deflated whole, a larger one joined from blocks; either
+    // way the entry carries its level's option bits and decodes everywhere.
+    const std::size_t block = CopyChunkSize;
+    const std::string text = ziptest::TextBytes(block + 1);
+    const struct {
+        int level;
+        std::string data;
+        int method;
+        int optionBits;  // general-purpose bits 1-2
+    } cases[] = {
+        {9, text.substr(0, 1), 0, 0},
+        {9, text.substr(0, 1000), 8, 2},
+        {9, text.substr(0, block - 1), 8, 2},
+        {9, text.substr(0, block), 8, 2},
+        {9, text, 8, 2},
+        {9, ziptest::RandomBytes(block, 21), 0, 0},
+        {8, text.substr(0, block), 8, 2},
+        {6, text.substr(0, block), 8, 0},
+        {6, text, 8, 0},
+        {2, text.substr(0, block), 8, 4},
+        {1, text.substr(0, block), 8, 6},
+        {1, text, 8, 6},
+        {0, text.substr(0, block), 0, 0},
+        {0, text, 0, 0},
+    };
+    TempFolder dir;
+    const std::string path = dir / "levels.zip";
+    ZipArchiveFile zip;
+    zip.Open(path, ZipCreate);
+    ParallelDeflate::Settings settings;
+    settings.threads = 2;
+    settings.blockSize = block;
+    {
+        ArchiveQueue queue(zip, settings, [](const ArchiveQueue::Entry&, bool) { ADD_FAILURE() << "left out"; });
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            queue.SetLevel(cases[i].level);
+            QueueFile(queue, std::to_string(i), cases[i].data);
+        }
+        queue.Flush();
+    }
+    zip.Close();
+
+    ZipArchiveFile reader;
+    reader.Open(path, ZipOpenReadOnly);
+    ASSERT_EQ(reader.GetEntryCount(), std::size(cases));
+    std::map<int, std::uint64_t> wholeSizeByLevel;  // of the block-sized text
+    for (int i = 0; i < reader.GetEntryCount(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(testing::Message() << "level " << c.level << ", " << c.data.size() << " bytes");
+        ZipEntryHeader header;
+        reader.GetEntryInfo(header, i);
+        EXPECT_EQ(header.method, c.method);
+        EXPECT_EQ(header.flags & 6, c.optionBits);
+        EXPECT_TRUE(ziptest::ReadWhole(reader, i) == c.data);
+        if (c.method == 8 && c.data.size() == block) wholeSizeByLevel[c.level] = header.compressedSize;
+    }
+    reader.Close();
+    // The level reaches the compressor, not only the flags.
+    EXPECT_GT(wholeSizeByLevel[1], wholeSizeByLevel[6]);
+    EXPECT_GT(wholeSizeByLevel[6], wholeSizeByLevel[9]);
+    ExpectReadersAccept(path);
 }

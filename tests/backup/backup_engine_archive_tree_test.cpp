@@ -109,7 +109,8 @@ TEST_F(ArchiveTreeTest, MissingFolderInTheMiddleOfAChainIsSkipped) {
 }
 
 TEST_F(ArchiveTreeTest, LargeFileInThreeChunksAndAnEmptyFile) {
-    const std::string big = ziptest::RandomBytes(600000, 5);
+    // 2.29 chunks, whatever the chunk size.
+    const std::string big = ziptest::RandomBytes(600000 * (CopyChunkSize / 262144), 5);
     Put("src/big.bin", big);
     Put("src/empty.txt", "");
     ScriptedBackupView view;
@@ -117,8 +118,7 @@ TEST_F(ArchiveTreeTest, LargeFileInThreeChunksAndAnEmptyFile) {
     const auto entries = ReadArchive(program + "/Job.TQBak");
     EXPECT_EQ(FindEntry(entries, "Data\\big.bin")->data, big);
     EXPECT_EQ(FindEntry(entries, "Data\\empty.txt")->header.uncompressedSize, 0u);
-    // After each chunk: 262,144, 524,288 and 600,000 of 600,000 bytes; nothing for the
-    // empty file.
+    // After each chunk: one, two and 2.29 chunks of 2.29; nothing for the empty file.
     std::vector<int> positions = view.Positions();
     positions.erase(positions.begin(), std::find(positions.rbegin(), positions.rend(), 0).base());
     EXPECT_EQ(positions, (std::vector<int>{436, 873, 1000}));
