@@ -206,7 +206,7 @@ bool BackupEngine::CopyJobs() {
     bytesCopied_ = 0;
     ParallelDeflate::Settings deflate;
     deflate.threads = deflateThreads_;
-    deflate.level = 9;
+    deflate.level = kDefaultJobLevel;
     deflate.blockSize = CopyChunkSize;
     queue_ = std::make_unique<ArchiveQueue>(archive_, deflate, [this](const ArchiveQueue::Entry& entry, bool refused) {
         EntryLeftOut(entry, refused);
@@ -344,6 +344,7 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
     AppendLogLine(kLogBackupStarted);
 
     const ZipLimits reduced = FileEntryLimits(run);
+    queue_->SetLevel(job.level);
 
     auto refused = [](const char* what) { return std::length_error(std::string("archive refused ") + what); };
     for (std::size_t m = 0; m < job.mappings.size(); ++m) {

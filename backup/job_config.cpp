@@ -64,7 +64,7 @@ constexpr std::size_t kValueLimit = platform::kPathLimit - 1;
 // whole could exhaust memory.
 constexpr std::uint64_t kJobFileSizeLimit = 64u << 20;
 
-enum class Keyword { None, Dir, To, Exclude, Include, Zip, CdName, CopyTo, Encrypt };
+enum class Keyword { None, Dir, To, Exclude, Include, Zip, CdName, CopyTo, Encrypt, Level };
 
 struct KeywordText {
     Keyword keyword;
@@ -75,7 +75,7 @@ constexpr KeywordText kKeywords[] = {
     {Keyword::Dir, "dir:"},         {Keyword::To, "to:"},   {Keyword::Exclude, "exclude:"},
     {Keyword::Include, "include:"}, {Keyword::Zip, "zip:"}, {Keyword::CdName, "cdname:"},
     {Keyword::CopyTo, "copyto:"},
-    {Keyword::Encrypt, "encrypt:"},
+    {Keyword::Encrypt, "encrypt:"}, {Keyword::Level, "level:"},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -130,6 +130,13 @@ std::optional<std::string> TakeValue(std::string_view& text, Keyword keyword) {
     if (value.empty() || value.size() > kValueLimit) return std::nullopt;
     if (isFilter) platform::UpperCaseInPlace(value);
     return value;
+}
+
+// A level: value: one digit 1-9, or "store" (any case) for 0.
+std::optional<int> ParseLevel(std::string_view value) {
+    if (platform::EqualNoCase(value, "store")) return 0;
+    if (value.size() == 1 && value[0] >= '1' && value[0] <= '9') return value[0] - '0';
+    return std::nullopt;
 }
 
 std::string ArchiveBaseName(const std::string& jobName, const std::optional<std::string>& zip) {
@@ -246,7 +253,7 @@ private:
         if (keyword == Keyword::Dir && !CloseMapping()) return false;
         if (!KeywordValue(keyword, rest)) return false;
         if (keyword != Keyword::Zip && keyword != Keyword::CdName && keyword != Keyword::CopyTo &&
-            keyword != Keyword::Encrypt) {
+            keyword != Keyword::Encrypt && keyword != Keyword::Level) {
             // Directly behind these values, an archive location and a CD label may follow.
             if (StartsWithNoCase(rest, "zip:")) {
                 rest.remove_prefix(4);
@@ -297,6 +304,14 @@ private:
                 if (job_.passwordFile) return Fail();
                 job_.passwordFile = std::move(*value);
                 return true;
+            case Keyword::Level: {
+                if (job_.levelGiven) return Fail();
+                const auto level = ParseLevel(*value);
+                if (!level) return Fail();
+                job_.level = *level;
+                job_.levelGiven = true;
+                return true;
+            }
             case Keyword::None: break;
         }
         return Fail();

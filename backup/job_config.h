@@ -17,6 +17,8 @@ inline constexpr const char* kJobFileName = "backup.ini";
 inline constexpr int JobSelected = 1;  // the job takes part in the current run
 inline constexpr int JobCopyToCd = 2;  // the job's archives go to CD after the run
 
+inline constexpr int kDefaultJobLevel = 9;
+
 struct FilterRule {
     bool isExclude = true;
     std::string pattern;  // upper-cased, '\' between folder levels
@@ -39,6 +41,10 @@ struct Job {
     // encrypt: the file whose first line is the password of the job's archives (checked when
     // the job runs); none: plain archives.
     std::optional<std::string> passwordFile;
+    // level: how hard the job's files are deflated, 1 (fastest) to 9 (smallest); 0 stores
+    // them. Restoring does not depend on it.
+    int level = kDefaultJobLevel;
+    bool levelGiven = false;  // a level: line was read (it may stand once per job)
     platform::SystemTime lastBackup;  // local time of the last saved run; all zero: never
     std::vector<SourceMapping> mappings;
     std::string runLog;

@@ -5,7 +5,7 @@ namespace halvex {
 
 namespace {
 
-// 45 lines, each ended by CR LF, tabs and comments as users see them in their editor.
+// 49 lines, each ended by CR LF, tabs and comments as users see them in their editor.
 // "@HOME@" stands for the user's home folder, put in when the file is written.
 constexpr char kText[] =
     "[global]\r\n"
@@ -50,6 +50,10 @@ constexpr char kText[] =
     "\t#Uncomment to encrypt the job's archives with the password in this file (make one with\r\n"
     "\t#halvex-backup --new-password FILE, and keep a copy of it away from the backups):\r\n"
     "\t#encrypt:\"@HOME@/.halvex-key\"\r\n"
+    "\r\n"
+    "\t#How hard the job's files are deflated: 1 (fastest) to 9 (smallest, the default), or\r\n"
+    "\t#\"store\" to keep them as they are. Restoring works the same at any level. One per job.\r\n"
+    "\t#level:\"6\"\r\n"
     "\r\n"
     "# end of job: default.\r\n"
     "\r\n"

@@ -437,3 +437,39 @@ TEST_F(RunBackupTest, ArchiveThatCannotBeCreated) {
     ASSERT_EQ(Run(retried, {"Blocked"}), BackupEngine::RunOutcome::Succeeded);
     EXPECT_TRUE(platform::PathExists(dir / "blocker/sub/Blocked.TQBak"));
 }
+
+TEST_F(RunBackupTest, EachJobsLevelReachesItsFileEntries) {
+    // Jobs of one run at different levels share one pool: each archive gets its own level.
+    const struct {
+        const char* job;
+        const char* levelLine;  // none: the default
+        int method;
+        int optionBits;  // general-purpose bits 1-2
+    } cases[] = {
+        {"Fast", "level:\"1\"", 8, 6},
+        {"Plain", "LEVEL: \"store\"  # no deflating", 0, 0},
+        {"Usual", nullptr, 8, 2},
+        {"Middle", "level:\"6\"", 8, 0},
+    };
+    std::vector<std::string> lines;
+    for (const auto& c : cases) {
+        lines.insert(lines.end(), {std::string("[") + c.job + "]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\"",
+                                   "zip:\"" + (dir / "archives") + "\""});
+        if (c.levelLine) lines.emplace_back(c.levelLine);
+    }
+    std::string ini;
+    for (const std::string& line : lines) ini += line + "\r\n";
+    test::WriteFile(program + "/backup.ini", ini);
+    const std::string text = ziptest::TextBytes(50000);
+    Put("src/a.txt", text);
+    ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.job);
+        const auto entries = ReadArchive(dir / ("archives/" + std::string(c.job) + ".TQBak"));
+        const auto* file = FindEntry(entries, "Data\\a.txt");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->header.method, c.method);
+        EXPECT_EQ(file->header.flags & 6, c.optionBits);
+        EXPECT_EQ(file->data, text);
+    }
+}

@@ -43,13 +43,13 @@ TEST(ExampleJobFile, WrittenLineByLine) {
     EXPECT_EQ(text.find("@HOME@"), std::string::npos);
     EXPECT_EQ(text.find("c:"), std::string::npos);
     std::vector<std::string> lines = SplitCrLf(text);
-    ASSERT_EQ(lines.size(), 45u);
+    ASSERT_EQ(lines.size(), 49u);
     for (const std::string& line : lines) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     // Indents and the lines whose blanks matter.
     const int tabbed[] = {2, 3, 4, 9, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                          28, 29, 30, 31, 32, 34, 35, 36, 37, 38, 40, 41, 42};
+                          28, 29, 30, 31, 32, 34, 35, 36, 37, 38, 40, 41, 42, 44, 45, 46};
     for (int n : tabbed) EXPECT_EQ(lines[n - 1].substr(0, 1), "\t") << "line " << n;
-    for (int n : {5, 13, 17, 33, 39, 43, 45}) EXPECT_EQ(lines[n - 1], "") << "line " << n;
+    for (int n : {5, 13, 17, 33, 39, 43, 47, 49}) EXPECT_EQ(lines[n - 1], "") << "line " << n;
     for (int n : {18, 20, 25}) EXPECT_EQ(lines[n - 1], "\t") << "line " << n;
     EXPECT_EQ(lines[0], "[global]");
     EXPECT_EQ(lines[7], "[Default]");
@@ -62,7 +62,8 @@ TEST(ExampleJobFile, WrittenLineByLine) {
                          "because of the above exclude");
     EXPECT_EQ(lines[37], "\t#copyto:\"offsite:backups/Default\"");
     EXPECT_EQ(lines[41], "\t#encrypt:\"/home/ann lee/.halvex-key\"");
-    EXPECT_EQ(lines[43], "# end of job: default.");
+    EXPECT_EQ(lines[45], "\t#level:\"6\"");
+    EXPECT_EQ(lines[47], "# end of job: default.");
 }
 
 TEST(ExampleJobFile, LoadsIntoOneJob) {

@@ -277,6 +277,31 @@ TEST(ParseJobConfig, EncryptNamesOnePasswordFilePerJob) {
     EXPECT_EQ(Parse(Lines({"[j]", "dir:\"/src\"encrypt:\"/a\"", "to:\"T\""})), 2);
 }
 
+TEST(ParseJobConfig, LevelIsADigitOrStoreOncePerJob) {
+    JobConfig config = Parsed(Lines({"[A]", "LEVEL: \"1\"  # fast", "[B]", "level:\"Store\"", "[C]", ""}));
+    EXPECT_EQ(config.jobs[0].level, 1);
+    EXPECT_EQ(config.jobs[1].level, 0);
+    EXPECT_EQ(config.jobs[2].level, 9);
+    const struct {
+        const char* line;
+        int expected;  // the job's level, or -1 when the line is in error
+    } cases[] = {
+        {"level:\"9\"", 9}, {"level:\"5\"", 5}, {"level:\"STORE\"", 0}, {"level:\"0\"", -1},
+        {"level:\"10\"", -1}, {"level:\"\"", -1}, {"level:\" 6\"", -1}, {"level:\"fast\"", -1},
+        {"level:6", -1}, {"level:\"6\" x", -1},
+    };
+    for (const auto& c : cases) {
+        JobConfig one;
+        const int error = ParseJobConfig(Lines({"[j]", c.line}), one);
+        EXPECT_EQ(error, c.expected < 0 ? 2 : 0) << c.line;
+        if (c.expected >= 0 && error == 0) EXPECT_EQ(one.jobs[0].level, c.expected) << c.line;
+    }
+    // Twice in a job, in the global section or behind a mapping's value: in error.
+    EXPECT_EQ(Parse(Lines({"[j]", "level:\"1\"", "level:\"1\""})), 3);
+    EXPECT_EQ(Parse(Lines({"[global]", "level:\"1\""})), 2);
+    EXPECT_EQ(Parse(Lines({"[j]", "dir:\"/src\"level:\"1\"", "to:\"T\""})), 2);
+}
+
 TEST(ParseJobConfig, ValuesLoseOneTrailingSeparator) {
     JobConfig config = Parsed(Lines({"[j]", "dir:\"c:\\\"", "to:\"T\\\"", "dir:\"/home/u/\"", "to:\"U\"",
                                      "dir:\"/\"", "to:\"Root\"", "dir:\"//\"", "to:\"R2\"", "dir:\"/x\\\\\"", "to:\"X\"", ""}));
