@@ -98,7 +98,7 @@ TEST(ExampleJobFile, LoadsIntoOneJob) {
 
     // A second job of the same name, differing in case, is reported past the last line.
     std::string text = ReadFile(temp / "backup.ini") + "[default]\r\n";
-    EXPECT_EQ(ParseJobConfig(text, config), 47);
+    EXPECT_EQ(ParseJobConfig(text, config), 51);
     // Saved by an editor with bare line feeds, it fails on line 1.
     std::string bare = ReadFile(temp / "backup.ini");
     for (std::size_t at; (at = bare.find("\r\n")) != std::string::npos;) bare.erase(at, 1);

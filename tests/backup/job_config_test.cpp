@@ -294,7 +294,9 @@ TEST(ParseJobConfig, LevelIsADigitOrStoreOncePerJob) {
         JobConfig one;
         const int error = ParseJobConfig(Lines({"[j]", c.line}), one);
         EXPECT_EQ(error, c.expected < 0 ? 2 : 0) << c.line;
-        if (c.expected >= 0 && error == 0) EXPECT_EQ(one.jobs[0].level, c.expected) << c.line;
+        if (c.expected >= 0 && error == 0) {
+            EXPECT_EQ(one.jobs[0].level, c.expected) << c.line;
+        }
     }
     // Twice in a job, in the global section or behind a mapping's value: in error.
     EXPECT_EQ(Parse(Lines({"[j]", "level:\"1\"", "level:\"1\""})), 3);
