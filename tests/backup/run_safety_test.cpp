@@ -194,7 +194,7 @@ TEST_F(RunSafetyTest, SourcesHoldingTheBackupsOwnFilesLeaveThemOut) {
 
 TEST_F(RunSafetyTest, FileThatShrinksWhileCopiedIsSkippedAlone) {
     Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
-    Put("src/big.bin", std::string(600000, 'b'));
+    Put("src/big.bin", std::string(2 * CopyChunkSize + 5000, 'b'));  // more than one chunk
     Put("src/small.txt", "s");
     bool truncated = false;
     PointHook hook([&](const char* point) {
