@@ -230,6 +230,7 @@ private:
             if (HasPathSeparator(job_.name)) return Fail();
             headerLines_.push_back(line_);
             zip_.reset();
+            levelGiven_ = false;
             targetNames_.clear();
         }
         return true;
@@ -305,11 +306,11 @@ private:
                 job_.passwordFile = std::move(*value);
                 return true;
             case Keyword::Level: {
-                if (job_.levelGiven) return Fail();
+                if (levelGiven_) return Fail();
                 const auto level = ParseLevel(*value);
                 if (!level) return Fail();
                 job_.level = *level;
-                job_.levelGiven = true;
+                levelGiven_ = true;
                 return true;
             }
             case Keyword::None: break;
@@ -349,6 +350,7 @@ private:
     std::vector<FilterRule> globalSection_;
     Job job_;
     std::optional<std::string> zip_;
+    bool levelGiven_ = false;                      // the job has had its level: line
     std::size_t dirLine_ = 0;                      // line of the latest dir: of the job
     std::vector<std::size_t> headerLines_;         // line of each job's section header
     std::unordered_set<std::string> targetNames_;  // upper-cased targets of earlier mappings

@@ -44,7 +44,6 @@ struct Job {
     // level: how hard the job's files are deflated, 1 (fastest) to 9 (smallest); 0 stores
     // them. Restoring does not depend on it.
     int level = kDefaultJobLevel;
-    bool levelGiven = false;  // a level: line was read (it may stand once per job)
     platform::SystemTime lastBackup;  // local time of the last saved run; all zero: never
     std::vector<SourceMapping> mappings;
     std::string runLog;
