@@ -121,8 +121,12 @@ char* InlineName(Node* node) {
 }
 
 // A node with every link null and a copy of `name`, in the same block when it fits.
+// A name ends at its first 0 byte, as freeing measures it.
+std::string_view UpToZero(std::string_view name) { return name.substr(0, name.find('\0')); }
+
 template <class Node>
 Node* NewNamedNode(std::string_view name) {
+    name = UpToZero(name);
     const std::size_t withName = sizeof(Node) + name.size() + 1;
     if (withName <= BlockPool::kLargest) {
         Node* node = ::new (NodePool().Get(withName)) Node;
@@ -165,6 +169,7 @@ void* FileTreeNode::operator new(std::size_t size) { return NodePool().Get(size)
 void FileTreeNode::operator delete(void* block, std::size_t size) noexcept { NodePool().Put(block, size); }
 
 char* NewFileTreeName(std::string_view name) {
+    name = UpToZero(name);
     const std::size_t size = name.size() + 1;
     char* copy = size <= BlockPool::kLargest ? static_cast<char*>(NamePool().Get(size)) : new char[size];
     if (!name.empty()) std::memcpy(copy, name.data(), name.size());

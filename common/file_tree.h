@@ -56,8 +56,8 @@ struct FileTreeNode {
 // --- building and freeing --------------------------------------------------------------------
 
 // A pooled copy of `name` with its terminating 0, for a node made with `new`; it goes back
-// with FreeFileTreeName (or with the node, through FreeFileTree / FreeFileList). A name must
-// not hold a 0 byte.
+// with FreeFileTreeName (or with the node, through FreeFileTree / FreeFileList). Names here
+// end at their first 0 byte, in this copy as in the nodes'.
 char* NewFileTreeName(std::string_view name);
 void FreeFileTreeName(char* name);
 // A lone folder / file with a copy of `name` and every link null.
