@@ -1,55 +1,223 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/file_tree.h"
 
+#include <array>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include "common/file_tree_walk.h"
 
 namespace halvex {
 
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define HALVEX_TREE_POOLS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HALVEX_TREE_POOLS 0
+#endif
+#endif
+#ifndef HALVEX_TREE_POOLS
+#define HALVEX_TREE_POOLS 1
+#endif
+
+// Blocks of sizes rounded up to 8 bytes, carved from slabs of their own size (so a block is
+// only ever next to blocks of the same size) and kept on a free list per size once freed.
+// Freed blocks are reused by the next trees rather than given back. Under the address
+// sanitizer every block is its own heap block, so that misuse is still caught.
+class BlockPool {
+public:
+    static constexpr std::size_t kGranule = 8;
+    static constexpr std::size_t kLargest = 512;
+    static constexpr std::size_t kSlabBytes = 64 * 1024;
+
+    static constexpr std::size_t Rounded(std::size_t size) { return (size + kGranule - 1) & ~(kGranule - 1); }
+
+    void* Get(std::size_t size) {
+#if HALVEX_TREE_POOLS
+        SizeClass& sizeClass = classes_[Rounded(size) / kGranule];
+        Lock lock(busy_);
+        if (FreeBlock* block = sizeClass.free) {
+            sizeClass.free = block->next;
+            return block;
+        }
+        const std::size_t bytes = Rounded(size);
+        if (static_cast<std::size_t>(sizeClass.end - sizeClass.next) < bytes) {
+            slabs_.reserve(slabs_.size() + 1);
+            slabs_.push_back(std::make_unique<char[]>(kSlabBytes));
+            sizeClass.next = slabs_.back().get();
+            sizeClass.end = sizeClass.next + kSlabBytes / bytes * bytes;
+        }
+        void* block = sizeClass.next;
+        sizeClass.next += bytes;
+        return block;
+#else
+        return ::operator new(size);
+#endif
+    }
+
+    void Put(void* block, std::size_t size) noexcept {
+#if HALVEX_TREE_POOLS
+        SizeClass& sizeClass = classes_[Rounded(size) / kGranule];
+        Lock lock(busy_);
+        auto* freed = static_cast<FreeBlock*>(block);
+        freed->next = sizeClass.free;
+        sizeClass.free = freed;
+#else
+        (void)size;
+        ::operator delete(block);
+#endif
+    }
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    struct SizeClass {
+        FreeBlock* free = nullptr;
+        char* next = nullptr;
+        char* end = nullptr;
+    };
+    // Trees are built and freed on more than one thread; holding the lock is a few
+    // instructions, so waiters spin.
+    class Lock {
+    public:
+        explicit Lock(std::atomic_flag& flag) : flag_(flag) {
+            while (flag_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+        }
+        ~Lock() { flag_.clear(std::memory_order_release); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        std::atomic_flag& flag_;
+    };
+
+    std::array<SizeClass, kLargest / kGranule + 1> classes_{};
+    std::vector<std::unique_ptr<char[]>> slabs_;
+    std::atomic_flag busy_;
+};
+
+// Never destroyed: trees may still be freed while static objects are being destroyed.
+BlockPool& NodePool() {
+    static BlockPool& pool = *new BlockPool;
+    return pool;
+}
+// Names apart from nodes: a separate name is then never found right after a node's fields,
+// where a node carries its own name.
+BlockPool& NamePool() {
+    static BlockPool& pool = *new BlockPool;
+    return pool;
+}
+
+template <class Node>
+char* InlineName(Node* node) {
+    return reinterpret_cast<char*>(node) + sizeof(Node);
+}
+
+// A node with every link null and a copy of `name`, in the same block when it fits.
+// A name ends at its first 0 byte, as freeing measures it.
+std::string_view UpToZero(std::string_view name) { return name.substr(0, name.find('\0')); }
+
+template <class Node>
+Node* NewNamedNode(std::string_view name) {
+    name = UpToZero(name);
+    const std::size_t withName = sizeof(Node) + name.size() + 1;
+    if (withName <= BlockPool::kLargest) {
+        Node* node = ::new (NodePool().Get(withName)) Node;
+        char* copy = InlineName(node);
+        if (!name.empty()) std::memcpy(copy, name.data(), name.size());
+        copy[name.size()] = '\0';
+        node->name = copy;
+        return node;
+    }
+    char* copy = NewFileTreeName(name);
+    void* block;
+    try {
+        block = NodePool().Get(sizeof(Node));
+    } catch (...) {
+        FreeFileTreeName(copy);
+        throw;
+    }
+    Node* node = ::new (block) Node;
+    node->name = copy;
+    return node;
+}
+
+template <class Node>
+void FreeNamedNode(Node* node) {
+    std::size_t size = sizeof(Node);
+    if (node->name == InlineName(node)) {
+        size += std::strlen(node->name) + 1;
+    } else {
+        FreeFileTreeName(node->name);
+    }
+    node->~Node();
+    NodePool().Put(node, size);
+}
+
+}  // namespace
+
+void* FileTreeFile::operator new(std::size_t size) { return NodePool().Get(size); }
+void FileTreeFile::operator delete(void* block, std::size_t size) noexcept { NodePool().Put(block, size); }
+void* FileTreeNode::operator new(std::size_t size) { return NodePool().Get(size); }
+void FileTreeNode::operator delete(void* block, std::size_t size) noexcept { NodePool().Put(block, size); }
+
 char* NewFileTreeName(std::string_view name) {
-    char* copy = new char[name.size() + 1];
+    name = UpToZero(name);
+    const std::size_t size = name.size() + 1;
+    char* copy = size <= BlockPool::kLargest ? static_cast<char*>(NamePool().Get(size)) : new char[size];
     if (!name.empty()) std::memcpy(copy, name.data(), name.size());
     copy[name.size()] = '\0';
     return copy;
 }
 
-FileTreeNode* NewFolderNode(std::string_view name, std::uint16_t archiveNumber) {
-    char* copy = NewFileTreeName(name);
-    FileTreeNode* node;
-    try {
-        node = new FileTreeNode;
-    } catch (...) {
-        delete[] copy;
-        throw;
+void FreeFileTreeName(char* name) {
+    if (name == nullptr) return;
+    const std::size_t size = std::strlen(name) + 1;
+    if (size <= BlockPool::kLargest) {
+        NamePool().Put(name, size);
+    } else {
+        delete[] name;
     }
-    node->name = copy;
+}
+
+FileTreeNode* NewFolderNode(std::string_view name, std::uint16_t archiveNumber) {
+    FileTreeNode* node = NewNamedNode<FileTreeNode>(name);
     node->archiveNumber = archiveNumber;
     return node;
 }
 
 FileTreeFile* NewFileNode(std::string_view name, std::uint64_t size, std::uint64_t lastWriteTime,
                           std::uint16_t archiveNumber) {
-    char* copy = NewFileTreeName(name);
-    FileTreeFile* file;
-    try {
-        file = new FileTreeFile;
-    } catch (...) {
-        delete[] copy;
-        throw;
-    }
-    file->name = copy;
+    FileTreeFile* file = NewNamedNode<FileTreeFile>(name);
     file->size = size;
     file->lastWriteTime = lastWriteTime;
     file->archiveNumber = archiveNumber;
     return file;
 }
 
+void RenameFileTreeNode(FileTreeNode*& node, std::string_view name) {
+    FileTreeNode* renamed = NewNamedNode<FileTreeNode>(name);
+    char* copy = renamed->name;
+    *renamed = *node;
+    renamed->name = copy;
+    node->firstChild = nullptr;
+    node->nextSibling = nullptr;
+    node->files = nullptr;
+    FreeNamedNode(node);
+    node = renamed;
+}
+
 void FreeFileList(FileTreeFile* file) {
     while (file != nullptr) {
         FileTreeFile* next = file->next;
-        delete[] file->name;
-        delete file;
+        FreeNamedNode(file);
         file = next;
     }
 }
@@ -67,8 +235,7 @@ void FreeFileTree(FileTreeNode* node) {
         }
         FileTreeNode* next = node->nextSibling;
         FreeFileList(node->files);
-        delete[] node->name;
-        delete node;
+        FreeNamedNode(node);
         node = next;
     }
 }

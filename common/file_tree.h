@@ -3,9 +3,11 @@
 // The in-memory picture of a folder hierarchy: folders with their sub-folders and files, each
 // file with its last-write time, size and the number of the archive that holds it.
 //
-// Plain heap structures: every node and every name is its own heap block (names from
-// new char[]), chains are reached through the pointer to their first element, and whoever
-// holds that pointer owns the chain. Nothing is ever sorted: siblings and files keep the order
+// Nodes and names live in the module's pools (blocks of a few sizes carved from large slabs;
+// a node made here carries its name in the same block), so a large tree costs little more
+// than its fields. Chains are reached through the pointer to their first element, and whoever
+// holds that pointer owns the chain: it goes through FreeFileTree / FreeFileList, and names
+// through FreeFileTreeName. Nothing is ever sorted: siblings and files keep the order
 // in which they were inserted or loaded. Nodes are never shared between two trees.
 //
 // Every walker here iterates along sibling chains and file lists and never recurses along
@@ -24,33 +26,48 @@ namespace halvex {
 inline constexpr std::int32_t kFileTreeFolderKind = 1;
 inline constexpr std::int32_t kFileTreeFileKind = 0;
 
+// Fields ordered so that no padding is wasted; `new` and `delete` on the types use the
+// module's pools too (shallow copies made that way never own their names).
 struct FileTreeFile {
-    std::int32_t kind = kFileTreeFileKind;
     char* name = nullptr;
-    std::uint64_t size = 0;
-    std::uint16_t archiveNumber = 0;
-    std::uint64_t lastWriteTime = 0;  // 100-ns units since 1601-01-01 UTC
     FileTreeFile* next = nullptr;
+    std::uint64_t size = 0;
+    std::uint64_t lastWriteTime = 0;  // 100-ns units since 1601-01-01 UTC
+    std::uint16_t archiveNumber = 0;
+    std::int32_t kind = kFileTreeFileKind;
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size) noexcept;
 };
 
 struct FileTreeNode {
-    std::int32_t kind = kFileTreeFolderKind;
     char* name = nullptr;
-    std::uint64_t totalSize = 0;  // filled by SumFolderSizes
-    std::uint16_t archiveNumber = 0;
     FileTreeNode* firstChild = nullptr;
     FileTreeNode* nextSibling = nullptr;
     FileTreeFile* files = nullptr;
+    std::uint64_t totalSize = 0;  // filled by SumFolderSizes
+    std::uint16_t archiveNumber = 0;
+    std::int32_t kind = kFileTreeFolderKind;
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size) noexcept;
 };
 
 // --- building and freeing --------------------------------------------------------------------
 
-// A heap copy of `name` with its terminating 0, as the nodes hold their names.
+// A pooled copy of `name` with its terminating 0, for a node made with `new`; it goes back
+// with FreeFileTreeName (or with the node, through FreeFileTree / FreeFileList). Names here
+// end at their first 0 byte, in this copy as in the nodes'.
 char* NewFileTreeName(std::string_view name);
+void FreeFileTreeName(char* name);
 // A lone folder / file with a copy of `name` and every link null.
 FileTreeNode* NewFolderNode(std::string_view name, std::uint16_t archiveNumber = 0);
 FileTreeFile* NewFileNode(std::string_view name, std::uint64_t size, std::uint64_t lastWriteTime,
                           std::uint16_t archiveNumber = 0);
+
+// Gives the folder `node` (a chain head the caller holds the only link to) the name `name`:
+// the node may move, and `node` is set to where it is now.
+void RenameFileTreeNode(FileTreeNode*& node, std::string_view name);
 
 // Frees `node`, its sub-tree and ALL its following siblings, with files and names (null is
 // fine). To free one folder of a chain, unlink it and clear its nextSibling first.

@@ -2,7 +2,8 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <string>
+#include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -12,7 +13,9 @@ namespace halvex {
 
 namespace {
 
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// Chain positions in an index are 32-bit: an index costs a few words per element.
+using Position = std::uint32_t;
+constexpr Position kNoPosition = 0xFFFFFFFFu;
 
 // Up to this many entries in the two chains together, a plain scan beats building an index;
 // a scan then costs at most kScanLimit comparisons, even as a merge appends to the target.
@@ -56,37 +59,33 @@ void FreeOneFolder(FileTreeNode* folder) {
 // their live neighbours (to unlink without a scan), and per name the positions holding it in
 // chain order. Only the first holder of a name is ever removed or replaced, and appends come
 // last in chain order, so each name's positions form a queue and the first live one is always
-// the first equal name in the chain.
+// the first equal name in the chain. The name table holds only the position at the front of
+// each queue and hashes the name of the element there, so no name is copied: a kept index of a
+// large state costs a few words per element.
 template <class Item>
 class TargetChain {
 public:
-    struct Group {
-        std::size_t first = kNone;
-        std::size_t last = kNone;
-    };
     struct Hit {
         Item* item = nullptr;  // null when no equal name was found
         Item** link = nullptr;  // the link that points at item
-        std::size_t position = kNone;
-        Group* group = nullptr;
+        Position position = kNoPosition;
     };
 
-    // `source` is the chain whose elements may be appended.
     // `source` is the chain whose elements may be appended. A chain that is `kept` for later
     // merges is indexed whenever it is long, however few lookups this merge makes.
     TargetChain(Item** head, NameCase nameCase, Item* source, bool kept = false)
-        : head_(head),
-          nameCase_(nameCase),
-          groups_(0, NameHash{nameCase}, NameEqual{nameCase}) {
+        : head_(head), nameCase_(nameCase) {
         indexed_ = (kept || CountUpTo(source, kFewLookups) > kFewLookups) &&
                    CountUpTo(*head, kScanLimit) + CountUpTo(source, kScanLimit) > kScanLimit;
         if (!indexed_) return;
         const std::size_t capacity = Count(*head) + Count(source);
+        if (capacity >= kNoPosition) throw std::length_error("file tree chain too long to index");
         items_.reserve(capacity);
         previous_.reserve(capacity);
         next_.reserve(capacity);
         nextSame_.reserve(capacity);
-        groups_.reserve(capacity);
+        lastSame_.reserve(capacity);
+        Rehash(capacity);
         for (Item* item = *head; item != nullptr; item = NextOf(item)) AddPosition(item);
     }
 
@@ -105,33 +104,40 @@ public:
             }
             return hit;
         }
-        auto found = groups_.find(std::string_view(name));
-        if (found == groups_.end() || found->second.first == kNone) return hit;
-        hit.group = &found->second;
-        hit.position = hit.group->first;
+        const std::size_t slot = SlotOf(name);
+        if (slots_[slot] == kNoPosition) return hit;
+        hit.position = slots_[slot];
         hit.item = items_[hit.position];
-        const std::size_t before = previous_[hit.position];
-        hit.link = before == kNone ? head_ : &NextOf(items_[before]);
+        const Position before = previous_[hit.position];
+        hit.link = before == kNoPosition ? head_ : &NextOf(items_[before]);
         return hit;
     }
 
     // Unlinks the found element (it is not freed).
     void Remove(const Hit& hit) {
+        const Position position = hit.position;
+        if (indexed_) {
+            // The slot is found while the element's name is still there to hash.
+            const std::size_t slot = SlotOf(hit.item->name);
+            const Position after = next_[position];
+            const Position before = previous_[position];
+            if (before != kNoPosition) next_[before] = after;
+            if (after != kNoPosition) {
+                previous_[after] = before;
+            } else {
+                tail_ = before;
+            }
+            const Position following = nextSame_[position];
+            if (following == kNoPosition) {
+                EraseSlot(slot);
+            } else {
+                slots_[slot] = following;
+                lastSame_[following] = lastSame_[position];
+            }
+            items_[position] = nullptr;
+        }
         *hit.link = NextOf(hit.item);
         NextOf(hit.item) = nullptr;
-        if (!indexed_) return;
-        const std::size_t position = hit.position;
-        const std::size_t before = previous_[position];
-        const std::size_t after = next_[position];
-        if (before != kNone) next_[before] = after;
-        if (after != kNone) {
-            previous_[after] = before;
-        } else {
-            tail_ = before;
-        }
-        hit.group->first = nextSame_[position];
-        if (hit.group->first == kNone) hit.group->last = kNone;
-        items_[position] = nullptr;
     }
 
     // Puts `replacement`, whose name equals the found one's, in the found element's place;
@@ -153,10 +159,10 @@ public:
             *link = item;
             return;
         }
-        const std::size_t before = tail_;
+        const Position before = tail_;
         AddPosition(item);  // the only step that may throw
         NextOf(item) = nullptr;
-        if (before == kNone) {
+        if (before == kNoPosition) {
             *head_ = item;
         } else {
             NextOf(items_[before]) = item;
@@ -164,35 +170,91 @@ public:
     }
 
 private:
+    // The slot holding the queue of `name`, or the empty slot where it would go (linear
+    // probing; the table is never more than half full).
+    std::size_t SlotOf(std::string_view name) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = NameHash{nameCase_}(name) & mask;; slot = (slot + 1) & mask) {
+            const Position held = slots_[slot];
+            if (held == kNoPosition || SameName(std::string_view(items_[held]->name), name, nameCase_)) return slot;
+        }
+    }
+
+    // Empties `slot` and moves later members of its probe run back so that every lookup still
+    // reaches them without passing an empty slot.
+    void EraseSlot(std::size_t slot) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t hole = slot;
+        for (std::size_t at = (slot + 1) & mask; slots_[at] != kNoPosition; at = (at + 1) & mask) {
+            const std::size_t home = NameHash{nameCase_}(items_[slots_[at]]->name) & mask;
+            // Movable when its home does not lie cyclically within (hole, at].
+            if (((at - home) & mask) >= ((at - hole) & mask)) {
+                slots_[hole] = slots_[at];
+                hole = at;
+            }
+        }
+        slots_[hole] = kNoPosition;
+        --used_;
+    }
+
+    void Rehash(std::size_t count) {
+        std::size_t size = 16;
+        while (size < 2 * count + 2) size *= 2;
+        std::vector<Position> old(size, kNoPosition);
+        old.swap(slots_);
+        for (const Position held : old) {
+            if (held == kNoPosition) continue;
+            const std::size_t mask = slots_.size() - 1;
+            std::size_t slot = NameHash{nameCase_}(items_[held]->name) & mask;
+            while (slots_[slot] != kNoPosition) slot = (slot + 1) & mask;
+            slots_[slot] = held;
+        }
+    }
+
     // Records `item` as the new last element of the chain (links are left to the caller).
     void AddPosition(Item* item) {
-        const std::size_t position = items_.size();
-        auto [entry, created] = groups_.try_emplace(std::string(item->name));
-        (void)created;
-        items_.push_back(item);
-        previous_.push_back(tail_);
-        next_.push_back(kNone);
-        nextSame_.push_back(kNone);
-        if (tail_ != kNone) next_[tail_] = position;
-        tail_ = position;
-        Group& group = entry->second;
-        if (group.first == kNone) {
-            group.first = position;
-        } else {
-            nextSame_[group.last] = position;
+        const std::size_t count = items_.size();
+        if (count + 1 >= kNoPosition) throw std::length_error("file tree chain too long to index");
+        if (2 * (used_ + 1) > slots_.size()) Rehash(used_ + 1);
+        const auto position = static_cast<Position>(count);
+        items_.push_back(item);  // first, so that SlotOf may read it
+        try {
+            previous_.push_back(tail_);
+            next_.push_back(kNoPosition);
+            nextSame_.push_back(kNoPosition);
+            lastSame_.push_back(position);
+        } catch (...) {
+            items_.resize(count);
+            previous_.resize(count);
+            next_.resize(count);
+            nextSame_.resize(count);
+            lastSame_.resize(count);
+            throw;
         }
-        group.last = position;
+        if (tail_ != kNoPosition) next_[tail_] = position;
+        tail_ = position;
+        const std::size_t slot = SlotOf(item->name);
+        const Position first = slots_[slot];
+        if (first == kNoPosition) {
+            slots_[slot] = position;
+            ++used_;
+        } else {
+            nextSame_[lastSame_[first]] = position;
+            lastSame_[first] = position;
+        }
     }
 
     Item** head_;
     NameCase nameCase_;
     bool indexed_ = false;
     std::vector<Item*> items_;
-    std::vector<std::size_t> previous_;
-    std::vector<std::size_t> next_;
-    std::vector<std::size_t> nextSame_;
-    std::size_t tail_ = kNone;
-    std::unordered_map<std::string, Group, NameHash, NameEqual> groups_;
+    std::vector<Position> previous_;
+    std::vector<Position> next_;
+    std::vector<Position> nextSame_;
+    std::vector<Position> lastSame_;  // meaningful at the front of each queue
+    std::vector<Position> slots_;     // front position of each name's queue, by name hash
+    std::size_t used_ = 0;
+    Position tail_ = kNoPosition;
 };
 
 }  // namespace

@@ -38,13 +38,10 @@ bool ReadName(const unsigned char*& p, const unsigned char* end, std::string_vie
     return true;
 }
 
-// What a block of `size` bytes takes from the heap: a size word, rounded to 16 bytes, never
-// below 32.
-constexpr std::uint64_t HeapBlock(std::uint64_t size) { return std::max<std::uint64_t>(32, (size + 8 + 15) & ~std::uint64_t{15}); }
-
-// What a node of `nodeSize` bytes named `name` costs in memory: the node and its name.
+// What a node of `nodeSize` bytes named `name` costs in memory: one pooled block holding the
+// node and its name, rounded to 8 bytes (a long name takes a heap block of its own).
 std::uint64_t NodeCost(std::size_t nodeSize, std::string_view name) {
-    return HeapBlock(nodeSize) + HeapBlock(name.size() + 1);
+    return (nodeSize + name.size() + 1 + 7 + 16) & ~std::uint64_t{7};
 }
 
 // Reads the file records of one folder and its end-of-files byte.

@@ -99,9 +99,7 @@ void ArchiveSet::SelectDate(int dateIndex) {
             MergeIndex index;  // kept from one backup to the next: only what a record touches is walked
             for (int k = 0; k < backups; ++k) ApplyBackup(state, target, k, index);
             if (state != nullptr) {
-                char* name = NewFileTreeName(target.targetName);
-                delete[] state->name;
-                state->name = name;
+                RenameFileTreeNode(state, target.targetName);
                 SumFolderSizes(state);
             }
         } catch (...) {

@@ -202,7 +202,7 @@ bool ZipEntryHeader::PrepareForWrite(int level, bool creatingSpan, bool withZip6
 }
 
 std::string ZipEntryHeader::DiskFileName() const {
-    if (!storedName.empty()) return storedName;
+    if (!storedName.empty()) return std::string(storedName);
     std::string name = fileName;
     std::replace(name.begin(), name.end(), '\\', '/');
     return name;

@@ -5,6 +5,7 @@
 // GetEntryInfo.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -40,6 +41,61 @@ inline constexpr std::uint32_t kUnixTypeFile = 0100000;
 inline constexpr std::uint32_t kUnixTypeLink = 0120000;
 inline constexpr std::uint32_t kUnixPermissionBits = 0777;
 
+// Bytes that are empty for nearly every entry (extra fields, comments): one pointer while
+// empty, so a catalog of many entries does not pay a whole string for each of them.
+class CompactBytes {
+public:
+    CompactBytes() = default;
+    CompactBytes(const CompactBytes& other) { *this = std::string_view(other); }
+    CompactBytes(CompactBytes&&) noexcept = default;
+    CompactBytes& operator=(const CompactBytes& other) {
+        if (this != &other) *this = std::string_view(other);
+        return *this;
+    }
+    CompactBytes& operator=(CompactBytes&&) noexcept = default;
+    CompactBytes& operator=(std::string_view bytes) {
+        if (bytes.empty()) {
+            text_.reset();
+        } else if (text_) {
+            text_->assign(bytes.data(), bytes.size());
+        } else {
+            text_ = std::make_unique<std::string>(bytes);
+        }
+        return *this;
+    }
+    CompactBytes& operator=(const std::string& bytes) { return *this = std::string_view(bytes); }
+    CompactBytes& operator=(const char* bytes) { return *this = std::string_view(bytes); }
+    CompactBytes& operator=(std::string&& bytes) {
+        if (bytes.empty()) {
+            text_.reset();
+        } else {
+            text_ = std::make_unique<std::string>(std::move(bytes));
+        }
+        return *this;
+    }
+    CompactBytes& operator+=(std::string_view bytes) {
+        if (!bytes.empty()) Text().append(bytes.data(), bytes.size());
+        return *this;
+    }
+    void assign(std::size_t count, char byte) { *this = std::string(count, byte); }
+    void assign(const char* bytes, std::size_t count) { *this = std::string_view(bytes, count); }
+    void clear() noexcept { text_.reset(); }
+
+    bool empty() const noexcept { return !text_ || text_->empty(); }
+    std::size_t size() const noexcept { return text_ ? text_->size() : 0; }
+    const char* data() const noexcept { return text_ ? text_->data() : ""; }
+    operator std::string_view() const noexcept { return std::string_view(data(), size()); }
+    explicit operator std::string() const { return std::string(data(), size()); }
+    friend bool operator==(const CompactBytes& a, std::string_view b) { return std::string_view(a) == b; }
+
+private:
+    std::string& Text() {
+        if (!text_) text_ = std::make_unique<std::string>();
+        return *text_;
+    }
+    std::unique_ptr<std::string> text_;
+};
+
 class ZipEntryHeader {
 public:
     std::uint32_t signature = 0;  // central header signature once prepared for writing
@@ -60,13 +116,13 @@ public:
     std::uint64_t localHeaderOffset = 0;  // less the bytes before the archive
     // Other extra field blocks; the zip64 block is read into the fields above and written anew
     // from them, so it is never kept here.
-    std::string extraField;  // bytes
+    CompactBytes extraField;
     std::string fileName;    // bytes without terminator; in memory with '\' separators
-    std::string comment;     // bytes
+    CompactBytes comment;
     // The name's bytes on disk ('/' separators) when they were read as code page 437 or taken
     // from a Unicode path field (fileName then holds the UTF-8 name); empty for every other
     // name. A directory written back keeps these bytes, so it matches the local headers.
-    std::string storedName;
+    CompactBytes storedName;
     // Writing: the local header has room for 64-bit sizes (a zip64 block, both classic size
     // fields set to their marker).
     bool zip64Local = false;

@@ -128,6 +128,37 @@ TEST(FileTree, ConstructorsCopyNames) {
     FreeFileTree(folder);
 }
 
+// Short names share their node's block, long ones get their own; both must survive cloning,
+// renaming and freeing at every length around the limits.
+TEST(FileTree, NamesOfEveryLengthSurviveCloneRenameAndFree) {
+    const std::size_t lengths[] = {0, 1, 7, 8, 9, 40, 455, 456, 463, 464, 465, 511, 512, 513, 600, 5000};
+    for (const std::size_t length : lengths) {
+        SCOPED_TRACE(length);
+        const std::string name(length, 'n');
+        const std::string other(lengths[(length * 7) % std::size(lengths)], 'o');
+        FileTreeNode* folder = NewFolderNode(name, 2);
+        folder->files = NewFileNode(name, 5, 6, 7);
+        folder->firstChild = NewFolderNode(other);
+        char* loose = NewFileTreeName(name);
+        EXPECT_EQ(std::string(loose), name);
+        FreeFileTreeName(loose);
+
+        FileTreeNode* copy = CloneFileTree(folder);
+        RenameFileTreeNode(folder, other);
+        EXPECT_EQ(std::string(folder->name), other);
+        EXPECT_EQ(folder->archiveNumber, 2);
+        ASSERT_NE(folder->files, nullptr);
+        EXPECT_EQ(std::string(folder->files->name), name);
+        ASSERT_NE(folder->firstChild, nullptr);
+        EXPECT_EQ(std::string(folder->firstChild->name), other);
+        EXPECT_EQ(std::string(copy->name), name);
+        EXPECT_EQ(std::string(copy->files->name), name);
+        EXPECT_EQ(copy->files->size, 5u);
+        FreeFileTree(folder);
+        FreeFileTree(copy);
+    }
+}
+
 // A folder with `count` sub-folders in one chain, every one holding a file.
 static FileTreeNode* WideTree(std::size_t count) {
     FileTreeNode* root = NewFolderNode("root");
