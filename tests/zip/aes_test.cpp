@@ -311,7 +311,7 @@ TEST_F(Aes, ManyEntriesReadInAnyOrderWithPasswordChanges) {
         ZipArchiveFile zip;
         zip.Open(path, ZipCreate);
         zip.SetPassword(password);
-        for (int i = 0; i < kEntries; ++i) AddEntry(zip, "f" + std::to_string(i), RandomBytes(100 + i, i), i % 2 ? 6 : 0);
+        for (int i = 0; i < kEntries; ++i) AddEntry(zip, std::to_string(i) + ".bin", RandomBytes(100 + i, i), i % 2 ? 6 : 0);
         zip.Close();
     }
     std::vector<int> forward(kEntries);
@@ -338,7 +338,7 @@ TEST_F(Aes, ManyEntriesReadInAnyOrderWithPasswordChanges) {
         zip.Open(path, ZipOpenReadOnly);
         for (std::size_t step = 0; step < c.order.size(); ++step) {
             const int i = c.order[step];
-            const int index = zip.FindEntry("f" + std::to_string(i), true);
+            const int index = zip.FindEntry(std::to_string(i) + ".bin", true);
             ASSERT_GE(index, 0);
             const bool wrong = static_cast<int>(step) == c.wrongAt;
             zip.SetPassword(wrong ? wrongPassword : password);
