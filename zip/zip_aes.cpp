@@ -117,18 +117,31 @@ struct AesEntryCipher::Contexts {
     }
 };
 
+AesKeys::~AesKeys() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+
+AesKeys DeriveAesKeys(std::string_view password, std::span<const unsigned char> salt, std::uint8_t strength) {
+    if (strength < 1 || strength > 3) throw std::invalid_argument("AES strength");
+    AesKeys keys;
+    keys.strength = strength;
+    const std::size_t keyLength = 8 + 8 * std::size_t{strength};
+    Pbkdf2Sha1(password, salt, kAesIterations, std::span(keys.bytes.data(), 2 * keyLength + kAesVerifierLength));
+    return keys;
+}
+
 AesEntryCipher::AesEntryCipher(std::string_view password, std::span<const unsigned char> salt,
                                std::uint8_t strength)
-    : contexts_(std::make_unique<Contexts>()) {
+    : AesEntryCipher(DeriveAesKeys(password, salt, strength)) {}
+
+AesEntryCipher::AesEntryCipher(const AesKeys& derived) : contexts_(std::make_unique<Contexts>()) {
+    const std::uint8_t strength = derived.strength;
     if (strength < 1 || strength > 3) throw std::invalid_argument("AES strength");
     const std::size_t keyLength = 8 + 8 * std::size_t{strength};
-    std::vector<unsigned char> keys(2 * keyLength + kAesVerifierLength);
-    Pbkdf2Sha1(password, salt, kAesIterations, keys);
-    std::copy_n(keys.data() + 2 * keyLength, kAesVerifierLength, verifier_.begin());
+    const unsigned char* const keys = derived.bytes.data();
+    std::copy_n(keys + 2 * keyLength, kAesVerifierLength, verifier_.begin());
 
     contexts_->cipher = EVP_CIPHER_CTX_new();
     if (contexts_->cipher == nullptr) throw std::bad_alloc();
-    if (EVP_EncryptInit_ex(contexts_->cipher, CipherFor(strength), nullptr, keys.data(), nullptr) != 1 ||
+    if (EVP_EncryptInit_ex(contexts_->cipher, CipherFor(strength), nullptr, keys, nullptr) != 1 ||
         EVP_CIPHER_CTX_set_padding(contexts_->cipher, 0) != 1)
         CryptoFailure("set up AES");
 
@@ -140,9 +153,7 @@ AesEntryCipher::AesEntryCipher(std::string_view password, std::span<const unsign
     char digest[] = "SHA1";
     const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
                                  OSSL_PARAM_construct_end()};
-    if (EVP_MAC_init(contexts_->mac, keys.data() + keyLength, keyLength, params) != 1)
-        CryptoFailure("set up HMAC");
-    OPENSSL_cleanse(keys.data(), keys.size());
+    if (EVP_MAC_init(contexts_->mac, keys + keyLength, keyLength, params) != 1) CryptoFailure("set up HMAC");
 }
 
 AesEntryCipher::~AesEntryCipher() { OPENSSL_cleanse(keystream_.data(), keystream_.size()); }

@@ -52,11 +52,24 @@ void Pbkdf2Sha1(std::string_view password, std::span<const unsigned char> salt, 
 // Random bytes from the system's generator; throws when it cannot give them.
 void RandomBytes(std::span<unsigned char> out);
 
+// The keys PBKDF2 gives for one entry: the AES key, the HMAC key and the verifier, in that
+// order (the first 2 * (8 + 8 * strength) + 2 bytes are used). Wiped when destroyed.
+struct AesKeys {
+    std::uint8_t strength = 3;
+    std::array<unsigned char, 2 * 32 + kAesVerifierLength> bytes{};
+    AesKeys() = default;
+    AesKeys(const AesKeys&) = default;
+    AesKeys& operator=(const AesKeys&) = default;
+    ~AesKeys();
+};
+AesKeys DeriveAesKeys(std::string_view password, std::span<const unsigned char> salt, std::uint8_t strength);
+
 // One entry's cipher: keys from the password and the salt, counter mode and the running HMAC.
 // Encrypt and Decrypt transform in place and may be called with any lengths in sequence.
 class AesEntryCipher {
 public:
     AesEntryCipher(std::string_view password, std::span<const unsigned char> salt, std::uint8_t strength);
+    explicit AesEntryCipher(const AesKeys& keys);
     ~AesEntryCipher();
     AesEntryCipher(const AesEntryCipher&) = delete;
     AesEntryCipher& operator=(const AesEntryCipher&) = delete;

@@ -36,6 +36,8 @@ void ZipArchiveFile::Open(const std::string& path, int mode, std::uint64_t volum
 void ZipArchiveFile::ReleaseAll() noexcept {
     stream_.Release();
     aes_.reset();
+    keyPrefetcher_.reset();
+    aesEntryRead_ = false;
     ioBuffer_.reset();
     entryState_ = EntryState::None;
     catalog_.ClearCatalog();
@@ -59,6 +61,8 @@ void ZipArchiveFile::Close(bool afterException) {
         catalog_.WriteCatalog();
         const bool modified = storage_.IsModified();
         const std::string path = storage_.ArchivePath();
+        keyPrefetcher_.reset();
+        aesEntryRead_ = false;
         if (modified) storage_.Sync();
         catalog_.ClearCatalog();
         storage_.CloseStorage(false);

@@ -45,6 +45,7 @@
 
 #include "platform/file_time.h"
 #include "zip/zip_aes.h"
+#include "zip/zip_aes_prefetch.h"
 #include "zip/zip_catalog.h"
 #include "zip/zip_entry_header.h"
 #include "zip/zip_exception.h"
@@ -305,7 +306,9 @@ private:
     void ReadData(std::size_t count);
     // Reading: sets up aes_ for the AES entry just opened (salt and verifier read); its data
     // then starts at the storage's position.
-    void StartAesRead(const ZipEntryHeader& entry, const AesExtra& fields);
+    void StartAesRead(int index, const ZipEntryHeader& entry, const AesExtra& fields);
+    // Reading: asks for the keys of the AES entries after `index` to be derived ahead.
+    void PrefetchAesKeysAfter(int index, const std::string& password);
     std::string PasswordForReading() const;
 
     ZipVolumeStorage storage_;
@@ -332,6 +335,8 @@ private:
     std::string password_;
     std::unique_ptr<AesEntryCipher> aes_;  // the open entry's cipher when it is encrypted
     std::unique_ptr<AesCipherMaker> cipherMaker_;  // writing: begun with the first encrypted entry
+    std::unique_ptr<AesKeyPrefetcher> keyPrefetcher_;  // reading: begun with the second AES entry read
+    bool aesEntryRead_ = false;         // reading: an AES entry of this archive was opened
     bool aesCrc_ = false;               // reading: the AES entry keeps a CRC to check
     std::vector<unsigned char> cryptBuffer_;  // writing precompressed data encrypted
     ZipLimits limits_;

@@ -44,7 +44,7 @@ bool ZipArchiveFile::OpenEntry(int index) {
                 ReleaseReadEntry();
                 return false;
             }
-            StartAesRead(entry, *fields);
+            StartAesRead(index, entry, *fields);
         }
         if (dataMethod_ == 8) stream_.StartInflate(storage_.Path());
         bytesToDeliver_ = entry.uncompressedSize;

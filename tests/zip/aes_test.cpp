@@ -3,7 +3,10 @@
 // tools reading ours and we theirs, and wrong passwords told apart from damage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -290,6 +293,63 @@ TEST_F(Aes, WrongPasswordIsToldApartFromDamage) {
         EXPECT_EQ(extracted, c.expected == 0 && c.whole);
         EXPECT_EQ(std::filesystem::exists(dir / "out/noise.bin"), c.expected == 0 && c.whole);
         test::RemoveTree(dir / "out");
+    }
+}
+
+}  // namespace
+}  // namespace halvex
+
+namespace halvex {
+namespace {
+
+// Keys are derived ahead for entries near the one read: whatever the order of reading and
+// however the password changes between entries, each entry reads back whole or is refused.
+TEST_F(Aes, ManyEntriesReadInAnyOrderWithPasswordChanges) {
+    const std::string path = dir / "many.zip";
+    constexpr int kEntries = 150;
+    {
+        ZipArchiveFile zip;
+        zip.Open(path, ZipCreate);
+        zip.SetPassword(password);
+        for (int i = 0; i < kEntries; ++i) AddEntry(zip, std::to_string(i) + ".bin", RandomBytes(100 + i, i), i % 2 ? 6 : 0);
+        zip.Close();
+    }
+    std::vector<int> forward(kEntries);
+    std::iota(forward.begin(), forward.end(), 0);
+    std::vector<int> backward(forward.rbegin(), forward.rend());
+    std::vector<int> shuffled = forward;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    struct Case {
+        const char* what;
+        std::vector<int> order;
+        int wrongAt;  // the step read with a wrong password (-1: none)
+    };
+    const std::vector<Case> cases = {
+        {"in order", forward, -1},
+        {"backwards", backward, 40},
+        {"shuffled", shuffled, 75},
+        {"in order, wrong password on the way", forward, 3},
+    };
+    const std::string wrongPassword = "not the password";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZipArchiveFile zip;
+        zip.SetPassword(password);
+        zip.Open(path, ZipOpenReadOnly);
+        for (std::size_t step = 0; step < c.order.size(); ++step) {
+            const int i = c.order[step];
+            const int index = zip.FindEntry(std::to_string(i) + ".bin", true);
+            ASSERT_GE(index, 0);
+            const bool wrong = static_cast<int>(step) == c.wrongAt;
+            zip.SetPassword(wrong ? wrongPassword : password);
+            int result = 0;
+            std::string read;
+            EXPECT_EQ(ZipErrorOf([&] { read = ReadWhole(zip, index, &result); }), wrong ? ZipCode{kZipBadPassword} : ZipCode{0}) << i;
+            if (!wrong) {
+                EXPECT_EQ(read, RandomBytes(100 + i, i)) << i;
+                EXPECT_EQ(result, 1) << i;
+            }
+        }
     }
 }
 
