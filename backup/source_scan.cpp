@@ -11,6 +11,7 @@
 #include "backup/run_messages.h"
 #include "common/archive_naming.h"
 #include "common/folder_utils.h"
+#include "common/memory_allowance.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -286,8 +287,10 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     bool keptState = false;
     if (!settings.startBrandNew) {
         // The kept state spares reading and replaying the whole history.
-        // Anything short of a state that matches and loads is left to the replay to judge.
+        // Anything short of a state that matches and loads is left to the replay to judge,
+        // also one larger than the replay's allowance.
         CompressedHistory compressed;
+        MemoryAllowance allowance(MemoryLimitBytes() / 2);
         if (store.ReadCurrentState(historyName, mapping.sourceFolder, compressed, result.stateBefore) ==
                 FileListStore::Read::Found &&
             LoadState(result.stateBefore, state)) {
