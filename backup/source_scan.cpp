@@ -286,9 +286,8 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     FileTreePtr state;
     bool keptState = false;
     if (!settings.startBrandNew) {
-        // The kept state spares reading and replaying the whole history.
-        // Anything short of a state that matches and loads is left to the replay to judge,
-        // also one larger than the replay's allowance.
+        // The kept state spares reading and replaying the whole history. Anything short of a
+        // state that matches and loads (within the replay's allowance) is left to the replay.
         CompressedHistory compressed;
         MemoryAllowance allowance(MemoryLimitBytes() / 2);
         if (store.ReadCurrentState(historyName, mapping.sourceFolder, compressed, result.stateBefore) ==
