@@ -233,6 +233,8 @@ private:
     ZipLimits archiveLimits_;
     CopyToCdSettings discSettings_;
     std::vector<JobRun> jobRuns_;
+    // States rebuilt by jobs that found nothing to store (history entry name, state entry).
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> statesToKeep_;
     RunOutcome outcome_ = RunOutcome::NotRun;
     std::vector<std::string> skipped_;
     std::vector<std::string> notices_;

@@ -57,6 +57,7 @@ constexpr std::uint64_t kEntryAllowance = 64u << 10;
 void BackupEngine::RunBackup() {
     view_->StartTitleTimer();
     jobRuns_.clear();
+    statesToKeep_.clear();
     for (const Job& job : config_.jobs) jobRuns_.push_back(JobRun{&job, job.flags});
     runTime_ = 0;
     currentJobLog_ = nullptr;
@@ -191,6 +192,16 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
         // A damaged store entry drops the job; its entries and archives stay as they are.
         const bool anyChange = std::any_of(run.mappings.begin(), run.mappings.end(),
                                            [](const MappingRun& r) { return r.changeTree != nullptr; });
+        if (!damaged && !anyChange) {
+            // A state rebuilt by replaying is kept, so that the next run need not replay again.
+            for (std::size_t m = 0; m < run.mappings.size(); ++m) {
+                const MappingRun& r = run.mappings[m];
+                if (r.newHistoryStart == 0 && r.storedCompressed)
+                    statesToKeep_.push_back({TargetHistoryEntryName(job.name, job.mappings[m].targetName),
+                                             EncodeStateEntry(TagOf(*r.storedCompressed), job.mappings[m].sourceFolder,
+                                                              r.stateBefore)});
+            }
+        }
         if (damaged || !anyChange) {
             // Nothing to store (deletions alone are found again by a later run).
             run = JobRun{run.job, run.flags & ~JobSelected};
@@ -447,6 +458,8 @@ bool BackupEngine::SaveStore() {
             }
             store_->SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
         }
+        for (const auto& [historyName, state] : statesToKeep_) store_->SaveState(historyName, state);
+        statesToKeep_.clear();
         KillPointForTests("store-written");
         store_->Close();
     } catch (const std::exception&) {

@@ -433,6 +433,13 @@ void FileListStore::WriteJob(std::string_view jobName, int archiveNumber, std::s
     }
 }
 
+void FileListStore::SaveState(const std::string& name, std::span<const unsigned char> state) {
+    const std::string stateName = StateEntryName(name);
+    if (const int index = zip_.FindEntry(stateName, false); index >= 0) zip_.DeleteEntries({index});
+    if (!WriteWholeEntry(zip_, stateName, 1, platform::CurrentLocalTime(), {state}))
+        throw std::length_error("FileLists.tq cannot take the entry " + stateName);
+}
+
 void FileListStore::Close() {
     if (!IsOpen()) return;
     const std::string working = PathOf(kFileListsWorkingName);

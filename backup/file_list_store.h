@@ -8,9 +8,10 @@
 // before, or one rebuilt from an archive) is read whole and deflated anew once. Beside them
 // lies the state the next run compares with ("<job>\<target>.state", deflated:
 // backup/current_state.h), tagged with the history it was made from; a run that finds it
-// missing or stale replays the history instead. Programs that read only the ".tq" entries
-// pass the others over. Entry names are looked up with letter case ignored; an entry is never
-// rewritten in place but deleted and added anew.
+// missing or stale replays the history instead and keeps the state it rebuilt, also when it
+// finds nothing to store. Programs that read only the ".tq" entries pass the others over.
+// Entry names are looked up with letter case ignored; an entry is never rewritten in place
+// but deleted and added anew.
 //
 // FileLists.bak is a plain copy of the store taken at the start of every run, before anything
 // is written. A damaged store is never replaced or truncated: it is kept aside under a free
@@ -128,6 +129,10 @@ public:
     // beyond use (Abandon it).
     void SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
                  bool brandNew, const platform::SystemTime& entryTime);
+
+    // Puts `state` in place of the state entry kept for the history entry `name`. Throws as
+    // SaveJob.
+    void SaveState(const std::string& name, std::span<const unsigned char> state);
 
     // Writes the rebuilt jobs SaveJob has not written, finishes the working copy (central
     // directory, data and folder on disk) and puts it in place of FileLists.tq. Throws on

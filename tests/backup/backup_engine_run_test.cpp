@@ -469,6 +469,13 @@ TEST_F(RunBackupTest, KeptStateThatIsMissingStaleOrDamagedIsRebuiltWithTheSameRe
              std::string bytes = StoreEntry(stateName);
              ReplaceStoreEntry(store, stateName, bytes.substr(0, bytes.size() - 3));
          }},
+        {"missing, and kept again by a run that finds nothing to store",
+         [&] {
+             ReplaceStoreEntry(store, stateName, std::nullopt);
+             ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+             EXPECT_FALSE(platform::PathExists(program + "/Job4.TQBak"));
+             EXPECT_NE(StoreEntry(stateName), "");
+         }},
         {"written by a program that keeps no state",
          [&] {
              const HistoryBytes history = ToBytes(StoreEntry("Job\\Data.tq")), none;
