@@ -122,7 +122,11 @@ private:
         HistoryBytes newHistory;
         HistoryBytes addedPart;
         std::optional<CompressedHistory> storedCompressed;  // to be continued, when there is one
+        std::uint64_t newHistoryStart = 0;                  // see MappingAnalysis
+        std::size_t recordStart = 0;                        // this run's record in newHistory
+        HistoryBytes stateBefore;                           // serialized, as the analysis found it
         CompressedHistory compressed;                        // the whole new history, once written
+        std::vector<unsigned char> stateEntry;              // the store's next state; empty: none
         std::vector<std::string> notices;
         std::vector<std::string> ownFileNotices;
     };
@@ -164,7 +168,7 @@ private:
     void WriteJobArchive(JobRun& run);
     // The mapping's whole new history deflated: its stored form continued with this run's
     // record, or deflated whole when there is none to continue.
-    static CompressedHistory JoinHistory(MappingRun& run);
+    static CompressedHistory JoinHistory(MappingRun& run, std::string_view sourceFolder);
     bool SaveStore();
     void CancelRun();
     void EndRun();
@@ -231,6 +235,8 @@ private:
     ZipLimits archiveLimits_;
     CopyToCdSettings discSettings_;
     std::vector<JobRun> jobRuns_;
+    // States rebuilt by jobs that found nothing to store (history entry name, state entry).
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> statesToKeep_;
     RunOutcome outcome_ = RunOutcome::NotRun;
     std::vector<std::string> skipped_;
     std::vector<std::string> notices_;

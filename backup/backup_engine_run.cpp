@@ -8,6 +8,7 @@
 
 #include "backup/backup_engine.h"
 #include "backup/bookkeeping.h"
+#include "backup/current_state.h"
 #include "backup/kill_point_for_tests.h"
 #include "backup/run_log.h"
 #include "backup/run_messages.h"
@@ -56,6 +57,7 @@ constexpr std::uint64_t kEntryAllowance = 64u << 10;
 void BackupEngine::RunBackup() {
     view_->StartTitleTimer();
     jobRuns_.clear();
+    statesToKeep_.clear();
     for (const Job& job : config_.jobs) jobRuns_.push_back(JobRun{&job, job.flags});
     runTime_ = 0;
     currentJobLog_ = nullptr;
@@ -182,11 +184,24 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             mappingRun.changeTree = std::move(analysis.changeTree);
             mappingRun.newHistory = std::move(analysis.newHistory);
             mappingRun.storedCompressed = std::move(analysis.storedCompressed);
+            mappingRun.newHistoryStart = analysis.newHistoryStart;
+            mappingRun.recordStart = analysis.recordStart;
+            mappingRun.stateBefore = std::move(analysis.stateBefore);
         }
         if (!control_.KeepGoing()) break;
         // A damaged store entry drops the job; its entries and archives stay as they are.
         const bool anyChange = std::any_of(run.mappings.begin(), run.mappings.end(),
                                            [](const MappingRun& r) { return r.changeTree != nullptr; });
+        if (!damaged && !anyChange) {
+            // A state rebuilt by replaying is kept, so that the next run need not replay again.
+            for (std::size_t m = 0; m < run.mappings.size(); ++m) {
+                const MappingRun& r = run.mappings[m];
+                if (r.newHistoryStart == 0 && r.storedCompressed)
+                    statesToKeep_.push_back({TargetHistoryEntryName(job.name, job.mappings[m].targetName),
+                                             EncodeStateEntry(TagOf(*r.storedCompressed), job.mappings[m].sourceFolder,
+                                                              r.stateBefore)});
+            }
+        }
         if (damaged || !anyChange) {
             // Nothing to store (deletions alone are found again by a later run).
             run = JobRun{run.job, run.flags & ~JobSelected};
@@ -325,6 +340,7 @@ ZipLimits BackupEngine::FileEntryLimits(const JobRun& run) const {
     for (std::size_t m = 0; m < job.mappings.size(); ++m) {
         const MappingRun& r = run.mappings[m];
         reserve += r.newHistory.size() + 1 + FileTreeSerializedSize64(r.changeTree.get());
+        if (r.newHistoryStart > 0 && r.storedCompressed) reserve += r.storedCompressed->deflated.size();
         reserve += job.mappings[m].targetName.size() + 1;
         for (const std::string& notice : r.notices) reserve += notice.size() + 64;
         for (const std::string& notice : r.ownFileNotices) reserve += notice.size() + 64;
@@ -372,7 +388,7 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
         if (!control_.KeepGoing()) return;
         // The added tree lists exactly what the archive received.
         mappingRun.addedPart = BuildAddedPart(mappingRun.changeTree.get());
-        mappingRun.compressed = JoinHistory(mappingRun);
+        mappingRun.compressed = JoinHistory(mappingRun, mapping.sourceFolder);
         if (!WriteCompressedHistory(archive_, HistoryEntryName(mapping.targetName), copyTime_, mappingRun.compressed))
             throw refused("a history");
     }
@@ -396,16 +412,28 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
     KillPointForTests("archive-written");
 }
 
-CompressedHistory BackupEngine::JoinHistory(MappingRun& run) {
+CompressedHistory BackupEngine::JoinHistory(MappingRun& run, std::string_view sourceFolder) {
     std::optional<CompressedHistory> stored = std::move(run.storedCompressed);
     run.storedCompressed.reset();
     // Only this run's record is deflated when the stored history can be continued.
-    const std::size_t from = stored ? static_cast<std::size_t>(stored->size) : 0;
+    const std::size_t from = stored ? static_cast<std::size_t>(stored->size - run.newHistoryStart) : 0;
     HistoryBytes part(run.newHistory.begin() + static_cast<std::ptrdiff_t>(from), run.newHistory.end());
     part.insert(part.end(), run.addedPart.begin(), run.addedPart.end());
-    if (!stored) return CompressHistory(part);
-    AppendToHistory(*stored, part);
-    return std::move(*stored);
+    CompressedHistory joined;
+    if (stored) {
+        AppendToHistory(*stored, part);
+        joined = std::move(*stored);
+    } else {
+        joined = CompressHistory(part);
+    }
+    // The next run's state: this one's with the run's record applied.
+    HistoryBytes record(run.newHistory.begin() + static_cast<std::ptrdiff_t>(run.recordStart), run.newHistory.end());
+    record.insert(record.end(), run.addedPart.begin(), run.addedPart.end());
+    HistoryBytes next;
+    if (StateAfterRecord(run.stateBefore, record, next)) run.stateEntry = EncodeStateEntry(TagOf(joined), sourceFolder, next);
+    run.stateBefore.clear();
+    run.stateBefore.shrink_to_fit();
+    return joined;
 }
 
 bool BackupEngine::SaveStore() {
@@ -421,11 +449,18 @@ bool BackupEngine::SaveStore() {
             const Job& job = *run.job;
             if ((run.flags & JobSelected) == 0) continue;
             std::vector<HistoryToSave> histories;
-            for (std::size_t m = 0; m < job.mappings.size(); ++m)
+            for (std::size_t m = 0; m < job.mappings.size(); ++m) {
+                // A run that never read the stored history has only the deflated whole to save.
+                if (run.mappings[m].compressed.deflated.empty() && run.mappings[m].newHistoryStart > 0)
+                    throw std::logic_error("history to save is incomplete");
                 histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart,
-                                     run.mappings[m].compressed.deflated.empty() ? nullptr : &run.mappings[m].compressed});
+                                     run.mappings[m].compressed.deflated.empty() ? nullptr : &run.mappings[m].compressed,
+                                     run.mappings[m].stateEntry.empty() ? nullptr : &run.mappings[m].stateEntry});
+            }
             store_->SaveJob(job.name, run.archiveNumber, histories, startBrandNew_, copyTime_);
         }
+        for (const auto& [historyName, state] : statesToKeep_) store_->SaveState(historyName, state);
+        statesToKeep_.clear();
         KillPointForTests("store-written");
         store_->Close();
     } catch (const std::exception&) {

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "backup/bookkeeping.h"
+#include "backup/current_state.h"
 #include "common/memory_allowance.h"
 #include "common/target_history_reader.h"
 #include "platform/file_attributes.h"
@@ -73,6 +74,12 @@ std::string TargetHistoryEntryName(std::string_view jobName, std::string_view ta
 std::string HistoryEndEntryName(std::string_view historyEntryName) {
     std::string name(historyEntryName.substr(0, historyEntryName.size() >= 3 ? historyEntryName.size() - 3 : 0));
     name += ".end";
+    return name;
+}
+
+std::string StateEntryName(std::string_view historyEntryName) {
+    std::string name(historyEntryName.substr(0, historyEntryName.size() >= 3 ? historyEntryName.size() - 3 : 0));
+    name += ".state";
     return name;
 }
 
@@ -245,8 +252,12 @@ std::vector<std::string> FileListStore::FindDamagedJobs() {
         const std::string job = name.substr(0, slash);
         if (std::any_of(damaged.begin(), damaged.end(), [&](const std::string& d) { return platform::EqualNoCase(d, job); }))
             continue;
+        const bool numberEntry = platform::EqualNoCase(name, ArchiveNumberEntryName(job));
+        // A history its state vouches for was read whole when the state was made from it; a
+        // byte changed since then changes the CRC of its deflated bytes.
+        if (!numberEntry && VouchedByState(i, header)) continue;
         bool whole = ReadWholeEntry(i, bytes);
-        if (whole && platform::EqualNoCase(name, ArchiveNumberEntryName(job))) {
+        if (whole && numberEntry) {
             whole = ArchiveNumberOf(bytes).has_value();
         } else if (whole) {
             // Every record, trees and times, as the analysis will read them. One too large for
@@ -261,6 +272,23 @@ std::vector<std::string> FileListStore::FindDamagedJobs() {
         if (!whole) damaged.push_back(job);
     }
     return damaged;
+}
+
+bool FileListStore::VouchedByState(int index, const ZipEntryHeader& header) {
+    const int stateIndex = zip_.FindEntry(StateEntryName(header.fileName), false);
+    HistoryBytes entry;
+    DecodedState state;
+    if (stateIndex < 0 || header.method != 8 || !ReadWholeEntry(stateIndex, entry) || !DecodeStateEntry(entry, state) ||
+        state.tag.historySize != header.uncompressedSize || state.tag.historyCrc != header.crc32 ||
+        state.tag.deflatedSize != header.compressedSize)
+        return false;
+    std::vector<unsigned char> deflated;
+    try {
+        if (!zip_.ReadStoredData(index, deflated, kMaxStoreEntryBytes)) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return TagOf(CompressedHistory{std::move(deflated), header.crc32, header.uncompressedSize, {}}) == state.tag;
 }
 
 std::optional<int> FileListStore::ReadArchiveNumber(std::string_view jobName, bool brandNew) {
@@ -321,6 +349,27 @@ FileListStore::Read FileListStore::ReadCompressedHistory(const std::string& name
     return Read::Found;
 }
 
+FileListStore::Read FileListStore::ReadCurrentState(const std::string& name, std::string_view sourceFolder,
+                                                    CompressedHistory& history, HistoryBytes& serializedState) {
+    history = CompressedHistory{};
+    serializedState.clear();
+    const int stateIndex = zip_.FindEntry(StateEntryName(name), false);
+    HistoryBytes entry;
+    DecodedState state;
+    if (stateIndex < 0 || !ReadWholeEntry(stateIndex, entry) || !DecodeStateEntry(entry, state) ||
+        state.sourceFolder != sourceFolder)
+        return Read::Missing;
+    // ReadCompressedHistory answers Missing for a rebuilt job.
+    const Read read = ReadCompressedHistory(name, history);
+    if (read != Read::Found) return read;
+    if (TagOf(history) != state.tag) {
+        history = CompressedHistory{};
+        return Read::Missing;
+    }
+    serializedState.assign(state.serializedState.begin(), state.serializedState.end());
+    return Read::Found;
+}
+
 void FileListStore::SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
                             bool brandNew, const platform::SystemTime& entryTime) {
     // A rebuilt job's old entries go, whatever they were; its histories are in `histories`.
@@ -344,6 +393,8 @@ void FileListStore::WriteJob(std::string_view jobName, int archiveNumber, std::s
     }
     const std::size_t historyNames = names.size();
     for (std::size_t i = 1; i < historyNames; ++i) names.push_back(HistoryEndEntryName(names[i]));
+    const std::size_t endNames = names.size();
+    for (std::size_t i = 1; i < historyNames; ++i) names.push_back(StateEntryName(names[i]));
     if (brandNew) zip_.DeleteFolder(jobName);
 
     // Every entry to be replaced goes in one pass over the file.
@@ -377,7 +428,16 @@ void FileListStore::WriteJob(std::string_view jobName, int archiveNumber, std::s
         if (!WriteCompressedHistory(zip_, names[i + 1], entryTime, compressed)) throw refused(names[i + 1]);
         const std::vector<unsigned char> end = EncodeHistoryEnd(compressed);
         if (!WriteWholeEntry(zip_, names[historyNames + i], 0, entryTime, {end})) throw refused(names[historyNames + i]);
+        if (h.state != nullptr && !WriteWholeEntry(zip_, names[endNames + i], 1, entryTime, {*h.state}))
+            throw refused(names[endNames + i]);
     }
+}
+
+void FileListStore::SaveState(const std::string& name, std::span<const unsigned char> state) {
+    const std::string stateName = StateEntryName(name);
+    if (const int index = zip_.FindEntry(stateName, false); index >= 0) zip_.DeleteEntries({index});
+    if (!WriteWholeEntry(zip_, stateName, 1, platform::CurrentLocalTime(), {state}))
+        throw std::length_error("FileLists.tq cannot take the entry " + stateName);
 }
 
 void FileListStore::Close() {

@@ -5,8 +5,13 @@
 // mapping its target history ("<job>\<target>.tq", deflated so that a run can append to it:
 // backup/compressed_history.h) with the history's size, CRC and last 32 KiB beside it
 // ("<job>\<target>.end", stored). A history without a matching ".end" entry (a store written
-// before, or one rebuilt from an archive) is read whole and deflated anew once. Entry names are looked up with
-// letter case ignored; an entry is never rewritten in place but deleted and added anew.
+// before, or one rebuilt from an archive) is read whole and deflated anew once. Beside them
+// lies the state the next run compares with ("<job>\<target>.state", deflated:
+// backup/current_state.h), tagged with the history it was made from; a run that finds it
+// missing or stale replays the history instead and keeps the state it rebuilt, also when it
+// finds nothing to store. Programs that read only the ".tq" entries pass the others over.
+// Entry names are looked up with letter case ignored; an entry is never rewritten in place
+// but deleted and added anew.
 //
 // FileLists.bak is a plain copy of the store taken at the start of every run, before anything
 // is written. A damaged store is never replaced or truncated: it is kept aside under a free
@@ -42,8 +47,9 @@ inline constexpr const char* kFileListsWorkingName = "FileLists.new";
 // "<job>\ArchNum.tq" and "<job>\<target>.tq".
 std::string ArchiveNumberEntryName(std::string_view jobName);
 std::string TargetHistoryEntryName(std::string_view jobName, std::string_view targetName);
-// "<job>\<target>.end" for the history entry "<job>\<target>.tq".
+// "<job>\<target>.end" and "<job>\<target>.state" for the history entry "<job>\<target>.tq".
 std::string HistoryEndEntryName(std::string_view historyEntryName);
+std::string StateEntryName(std::string_view historyEntryName);
 
 // Start-up: opens the store in `folder` (creating it when missing; when it is damaged,
 // keeping it aside and creating an empty one, with `damagedKeptAs` set to the name it was
@@ -59,12 +65,14 @@ std::optional<std::string> KeepDamagedStore(const std::string& path);
 std::optional<std::string> KeepCopyOfDamagedStore(const std::string& path);
 
 // One mapping's history as a completed run saves it: the new history and the added part,
-// and, when the run has it already, that whole history deflated (written as it is).
+// and, when the run has it already, that whole history deflated (written as it is; `history`
+// is then not read), and the state entry made for it (none: the store keeps no state).
 struct HistoryToSave {
     std::string_view targetName;
     const HistoryBytes& history;
     const HistoryBytes& addedPart;
     const CompressedHistory* compressed = nullptr;
+    const std::vector<unsigned char>* state = nullptr;
 };
 
 class FileListStore {
@@ -108,6 +116,11 @@ public:
     // the store and agree (size and CRC) with each other; Missing otherwise (also for a
     // rebuilt job), Damaged when the entries cannot be read.
     Read ReadCompressedHistory(const std::string& name, CompressedHistory& out);
+    // The state kept for the history entry `name` (serialized, empty for an empty state) and
+    // the deflated history, when the state entry's tag and source folder match the history
+    // and `sourceFolder`; Missing otherwise (a stale or damaged state is rebuilt by replaying).
+    Read ReadCurrentState(const std::string& name, std::string_view sourceFolder, CompressedHistory& history,
+                          HistoryBytes& serializedState);
 
     // Writes one job of a completed run: a brand-new run (or a rebuilt job) first deletes every
     // entry of the job's folder; then "\ArchNum.tq" with `archiveNumber` and each mapping's history
@@ -116,6 +129,10 @@ public:
     // beyond use (Abandon it).
     void SaveJob(std::string_view jobName, int archiveNumber, std::span<const HistoryToSave> histories,
                  bool brandNew, const platform::SystemTime& entryTime);
+
+    // Puts `state` in place of the state entry kept for the history entry `name`. Throws as
+    // SaveJob.
+    void SaveState(const std::string& name, std::span<const unsigned char> state);
 
     // Writes the rebuilt jobs SaveJob has not written, finishes the working copy (central
     // directory, data and folder on disk) and puts it in place of FileLists.tq. Throws on
@@ -131,6 +148,9 @@ private:
     bool ReadWholeEntry(int index, HistoryBytes& out);
     // The jobs of the open store with an entry that does not read back whole.
     std::vector<std::string> FindDamagedJobs();
+    // Whether the history entry `index` is vouched for by its state entry: the tag matches
+    // the entry's header and the CRC of its deflated bytes as they are on disk.
+    bool VouchedByState(int index, const ZipEntryHeader& header);
 
     struct RebuiltJob {
         std::string name;

@@ -6,10 +6,12 @@
 
 #include "backup/backup_engine.h"  // kPartialArchiveSuffix
 #include "backup/bookkeeping.h"
+#include "backup/current_state.h"
 #include "backup/run_log.h"        // kCumulativeLogName
 #include "backup/run_messages.h"
 #include "common/archive_naming.h"
 #include "common/folder_utils.h"
+#include "common/memory_allowance.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -282,14 +284,30 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     HistoryBytes stored;
     bool haveStored = false;
     FileTreePtr state;
+    bool keptState = false;
     if (!settings.startBrandNew) {
+        // The kept state spares reading and replaying the whole history. Anything short of a
+        // state that matches and loads (within the replay's allowance) is left to the replay.
+        CompressedHistory compressed;
+        MemoryAllowance allowance(MemoryLimitBytes() / 2);
+        if (store.ReadCurrentState(historyName, mapping.sourceFolder, compressed, result.stateBefore) ==
+                FileListStore::Read::Found &&
+            LoadState(result.stateBefore, state)) {
+            keptState = true;
+            result.newHistoryStart = compressed.size;
+            result.storedCompressed = std::move(compressed);
+        } else {
+            result.stateBefore.clear();
+        }
+    }
+    if (!settings.startBrandNew && !keptState) {
         switch (store.ReadTargetHistory(historyName, stored)) {
             case FileListStore::Read::Missing: break;
             case FileListStore::Read::Damaged: result.outcome = MappingAnalysis::Outcome::DamagedHistory; return result;
             case FileListStore::Read::Found:
                 haveStored = true;
                 switch (ReplayTargetHistory(stored, control, state)) {
-                    case ReplayResult::Done: break;
+                    case ReplayResult::Done: result.stateBefore = SerializeState(state.get()); break;
                     case ReplayResult::Cancelled: return result;
                     case ReplayResult::Damaged:
                         result.outcome = MappingAnalysis::Outcome::DamagedHistory;
@@ -312,7 +330,15 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     if (!control.KeepGoing()) return result;
 
     if (settings.runTime == 0) settings.runTime = platform::CurrentFileTime();
-    result.newHistory = BuildNewHistory(mapping.sourceFolder, haveStored ? &stored : nullptr, settings.runTime, state.get());
+    if (keptState) {
+        // Only this run's part: the source folder is the stored one (the state says so).
+        result.newHistory = BuildNewHistory({}, nullptr, settings.runTime, state.get());
+        result.newHistory.erase(result.newHistory.begin());
+    } else {
+        result.newHistory =
+            BuildNewHistory(mapping.sourceFolder, haveStored ? &stored : nullptr, settings.runTime, state.get());
+    }
+    result.recordStart = result.newHistory.size() - 8 - 1 - static_cast<std::size_t>(FileTreeSerializedSize64(state.get()));
     if (!control.KeepGoing()) {
         result.newHistory.clear();
         return result;

@@ -121,6 +121,14 @@ struct MappingAnalysis {
     HistoryBytes newHistory;  // up to and including this run's removed tree
     // The stored history deflated, when the store has it in a form newHistory continues.
     std::optional<CompressedHistory> storedCompressed;
+    // Where newHistory begins in the whole new history: the stored history's size when the
+    // run took the kept state and never read the stored history (storedCompressed is then set
+    // and holds it), 0 otherwise.
+    std::uint64_t newHistoryStart = 0;
+    // The state before this run, serialized (empty for an empty state): the store keeps the
+    // next one, made from it and this run's record.
+    HistoryBytes stateBefore;
+    std::size_t recordStart = 0;  // where this run's record begins in newHistory
     std::vector<std::string> notices;         // entries left out that could not be backed up
     // Left out on purpose: the backup's own files; fifos, sockets and devices.
     std::vector<std::string> ownFileNotices;

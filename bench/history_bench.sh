@@ -85,6 +85,19 @@ timed() {  # timed COMMAND...: wall seconds, output dropped
   "$@" >/dev/null 2>&1
   since "$start"
 }
+# best COMMAND...: the fastest of three runs, as "wall cpu" seconds (cpu: user + system), so
+# that a busy machine disturbs the no-change comparison less
+best() {
+  local i start wall cpu out=""
+  for i in 1 2 3; do
+    start=$(now)
+    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" >/dev/null 2>&1
+    wall=$(since "$start")
+    cpu=$(awk '{ printf "%.3f", $1 + $2 }' "$work/cpu")
+    out=$(printf '%s\n%s %s' "$out" "$wall" "$cpu")
+  done
+  printf '%s\n' "$out" | sed '/^$/d' | sort -n | head -1
+}
 bookkeeping() {  # bookkeeping ARCHIVE: "raw deflated" bytes of its history entries
   python3 - "$1" <<'PY'
 import sys, zipfile
@@ -117,13 +130,15 @@ for ((run = 1; run <= runs; ++run)); do
   fi
   if [ "$run" -eq 1 ]; then
     warm
-    t_nochange1=$(timed "$backup" --run --dir "$program")
-    t_find1=$(timed find "$corpus" -printf '%p %s %T@\n')
+    read -r t_nochange1 c_nochange1 < <(best "$backup" --run --dir "$program")
+    read -r t_find1 c_find1 < <(best find "$corpus" -printf '%p %s %T@\n')
   fi
 done
 warm
-t_nochange=$(timed "$backup" --run --dir "$program")
-t_find=$(timed find "$corpus" -printf '%p %s %T@\n')
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-printf 'no-change run, 1 archive:   %.3f s, find -printf %.3f s, ratio %s\n' "$t_nochange1" "$t_find1" "$(ratio "$t_nochange1" "$t_find1")"
-printf 'no-change run, %d archives: %.3f s, find -printf %.3f s, ratio %s\n' "$runs" "$t_nochange" "$t_find" "$(ratio "$t_nochange" "$t_find")"
+read -r t_nochange c_nochange < <(best "$backup" --run --dir "$program")
+read -r t_find c_find < <(best find "$corpus" -printf '%p %s %T@\n')
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'; }
+printf 'no-change run, 1 archive:   %.3f s (cpu %.3f s), find -printf %.3f s (cpu %.3f s), ratio %s (cpu %s)\n' \
+  "$t_nochange1" "$c_nochange1" "$t_find1" "$c_find1" "$(ratio "$t_nochange1" "$t_find1")" "$(ratio "$c_nochange1" "$c_find1")"
+printf 'no-change run, %d archives: %.3f s (cpu %.3f s), find -printf %.3f s (cpu %.3f s), ratio %s (cpu %s)\n' \
+  "$runs" "$t_nochange" "$c_nochange" "$t_find" "$c_find" "$(ratio "$t_nochange" "$t_find")" "$(ratio "$c_nochange" "$c_find")"

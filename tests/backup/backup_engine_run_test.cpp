@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "backup/bookkeeping.h"
+#include "backup/current_state.h"
 #include "backup/run_log.h"
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
@@ -473,3 +474,116 @@ TEST_F(RunBackupTest, EachJobsLevelReachesItsFileEntries) {
         EXPECT_EQ(file->data, text);
     }
 }
+
+namespace halvex::backuptest {
+namespace {
+
+// Puts `bytes` in place of the store's entry `name` (none: the entry goes).
+void ReplaceStoreEntry(const std::string& store, const std::string& name, const std::optional<std::string>& bytes) {
+    ZipArchiveFile zip;
+    zip.Open(store, ZipOpenExisting);
+    const int index = zip.FindEntry(name, false);
+    if (index >= 0) zip.DeleteEntries({index});
+    if (bytes) {
+        EXPECT_TRUE(WriteWholeEntry(zip, name, 1, platform::CurrentLocalTime(), {BytesOf(*bytes)}));
+    }
+    zip.Close();
+}
+
+}  // namespace
+
+TEST_F(RunBackupTest, KeptStateThatIsMissingStaleOrDamagedIsRebuiltWithTheSameResult) {
+    const std::string store = program + "/FileLists.tq";
+    const std::string stateName = "Job\\Data.state";
+    std::string earlierState;
+    const std::vector<std::pair<const char*, std::function<void()>>> spoils = {
+        {"kept as it is", [] {}},
+        {"missing", [&] { ReplaceStoreEntry(store, stateName, std::nullopt); }},
+        {"stale: an earlier run's", [&] { ReplaceStoreEntry(store, stateName, earlierState); }},
+        {"damaged tree with a current tag",
+         [&] {
+             std::string bytes = StoreEntry(stateName);
+             ReplaceStoreEntry(store, stateName, bytes.substr(0, bytes.size() - 3));
+         }},
+        {"missing, and kept again by a run that finds nothing to store",
+         [&] {
+             ReplaceStoreEntry(store, stateName, std::nullopt);
+             ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+             EXPECT_FALSE(platform::PathExists(program + "/Job4.TQBak"));
+             EXPECT_NE(StoreEntry(stateName), "");
+         }},
+        {"written by a program that keeps no state",
+         [&] {
+             const HistoryBytes history = ToBytes(StoreEntry("Job\\Data.tq")), none;
+             const HistoryToSave save[] = {{"Data", history, none}};
+             FileListStore s(program);
+             ASSERT_TRUE(s.OpenForRun());
+             s.SaveJob("Job", 3, save, false, platform::CurrentLocalTime());
+             s.Close();
+         }},
+    };
+    std::vector<RecordPaths> expectedRecords;
+    std::vector<std::string> expectedEntries;
+    std::string expectedState;
+    for (const auto& [what, spoil] : spoils) {
+        SCOPED_TRACE(what);
+        std::filesystem::remove_all(dir / "src");
+        for (const auto& entry : std::filesystem::directory_iterator(program))
+            if (entry.path().filename() != "backup.ini") std::filesystem::remove(entry.path());
+        Ini({"[Job]", "dir:\"" + (dir / "src") + "\"", "to:\"Data\""});
+        for (const char* name : {"src/a.txt", "src/d.txt", "src/sub/b.txt", "src/sub/deep/c.txt"}) Put(name, name);
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+        Put("src/a.txt", "a2", kSourceTime + 5);
+        std::filesystem::remove_all(dir / "src/sub/deep");
+        Put("src/e.txt", "e");
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+        earlierState = StoreEntry(stateName);
+        Put("src/sub/b.txt", "b2", kSourceTime + 5);
+        std::filesystem::remove(dir / "src/d.txt");
+        Put("src/sub/f.txt", "f");
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+        ASSERT_FALSE(earlierState.empty());
+        ASSERT_NE(StoreEntry(stateName), earlierState);
+
+        spoil();
+        Put("src/a.txt", "a3", kSourceTime + 10);
+        Put("src/sub/deep/again/g.txt", "g");
+        std::filesystem::remove(dir / "src/e.txt");
+        ASSERT_EQ(Run(), BackupEngine::RunOutcome::Succeeded);
+
+        // The run found what a run with the state intact finds, and keeps the state a replay
+        // of the whole history gives, tagged with that history.
+        const std::string history = StoreEntry("Job\\Data.tq");
+        const std::vector<RecordPaths> records = HistoryRecords(history);
+        const std::vector<std::string> entries = EntryNames(program + "/Job4.TQBak");
+        FileListStore opened(program);
+        ASSERT_TRUE(opened.OpenForRun());
+        CompressedHistory compressed;
+        HistoryBytes kept;
+        ASSERT_EQ(opened.ReadCurrentState("Job\\Data.tq", dir / "src", compressed, kept), FileListStore::Read::Found);
+        opened.Abandon();
+        RunControl control;
+        control.Start();
+        FileTreePtr replayed;
+        ASSERT_EQ(ReplayTargetHistory(ToBytes(history), control, replayed), ReplayResult::Done);
+        EXPECT_EQ(kept, SerializeState(replayed.get()));
+        const std::string keptState(kept.begin(), kept.end());
+        if (expectedEntries.empty()) {
+            ASSERT_EQ(records.size(), 4u);
+            EXPECT_EQ(records[3].removed, (std::vector<std::string>{"e.txt"}));
+            expectedRecords = records;
+            expectedEntries = entries;
+            expectedState = keptState;
+            continue;
+        }
+        ASSERT_EQ(records.size(), expectedRecords.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].removed, expectedRecords[i].removed) << i;
+            EXPECT_EQ(records[i].added, expectedRecords[i].added) << i;
+        }
+        EXPECT_EQ(entries, expectedEntries);
+        EXPECT_EQ(keptState, expectedState);
+    }
+}
+
+}  // namespace halvex::backuptest

@@ -23,6 +23,8 @@
 #include "backup/backup_cli.h"
 #include "backup/backup_engine.h"
 #include "backup/backup_startup.h"
+#include "backup/bookkeeping.h"
+#include "backup/current_state.h"
 #include "backup/kill_point_for_tests.h"
 #include "backup/ui/backup_app.h"
 #include "backup/ui/backup_progress_dialog.h"
@@ -242,6 +244,12 @@ void CompareRunOutputs(const std::string& a, const std::string& b, bool store) {
         } else if (store && name.endsWith(".end")) {
             // A history's size, CRC and last bytes: they hold the run's time too.
             QCOMPARE(left[i].data.size(), right[i].data.size());
+        } else if (store && name.endsWith(".state")) {
+            // The same state and source folder; the tag's CRCs hold the run's time.
+            DecodedState l2, r2;
+            QVERIFY(DecodeStateEntry(BytesOf(left[i].data), l2) && DecodeStateEntry(BytesOf(right[i].data), r2));
+            QVERIFY(l2.sourceFolder == r2.sourceFolder && l2.tag.historySize == r2.tag.historySize);
+            QVERIFY(std::ranges::equal(l2.serializedState, r2.serializedState));
         } else {
             QVERIFY2(left[i].data == right[i].data, name.constData());
         }

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "backup/current_state.h"
+
+#include <algorithm>
+
+#include "common/file_tree_walk.h"
+#include "zip/zlib_stream.h"
+
+namespace halvex {
+namespace {
+
+constexpr unsigned char kStateMagic[4] = {'H', 'X', 'S', '1'};
+constexpr std::size_t kTagSize = sizeof kStateMagic + 8 + 4 + 8 + 4;
+
+void Put(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+std::uint64_t Get(const unsigned char* in, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value |= static_cast<std::uint64_t>(in[i]) << (8 * i);
+    return value;
+}
+
+void ReverseFileLists(FileTreeNode* tree) {
+    detail::ForEachFolder(tree, [](FileTreeNode* folder) {
+        FileTreeFile* reversed = nullptr;
+        for (FileTreeFile* file = folder->files; file != nullptr;) {
+            FileTreeFile* next = file->next;
+            file->next = reversed;
+            reversed = file;
+            file = next;
+        }
+        folder->files = reversed;
+    });
+}
+
+}  // namespace
+
+std::uint32_t Crc32Of(std::span<const unsigned char> bytes) {
+    std::uint32_t crc = 0;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1u << 30);
+        crc = static_cast<std::uint32_t>(crc32(crc, bytes.data() + done, static_cast<uInt>(n)));
+        done += n;
+    }
+    return crc;
+}
+
+StateTag TagOf(const CompressedHistory& history) {
+    return {history.size, history.crc, history.deflated.size(), Crc32Of(history.deflated)};
+}
+
+HistoryBytes SerializeState(FileTreeNode* state) {
+    HistoryBytes out;
+    if (state == nullptr) return out;
+    ReverseFileLists(state);
+    out.resize(static_cast<std::size_t>(FileTreeSerializedSize64(state)));
+    unsigned char* cursor = out.data();
+    SaveFileTree(state, cursor);
+    ReverseFileLists(state);
+    return out;
+}
+
+bool LoadState(std::span<const unsigned char> bytes, FileTreePtr& state) {
+    state.reset();
+    if (bytes.empty()) return true;
+    const unsigned char* cursor = bytes.data();
+    const unsigned char* end = cursor + bytes.size();
+    bool ok = false;
+    state.reset(LoadFileTree(cursor, end, 0, ok));
+    if (!ok || cursor != end) {
+        state.reset();
+        return false;
+    }
+    return true;
+}
+
+std::vector<unsigned char> EncodeStateEntry(const StateTag& tag, std::string_view sourceFolder,
+                                            std::span<const unsigned char> serializedState) {
+    std::vector<unsigned char> out(std::begin(kStateMagic), std::end(kStateMagic));
+    Put(out, tag.historySize, 8);
+    Put(out, tag.historyCrc, 4);
+    Put(out, tag.deflatedSize, 8);
+    Put(out, tag.deflatedCrc, 4);
+    out.resize(kTagSize + sourceFolder.size() + 1 + serializedState.size());
+    unsigned char* at = std::copy(sourceFolder.begin(), sourceFolder.end(), out.data() + kTagSize);
+    *at++ = 0;
+    std::copy(serializedState.begin(), serializedState.end(), at);
+    return out;
+}
+
+bool DecodeStateEntry(std::span<const unsigned char> bytes, DecodedState& out) {
+    if (bytes.size() < kTagSize + 1 || !std::equal(std::begin(kStateMagic), std::end(kStateMagic), bytes.begin()))
+        return false;
+    const unsigned char* p = bytes.data() + sizeof kStateMagic;
+    out.tag.historySize = Get(p, 8);
+    out.tag.historyCrc = static_cast<std::uint32_t>(Get(p + 8, 4));
+    out.tag.deflatedSize = Get(p + 12, 8);
+    out.tag.deflatedCrc = static_cast<std::uint32_t>(Get(p + 20, 4));
+    const auto rest = bytes.subspan(kTagSize);
+    const auto zero = std::find(rest.begin(), rest.end(), 0);
+    if (zero == rest.end()) return false;
+    const auto folderSize = static_cast<std::size_t>(zero - rest.begin());
+    out.sourceFolder = std::string_view(reinterpret_cast<const char*>(rest.data()), folderSize);
+    out.serializedState = rest.subspan(folderSize + 1);
+    return true;
+}
+
+bool StateAfterRecord(std::span<const unsigned char> before, std::span<const unsigned char> record,
+                      HistoryBytes& after) {
+    FileTreePtr state;
+    if (!LoadState(before, state)) return false;
+    // A reader skips the first record's removed part: an empty record goes first.
+    HistoryBytes history(1 + 8 + 2, 0);
+    history.insert(history.end(), record.begin(), record.end());
+    TargetHistoryReader reader(history);
+    BackupRecord skipped, run;
+    if (reader.Next(skipped) != TargetHistoryReader::Step::Record ||
+        reader.Next(run) != TargetHistoryReader::Step::Record || reader.Next(skipped) != TargetHistoryReader::Step::End)
+        return false;
+    MergeIndex index;
+    if (run.removed) MergeFileTrees(state, run.removed, MergeMode::RemoveConsuming, kPlatformNameCase, &index);
+    if (run.added) MergeFileTrees(state, run.added, MergeMode::AddRecord, kPlatformNameCase, &index);
+    after = SerializeState(state.get());
+    return true;
+}
+
+}  // namespace halvex
