@@ -18,18 +18,18 @@
 namespace halvex {
 namespace {
 
+struct JsonMember;
+
 // Just enough JSON for rclone's answers: objects, arrays, strings, numbers and literals.
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
     std::string text;  // a string's value, or a number's spelling
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    // A named struct, not a pair: a pair of an incomplete type does not build with every
+    // standard library.
+    std::vector<JsonMember> members;
 
-    const JsonValue* Member(std::string_view name) const {
-        for (const auto& [key, value] : members)
-            if (key == name) return &value;
-        return nullptr;
-    }
+    const JsonValue* Member(std::string_view name) const;
     std::int64_t Integer() const {
         if (kind != Kind::Number) return -1;
         char* end = nullptr;
@@ -37,6 +37,17 @@ struct JsonValue {
         return value < 0 ? -1 : static_cast<std::int64_t>(value);
     }
 };
+
+struct JsonMember {
+    std::string key;
+    JsonValue value;
+};
+
+const JsonValue* JsonValue::Member(std::string_view name) const {
+    for (const JsonMember& member : members)
+        if (member.key == name) return &member.value;
+    return nullptr;
+}
 
 class JsonReader {
 public:
@@ -128,8 +139,8 @@ private:
             do {
                 std::string key;
                 if (!String(key) || !Take(':')) return false;
-                value.members.emplace_back(std::move(key), JsonValue{});
-                if (!Value(value.members.back().second, depth + 1)) return false;
+                value.members.push_back(JsonMember{std::move(key), JsonValue{}});
+                if (!Value(value.members.back().value, depth + 1)) return false;
             } while (Take(','));
             return Take('}');
         }
