@@ -112,11 +112,12 @@ void AesKeyPrefetcher::Want(const std::vector<Job>& jobs) {
     State& state = *state_;
     state.pending.clear();
     if (jobs.empty()) return;
-    const auto [low, high] = std::minmax_element(jobs.begin(), jobs.end(),
-                                                 [](const Job& a, const Job& b) { return a.index < b.index; });
+    const auto range = std::minmax_element(jobs.begin(), jobs.end(),
+                                           [](const Job& a, const Job& b) { return a.index < b.index; });
+    const auto low = range.first->index, high = range.second->index;
     // Keys derived for entries the reader went past unopened are dropped once too many wait.
     if (state.done.size() > 2 * kAhead) {
-        std::erase_if(state.done, [&](const auto& item) { return item.first < low->index || item.first > high->index; });
+        std::erase_if(state.done, [&](const auto& item) { return item.first < low || item.first > high; });
     }
     for (const Job& job : jobs) {
         const bool wasTaken = static_cast<std::size_t>(job.index) < state.taken.size() && state.taken[job.index];
