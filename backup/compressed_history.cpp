@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "zip/block_deflate.h"
+#include "zip/zip_bytes.h"
 #include "zip/zlib_stream.h"
 
 namespace halvex {
@@ -44,16 +45,6 @@ void AppendPiece(CompressedHistory& history, std::span<const unsigned char> part
     }
 }
 
-void PutLittleEndian(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-std::uint64_t GetLittleEndian(const unsigned char* in, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= static_cast<std::uint64_t>(in[i]) << (8 * i);
-    return value;
-}
-
 }  // namespace
 
 CompressedHistory CompressHistory(std::span<const unsigned char> history) {
@@ -76,8 +67,8 @@ bool EndsJoinable(std::span<const unsigned char> deflated) {
 // Layout: magic, size (8 bytes), CRC (4), then the tail to the end.
 std::vector<unsigned char> EncodeHistoryEnd(const CompressedHistory& history) {
     std::vector<unsigned char> out(std::begin(kEndMagic), std::end(kEndMagic));
-    PutLittleEndian(out, history.size, 8);
-    PutLittleEndian(out, history.crc, 4);
+    PutLe64(out, history.size);
+    PutLe32(out, history.crc);
     out.insert(out.end(), history.tail.begin(), history.tail.end());
     return out;
 }
@@ -85,8 +76,8 @@ std::vector<unsigned char> EncodeHistoryEnd(const CompressedHistory& history) {
 bool DecodeHistoryEnd(std::span<const unsigned char> bytes, CompressedHistory& history) {
     constexpr std::size_t kFixed = sizeof kEndMagic + 8 + 4;
     if (bytes.size() < kFixed || !std::equal(std::begin(kEndMagic), std::end(kEndMagic), bytes.begin())) return false;
-    history.size = GetLittleEndian(bytes.data() + 4, 8);
-    history.crc = static_cast<std::uint32_t>(GetLittleEndian(bytes.data() + 12, 4));
+    history.size = GetLe64(bytes.data() + 4);
+    history.crc = GetLe32(bytes.data() + 12);
     const std::size_t tail = bytes.size() - kFixed;
     if (tail > kDeflateWindow || tail != std::min<std::uint64_t>(history.size, kDeflateWindow)) return false;
     history.tail.assign(bytes.begin() + kFixed, bytes.end());

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/file_tree_walk.h"
+#include "zip/zip_bytes.h"
 #include "zip/zlib_stream.h"
 
 namespace halvex {
@@ -11,16 +12,6 @@ namespace {
 
 constexpr unsigned char kStateMagic[4] = {'H', 'X', 'S', '1'};
 constexpr std::size_t kTagSize = sizeof kStateMagic + 8 + 4 + 8 + 4;
-
-void Put(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-std::uint64_t Get(const unsigned char* in, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= static_cast<std::uint64_t>(in[i]) << (8 * i);
-    return value;
-}
 
 void ReverseFileLists(FileTreeNode* tree) {
     detail::ForEachFolder(tree, [](FileTreeNode* folder) {
@@ -79,10 +70,10 @@ bool LoadState(std::span<const unsigned char> bytes, FileTreePtr& state) {
 std::vector<unsigned char> EncodeStateEntry(const StateTag& tag, std::string_view sourceFolder,
                                             std::span<const unsigned char> serializedState) {
     std::vector<unsigned char> out(std::begin(kStateMagic), std::end(kStateMagic));
-    Put(out, tag.historySize, 8);
-    Put(out, tag.historyCrc, 4);
-    Put(out, tag.deflatedSize, 8);
-    Put(out, tag.deflatedCrc, 4);
+    PutLe64(out, tag.historySize);
+    PutLe32(out, tag.historyCrc);
+    PutLe64(out, tag.deflatedSize);
+    PutLe32(out, tag.deflatedCrc);
     out.resize(kTagSize + sourceFolder.size() + 1 + serializedState.size());
     unsigned char* at = std::copy(sourceFolder.begin(), sourceFolder.end(), out.data() + kTagSize);
     *at++ = 0;
@@ -94,10 +85,10 @@ bool DecodeStateEntry(std::span<const unsigned char> bytes, DecodedState& out) {
     if (bytes.size() < kTagSize + 1 || !std::equal(std::begin(kStateMagic), std::end(kStateMagic), bytes.begin()))
         return false;
     const unsigned char* p = bytes.data() + sizeof kStateMagic;
-    out.tag.historySize = Get(p, 8);
-    out.tag.historyCrc = static_cast<std::uint32_t>(Get(p + 8, 4));
-    out.tag.deflatedSize = Get(p + 12, 8);
-    out.tag.deflatedCrc = static_cast<std::uint32_t>(Get(p + 20, 4));
+    out.tag.historySize = GetLe64(p);
+    out.tag.historyCrc = GetLe32(p + 8);
+    out.tag.deflatedSize = GetLe64(p + 12);
+    out.tag.deflatedCrc = GetLe32(p + 20);
     const auto rest = bytes.subspan(kTagSize);
     const auto zero = std::find(rest.begin(), rest.end(), 0);
     if (zero == rest.end()) return false;

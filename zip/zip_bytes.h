@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace halvex {
 
@@ -47,6 +48,12 @@ inline void PutLe32(std::string& out, std::uint32_t v) {
 }
 inline void PutLe64(std::string& out, std::uint64_t v) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+inline void PutLe32(std::vector<unsigned char>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>((v >> (8 * i)) & 0xFF));
+}
+inline void PutLe64(std::vector<unsigned char>& out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<unsigned char>((v >> (8 * i)) & 0xFF));
 }
 inline void SetLe16(unsigned char* p, std::uint16_t v) {
     p[0] = static_cast<unsigned char>(v & 0xFF);

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/ui/entry_actions.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QItemSelectionModel>
+#include <QMenu>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -181,6 +184,19 @@ std::vector<QAction*> EntryActions::MakeActions(QWidget* owner, const MenuHooks&
         if (chosen.size() == 1) ShowVersions(chosen.front());
     });
     return actions;
+}
+
+void EntryActions::ShowMenu(QAbstractItemView* view, const QPoint& position, const std::vector<QAction*>& actions,
+                            const std::function<std::vector<ActionItem>()>& selected) {
+    const QModelIndex index = view->indexAt(position);
+    if (index.isValid() && !view->selectionModel()->isRowSelected(index.row(), {}))
+        view->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const std::vector<ActionItem> items = selected();
+    if (items.empty()) return;
+    UpdateActions(actions, items);
+    QMenu menu(view);
+    for (QAction* action : actions) menu.addAction(action);
+    menu.exec(view->viewport()->mapToGlobal(position));
 }
 
 void EntryActions::UpdateActions(const std::vector<QAction*>& actions, const std::vector<ActionItem>& items) {

@@ -14,8 +14,10 @@
 #include "restore/file_versions.h"
 #include "restore/ui/restore_page.h"
 
+class QAbstractItemView;
 class QAction;
 class QMenu;
+class QPoint;
 class QUrl;
 class QWidget;
 
@@ -79,6 +81,10 @@ public:
     std::vector<QAction*> MakeActions(QWidget* owner, const MenuHooks& hooks);
     // Enables the actions for what is selected now.
     static void UpdateActions(const std::vector<QAction*>& actions, const std::vector<ActionItem>& items);
+    // The context menu of `view` at `position`: a click beside the rows, or on one outside the
+    // selection, acts on that row alone; nothing shows when nothing is selected.
+    static void ShowMenu(QAbstractItemView* view, const QPoint& position, const std::vector<QAction*>& actions,
+                         const std::function<std::vector<ActionItem>()>& selected);
 
     const RestorePageContext& Context() const { return context_; }
 

@@ -7,7 +7,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTreeView>
@@ -369,16 +368,7 @@ std::vector<ActionItem> FileBrowserPage::SelectedItems() const {
 }
 
 void FileBrowserPage::ShowRowMenu(const QPoint& position) {
-    const QModelIndex index = list_->indexAt(position);
-    // A click beside the rows, or on one outside the selection, acts on that row alone.
-    if (index.isValid() && !list_->selectionModel()->isRowSelected(index.row(), {}))
-        list_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    const std::vector<ActionItem> items = SelectedItems();
-    if (items.empty()) return;
-    EntryActions::UpdateActions(rowActions_, items);
-    QMenu menu(this);
-    for (QAction* action : rowActions_) menu.addAction(action);
-    menu.exec(list_->viewport()->mapToGlobal(position));
+    EntryActions::ShowMenu(list_, position, rowActions_, [this] { return SelectedItems(); });
 }
 
 bool FileBrowserPage::ShowEntry(const std::string& folderPath, const std::string& name) {

@@ -307,15 +307,7 @@ void SearchLogPage::RefreshActions() {
 }
 
 void SearchLogPage::ShowHitMenu(const QPoint& position) {
-    const QModelIndex index = results_->indexAt(position);
-    if (index.isValid() && !results_->selectionModel()->isRowSelected(index.row(), {}))
-        results_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    const std::vector<ActionItem> items = SelectedItems();
-    if (items.empty()) return;
-    EntryActions::UpdateActions(hitActions_, items);
-    QMenu menu(this);
-    for (QAction* action : hitActions_) menu.addAction(action);
-    menu.exec(results_->viewport()->mapToGlobal(position));
+    EntryActions::ShowMenu(results_, position, hitActions_, [this] { return SelectedItems(); });
 }
 
 void SearchLogPage::ShowSelectedInBrowser() {
