@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QInputDialog>
 #include <QtTest>
 
 #include <functional>
@@ -63,6 +64,17 @@ void ClickRow(QTreeWidget* list, int row, int x) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(x, place.center().y()));
 }
 
+// Types `text` into the next input dialog and presses OK, noting its label in `seen`.
+void AnswerInputDialog(QStringList* seen, const QString& text) {
+    test::WhenModalAppears([=](QWidget* modal) {
+        auto* dialog = qobject_cast<QInputDialog*>(modal);
+        if (!dialog) return;
+        seen->append(dialog->labelText());
+        dialog->setTextValue(text);
+        dialog->accept();
+    });
+}
+
 }  // namespace
 
 class RestoreWindowTest : public QObject {
@@ -78,6 +90,7 @@ private slots:
     void QuitDuringARestoreWaitsForIt();
     void RestoresASetOfTheBackupProgram();
     void SizeAndSplitterAreKeptAndTheLogGrows();
+    void EncryptedSetAsksForItsPassword();
 
 private:
     // A set of three archives: Data stores a.txt and sub/b.txt, then a new a.txt; Docs d.doc.
@@ -326,6 +339,52 @@ void RestoreWindowTest::RestoresASetOfTheBackupProgram() {
     QCOMPARE(test::ReadFile(temp_->path() + "/restored/Data/a.txt"), std::string("second version"));
     QCOMPARE(test::ReadFile(temp_->path() + "/restored/Data/sub/b.txt"), std::string("stays"));
     QVERIFY(window.isEnabled());
+}
+
+// A set that turned encrypted after its first archive: the dialog asks once, a wrong password
+// is told as such and opens nothing, and the right one opens every date and restores.
+void RestoreWindowTest::EncryptedSetAsksForItsPassword() {
+    const std::string program = test::BuiltProgram("halvex-backup");
+    const std::string root = temp_->path();
+    test::MakeFolders(root + "/data");
+    test::MakeFolders(root + "/program");
+    test::WriteFile(root + "/key", "correct horse battery staple\n");
+    QVERIFY(chmod((root + "/key").c_str(), 0600) == 0);
+    const std::string job = "[Home]\r\n\tdir:\"" + root + "/data\"\r\n\tto:\"Data\"\r\n\tzip:\"" + root + "/sets\"\r\n";
+    const auto backUp = [&](const std::string& text, const std::string& extraLine) {
+        test::WriteFile(root + "/program/backup.ini", job + extraLine);
+        test::WriteFile(root + "/data/a.txt", text);
+        const test::CommandResult r = test::RunCommand({program, "--run", "--dir", root + "/program"});
+        QVERIFY2(r.exitCode == 0, r.errors.c_str());
+    };
+    backUp("plain", "");
+    test::SetMtime(root + "/data/a.txt", 1700000001);
+    backUp("secret", "\tencrypt:\"" + root + "/key\"\r\n");
+
+    RestoreMainWindow window;
+    window.show();
+    QStringList asked, told;
+    AnswerInputDialog(&asked, "not it");
+    AnswerBoxes(&told, {QMessageBox::Ok});
+    QVERIFY(!window.ShowSet(root + "/sets/Home2.TQBak"));
+    QCOMPARE(asked, QStringList{"Password for Home2.TQBak:"});
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told[0].contains("wrong password for") && told[0].contains("Home2.TQBak"), qPrintable(told[0]));
+    QVERIFY(!window.DateMenu()->menuAction()->isEnabled());
+
+    AnswerInputDialog(&asked, "correct horse battery staple");
+    QVERIFY(window.ShowSet(root + "/sets/Home2.TQBak"));
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(window.DateMenu()->actions().size(), 2);
+    EasyRestorePage& page = EasyPage(window);
+    page.SetAlternateFolder(root + "/restored");
+    page.AlternateBox()->click();
+    ClickRow(page.TargetList(), 0, page.TargetList()->columnWidth(0) + 20);
+    QStringList seen;
+    AnswerBoxes(&seen, {QMessageBox::Ok});
+    QTest::mouseClick(page.RestoreButton(), Qt::LeftButton);
+    QCOMPARE(seen, QStringList{"Success: Restoration Complete"});
+    QCOMPARE(test::ReadFile(root + "/restored/Data/a.txt"), std::string("secret"));
 }
 
 QTEST_MAIN(RestoreWindowTest)
