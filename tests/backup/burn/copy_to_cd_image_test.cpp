@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: halvex-backup --run --disc-ready with HALVEX_BURN_DRIVE=stdio:IMAGE puts the
 // job's archives, halvex-restore and autorun.sh into an ISO image and removes the archives;
-// a second run adds a session; the set read back from the image restores every date.
+// a second run, of the job now encrypted, adds a session; the set read back from the image
+// restores every date.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -38,6 +39,11 @@ TEST(CopyToCdImage, RunsBurnIntoAnImageFileAndTheSetRestoresFromIt) {
     // The next run has nothing new but copies the archive that stayed.
     r = RunCommand({backup, "--run", "--dir", program, "--disc-ready"});
     EXPECT_EQ(r.exitCode, 0) << r.errors;
+    // The job turns encrypted: the second archive is burned and read back like the first.
+    const std::string key = dir / "key";
+    test::WriteFile(key, "a password of the user's own choosing\n");
+    ASSERT_EQ(chmod(key.c_str(), 0600), 0);
+    test::WriteFile(program + "/backup.ini", ReadFile(program + "/backup.ini") + "encrypt:\"" + key + "\"\r\n");
     put("a.txt", "second", 1600000100);
     put("b.txt", "added", 1600000200);
     r = RunCommand({backup, "--run", "--dir", program, "--disc-ready"});
@@ -57,6 +63,8 @@ TEST(CopyToCdImage, RunsBurnIntoAnImageFileAndTheSetRestoresFromIt) {
 
     // Every date (menu label 1 the newest, 0 the first) restores as it was backed up.
     r = RunCommand({restore, "--list", dir / "disc/Home2.TQBak"});
+    EXPECT_EQ(r.exitCode, 2) << "the burned archive is not encrypted: " << r.output;
+    r = RunCommand({restore, "--list", dir / "disc/Home2.TQBak", "--password-file", key});
     EXPECT_EQ(r.output.rfind("set\tHome2.TQBak\t2\n", 0), 0u) << r.output << r.errors;
     const struct {
         const char* label;
@@ -65,7 +73,8 @@ TEST(CopyToCdImage, RunsBurnIntoAnImageFileAndTheSetRestoresFromIt) {
                  {"0", {{"a.txt", "first", 1600000000}}}};
     for (const auto& date : dates) {
         const std::string to = dir / (std::string("restored") + date.label);
-        r = RunCommand({restore, "--restore", dir / "disc/Home2.TQBak", "--date", date.label, "--to", to});
+        r = RunCommand({restore, "--restore", dir / "disc/Home2.TQBak", "--date", date.label, "--to", to,
+                        "--password-file", key});
         ASSERT_EQ(r.exitCode, 0) << r.errors;
         EXPECT_EQ(platform::PathExists(to + "/Data/b.txt"), date.files.size() == 2) << date.label;
         for (const auto& [name, content, time] : date.files) {
