@@ -218,7 +218,9 @@ public:
         std::vector<std::string> archives;
         for (int n = 1; n < set_.ArchiveCount(); ++n) archives.push_back(set_.ArchiveFileToOpen(n));
         if (!TakePassword(archives)) return kRestoreExitStartup;
-        if (!SelectDate()) return kRestoreExitStartup;
+        // The dates and targets --list prints need no tree: the replay is skipped, so its cost
+        // does not grow with the set.
+        if (options_.mode != Mode::List && !SelectDate()) return kRestoreExitStartup;
         switch (options_.mode) {
         case Mode::List: return List();
         case Mode::Files: return Files();
