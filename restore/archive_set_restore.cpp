@@ -441,7 +441,10 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     if (kind == S_IFLNK) {
         // Replaced by the real file, or skipped; never written through.
         SettlePending();
-        if (!running_ || !SettleLink(target, entryPath_, folder)) return;
+        // A retry while settling may have opened another folder in place of this one.
+        if (!running_ || (folder = OpenDestinationFolder(destinationFolder_, true)) < 0 ||
+            !SettleLink(target, entryPath_, folder))
+            return;
     } else if (kind != 0) {
         if (conflictPolicy_ == ConflictPolicy::KeepExisting) return;
         if (conflictPolicy_ == ConflictPolicy::PromptEach) {
