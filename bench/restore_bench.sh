@@ -10,7 +10,8 @@
 # beside the repository. WORK_DIR (default: a new folder under /tmp) keeps the corpus and the
 # archives between runs. The programs take turns in every round; each timing is the best of
 # $HALVEX_BENCH_ROUNDS (default 3). With HALVEX_BENCH_PASSWORD_FILE set, an encrypted set of
-# the same corpus (password in that file) is restored in the same rounds too.
+# the same corpus (password in that file) is restored in the same rounds too. Restores write to
+# $HALVEX_BENCH_OUT when set (say /dev/shm/x, to leave the disk out), else to WORK_DIR/out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -46,6 +47,7 @@ else
 fi
 top=$(basename "$corpus")
 password_file=${HALVEX_BENCH_PASSWORD_FILE:+$(realpath "$HALVEX_BENCH_PASSWORD_FILE")}
+out=${HALVEX_BENCH_OUT:-$work/out}
 
 # Backs the corpus up once into $work/KIND (plain or encrypted); prints the archive's path.
 make_set() {
@@ -83,12 +85,12 @@ print(sum(1 for i in zipfile.ZipFile(sys.argv[1]).infolist()
 now() { date +%s.%N; }
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 declare -A times
-# Runs "$@" with its output in $work/out, adding its time to times[$name].
+# Runs "$@" with its output in $out, adding its time to times[$name].
 timed() {
   local name=$1
   shift
-  rm -rf "$work/out"
-  mkdir -p "$work/out"
+  rm -rf "$out"
+  mkdir -p "$out"
   local start
   start=$(now)
   "$@" >/dev/null 2>&1
@@ -101,27 +103,27 @@ cores=$(nproc)
 load_before=$(cut -d" " -f1-3 /proc/loadavg)
 for round in $(seq "$rounds"); do
   for threads in 1 "$cores"; do
-    timed "restore-$threads" env HALVEX_RESTORE_THREADS="$threads" "$restore" --restore "$archive" --to "$work/out/r"
-    check "$work/out/r/Corpus" "restore with $threads threads"
+    timed "restore-$threads" env HALVEX_RESTORE_THREADS="$threads" "$restore" --restore "$archive" --to "$out/r"
+    check "$out/r/Corpus" "restore with $threads threads"
     if [ -n "$encrypted" ]; then
       timed "encrypted-$threads" env HALVEX_RESTORE_THREADS="$threads" "$restore" --restore "$encrypted" \
-        --to "$work/out/r" --password-file "$password_file"
-      check "$work/out/r/Corpus" "encrypted restore with $threads threads"
+        --to "$out/r" --password-file "$password_file"
+      check "$out/r/Corpus" "encrypted restore with $threads threads"
     fi
   done
-  timed unzip unzip -q "$archive" 'Corpus/*' -d "$work/out/u"
+  timed unzip unzip -q "$archive" 'Corpus/*' -d "$out/u"
   if [ "$round" = 1 ]; then
-    unzipped=$(find "$work/out/u" -type f | wc -l)
+    unzipped=$(find "$out/u" -type f | wc -l)
     [ "$unzipped" = "$entries" ] || { echo "unzip wrote $unzipped files, not $entries" >&2; exit 1; }
   fi
   if [ -n "$restic_repo" ]; then
-    timed restic restic --repo "$restic_repo" -q restore latest --target "$work/out/s"
+    timed restic restic --repo "$restic_repo" -q restore latest --target "$out/s"
   fi
   for threads in 1 "$cores"; do
     timed "verify-$threads" env HALVEX_RESTORE_THREADS="$threads" "$restore" --verify "$archive" --set
   done
 done
-rm -rf "$work/out"
+rm -rf "$out"
 
 show() {  # name, label, [reference name]
   local t
