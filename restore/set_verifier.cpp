@@ -106,7 +106,10 @@ void VerifyEntriesOnPool(ZipArchiveFile& zip, const std::string& path, const std
         while (!pool.HasRoom(memory)) settleOldest(true);
         const std::size_t bufferSize = VerifyBufferFor(header);
         const std::uint64_t ticket = pool.Submit(memory, [line, index, bufferSize](const EntryWork& work) {
-            std::vector<unsigned char> buffer(bufferSize);
+            // Each worker keeps its buffer from entry to entry, grown as entries need.
+            thread_local std::vector<unsigned char> buffer;
+            if (buffer.size() > (std::size_t{1} << 20) && bufferSize <= kVerifyBuffer) buffer = {};
+            if (buffer.size() < bufferSize) buffer.resize(bufferSize);
             VerifyEntry(work.zip, index, buffer, *line);
             return true;
         });
@@ -197,7 +200,7 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
             ZipEntryHeader header;
             if (!zip.GetEntryInfo(header, index)) continue;
             VerifyLine line = LineFor(header, archiveName);
-            buffer.resize(VerifyBufferFor(header));
+            if (buffer.size() < VerifyBufferFor(header)) buffer.resize(VerifyBufferFor(header));
             VerifyEntry(zip, index, buffer, line);
             emit(line);
         }

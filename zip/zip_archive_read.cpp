@@ -40,6 +40,20 @@ libdeflate_decompressor* ThreadDecompressor() {
     return decompressor.get();
 }
 
+// A buffer of at least `size` bytes for this thread's extractions. One of a small size is
+// kept from entry to entry: allocating and clearing it anew costs more than a small file.
+unsigned char* ScratchBuffer(std::size_t size) {
+    constexpr std::size_t kKept = std::size_t{1} << 20;
+    thread_local std::unique_ptr<unsigned char[]> buffer;
+    thread_local std::size_t capacity = 0;
+    if (capacity < size || (capacity > kKept && size <= kKept)) {
+        buffer.reset();
+        buffer.reset(new unsigned char[size]);  // left uninitialised: it is written before read
+        capacity = size;
+    }
+    return buffer.get();
+}
+
 }  // namespace
 
 std::uint64_t ZipArchiveFile::WholeInflateLimit() { return wholeInflateLimit.load(std::memory_order_relaxed); }
@@ -64,7 +78,7 @@ bool ZipArchiveFile::InflateWhole(unsigned char* out) {
         runningCrc_ = static_cast<std::uint32_t>(libdeflate_crc32(runningCrc_, out, declared));
         bytesToDeliver_ = 0;
         streamEnded_ = true;
-        wholeInput_ = {};
+        wholeInput_.clear();
         return true;
     }
     // Short, long or damaged: zlib's streaming inflate gives the answer (and the error) it
@@ -129,7 +143,9 @@ bool ZipArchiveFile::ReadStoredData(int index, std::vector<unsigned char>& out, 
 
 void ZipArchiveFile::ReleaseReadEntry() noexcept {
     stream_.Release();
-    wholeInput_ = {};
+    // Kept while small, for the next entry.
+    if (wholeInput_.capacity() > (std::size_t{1} << 20)) wholeInput_ = {};
+    wholeInput_.clear();
     aes_.reset();
     catalog_.ForgetCurrent();
     ioBuffer_.reset();
@@ -368,19 +384,20 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
         // (and its progress told) a buffer at a time.
         const bool whole = dataMethod_ == 8 && entry.uncompressedSize > bufferSize &&
                            entry.uncompressedSize <= WholeInflateLimit();
-        std::vector<unsigned char> buffer(whole ? static_cast<std::size_t>(entry.uncompressedSize) : bufferSize);
+        const std::size_t size = whole ? static_cast<std::size_t>(entry.uncompressedSize) : bufferSize;
+        unsigned char* const buffer = ScratchBuffer(size);
         std::uint64_t done = 0;
         bool stopped = false;
         for (;;) {
-            const std::size_t n = ReadEntry(buffer.data(), buffer.size());
+            const std::size_t n = ReadEntry(buffer, size);
             for (std::size_t at = 0; at < n && !stopped;) {
                 const std::size_t piece = std::min(bufferSize, n - at);
-                out.Write(buffer.data() + at, piece);
+                out.Write(buffer + at, piece);
                 at += piece;
                 done += piece;
                 stopped = progress != nullptr && !progress(entry.uncompressedSize, done, userData);
             }
-            if (stopped || n < buffer.size()) break;
+            if (stopped || n < size) break;
         }
         if (stopped) {
             // All of it may be in memory already: stopped is stopped, the file is not kept.
