@@ -86,7 +86,7 @@ std::string ArchiveNameLike(const std::string& base, int number, const std::stri
 
 }  // namespace
 
-ArchiveSet::ArchiveSet() : ui_(&silentUi), tick_(platform::TickCountMs) {}
+ArchiveSet::ArchiveSet() : ui_(&silentUi), tick_(platform::TickCountMs), restoreThreads_(RestoreThreadCount()) {}
 
 ArchiveSet::~ArchiveSet() { zip_.Close(true); }
 

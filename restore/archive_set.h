@@ -10,12 +10,16 @@
 // archive_set_catalog.cpp (per-date trees, search, logs), archive_set_restore.cpp (destination and extraction),
 // archive_set_progress.cpp (the progress callback and the time estimate).
 //
-// Single-threaded: everything runs on the user-interface thread. At most one archive is open
-// at a time, and outside an operation none is. Every archive file of the set is looked for in
+// Everything runs on the user-interface thread, except that a restore hands the reading and
+// writing of files to worker threads (RestoreThreadCount of them; one: all on this thread).
+// Questions, messages and progress stay on this thread, in catalog order. At most one
+// archive is open at a time, and outside an operation none is. Every archive file of the set is looked for in
 // the set's folder: the opened archive's, or the one of an archive the user chose in place of
 // a missing one.
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +30,7 @@
 #include "restore/folder_permissions.h"
 #include "restore/archive_set_restore.h"
 #include "restore/restore_ui.h"
+#include "restore/entry_pool.h"
 #include "zip/zip_archive_file.h"
 
 namespace halvex {
@@ -163,6 +168,9 @@ public:
     static void FreeRestoreSelection(FileTreeNode* root);
 
     bool IsRunning() const { return running_; }
+    // The threads a restore reads and writes files with (1: all on the calling thread).
+    void SetRestoreThreads(int threads) { restoreThreads_ = threads < 1 ? 1 : threads; }
+    int RestoreThreads() const { return restoreThreads_; }
     ConflictPolicy GetConflictPolicy() const { return conflictPolicy_; }
     // Entries left out (after an error answered Ignore, a link kept in their place, a target
     // without a tree at the date...), since ResetSkippedEntries; each was named in a message.
@@ -176,6 +184,9 @@ public:
     // moves the bar, renews the time estimate at most once a second, lets window messages
     // through, and answers whether the restore still runs.
     static bool RestoreProgress(std::uint64_t entryTotal, std::uint64_t entryDone, void* userData);
+    // The bar (unless it would not move and `always` is false), the estimate and the message
+    // pump for `shown` bytes restored; whether the restore still runs.
+    bool ShowProgress(std::uint64_t shown, bool always = true);
     // The millisecond clock of the estimate (tests replace it).
     void SetTickSource(std::function<std::uint32_t()> tick);
 
@@ -190,6 +201,34 @@ private:
     // Extracts `file` (its entry name is in entryPath_) into destinationFolder_, after the
     // question about an existing file; errors are offered Abort/Retry/Ignore.
     void RestoreEntry(const FileTreeFile& file);
+    // One file of the walk to extract: everything its messages and a retry need.
+    struct PendingEntry {
+        std::uint64_t ticket = 0;  // in the worker pool
+        int index = -1;
+        std::string entryPath;
+        std::string folderPath;
+        std::string name;
+        std::string target;
+        std::uint64_t time = 0;
+        std::uint64_t size = 0;
+    };
+    // Extracts `entry` here, with Abort/Retry/Ignore on errors.
+    void ExtractNow(const PendingEntry& entry);
+    // Hands `entry` to the worker pool (`folder`: its open destination folder), first waiting
+    // for room in its memory budget; settles what has finished meanwhile.
+    void Dispatch(PendingEntry entry, int folder);
+    void SubmitToPool(PendingEntry& entry, int folder, std::uint64_t memory);
+    // Settles the oldest file handed to the pool when it is finished (waiting a moment with
+    // `wait`): counted as done, or its error offered Abort/Retry/Ignore (Retry hands it out
+    // again). True when one was settled.
+    bool SettleOldest(bool wait);
+    // Settles every file handed out, in order; after an abort the rest are stopped.
+    void SettlePending();
+    // ShowProgress for the pool's work, at most every few dozen milliseconds.
+    void ShowPoolProgress();
+    // The message for a failed extraction: `failure` thrown, or (null) data cut short.
+    std::string ExtractionError(const PendingEntry& entry, const std::exception_ptr& failure) const;
+    std::string MissingEntryText(const PendingEntry& entry) const;
     // Makes the sub-folder in destinationFolder_ (folders are made from the tree, not their entry).
     void RestoreSubFolder(const FileTreeNode& folder);
     // Gives the folders this restore made their stored permissions; failures are shown.
@@ -212,6 +251,7 @@ private:
     bool RenameItemsAside(const FileTreeNode* selection);
     // "Could not restore ENTRY to PATH: why." for an entry of the walk.
     std::string NotRestoredText(const std::string& target, const std::string& why) const;
+    std::string NotRestoredText(const std::string& entry, const std::string& target, const std::string& why) const;
     // Reports, and counts as skipped, every entry of `tree` (entry path `start`) labelled with
     // an archive that the restore does not visit.
     // The archive RestoreTree starts from (newestArchive, or the selected date's).
@@ -272,6 +312,12 @@ private:
     FolderHandle openFolder_;
     std::string openFolderPath_;
     std::function<std::uint32_t()> tick_;
+    // The worker pool of the open archive, and the files handed to it, oldest first.
+    int restoreThreads_ = 1;
+    std::unique_ptr<EntryPool> pool_;
+    std::deque<PendingEntry> pending_;
+    std::uint64_t lastPoolProgress_ = 0;  // steady-clock milliseconds
+    int barPosition_ = -1;  // the last position shown
 };
 
 // The path of the ".TQBak" file in `folder` with the latest last-write time (on equal times the

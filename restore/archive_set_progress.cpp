@@ -32,19 +32,24 @@ bool ArchiveSet::RestoreProgress(std::uint64_t entryTotal, std::uint64_t entryDo
     auto& set = *static_cast<ArchiveSet*>(userData);
     const std::uint64_t shown = set.bytesDone + entryDone;
     if (entryDone == entryTotal) set.bytesDone = shown;
-    const double fraction = ProgressFraction(shown, set.bytesTotal_);
-    set.ui_->SetProgressBar(ProgressBarPosition(fraction));
+    return set.ShowProgress(shown);
+}
 
-    const std::uint32_t now = set.tick_();
-    if (now - set.lastEstimateTick_ >= kEstimateIntervalMs) {
+bool ArchiveSet::ShowProgress(std::uint64_t shown, bool always) {
+    const double fraction = ProgressFraction(shown, bytesTotal_);
+    const int position = ProgressBarPosition(fraction);
+    if (always || position != barPosition_) ui_->SetProgressBar(position);
+    barPosition_ = position;
+
+    const std::uint32_t now = tick_();
+    if (now - lastEstimateTick_ >= kEstimateIntervalMs) {
         // Nothing is estimated before anything is done.
-        if (fraction > 0.0)
-            set.ui_->SetTimeRemaining(FormatDuration(EstimateRemainingSeconds(now - set.startTick_, fraction)));
-        set.lastEstimateTick_ = now;
+        if (fraction > 0.0) ui_->SetTimeRemaining(FormatDuration(EstimateRemainingSeconds(now - startTick_, fraction)));
+        lastEstimateTick_ = now;
     }
     // Lets a click on Cancel through; its question may end the restore.
-    set.ui_->PumpMessages();
-    return set.running_;
+    ui_->PumpMessages();
+    return running_;
 }
 
 void ArchiveSet::OnCancelRequest() {

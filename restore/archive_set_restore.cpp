@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -24,6 +25,7 @@
 #include "restore/archive_set.h"
 #include "restore/restore_errors.h"
 #include "restore/archive_set_progress.h"
+#include "restore/entry_pool.h"
 #include "restore/set_records.h"
 
 namespace halvex {
@@ -332,7 +334,8 @@ RestoreResult ArchiveSet::RestoreTree(const FileTreeNode* tree) {
     bytesTotal_ = tree != nullptr ? tree->totalSize : 0;
     startTick_ = tick_();
     // A selection of nothing but empty files shows a full bar.
-    ui_->SetProgressBar(ProgressBarPosition(ProgressFraction(bytesDone, bytesTotal_)));
+    barPosition_ = ProgressBarPosition(ProgressFraction(bytesDone, bytesTotal_));
+    ui_->SetProgressBar(barPosition_);
     std::string start = sourcePath;
     while (!start.empty() && start.back() == '\\') start.pop_back();
     folderPermissions_.Clear();
@@ -348,11 +351,16 @@ RestoreResult ArchiveSet::RestoreTree(const FileTreeNode* tree) {
             entryPath_ = start;
             destinationFolder_ = destinationPath;
             if (tree != nullptr) RestoreFolder(tree);
+            SettlePending();
+            pool_.reset();
             folderPermissions_.LookUp(zip_);
             CloseArchive();
         }
     } catch (const std::exception& error) {
-        // Whatever ends the restore, the archive is closed and the progress window goes.
+        // Whatever ends the restore, the workers stop, the archive is closed and the progress
+        // window goes.
+        pending_.clear();
+        pool_.reset();
         CloseArchive();
         running_ = false;
         ui_->ShowMessage(DescribeError(error), "Error", MessageButtons::Ok, MessageOwner::ProgressWindow);
@@ -389,12 +397,18 @@ void ArchiveSet::RestoreFolder(const FileTreeNode* node) {
         const std::string folder = JoinPath(destinationFolder_, sub->name);
         if (skippedLinks_.count(folder) != 0) continue;
         if (restoredLinks_.count(folder) != 0) {
+            SettlePending();
             PassOverRestoredLink(folder, entryPath_);
             continue;
         }
         // No parent yet: nothing can stand in the sub-folder's place.
-        const int parent = OpenDestinationFolder(destinationFolder_, false);
-        if (parent >= 0 && KindAt(parent, sub->name) == S_IFLNK && !SettleLink(folder, entryPath_, parent)) continue;
+        int parent = OpenDestinationFolder(destinationFolder_, false);
+        if (parent >= 0 && KindAt(parent, sub->name) == S_IFLNK) {
+            SettlePending();
+            if (!running_) break;
+            parent = OpenDestinationFolder(destinationFolder_, false);
+            if (!SettleLink(folder, entryPath_, parent)) continue;
+        }
         if (sub->archiveNumber == currentArchiveNumber_) {
             RestoreSubFolder(*sub);
             if (!running_) break;
@@ -412,20 +426,30 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
     const std::string target = JoinPath(destinationFolder_, file.name);
     if (skippedLinks_.count(target) != 0) return;
     if (restoredLinks_.count(target) != 0) {
+        SettlePending();
         PassOverRestoredLink(target, entryPath_);
         return;
     }
     int folder = -1;
     while ((folder = OpenDestinationFolder(destinationFolder_, true)) < 0) {
-        if (!AskAboutError(NotRestoredText(target, FolderErrorText(errno)))) return;
+        const int error = errno;
+        // Questions come in catalog order: the files handed out before this one are settled first.
+        SettlePending();
+        if (!running_ || !AskAboutError(NotRestoredText(target, FolderErrorText(error)))) return;
     }
     const mode_t kind = KindAt(folder, file.name);
     if (kind == S_IFLNK) {
         // Replaced by the real file, or skipped; never written through.
-        if (!SettleLink(target, entryPath_, folder)) return;
+        SettlePending();
+        // A retry while settling may have opened another folder in place of this one.
+        if (!running_ || (folder = OpenDestinationFolder(destinationFolder_, true)) < 0 ||
+            !SettleLink(target, entryPath_, folder))
+            return;
     } else if (kind != 0) {
         if (conflictPolicy_ == ConflictPolicy::KeepExisting) return;
         if (conflictPolicy_ == ConflictPolicy::PromptEach) {
+            SettlePending();
+            if (!running_) return;
             const FileAnswer answer = ui_->AskFileExists(ui_->FitToProgressTo(target));
             if (answer.choice == FileAnswer::Choice::Stop) {
                 AbortRestore();
@@ -443,48 +467,175 @@ void ArchiveSet::RestoreEntry(const FileTreeFile& file) {
             return;
         }
     }
-    const std::string* archive = GetArchiveName(currentArchiveNumber_);
-    const std::string archiveName = archive != nullptr ? *archive : std::string();
+    PendingEntry entry;
+    entry.index = zip_.FindEntryExactFirst(entryPath_);
+    entry.entryPath = entryPath_;
+    entry.folderPath = destinationFolder_;
+    // The tree's own name (the entry may differ in letter case) and the exact time the tree
+    // records: the entry's DOS time is local and has 2-second steps.
+    entry.name = file.name;
+    entry.target = target;
+    entry.time = file.lastWriteTime;
+    ZipEntryHeader header;
+    const bool found = entry.index >= 0 && !zip_.IsFolderEntry(entry.index) && zip_.GetEntryInfo(header, entry.index);
+    if (found) entry.size = header.uncompressedSize;
+    // Links are made here, in order: later files of the walk must know of them.
+    if (found && !header.IsLink() && restoreThreads_ > 1 && !zip_.IsMultiVolume()) {
+        folder = OpenDestinationFolder(destinationFolder_, true);
+        if (folder >= 0) {
+            Dispatch(std::move(entry), folder);
+            return;
+        }
+    }
+    if (!found) entry.index = -1;
+    SettlePending();
+    if (running_) ExtractNow(entry);
+}
+
+void ArchiveSet::ExtractNow(const PendingEntry& entry) {
     for (;;) {
         std::string error;
-        const int index = zip_.FindEntryExactFirst(entryPath_);
-        if (index < 0 || zip_.IsFolderEntry(index)) {
-            error = "The file " + ShownPath(entryPath_) + " is missing from archive " + archiveName + ": it could not be restored to " +
-                    target + ".";
+        if (entry.index < 0) {
+            error = MissingEntryText(entry);
         } else {
+            std::exception_ptr failure;
             try {
-                // The tree's own name (the entry may differ in letter case) and the exact time
-                // the tree records: the entry's DOS time is local and has 2-second steps.
-                folder = OpenDestinationFolder(destinationFolder_, true);
-                if (folder < 0) platform::ThrowFileError("open folder", destinationFolder_);
+                const int folder = OpenDestinationFolder(entry.folderPath, true);
+                if (folder < 0) platform::ThrowFileError("open folder", entry.folderPath);
                 ZipEntryHeader header;
-                const bool link = zip_.GetEntryInfo(header, index) && header.IsLink();
-                if (zip_.ExtractEntryAt(index, folder, file.name, target, &ArchiveSet::RestoreProgress, this,
-                                        kRestoreBufferSize, file.lastWriteTime)) {
-                    if (link) restoredLinks_.insert(target);
+                const bool link = zip_.GetEntryInfo(header, entry.index) && header.IsLink();
+                if (zip_.ExtractEntryAt(entry.index, folder, entry.name, entry.target, &ArchiveSet::RestoreProgress,
+                                        this, kRestoreBufferSize, entry.time)) {
+                    if (link) restoredLinks_.insert(entry.target);
                     return;
                 }
                 if (!running_) return;  // stopped from the progress window
-                error = "The file " + ShownPath(entryPath_) + " in archive " + archiveName +
-                        " could not be read completely: its data is cut short or cannot be opened. It could not be "
-                        "restored to " + target + ".";
-            } catch (const platform::FileError& e) {
-                // About the target itself (or the temporary name the zip layer writes it
-                // under, which the user knows nothing of): the reason alone.
-                const bool aboutTarget =
-                    e.path() == target || e.path().find(".halvex-extract-") != std::string::npos;
-                if (e.operation() == "create link") {
-                    error = NotRestoredText(target, "it is a symbolic link, and the file system there did not take it (" +
-                                                        platform::OsErrorText(e.osError()) + ")");
-                } else {
-                    error = NotRestoredText(target, aboutTarget ? platform::OsErrorText(e.osError()) : DescribeError(e));
-                }
-            } catch (const std::exception& e) {
-                error = NotRestoredText(target, DescribeError(e));
+            } catch (...) {
+                failure = std::current_exception();
             }
+            error = ExtractionError(entry, failure);
         }
         if (!AskAboutError(error)) return;
     }
+}
+
+std::string ArchiveSet::MissingEntryText(const PendingEntry& entry) const {
+    const std::string* archive = GetArchiveName(currentArchiveNumber_);
+    return "The file " + ShownPath(entry.entryPath) + " is missing from archive " + (archive != nullptr ? *archive : "") +
+           ": it could not be restored to " + entry.target + ".";
+}
+
+std::string ArchiveSet::ExtractionError(const PendingEntry& entry, const std::exception_ptr& failure) const {
+    if (!failure) {
+        const std::string* archive = GetArchiveName(currentArchiveNumber_);
+        return "The file " + ShownPath(entry.entryPath) + " in archive " + (archive != nullptr ? *archive : "") +
+               " could not be read completely: its data is cut short or cannot be opened. It could not be "
+               "restored to " + entry.target + ".";
+    }
+    try {
+        std::rethrow_exception(failure);
+    } catch (const platform::FileError& e) {
+        // About the target itself (or the temporary name the zip layer writes it under, which
+        // the user knows nothing of): the reason alone.
+        const bool aboutTarget = e.path() == entry.target || e.path().find(".halvex-extract-") != std::string::npos;
+        if (e.operation() == "create link") {
+            return NotRestoredText(entry.entryPath, entry.target,
+                                   "it is a symbolic link, and the file system there did not take it (" +
+                                       platform::OsErrorText(e.osError()) + ")");
+        }
+        return NotRestoredText(entry.entryPath, entry.target,
+                               aboutTarget ? platform::OsErrorText(e.osError()) : DescribeError(e));
+    } catch (const std::exception& e) {
+        return NotRestoredText(entry.entryPath, entry.target, DescribeError(e));
+    }
+}
+
+void ArchiveSet::Dispatch(PendingEntry entry, int folder) {
+    ZipEntryHeader header;
+    zip_.GetEntryInfo(header, entry.index);
+    const std::uint64_t memory = EntryReadMemory(header, kRestoreBufferSize);
+    if (!pool_) pool_ = std::make_unique<EntryPool>(zip_.GetArchivePath(), restoreThreads_);
+    bool waited = false;
+    while (running_ && !pool_->HasRoom(memory)) {
+        SettleOldest(true);
+        waited = true;
+    }
+    if (!running_) {
+        SettlePending();
+        return;
+    }
+    // Settling may have reopened another folder of the walk: this file's is opened again.
+    if (waited) folder = OpenDestinationFolder(entry.folderPath, true);
+    SubmitToPool(entry, folder, memory);
+    pending_.push_back(std::move(entry));
+    while (running_ && SettleOldest(false)) {
+    }
+    ShowPoolProgress();
+    if (!running_) SettlePending();
+}
+
+void ArchiveSet::SubmitToPool(PendingEntry& entry, int folder, std::uint64_t memory) {
+    // The task owns a descriptor of its own: the walk moves on to other folders meanwhile.
+    auto handle = std::make_shared<FolderHandle>(folder >= 0 ? ::fcntl(folder, F_DUPFD_CLOEXEC, 0) : -1);
+    const int openError = errno;
+    entry.ticket = pool_->Submit(
+        memory, [handle, openError, index = entry.index, name = entry.name, target = entry.target,
+                 folderPath = entry.folderPath, time = entry.time](const EntryWork& work) {
+            if (handle->Get() < 0) {
+                errno = openError;
+                platform::ThrowFileError("open folder", folderPath);
+            }
+            return work.zip.ExtractEntryAt(index, handle->Get(), name, target, work.progress, work.progressData,
+                                           kRestoreBufferSize, time);
+        });
+}
+
+bool ArchiveSet::SettleOldest(bool wait) {
+    if (pending_.empty() || !pool_) return false;
+    if (!running_) pool_->Cancel();
+    std::optional<EntryOutcome> outcome = pool_->Take(pending_.front().ticket, std::chrono::milliseconds(wait ? 40 : 0));
+    if (!outcome) {
+        if (wait) ShowPoolProgress();
+        return false;
+    }
+    PendingEntry entry = std::move(pending_.front());
+    pending_.pop_front();
+    if (outcome->complete) {
+        bytesDone += entry.size;
+        // The bar moves file by file in catalog order; the pump waits for ShowPoolProgress.
+        const int position = ProgressBarPosition(ProgressFraction(bytesDone, bytesTotal_));
+        if (position != barPosition_) ui_->SetProgressBar(position);
+        barPosition_ = position;
+        return true;
+    }
+    if (!running_ || outcome->cancelled) return true;
+    ui_->SetProgressFrom(entry.entryPath);
+    ui_->SetProgressTo(entry.folderPath);
+    if (AskAboutError(ExtractionError(entry, outcome->error))) {
+        const int folder = OpenDestinationFolder(entry.folderPath, true);
+        ZipEntryHeader header;
+        zip_.GetEntryInfo(header, entry.index);
+        SubmitToPool(entry, folder, EntryReadMemory(header, kRestoreBufferSize));
+        pending_.push_front(std::move(entry));
+    } else if (!running_) {
+        pool_->Cancel();
+    }
+    return true;
+}
+
+void ArchiveSet::SettlePending() {
+    while (!pending_.empty()) SettleOldest(true);
+}
+
+void ArchiveSet::ShowPoolProgress() {
+    const auto now = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    std::chrono::steady_clock::now().time_since_epoch())
+                                                    .count());
+    // Often enough for Cancel to answer at once, seldom enough to cost nothing.
+    constexpr std::uint64_t kIntervalMs = 40;
+    if (now - lastPoolProgress_ < kIntervalMs) return;
+    lastPoolProgress_ = now;
+    ShowProgress(bytesDone + (pool_ ? pool_->BytesInFlight() : 0), false);
 }
 
 void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
@@ -503,12 +654,19 @@ void ArchiveSet::RestoreSubFolder(const FileTreeNode& folder) {
             if (osError == EEXIST && KindAt(parent, folder.name) == S_IFDIR) return;
             if (osError == EEXIST) osError = ENOTDIR;
         }
+        SettlePending();
+        if (!running_) return;
         if (!AskAboutError(NotRestoredText(target, FolderErrorText(osError)))) return;
     }
 }
 
 std::string ArchiveSet::NotRestoredText(const std::string& target, const std::string& why) const {
-    std::string text = "Could not restore " + ShownPath(entryPath_) + " to " + target + ": " + why;
+    return NotRestoredText(entryPath_, target, why);
+}
+
+std::string ArchiveSet::NotRestoredText(const std::string& entry, const std::string& target,
+                                        const std::string& why) const {
+    std::string text = "Could not restore " + ShownPath(entry) + " to " + target + ": " + why;
     if (text.back() != '.') text += '.';
     return text;
 }

@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/set_verifier.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <exception>
+#include <memory>
 
 #include "common/file_tree_walk.h"
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
 #include "restore/archive_set.h"
+#include "restore/entry_pool.h"
 #include "restore/restore_errors.h"
 #include "restore/set_records.h"
 #include "zip/zip_archive_file.h"
@@ -48,6 +52,72 @@ void VerifyEntry(ZipArchiveFile& zip, int index, std::vector<unsigned char>& buf
         line.status = VerifyLine::Status::Error;
         line.code = ErrorCode(error);
     }
+}
+
+constexpr std::size_t kVerifyBuffer = 65536;
+
+// Room for the whole entry when it is inflated in one step, else one streaming buffer.
+std::size_t VerifyBufferFor(const ZipEntryHeader& header) {
+    const std::uint64_t memory = EntryReadMemory(header, kVerifyBuffer);
+    if (memory <= kVerifyBuffer + ZipArchiveFile::kIoBufferSize) return kVerifyBuffer;
+    return static_cast<std::size_t>(std::max<std::uint64_t>(header.uncompressedSize, kVerifyBuffer));
+}
+
+VerifyLine LineFor(const ZipEntryHeader& header, const std::string& archiveName) {
+    VerifyLine line;
+    line.archive = archiveName;
+    line.entry = header.fileName;
+    line.size = header.uncompressedSize;
+    line.crc = header.crc32;
+    return line;
+}
+
+// Reads every entry of the open `zip` (from `path`) on `threads` workers, each with an
+// archive object of its own; the lines go out in catalog order.
+void VerifyEntriesOnPool(ZipArchiveFile& zip, const std::string& path, const std::string& archiveName, int threads,
+                         const std::function<void(const VerifyLine&)>& emit) {
+    EntryPool pool(path, threads);
+    std::deque<std::pair<std::uint64_t, std::shared_ptr<VerifyLine>>> pending;
+    const auto settleOldest = [&](bool wait) {
+        if (pending.empty()) return false;
+        const std::optional<EntryOutcome> outcome =
+            pool.Take(pending.front().first, std::chrono::milliseconds(wait ? 1000 : 0));
+        if (!outcome) return false;
+        VerifyLine& line = *pending.front().second;
+        // The worker could not even open the archive: an error of this entry, never an ok.
+        if (!outcome->complete) {
+            line.status = VerifyLine::Status::Error;
+            try {
+                if (outcome->error) std::rethrow_exception(outcome->error);
+            } catch (const std::exception& error) {
+                line.code = ErrorCode(error);
+            }
+        }
+        emit(line);
+        pending.pop_front();
+        return true;
+    };
+    const int count = zip.GetEntryCount();
+    for (int index = 0; index < count; ++index) {
+        ZipEntryHeader header;
+        if (!zip.GetEntryInfo(header, index)) continue;
+        auto line = std::make_shared<VerifyLine>(LineFor(header, archiveName));
+        const std::uint64_t memory = EntryReadMemory(header, kVerifyBuffer);
+        while (!pool.HasRoom(memory)) settleOldest(true);
+        const std::size_t bufferSize = VerifyBufferFor(header);
+        const std::uint64_t ticket = pool.Submit(memory, [line, index, bufferSize](const EntryWork& work) {
+            // Each worker keeps its buffer from entry to entry, grown as entries need.
+            thread_local std::vector<unsigned char> buffer;
+            if (buffer.size() > (std::size_t{1} << 20) && bufferSize <= kVerifyBuffer) buffer = {};
+            if (buffer.size() < bufferSize) buffer.resize(bufferSize);
+            VerifyEntry(work.zip, index, buffer, *line);
+            return true;
+        });
+        pending.emplace_back(ticket, std::move(line));
+        while (settleOldest(false)) {
+        }
+    }
+    while (!pending.empty()) settleOldest(true);
 }
 
 }  // namespace
@@ -120,18 +190,20 @@ VerifySummary VerifyArchive(const std::string& path, const std::string& archiveN
             return summary;
         }
     }
-    std::vector<unsigned char> buffer(65536);
-    const int count = zip.GetEntryCount();
-    for (int index = 0; index < count; ++index) {
-        ZipEntryHeader header;
-        if (!zip.GetEntryInfo(header, index)) continue;
-        VerifyLine line;
-        line.archive = archiveName;
-        line.entry = header.fileName;
-        line.size = header.uncompressedSize;
-        line.crc = header.crc32;
-        VerifyEntry(zip, index, buffer, line);
-        emit(line);
+    const int threads = RestoreThreadCount();
+    if (threads > 1 && !zip.IsMultiVolume()) {
+        VerifyEntriesOnPool(zip, path, archiveName, threads, emit);
+    } else {
+        std::vector<unsigned char> buffer;
+        const int count = zip.GetEntryCount();
+        for (int index = 0; index < count; ++index) {
+            ZipEntryHeader header;
+            if (!zip.GetEntryInfo(header, index)) continue;
+            VerifyLine line = LineFor(header, archiveName);
+            if (buffer.size() < VerifyBufferFor(header)) buffer.resize(VerifyBufferFor(header));
+            VerifyEntry(zip, index, buffer, line);
+            emit(line);
+        }
     }
     for (const std::string& name : needed) {
         const int index = zip.FindEntryExactFirst(name);

@@ -89,6 +89,7 @@ void ZipArchiveFile::StartAesRead(int index, const ZipEntryHeader& entry, const 
 void ZipArchiveFile::PrefetchAesKeysAfter(int index, const std::string& password) {
     // One entry read (a password check) is no reason for a thread; a single file is read
     // through a descriptor of its own, volumes are not.
+    if (!keyPrefetch_) return;
     if (!keyPrefetcher_) {
         if (!aesEntryRead_ || storage_.IsMultiVolume() != 0) {
             aesEntryRead_ = true;

@@ -123,6 +123,9 @@ public:
     // mismatch does: damage, never a wrong password.
     void SetPassword(std::string password);
     bool HasPassword() const { return !password_.empty(); }
+    // Whether reading AES entries derives the keys of the next ones ahead on a thread of its
+    // own (on by default). Off for an object that reads entries handed out among several.
+    void SetKeyPrefetch(bool on) { keyPrefetch_ = on; }
     // A password every archive object of the process reads with when it has none of its own
     // (a restore asks once for a whole set); never used for writing. Thread-safe.
     static void SetReadPassword(std::string password);
@@ -159,8 +162,14 @@ public:
     bool OpenEntry(int index);
     // Delivers up to `count` bytes of the open entry; 0 at its end or when nothing is open.
     // Never delivers more than the declared uncompressed size and never reads past the
-    // declared compressed size. Damaged deflate data throws CZipException 6 or 8.
+    // declared compressed size. Damaged deflate data throws CZipException 6 or 8. A first
+    // read with room for the whole of a deflated entry of at most WholeInflateLimit() bytes
+    // inflates it in one step from its compressed bytes held in memory.
     std::size_t ReadEntry(void* buffer, std::size_t count);
+    // The largest entry inflated in one step (process-wide; benchmarks change it).
+    static std::uint64_t WholeInflateLimit();
+    static void SetWholeInflateLimit(std::uint64_t bytes);
+    static constexpr std::uint64_t kDefaultWholeInflateLimit = std::uint64_t{16} << 20;
     // Closes the entry being read. With a `targetPath`, that file gets the entry's time (or
     // `exactTime` when given) and its permissions: the entry's Unix permission bits when it
     // has them (UnixPermissions), else its attributes (read-only clears the write bits). CRC
@@ -304,6 +313,10 @@ private:
     void SkipUnreadData();
     // Reads `count` bytes of the open entry's data into ioBuffer_, decrypted when it is.
     void ReadData(std::size_t count);
+    // ReadEntry's one-step inflate of the whole entry into `out` (room for all of it): true
+    // when delivered; false when the stream needs zlib's answer, which then reads the
+    // compressed bytes from wholeInput_.
+    bool InflateWhole(unsigned char* out);
     // Reading: sets up aes_ for the AES entry just opened (salt and verifier read); its data
     // then starts at the storage's position.
     void StartAesRead(int index, const ZipEntryHeader& entry, const AesExtra& fields);
@@ -337,8 +350,10 @@ private:
     std::unique_ptr<AesCipherMaker> cipherMaker_;  // writing: begun with the first encrypted entry
     std::unique_ptr<AesKeyPrefetcher> keyPrefetcher_;  // reading: begun with the second AES entry read
     bool aesEntryRead_ = false;         // reading: an AES entry of this archive was opened
+    bool keyPrefetch_ = true;
     bool aesCrc_ = false;               // reading: the AES entry keeps a CRC to check
     std::vector<unsigned char> cryptBuffer_;  // writing precompressed data encrypted
+    std::vector<unsigned char> wholeInput_;   // reading: the compressed bytes inflated in one step
     ZipLimits limits_;
     ZipRefusal lastRefusal_ = ZipRefusal::None;
     std::string emptyPath_;

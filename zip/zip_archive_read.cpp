@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
 #include "platform/file_operations.h"
@@ -24,7 +26,68 @@ namespace {
 // zlib counts in 32-bit units: larger requests are served in slices of this size.
 constexpr std::size_t kZlibSlice = std::size_t{1} << 30;
 
+std::atomic<std::uint64_t> wholeInflateLimit{ZipArchiveFile::kDefaultWholeInflateLimit};
+
+struct DecompressorFree {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// One decompressor per thread: it is not shared, and allocating one per entry costs more than
+// inflating a small file.
+libdeflate_decompressor* ThreadDecompressor() {
+    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
+        libdeflate_alloc_decompressor());
+    return decompressor.get();
+}
+
+// A buffer of at least `size` bytes for this thread's extractions. One of a small size is
+// kept from entry to entry: allocating and clearing it anew costs more than a small file.
+unsigned char* ScratchBuffer(std::size_t size) {
+    constexpr std::size_t kKept = std::size_t{1} << 20;
+    thread_local std::unique_ptr<unsigned char[]> buffer;
+    thread_local std::size_t capacity = 0;
+    if (capacity < size || (capacity > kKept && size <= kKept)) {
+        buffer.reset();
+        buffer.reset(new unsigned char[size]);  // left uninitialised: it is written before read
+        capacity = size;
+    }
+    return buffer.get();
+}
+
 }  // namespace
+
+std::uint64_t ZipArchiveFile::WholeInflateLimit() { return wholeInflateLimit.load(std::memory_order_relaxed); }
+
+void ZipArchiveFile::SetWholeInflateLimit(std::uint64_t bytes) {
+    // zlib's fallback takes the held input in one 32-bit count.
+    wholeInflateLimit.store(std::min<std::uint64_t>(bytes, kZlibSlice), std::memory_order_relaxed);
+}
+
+bool ZipArchiveFile::InflateWhole(unsigned char* out) {
+    const auto declared = static_cast<std::size_t>(bytesToDeliver_);
+    wholeInput_.resize(static_cast<std::size_t>(bytesToRead_));
+    if (!wholeInput_.empty()) storage_.Read(wholeInput_.data(), wholeInput_.size(), false);
+    bytesToRead_ = 0;
+    if (aes_) aes_->Decrypt(wholeInput_.data(), wholeInput_.size());
+    libdeflate_decompressor* decompressor = ThreadDecompressor();
+    std::size_t produced = 0;
+    if (decompressor != nullptr &&
+        libdeflate_deflate_decompress(decompressor, wholeInput_.data(), wholeInput_.size(), out, declared, &produced) ==
+            LIBDEFLATE_SUCCESS &&
+        produced == declared) {
+        runningCrc_ = static_cast<std::uint32_t>(libdeflate_crc32(runningCrc_, out, declared));
+        bytesToDeliver_ = 0;
+        streamEnded_ = true;
+        wholeInput_.clear();
+        return true;
+    }
+    // Short, long or damaged: zlib's streaming inflate gives the answer (and the error) it
+    // always gave, from the bytes in memory.
+    z_stream& z = stream_.Get();
+    z.next_in = wholeInput_.data();
+    z.avail_in = static_cast<uInt>(wholeInput_.size());
+    return false;
+}
 
 bool ZipArchiveFile::OpenEntry(int index) {
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count() ||
@@ -80,6 +143,9 @@ bool ZipArchiveFile::ReadStoredData(int index, std::vector<unsigned char>& out, 
 
 void ZipArchiveFile::ReleaseReadEntry() noexcept {
     stream_.Release();
+    // Kept while small, for the next entry.
+    if (wholeInput_.capacity() > (std::size_t{1} << 20)) wholeInput_ = {};
+    wholeInput_.clear();
     aes_.reset();
     catalog_.ForgetCurrent();
     ioBuffer_.reset();
@@ -114,13 +180,16 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
     }
 
     if (streamEnded_) return 0;
+    z_stream& z = stream_.Get();
+    if (room > 0 && room == bytesToDeliver_ && z.total_in == 0 && z.avail_in == 0 && wholeInput_.empty() &&
+        room <= WholeInflateLimit() && bytesToRead_ <= WholeInflateLimit() && InflateWhole(out))
+        return room;
     if (room == 0) {
         // Everything declared was delivered: consume what is left of the stream, which must
         // end without producing more (data beyond the declared size is an error).
         ConsumeRemainingInput();
         return 0;
     }
-    z_stream& z = stream_.Get();
     while (room > 0) {
         if (z.avail_in == 0 && bytesToRead_ > 0) {
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kIoBufferSize, bytesToRead_));
@@ -311,16 +380,31 @@ bool ZipArchiveFile::ExtractEntryAt(int index, int folder, const std::string& na
                 platform::ThrowFileError("create", shownPath);
             }
         }
-        std::vector<unsigned char> buffer(bufferSize);
+        // A deflated entry that fits the one-step limit is inflated whole; it is still written
+        // (and its progress told) a buffer at a time.
+        const bool whole = dataMethod_ == 8 && entry.uncompressedSize > bufferSize &&
+                           entry.uncompressedSize <= WholeInflateLimit();
+        const std::size_t size = whole ? static_cast<std::size_t>(entry.uncompressedSize) : bufferSize;
+        unsigned char* const buffer = ScratchBuffer(size);
         std::uint64_t done = 0;
+        bool stopped = false;
         for (;;) {
-            std::size_t n = ReadEntry(buffer.data(), bufferSize);
-            if (n > 0) {
-                out.Write(buffer.data(), n);
-                done += n;
-                if (progress != nullptr && !progress(entry.uncompressedSize, done, userData)) break;
+            const std::size_t n = ReadEntry(buffer, size);
+            for (std::size_t at = 0; at < n && !stopped;) {
+                const std::size_t piece = std::min(bufferSize, n - at);
+                out.Write(buffer + at, piece);
+                at += piece;
+                done += piece;
+                stopped = progress != nullptr && !progress(entry.uncompressedSize, done, userData);
             }
-            if (n < bufferSize) break;
+            if (stopped || n < size) break;
+        }
+        if (stopped) {
+            // All of it may be in memory already: stopped is stopped, the file is not kept.
+            AbandonEntry();
+            out.Abandon();
+            ::unlinkat(folder, temporary.c_str(), 0);
+            return false;
         }
         const CloseEntryResult result = CloseEntryAt(out.Descriptor(), {}, exactTime);
         out.Close();

@@ -501,6 +501,8 @@ protected:
     static constexpr std::uint64_t kChunk = 65535;
     void SetUp() override {
         RestoreJobTest::SetUp();
+        // The one-thread restore, whose progress steps are the chunks of one file.
+        set.SetRestoreThreads(1);
         SetUpFolders();
         builder.AddTarget("Data", "/data");
         builder.Run(Day(1), {{"Data", "", "(first@" + Time(1) + ":" + std::to_string(10 * kChunk) + ",second@" +
