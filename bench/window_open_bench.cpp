@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The restore window with one set open, for its peak memory (bench/scale_bench.sh runs it under
 // /usr/bin/time -v): opens the archive, shows the File Browser, goes into the first target and
-// its first folder, prints how many tree items exist, and quits.
-// usage: window_open_bench ARCHIVE
+// its first folder, prints how many tree items exist, and quits. With --expand-all every folder
+// of the tree is expanded as well (an item for each), for the cost of a tree made whole.
+// usage: window_open_bench ARCHIVE [--expand-all]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,10 +20,11 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_open_bench ARCHIVE\n");
+        std::fprintf(stderr, "usage: window_open_bench ARCHIVE [--expand-all]\n");
         return 2;
     }
     const std::string archive = argv[1];
+    const bool expandAll = argc > 2 && std::string(argv[2]) == "--expand-all";
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
@@ -43,6 +45,10 @@ int main(int argc, char** argv) {
         while (row < model.rowCount() && !model.Row(row).HasItem()) ++row;
         if (row < model.rowCount() && model.Row(row).file == nullptr) page->OpenRow(row);
         window.repaint();
+        QApplication::processEvents();
+    }
+    if (expandAll) {
+        page->Tree()->expandAll();
         QApplication::processEvents();
     }
     int items = 0;
