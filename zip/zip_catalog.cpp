@@ -37,8 +37,11 @@ bool HasZip64Block(const std::string& extra) {
 
 std::uint64_t ZipCatalog::BytePool::Add(std::string_view a, std::string_view b) {
     const std::size_t length = a.size() + b.size();
-    if (chunks_.empty() || kChunk - used_ < length) {
-        chunks_.push_back(std::make_unique<char[]>(std::max(kChunk, length)));
+    if (chunks_.empty() || capacity_ - used_ < length) {
+        // Small archives keep small chunks; large ones reach kChunk soon. Left uninitialised:
+        // only what is written is touched.
+        capacity_ = std::max(chunks_.empty() ? kFirstChunk : std::min(kChunk, 2 * capacity_), length);
+        chunks_.push_back(std::unique_ptr<char[]>(new char[capacity_]));
         used_ = 0;
     }
     char* at = chunks_.back().get() + used_;

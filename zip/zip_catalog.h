@@ -156,13 +156,15 @@ private:
         void DropLast(std::uint64_t where, std::size_t length);
         void Clear() {
             chunks_.clear();
-            used_ = 0;
+            used_ = capacity_ = 0;
         }
 
     private:
+        static constexpr std::size_t kFirstChunk = 4096;
         static constexpr std::size_t kChunk = 1 << 20;
         std::vector<std::unique_ptr<char[]>> chunks_;
-        std::size_t used_ = 0;  // in the last chunk
+        std::size_t used_ = 0;      // in the last chunk
+        std::size_t capacity_ = 0;  // of the last chunk
     };
 
     PackedEntry Pack(const ZipEntryHeader& header);
