@@ -207,6 +207,22 @@ bool BackupEngine::AnalyzeJobs(int mappingTotal) {
             run = JobRun{run.job, run.flags & ~JobSelected};
             continue;
         }
+        // Every mapping's history goes into the job's archive: those analysed from the kept
+        // state get what it continues now.
+        for (std::size_t m = 0; m < run.mappings.size() && !damaged; ++m) {
+            MappingRun& r = run.mappings[m];
+            if (r.newHistoryStart == 0 || r.storedCompressed) continue;
+            const SourceMapping& mapping = job.mappings[m];
+            if (!ReloadKeptState(*store_, TargetHistoryEntryName(job.name, mapping.targetName), mapping,
+                                 r.newHistoryStart, r.storedCompressed, r.stateBefore)) {
+                DropJob(run, FillIn(kDamagedHistoryFormat, {mapping.targetName, job.name}), ~JobSelected);
+                damaged = true;
+            }
+        }
+        if (damaged) {
+            run = JobRun{run.job, run.flags & ~JobSelected};
+            continue;
+        }
         run.storedArchiveNumber = *stored;
         for (const MappingRun& r : run.mappings)
             if (r.changeTree) bytesToCopy_ += r.changeTree->totalSize;

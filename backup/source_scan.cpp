@@ -270,17 +270,23 @@ FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterE
     return node.release();
 }
 
+bool ReloadKeptState(FileListStore& store, const std::string& historyName, const SourceMapping& mapping,
+                     std::uint64_t newHistoryStart, std::optional<CompressedHistory>& storedCompressed,
+                     HistoryBytes& stateBefore) {
+    CompressedHistory compressed;
+    if (store.ReadCurrentState(historyName, mapping.sourceFolder, compressed, stateBefore) != FileListStore::Read::Found ||
+        compressed.size != newHistoryStart)
+        return false;
+    storedCompressed = std::move(compressed);
+    return true;
+}
+
 MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, const std::string& historyName,
                                const SourceMapping& mapping, const AnalysisSettings& settings, RunControl& control) {
     MappingAnalysis result;
     auto step = [&] {
         if (settings.stepProgress) settings.stepProgress();
     };
-    FileTreePtr tree = scanner.ScanSource(mapping, settings.globalFilters, result.notices);
-    result.ownFileNotices = scanner.OwnFileNotices();
-    step();
-    if (!control.KeepGoing()) return result;
-
     HistoryBytes stored;
     bool haveStored = false;
     FileTreePtr state;
@@ -288,6 +294,8 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
     if (!settings.startBrandNew) {
         // The kept state spares reading and replaying the whole history. Anything short of a
         // state that matches and loads (within the replay's allowance) is left to the replay.
+        // It is loaded before the scan, and its serialized form dropped, so that the largest
+        // moment of the run holds the two trees alone.
         CompressedHistory compressed;
         MemoryAllowance allowance(MemoryLimitBytes() / 2);
         if (store.ReadCurrentState(historyName, mapping.sourceFolder, compressed, result.stateBefore) ==
@@ -295,11 +303,17 @@ MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, con
             LoadState(result.stateBefore, state)) {
             keptState = true;
             result.newHistoryStart = compressed.size;
-            result.storedCompressed = std::move(compressed);
         } else {
-            result.stateBefore.clear();
+            state.reset();
         }
+        // Read again (ReloadKeptState) only when the job stores something.
+        HistoryBytes().swap(result.stateBefore);
     }
+    FileTreePtr tree = scanner.ScanSource(mapping, settings.globalFilters, result.notices);
+    result.ownFileNotices = scanner.OwnFileNotices();
+    step();
+    if (!control.KeepGoing()) return result;
+
     if (!settings.startBrandNew && !keptState) {
         switch (store.ReadTargetHistory(historyName, stored)) {
             case FileListStore::Read::Missing: break;

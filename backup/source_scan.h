@@ -144,7 +144,14 @@ struct AnalysisSettings {
 };
 
 // Analyses one mapping against the history stored under `historyName` ("<job>\<target>.tq").
+// A run that took the kept state (newHistoryStart > 0) answers neither storedCompressed nor
+// stateBefore: ReloadKeptState reads them when the job stores something.
 MappingAnalysis AnalyzeMapping(SourceScanner& scanner, FileListStore& store, const std::string& historyName,
                                const SourceMapping& mapping, const AnalysisSettings& settings, RunControl& control);
+// Reads the kept state's serialized form and deflated history again; false when the store no
+// longer has the state the analysis took (its history of `newHistoryStart` bytes).
+bool ReloadKeptState(FileListStore& store, const std::string& historyName, const SourceMapping& mapping,
+                     std::uint64_t newHistoryStart, std::optional<CompressedHistory>& storedCompressed,
+                     HistoryBytes& stateBefore);
 
 }  // namespace halvex

@@ -3,7 +3,8 @@
 # Memory and time of the programs on a large generated tree (run by hand, never by the tests):
 # a first backup, a no-change run, `halvex-restore --list` and `--files`, each with its wall
 # time, peak resident memory (/usr/bin/time -v) and that peak per file, and the time of a bare
-# `find -printf` walk of the same tree for scale.
+# `find -printf` walk of the same tree for scale; with the windows built, the restore window with
+# the same set open (build/bench/window_open_bench, offscreen) and its ratio to `--files`.
 # usage: bench/scale_bench.sh N [WORK_FOLDER]
 #   N            files in the tree (90% empty, the rest 1-4 KB; 100 files a folder)
 #   WORK_FOLDER  where the tree and the archives go (default: a new folder under /tmp); a tree
@@ -68,6 +69,11 @@ measure nochange "$backup" --run --dir "$work/job"
 archive=$(ls -1 "$work/job/archives/"* | tail -n 1)
 measure list "$restore" --list "$archive"
 measure files "$restore" --files "$archive"
+steps="backup nochange list files"
+window_bench=$build/bench/window_open_bench
+if [ -x "$window_bench" ] && measure window env QT_QPA_PLATFORM=offscreen "$window_bench" "$archive"; then
+  steps="$steps window"
+fi
 listed=$(wc -l < "$work/files.out")
 start=$(date +%s.%N)
 find "$tree" -printf '%p %s %T@\n' >/dev/null
@@ -75,8 +81,11 @@ t_find=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }
 
 printf 'N = %d files (%d listed by --files), find -printf %.2f s\n' "$count" "$listed" "$t_find"
 printf '%-10s %9s %8s %11s %14s\n' step seconds "to find" "peak MB" "bytes a file"
-for step in backup nochange list files; do
+for step in $steps; do
   t=t_$step m=m_$step
   awk -v s="$step" -v t="${!t}" -v m="${!m}" -v f="$t_find" -v n="$count" 'BEGIN {
     printf "%-10s %9.2f %8.1f %11.1f %14.0f\n", s, t, t / f, m / 1024, m * 1024 / n }'
 done
+if [ "${steps%window}" != "$steps" ]; then
+  awk -v w="$m_window" -v f="$m_files" 'BEGIN { printf "window / --files peak memory: %.2f\n", w / f }'
+fi

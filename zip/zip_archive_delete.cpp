@@ -68,7 +68,7 @@ void ZipArchiveFile::DeleteEntries(const std::vector<int>& indices) {
             ioBuffer_.reset();
             RaiseZipError(kZipBadDeleteCount, storage_.Path());
         }
-        catalog_.Header(blocks[k].index).localHeaderOffset = writePosition - before;
+        catalog_.SetLocalHeaderOffset(blocks[k].index, writePosition - before);
         writePosition += length;
     }
     storage_.TruncateTo(writePosition);

@@ -104,13 +104,13 @@ void ZipArchiveFile::EnableFindFast(bool on) { catalog_.EnableFindFast(on); }
 
 bool ZipArchiveFile::GetEntryInfo(ZipEntryHeader& header, int index) const {
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
-    header = catalog_.Header(index);
+    catalog_.CopyHeader(index, header);
     return true;
 }
 
 bool ZipArchiveFile::IsFolderEntry(int index) const {
     if (IsClosed(true) || index < 0 || static_cast<std::size_t>(index) >= catalog_.Count()) return false;
-    return catalog_.Header(index).IsFolder();
+    return catalog_.IsFolder(index);
 }
 
 void ZipArchiveFile::SetLimits(const ZipLimits& limits) {

@@ -12,14 +12,14 @@
 namespace halvex {
 namespace {
 
-bool SortedLess(const std::pair<const ZipEntryHeader*, std::uint32_t>& a,
-                const std::pair<const ZipEntryHeader*, std::uint32_t>& b) {
-    // Primary key ignores ASCII case so that one index serves both kinds of lookup.
-    int c = platform::CompareNoCase(a.first->fileName, b.first->fileName);
+// The sorted index's order: the primary key ignores ASCII case so that one index serves both
+// kinds of lookup.
+bool SortedLess(std::string_view a, std::uint32_t ia, std::string_view b, std::uint32_t ib) {
+    int c = platform::CompareNoCase(a, b);
     if (c != 0) return c < 0;
-    c = a.first->fileName.compare(b.first->fileName);
+    c = a.compare(b);
     if (c != 0) return c < 0;
-    return a.second < b.second;
+    return ia < ib;
 }
 
 // True when an extra field holds a zip64 block (header id 1).
@@ -35,6 +35,138 @@ bool HasZip64Block(const std::string& extra) {
 
 }  // namespace
 
+std::uint64_t ZipCatalog::BytePool::Add(std::string_view a, std::string_view b) {
+    const std::size_t length = a.size() + b.size();
+    if (chunks_.empty() || capacity_ - used_ < length) {
+        // Small archives keep small chunks; large ones reach kChunk soon. Left uninitialised:
+        // only what is written is touched.
+        capacity_ = std::max(chunks_.empty() ? kFirstChunk : std::min(kChunk, 2 * capacity_), length);
+        chunks_.push_back(std::unique_ptr<char[]>(new char[capacity_]));
+        used_ = 0;
+    }
+    char* at = chunks_.back().get() + used_;
+    if (!a.empty()) std::memcpy(at, a.data(), a.size());
+    if (!b.empty()) std::memcpy(at + a.size(), b.data(), b.size());
+    const std::uint64_t where = (static_cast<std::uint64_t>(chunks_.size() - 1) << 32) | used_;
+    used_ += length;
+    return where;
+}
+
+void ZipCatalog::BytePool::DropLast(std::uint64_t where, std::size_t length) {
+    if ((where >> 32) + 1 == chunks_.size() && (where & 0xFFFFFFFFu) + length == used_) used_ -= length;
+}
+
+ZipCatalog::PackedEntry ZipCatalog::Pack(const ZipEntryHeader& header) {
+    PackedEntry entry;
+    entry.localHeaderOffset = header.localHeaderOffset;
+    entry.compressedSize = header.compressedSize;
+    entry.uncompressedSize = header.uncompressedSize;
+    entry.crc32 = header.crc32;
+    entry.externalAttributes = header.externalAttributes;
+    entry.versionMadeBy = header.versionMadeBy;
+    entry.versionNeeded = header.versionNeeded;
+    entry.flags = header.flags;
+    entry.method = header.method;
+    entry.modTime = header.modTime;
+    entry.modDate = header.modDate;
+    entry.diskStart = header.diskStart;
+    entry.internalAttributes = header.internalAttributes;
+    const std::string_view extra = header.extraField;
+    const bool longName = header.fileName.size() >= kLongField;
+    const bool longExtra = extra.size() >= kLongField;
+    entry.nameLength = longName ? kLongField : static_cast<std::uint16_t>(header.fileName.size());
+    entry.extraLength = longExtra ? kLongField : static_cast<std::uint16_t>(extra.size());
+    entry.bytes = pool_.Add(longName ? std::string_view() : std::string_view(header.fileName),
+                            longExtra ? std::string_view() : extra);
+    if (longName || longExtra || !header.comment.empty() || !header.storedName.empty() ||
+        header.signature != kCentralHeaderSignature || header.zip64Local) {
+        RareFields& rare = rare_.emplace_back();
+        if (longName) rare.longName = header.fileName;
+        if (longExtra) rare.longExtra = extra;
+        rare.comment = header.comment;
+        rare.storedName = header.storedName;
+        rare.signature = header.signature;
+        rare.zip64Local = header.zip64Local;
+        entry.rare = static_cast<std::uint32_t>(rare_.size());
+    }
+    return entry;
+}
+
+std::string_view ZipCatalog::NameOf(const PackedEntry& entry) const {
+    if (entry.nameLength == kLongField) return RareOf(entry)->longName;
+    return {pool_.At(entry.bytes), entry.nameLength};
+}
+
+std::string_view ZipCatalog::ExtraOf(const PackedEntry& entry) const {
+    if (entry.extraLength == kLongField) return RareOf(entry)->longExtra;
+    const std::size_t name = entry.nameLength == kLongField ? 0 : entry.nameLength;
+    return {pool_.At(entry.bytes) + name, entry.extraLength};
+}
+
+std::size_t ZipCatalog::CentralSize(const PackedEntry& entry) const {
+    const RareFields* rare = RareOf(entry);
+    const std::size_t stored = rare != nullptr && !rare->storedName.empty() ? rare->storedName.size() : NameOf(entry).size();
+    return 46 + stored + ExtraOf(entry).size() + (rare != nullptr ? rare->comment.size() : 0) +
+           ZipEntryHeader::Zip64CentralBlockSize(entry.uncompressedSize, entry.compressedSize,
+                                                 entry.localHeaderOffset, classicMax_);
+}
+
+void ZipCatalog::CopyHeader(int index, ZipEntryHeader& into) const {
+    const PackedEntry& entry = entries_[static_cast<std::size_t>(index)];
+    const RareFields* rare = RareOf(entry);
+    into.signature = rare != nullptr ? rare->signature : kCentralHeaderSignature;
+    into.versionMadeBy = entry.versionMadeBy;
+    into.versionNeeded = entry.versionNeeded;
+    into.flags = entry.flags;
+    into.method = entry.method;
+    into.modTime = entry.modTime;
+    into.modDate = entry.modDate;
+    into.crc32 = entry.crc32;
+    into.compressedSize = entry.compressedSize;
+    into.uncompressedSize = entry.uncompressedSize;
+    into.diskStart = entry.diskStart;
+    into.internalAttributes = entry.internalAttributes;
+    into.externalAttributes = entry.externalAttributes;
+    into.localHeaderOffset = entry.localHeaderOffset;
+    into.extraField = ExtraOf(entry);
+    const std::string_view name = NameOf(entry);
+    into.fileName.assign(name.data(), name.size());
+    into.comment = rare != nullptr ? std::string_view(rare->comment) : std::string_view();
+    into.storedName = rare != nullptr ? std::string_view(rare->storedName) : std::string_view();
+    into.zip64Local = rare != nullptr && rare->zip64Local;
+}
+
+ZipEntryHeader ZipCatalog::Header(int index) const {
+    ZipEntryHeader header;
+    CopyHeader(index, header);
+    return header;
+}
+
+template <class Keep>
+void ZipCatalog::Compact(Keep keep) {
+    std::deque<PackedEntry> entries;
+    std::deque<RareFields> rare;
+    BytePool pool;
+    int current = -1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (!keep(i)) continue;
+        PackedEntry entry = entries_[i];
+        const std::size_t name = entry.nameLength == kLongField ? 0 : entry.nameLength;
+        const std::size_t extra = entry.extraLength == kLongField ? 0 : entry.extraLength;
+        entry.bytes = pool.Add(std::string_view(pool_.At(entry.bytes), name + extra), {});
+        if (entry.rare != 0) {
+            rare.push_back(std::move(rare_[entry.rare - 1]));
+            entry.rare = static_cast<std::uint32_t>(rare.size());
+        }
+        if (static_cast<int>(i) == currentIndex_) current = static_cast<int>(entries.size());
+        entries.push_back(entry);
+    }
+    entries_ = std::move(entries);
+    rare_ = std::move(rare);
+    pool_ = std::move(pool);
+    currentIndex_ = current;
+}
+
 void ZipCatalog::RaiseDamaged() const { RaiseZipError(kZipDamaged, storage_.Path()); }
 
 void ZipCatalog::ResetCatalog() {
@@ -43,8 +175,10 @@ void ZipCatalog::ResetCatalog() {
 }
 
 void ZipCatalog::ClearCatalog() {
-    headers_.clear();
-    current_ = nullptr;
+    entries_.clear();
+    rare_.clear();
+    pool_.Clear();
+    currentIndex_ = -1;
     onDisk_ = false;
     bytesBeforeArchive_ = 0;
     endRecordPosition_ = 0;
@@ -180,20 +314,20 @@ void ZipCatalog::ReadDirectory() {
         }
         return buffer.size() >= need;
     };
-    headers_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(totalEntries_, kChunk)));
+    // One header parsed into at a time: its strings keep their room from entry to entry.
+    ZipEntryHeader header;
     for (std::uint64_t i = 0; i < totalEntries_; ++i) {
         if (!have(kCentralHeaderSize)) RaiseDamaged();
         const unsigned char* p = buffer.data() + at;
         const std::size_t whole = kCentralHeaderSize + GetLe16(p + 28) + GetLe16(p + 30) + GetLe16(p + 32);
         if (!have(whole)) RaiseDamaged();
-        auto header = std::make_unique<ZipEntryHeader>();
-        const std::size_t used = header->ParseCentralRecord(buffer.data() + at, whole);
+        const std::size_t used = header.ParseCentralRecord(buffer.data() + at, whole);
         if (used == 0) RaiseDamaged();
         // A single file's volume numbers were never used; a span's must name one of its volumes.
-        if (multiVolume && header->diskStart > thisVolume_) RaiseDamaged();
+        if (multiVolume && header.diskStart > thisVolume_) RaiseDamaged();
         at += used;
-        centralSize_ += header->CentralRecordSize(classicMax_);
-        headers_.push_back(std::move(header));
+        centralSize_ += header.CentralRecordSize(classicMax_);
+        entries_.push_back(Pack(header));
     }
 }
 
@@ -203,7 +337,9 @@ std::uint64_t ZipCatalog::DataEnd() {
 }
 
 std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
-    ZipEntryHeader& central = Header(index);
+    currentIndex_ = -1;
+    CopyHeader(index, current_);
+    const ZipEntryHeader& central = current_;
     const std::uint64_t dataEnd = DataEnd();
     // Positions on other volumes than the directory's cannot be checked against it.
     const bool multiVolume = storage_.IsMultiVolume() == -1;
@@ -243,13 +379,13 @@ std::uint64_t ZipCatalog::OpenEntryForRead(int index) {
     // The data must lie before the directory (or the end of the file).
     if (!multiVolume && (dataStart > dataEnd || central.compressedSize > dataEnd - dataStart)) RaiseDamaged();
     storage_.Seek(dataStart);
-    current_ = &central;
+    currentIndex_ = index;
     return dataStart;
 }
 
 void ZipCatalog::CloseEntryAfterRead(bool checkDescriptor, std::optional<std::uint64_t> dataEnd) {
-    ZipEntryHeader* entry = current_;
-    current_ = nullptr;
+    const ZipEntryHeader* entry = Current();
+    currentIndex_ = -1;
     if (entry == nullptr || !checkDescriptor || !entry->HasDataDescriptor()) return;
     // A local header with a zip64 block announces 8-byte sizes in the descriptor (other
     // tools write that for data of unknown length, such as a pipe).
@@ -285,7 +421,9 @@ void ZipCatalog::RemoveCatalogFromFile() {
 
 void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     RemoveCatalogFromFile();
-    auto entry = std::make_unique<ZipEntryHeader>(header);
+    currentIndex_ = -1;
+    current_ = header;
+    ZipEntryHeader* entry = &current_;
     std::string local = entry->BuildLocalHeader();
     storage_.ReserveUnit(local.size());  // its offset is on the volume it will start
     const std::uint64_t position = storage_.SeekToEnd();
@@ -304,22 +442,27 @@ void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     entry->diskStart = static_cast<std::uint16_t>(storage_.GetCurrentVolume());
     entry->localHeaderOffset = position - bytesBeforeArchive_;
     centralSize_ += entry->CentralRecordSize(classicMax_);
-    current_ = entry.get();
-    headers_.push_back(std::move(entry));
+    entries_.push_back(Pack(*entry));
+    currentIndex_ = static_cast<int>(entries_.size() - 1);
     if (sortedValid_) {
-        SortedEntry added{current_, static_cast<std::uint32_t>(headers_.size() - 1)};
-        sortedIndex_.insert(std::upper_bound(sortedIndex_.begin(), sortedIndex_.end(), added, SortedLess),
+        const auto added = static_cast<std::uint32_t>(currentIndex_);
+        const std::string_view name = entry->fileName;
+        sortedIndex_.insert(std::upper_bound(sortedIndex_.begin(), sortedIndex_.end(), added,
+                                             [&](std::uint32_t a, std::uint32_t b) {
+                                                 return SortedLess(name, a, NameOf(entries_[b]), b);
+                                             }),
                             added);
     }
 }
 
 void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed) {
-    ZipEntryHeader& entry = *current_;
-    centralSize_ -= entry.CentralRecordSize(classicMax_);
-    entry.crc32 = crc;
-    entry.compressedSize = compressed;
-    entry.uncompressedSize = uncompressed;
-    centralSize_ += entry.CentralRecordSize(classicMax_);
+    ZipEntryHeader& entry = current_;
+    PackedEntry& packed = entries_[static_cast<std::size_t>(currentIndex_)];
+    centralSize_ -= CentralSize(packed);
+    entry.crc32 = packed.crc32 = crc;
+    entry.compressedSize = packed.compressedSize = compressed;
+    entry.uncompressedSize = packed.uncompressedSize = uncompressed;
+    centralSize_ += CentralSize(packed);
     const std::uint64_t local = entry.localHeaderOffset + bytesBeforeArchive_;
     if (storage_.IsMultiVolume() == 1) {
         // Earlier volumes may be gone (removable disks): the values follow the data instead.
@@ -349,19 +492,23 @@ void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, s
         SetLe32(fields + 8, static_cast<std::uint32_t>(uncompressed));
         storage_.Patch(local + 14, fields, sizeof fields);
     }
-    current_ = nullptr;
+    currentIndex_ = -1;
 }
 
 void ZipCatalog::AbandonLastEntry() {
-    if (headers_.empty()) return;
-    ZipEntryHeader& entry = *headers_.back();
+    if (entries_.empty()) return;
+    const PackedEntry& entry = entries_.back();
     // A finished volume is never opened again.
     if (storage_.IsMultiVolume() == 1 && entry.diskStart != storage_.GetCurrentVolume())
         RaiseZipError(kZipDamaged, storage_.Path());
-    current_ = nullptr;
-    centralSize_ -= entry.CentralRecordSize(classicMax_);
+    currentIndex_ = -1;
+    centralSize_ -= CentralSize(entry);
     const std::uint64_t position = entry.localHeaderOffset + bytesBeforeArchive_;
-    headers_.pop_back();
+    const std::size_t name = entry.nameLength == kLongField ? 0 : entry.nameLength;
+    const std::size_t extra = entry.extraLength == kLongField ? 0 : entry.extraLength;
+    pool_.DropLast(entry.bytes, name + extra);
+    if (entry.rare != 0 && entry.rare == rare_.size()) rare_.pop_back();
+    entries_.pop_back();
     sortedValid_ = false;
     sortedIndex_.clear();
     storage_.TruncateTo(position);
@@ -374,7 +521,7 @@ bool ZipCatalog::NeedsZip64End(std::uint64_t count, std::uint64_t size, std::uin
 std::uint64_t ZipCatalog::TrailerSize(std::uint64_t directoryOffset, std::uint64_t extraCentral) const {
     const std::uint64_t size = centralSize_ + extraCentral;
     const std::uint64_t zip64 =
-        NeedsZip64End(headers_.size(), size, directoryOffset) ? kZip64EndRecordSize + kZip64LocatorSize : 0;
+        NeedsZip64End(entries_.size(), size, directoryOffset) ? kZip64EndRecordSize + kZip64LocatorSize : 0;
     return size + zip64 + kEndRecordSize + comment_.size();
 }
 
@@ -400,15 +547,17 @@ void ZipCatalog::WriteCatalog() {
             offset = storage_.GetPosition() - bytesBeforeArchive_;
         }
     };
-    for (const auto& header : headers_) {
+    ZipEntryHeader header;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        CopyHeader(static_cast<int>(i), header);
         record.clear();
-        header->AppendCentralRecord(record, classicMax_);
+        header.AppendCentralRecord(record, classicMax_);
         place(record.size());
         storage_.Write(record.data(), record.size(), true);
         size += record.size();
         ++onVolume;
     }
-    const std::uint64_t count = headers_.size();
+    const std::uint64_t count = entries_.size();
     const bool zip64 = NeedsZip64End(count, size, offset);
     const std::size_t trailerSize =
         (zip64 ? kZip64EndRecordSize + kZip64LocatorSize : 0) + kEndRecordSize + comment_.size();
@@ -460,23 +609,20 @@ void ZipCatalog::WriteCatalog() {
 
 void ZipCatalog::RecountCentralSize() {
     centralSize_ = 0;
-    for (const auto& header : headers_) centralSize_ += header->CentralRecordSize(classicMax_);
+    for (const PackedEntry& entry : entries_) centralSize_ += CentralSize(entry);
 }
 
 void ZipCatalog::RemoveEntryHeaders(const std::vector<int>& ascendingIndices) {
     if (ascendingIndices.empty()) return;
-    std::vector<std::unique_ptr<ZipEntryHeader>> kept;
-    kept.reserve(headers_.size());
     std::size_t next = 0;
-    for (std::size_t i = 0; i < headers_.size(); ++i) {
+    // The pool and the rare fields are rebuilt too: what the removed entries held goes back.
+    Compact([&](std::size_t i) {
         if (next < ascendingIndices.size() && static_cast<std::size_t>(ascendingIndices[next]) == i) {
-            if (current_ == headers_[i].get()) current_ = nullptr;
             ++next;
-        } else {
-            kept.push_back(std::move(headers_[i]));
+            return false;
         }
-    }
-    headers_ = std::move(kept);
+        return true;
+    });
     // Offsets may have moved too (deleting compacts the file): the zip64 blocks change.
     RecountCentralSize();
     sortedValid_ = false;
@@ -484,8 +630,8 @@ void ZipCatalog::RemoveEntryHeaders(const std::vector<int>& ascendingIndices) {
 }
 
 int ZipCatalog::FindIndex(std::string_view name, bool caseSensitive) const {
-    for (std::size_t i = 0; i < headers_.size(); ++i) {
-        const std::string& entry = headers_[i]->fileName;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const std::string_view entry = NameOf(entries_[i]);
         if (caseSensitive ? entry == name : platform::EqualNoCase(entry, name)) return static_cast<int>(i);
     }
     return -1;
@@ -493,10 +639,11 @@ int ZipCatalog::FindIndex(std::string_view name, bool caseSensitive) const {
 
 void ZipCatalog::BuildSortedIndex() {
     sortedIndex_.clear();
-    sortedIndex_.reserve(headers_.size());
-    for (std::size_t i = 0; i < headers_.size(); ++i)
-        sortedIndex_.emplace_back(headers_[i].get(), static_cast<std::uint32_t>(i));
-    std::sort(sortedIndex_.begin(), sortedIndex_.end(), SortedLess);
+    sortedIndex_.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) sortedIndex_.push_back(static_cast<std::uint32_t>(i));
+    std::sort(sortedIndex_.begin(), sortedIndex_.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return SortedLess(NameOf(entries_[a]), a, NameOf(entries_[b]), b);
+    });
     sortedValid_ = true;
 }
 
@@ -517,18 +664,19 @@ int ZipCatalog::FindIndexFast(std::string_view name, bool caseSensitive) {
         BuildSortedIndex();
     }
     auto it = std::lower_bound(sortedIndex_.begin(), sortedIndex_.end(), name,
-                               [caseSensitive](const SortedEntry& e, std::string_view key) {
-                                   int c = platform::CompareNoCase(e.first->fileName, key);
+                               [this, caseSensitive](std::uint32_t e, std::string_view key) {
+                                   const std::string_view entry = NameOf(entries_[e]);
+                                   int c = platform::CompareNoCase(entry, key);
                                    if (c != 0 || !caseSensitive) return c < 0;
-                                   return e.first->fileName < key;
+                                   return entry < key;
                                });
     if (caseSensitive) {
-        return (it != sortedIndex_.end() && it->first->fileName == name) ? static_cast<int>(it->second) : -1;
+        return (it != sortedIndex_.end() && NameOf(entries_[*it]) == name) ? static_cast<int>(*it) : -1;
     }
     // Entries equal ignoring case lie together; the first in catalog order wins.
     int best = -1;
-    for (; it != sortedIndex_.end() && platform::EqualNoCase(it->first->fileName, name); ++it) {
-        if (best < 0 || static_cast<int>(it->second) < best) best = static_cast<int>(it->second);
+    for (; it != sortedIndex_.end() && platform::EqualNoCase(NameOf(entries_[*it]), name); ++it) {
+        if (best < 0 || static_cast<int>(*it) < best) best = static_cast<int>(*it);
     }
     return best;
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// An open archive's central directory: reads and validates it, keeps one header per entry,
-// checks local headers before an entry is read, patches entries after they are written, and
-// writes the directory and end record back when the archive changed.
+// An open archive's central directory: reads and validates it, keeps one packed record per
+// entry, checks local headers before an entry is read, patches entries after they are written,
+// and writes the directory and end record back when the archive changed.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,7 +42,7 @@ public:
     // `dataEnd`, or at the current position when not given), then forgets the current entry.
     void CloseEntryAfterRead(bool checkDescriptor, std::optional<std::uint64_t> dataEnd);
     // Forgets the current entry without any check.
-    void ForgetCurrent() { current_ = nullptr; }
+    void ForgetCurrent() { currentIndex_ = -1; }
 
     // Appends a copy of `header` (already prepared for writing) as the new last entry, cuts an
     // old directory off the file, writes the local header at the end of the file and makes the
@@ -76,10 +77,23 @@ public:
     void RemoveEntryHeader(int index) { RemoveEntryHeaders({index}); }
 
     // --- Queries ---
-    std::size_t Count() const { return headers_.size(); }
-    ZipEntryHeader& Header(int index) { return *headers_[static_cast<std::size_t>(index)]; }
-    const ZipEntryHeader& Header(int index) const { return *headers_[static_cast<std::size_t>(index)]; }
-    ZipEntryHeader* Current() { return current_; }
+    std::size_t Count() const { return entries_.size(); }
+    // A copy of entry `index`'s header; CopyHeader reuses the strings of `into`.
+    ZipEntryHeader Header(int index) const;
+    void CopyHeader(int index, ZipEntryHeader& into) const;
+    bool IsFolder(int index) const {
+        return (entries_[static_cast<std::size_t>(index)].externalAttributes & kZipAttrDirectory) != 0;
+    }
+    // Deleting moves entries down the file.
+    void SetLocalHeaderOffset(int index, std::uint64_t offset) {
+        PackedEntry& entry = entries_[static_cast<std::size_t>(index)];
+        centralSize_ -= CentralSize(entry);
+        entry.localHeaderOffset = offset;
+        centralSize_ += CentralSize(entry);
+        if (currentIndex_ == index) current_.localHeaderOffset = offset;
+    }
+    // The entry being read or written (a copy of its header), or null.
+    ZipEntryHeader* Current() { return currentIndex_ >= 0 ? &current_ : nullptr; }
     bool IsOnDisk() const { return onDisk_; }
     std::uint64_t BytesBeforeArchive() const { return bytesBeforeArchive_; }
     std::uint64_t EndRecordPosition() const { return endRecordPosition_; }
@@ -101,7 +115,73 @@ public:
     void EnableFindFast(bool on);
 
 private:
-    using SortedEntry = std::pair<const ZipEntryHeader*, std::uint32_t>;
+    // One entry's header packed: the fixed fields in 64 bytes, its name and extra field in the
+    // byte pool, the fields nearly every entry leaves empty (comment, the name's stored bytes)
+    // out of line.
+    struct PackedEntry {
+        std::uint64_t localHeaderOffset = 0;
+        std::uint64_t compressedSize = 0;
+        std::uint64_t uncompressedSize = 0;
+        std::uint64_t bytes = 0;  // where the name, then the extra field, lie in the pool
+        std::uint16_t nameLength = 0;   // kLongField: the name is in its rare fields
+        std::uint16_t extraLength = 0;  // kLongField: the extra field is in its rare fields
+        std::uint32_t crc32 = 0;
+        std::uint32_t externalAttributes = 0;
+        std::uint32_t rare = 0;  // 1 + index into rare_; 0 for none
+        std::uint16_t versionMadeBy = 0;
+        std::uint16_t versionNeeded = 0;
+        std::uint16_t flags = 0;
+        std::uint16_t method = 0;
+        std::uint16_t modTime = 0;
+        std::uint16_t modDate = 0;
+        std::uint16_t diskStart = 0;
+        std::uint16_t internalAttributes = 0;
+    };
+    static constexpr std::uint16_t kLongField = 0xFFFF;
+    struct RareFields {
+        std::string longName;
+        CompactBytes longExtra;
+        CompactBytes comment;
+        CompactBytes storedName;
+        std::uint32_t signature = 0;
+        bool zip64Local = false;
+    };
+    // Names and extra fields, appended into chunks that never move.
+    class BytePool {
+    public:
+        // Stores `a` then `b` together; answers where.
+        std::uint64_t Add(std::string_view a, std::string_view b);
+        const char* At(std::uint64_t where) const { return chunks_[where >> 32].get() + (where & 0xFFFFFFFFu); }
+        // Gives back what the last Add took (`where`, `length` bytes).
+        void DropLast(std::uint64_t where, std::size_t length);
+        void Clear() {
+            chunks_.clear();
+            used_ = capacity_ = 0;
+        }
+
+    private:
+        static constexpr std::size_t kFirstChunk = 4096;
+        static constexpr std::size_t kChunk = 1 << 20;
+        std::vector<std::unique_ptr<char[]>> chunks_;
+        std::size_t used_ = 0;      // in the last chunk
+        std::size_t capacity_ = 0;  // of the last chunk
+    };
+
+    PackedEntry Pack(const ZipEntryHeader& header);
+    std::string_view NameOf(const PackedEntry& entry) const;
+    std::string_view ExtraOf(const PackedEntry& entry) const;
+    const RareFields* RareOf(const PackedEntry& entry) const {
+        return entry.rare != 0 ? &rare_[entry.rare - 1] : nullptr;
+    }
+    bool Zip64Local(const PackedEntry& entry) const {
+        const RareFields* rare = RareOf(entry);
+        return rare != nullptr && rare->zip64Local;
+    }
+    std::size_t CentralSize(const PackedEntry& entry) const;
+    // Keeps only the entries for which `keep(index)` holds, with their pool bytes and rare fields.
+    template <class Keep>
+    void Compact(Keep keep);
+
     [[noreturn]] void RaiseDamaged() const;
     std::uint64_t LocateEndRecord(std::uint64_t length);
     // Reads the zip64 end record that the locator before the end record at `endPosition`
@@ -116,8 +196,12 @@ private:
     void BuildSortedIndex();
 
     ZipVolumeStorage& storage_;
-    std::vector<std::unique_ptr<ZipEntryHeader>> headers_;
-    ZipEntryHeader* current_ = nullptr;
+    // Blocks that never move: no copy of the whole catalog while it grows.
+    std::deque<PackedEntry> entries_;
+    std::deque<RareFields> rare_;
+    BytePool pool_;
+    ZipEntryHeader current_;
+    int currentIndex_ = -1;
     bool onDisk_ = false;
     std::uint64_t bytesBeforeArchive_ = 0;
     std::uint64_t endRecordPosition_ = 0;
@@ -135,7 +219,7 @@ private:
     std::uint64_t centralSize_ = 0;  // sum of the headers' central record sizes
     bool findFast_ = false;
     bool sortedValid_ = false;
-    std::vector<SortedEntry> sortedIndex_;
+    std::vector<std::uint32_t> sortedIndex_;  // entry indices
 };
 
 }  // namespace halvex

@@ -34,6 +34,8 @@ namespace {
 // What a tree item stands for: its folder node (none for the set) and its target (-1 for the set).
 constexpr int kFolderRole = Qt::UserRole;
 constexpr int kTargetRole = Qt::UserRole + 1;
+// Set once the item's sub-folders have items of their own.
+constexpr int kChildrenMadeRole = Qt::UserRole + 2;
 
 const FileTreeNode* FolderOf(const QTreeWidgetItem* item) {
     return item != nullptr ? reinterpret_cast<const FileTreeNode*>(item->data(0, kFolderRole).value<quintptr>())
@@ -59,6 +61,8 @@ QTreeWidgetItem* NewTreeItem(const FileTreeNode* folder, int target, const QIcon
     item->setIcon(0, icon);
     item->setData(0, kFolderRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder)));
     item->setData(0, kTargetRole, target);
+    // Its sub-folders get items when it is expanded; until then the arrow stands for them.
+    if (folder->firstChild != nullptr) item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     return item;
 }
 
@@ -122,6 +126,8 @@ FileBrowserPage::FileBrowserPage(const RestorePageContext& context, QWidget* par
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowRowMenu(at); });
 
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { ShowSelectedFolder(); });
+    // A folder's sub-folders get their items when it is first expanded.
+    connect(tree_, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { MakeChildItems(item); });
     connect(list_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         if (!list_->selectionModel()->hasSelection() || index.row() >= model_->rowCount()) return;
         const BrowserRow& row = model_->Row(index.row());
@@ -157,6 +163,7 @@ void FileBrowserPage::FillPage() {
     setItem_ = new QTreeWidgetItem(QStringList(QString::fromStdString(set_.ArchiveBaseName() + ".TQBak")));
     setItem_->setIcon(0, icons.Icon(IconCache::kSetImage));
     setItem_->setData(0, kTargetRole, -1);
+    folderIcon_ = folderIcon;
     QList<QTreeWidgetItem*> targets;
     for (int i = 0; i < set_.TargetCount(); ++i) {
         const FileTreeNode* tree = set_.GetTargetTree(i);
@@ -164,24 +171,12 @@ void FileBrowserPage::FillPage() {
         QTreeWidgetItem* item = NewTreeItem(tree, i, icons.Icon(IconCache::kTargetImage));
         itemOfFolder_[tree] = item;
         targets.push_back(item);
-        // Each folder's sub-folders are added at once; the walk keeps its own stack, so a deep
-        // tree cannot exhaust the call stack.
-        std::vector<QTreeWidgetItem*> pending{item};
-        while (!pending.empty()) {
-            QTreeWidgetItem* parent = pending.back();
-            pending.pop_back();
-            QList<QTreeWidgetItem*> children;
-            for (const FileTreeNode* sub = FolderOf(parent)->firstChild; sub != nullptr; sub = sub->nextSibling) {
-                QTreeWidgetItem* child = NewTreeItem(sub, i, folderIcon);
-                itemOfFolder_[sub] = child;
-                children.push_back(child);
-                pending.push_back(child);
-            }
-            parent->addChildren(children);
-        }
     }
     setItem_->addChildren(targets);
+    setItem_->setData(0, kChildrenMadeRole, true);
     tree_->addTopLevelItem(setItem_);
+    // The targets' own folders come at once: they are what the user turns to first.
+    for (QTreeWidgetItem* target : targets) MakeChildItems(target);
     SortTree();
     setItem_->setExpanded(true);
     // Also while the page is out of sight: it then shows the targets when the user turns to it.
@@ -211,6 +206,24 @@ void FileBrowserPage::SortTree() {
     tree_->sortItems(0, Qt::AscendingOrder);
 }
 
+void FileBrowserPage::MakeChildItems(QTreeWidgetItem* parent) {
+    if (parent == nullptr || parent->data(0, kChildrenMadeRole).toBool()) return;
+    parent->setData(0, kChildrenMadeRole, true);
+    const FileTreeNode* folder = FolderOf(parent);
+    if (folder == nullptr) return;
+    const int target = parent->data(0, kTargetRole).toInt();
+    QList<QTreeWidgetItem*> children;
+    for (const FileTreeNode* sub = folder->firstChild; sub != nullptr; sub = sub->nextSibling) {
+        QTreeWidgetItem* child = NewTreeItem(sub, target, folderIcon_);
+        itemOfFolder_[sub] = child;
+        children.push_back(child);
+    }
+    if (children.isEmpty()) return;
+    parent->addChildren(children);
+    tree_->setProperty(kSortKeyProperty, header_->SortKey());
+    parent->sortChildren(0, Qt::AscendingOrder);
+}
+
 void FileBrowserPage::BeforeDateChange() {
     placeBeforeDateChange_ = SelectedPlace();
     ClearPage();
@@ -228,6 +241,7 @@ void FileBrowserPage::SelectPlace(const BrowserPlace& place) {
     for (int i = 0; i < setItem_->childCount(); ++i)
         if (setItem_->child(i)->data(0, kTargetRole).toInt() == place.target && place.target >= 0) item = setItem_->child(i);
     for (std::size_t depth = 0; item != setItem_ && depth < place.folders.size(); ++depth) {
+        MakeChildItems(item);
         QTreeWidgetItem* below = nullptr;
         for (int i = 0; i < item->childCount() && below == nullptr; ++i)
             if (FolderOf(item->child(i))->name == place.folders[depth]) below = item->child(i);
@@ -283,7 +297,9 @@ BrowserPlace FileBrowserPage::SelectedPlace() const {
 
 void FileBrowserPage::ShowSelectedFolder() {
     filling_ = true;
-    const QTreeWidgetItem* item = tree_->currentItem();
+    QTreeWidgetItem* item = tree_->currentItem();
+    // Its folder rows lead to its sub-folders' items.
+    MakeChildItems(item);
     restoreTo_->setText(QFile::decodeName(QByteArray::fromStdString(DefaultRestoreTo(set_, SelectedPlace()))));
     folderEntryPath_.clear();
     if (item == nullptr) {
@@ -374,13 +390,14 @@ void FileBrowserPage::ShowRowMenu(const QPoint& position) {
 bool FileBrowserPage::ShowEntry(const std::string& folderPath, const std::string& name) {
     const std::vector<std::string> parts = SplitEntryPath(folderPath);
     const int target = FindTargetByName(set_, parts.front());
-    const FileTreeNode* folder = target >= 0 ? set_.GetTargetTree(target) : nullptr;
-    for (std::size_t i = 1; folder != nullptr && i < parts.size(); ++i) {
-        const FileTreeNode* sub = folder->firstChild;
-        while (sub != nullptr && parts[i] != sub->name) sub = sub->nextSibling;
-        folder = sub;
+    QTreeWidgetItem* item = target >= 0 ? ItemOfFolder(set_.GetTargetTree(target)) : nullptr;
+    for (std::size_t i = 1; item != nullptr && i < parts.size(); ++i) {
+        MakeChildItems(item);
+        QTreeWidgetItem* below = nullptr;
+        for (int c = 0; c < item->childCount() && below == nullptr; ++c)
+            if (FolderOf(item->child(c))->name == parts[i]) below = item->child(c);
+        item = below;
     }
-    QTreeWidgetItem* item = ItemOfFolder(folder);
     if (item == nullptr) return false;
     tree_->setCurrentItem(item);
     tree_->scrollToItem(item);

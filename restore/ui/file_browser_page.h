@@ -4,6 +4,7 @@
 // tree of the set, its targets and their folders; on the right the selected folder's files,
 // "<..>" and sub-folders with date, size and archive. The selected rows are restored into the
 // folder named under "Restore To:". The page lays itself out by hand.
+#include <QIcon>
 #include <QWidget>
 
 #include <cstdint>
@@ -53,7 +54,8 @@ public:
     void PageHidden() override;
     QSize MinimumPageSize() const override;
 
-    // The tree item of a folder of the catalog (a target's top folder or a folder below it).
+    // The tree item of a folder of the catalog (a target's top folder or a folder below it);
+    // null while no item was made for it (items are made as folders come into view).
     QTreeWidgetItem* ItemOfFolder(const FileTreeNode* folder) const;
     // Where the tree's selected item lies.
     BrowserPlace SelectedPlace() const;
@@ -100,7 +102,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void AddFolders(QTreeWidgetItem* parent, const FileTreeNode* folder);
+    // Gives `parent` an item for each of its folder's sub-folders, sorted, unless it has them.
+    void MakeChildItems(QTreeWidgetItem* parent);
     void ShowSelectedFolder();
     // Puts the folder's rows that pass the filter into the list, sorted.
     void ApplyFilter();
@@ -128,9 +131,11 @@ private:
     std::vector<BrowserRow> folderRows_;
     std::string folderEntryPath_;
     BrowserPlace placeBeforeDateChange_;
-    // Which tree item shows a folder: found again by a double click on its row.
+    // Which tree item shows a folder: found again by a double click on its row. Only folders
+    // whose parent was expanded or selected have items.
     std::unordered_map<const FileTreeNode*, QTreeWidgetItem*> itemOfFolder_;
     QTreeWidgetItem* setItem_ = nullptr;
+    QIcon folderIcon_;
     bool filling_ = false;
     bool shown_ = false;  // the visible page: status parts 1 and 2 are its own
     int selectedCount_ = 0;

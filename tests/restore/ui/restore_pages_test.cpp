@@ -15,6 +15,9 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <functional>
+#include <string>
+
 #include "common/text_format.h"
 #include "platform/file_attributes.h"
 #include "restore/restore_selection.h"
@@ -72,6 +75,7 @@ private slots:
     void BrowserNavigatesByTreeAndDoubleClicks();
     void BrowserTreeIsSortedAsTheList();
     void BrowserLayoutFollowsThePageSize();
+    void BrowserTreeItemsFollowWhatIsShown();
     void BrowserRestoresASelectionOfARealSet();
     void SearchLooksInFoldersOverSeveralDates();
     void LogPagerStopsAtBothEnds();
@@ -267,6 +271,63 @@ void RestorePagesTest::BrowserLayoutFollowsThePageSize() {
         QCOMPARE(page.List()->geometry(), QRect(b + page.Px(12), filter.bottom() + 1 + page.Py(4), a - b,
                                                 c.y - page.Py(7) - (filter.bottom() + 1 + page.Py(4))));
     }
+}
+
+void RestorePagesTest::BrowserTreeItemsFollowWhatIsShown() {
+    // A generated target three levels deep: f0..f3, each g0..g2, each h0..h1, a file in each.
+    std::string spec = "(top@1:1)[";
+    for (int f = 0; f < 4; ++f) {
+        spec += (f > 0 ? " f" : "f") + std::to_string(f) + "(x@1:1)[";
+        for (int g = 0; g < 3; ++g) spec += (g > 0 ? " g" : "g") + std::to_string(g) + "(x@1:1)[h0(x@1:1) h1(x@1:1)]";
+        spec += "]";
+    }
+    spec += "]";
+    test::SetBuilder builder(temp_->path(), "Job");
+    builder.AddTarget("Data", "/data");
+    builder.Run(test::Day(1), {{"Data", "", spec}});
+    QVERIFY(window_->ShowSet(builder.ArchivePath(1)));
+    Show(RestoreMainWindow::kFileBrowserPage);
+    FileBrowserPage& page = *Browser();
+    QTreeWidget& tree = *page.Tree();
+    const FileTreeNode* data = window_->Set().GetTargetTree(0);
+    QVERIFY(data != nullptr);
+    struct Step {
+        const char* what;
+        std::function<void()> action;
+        int items;  // tree items made so far, the set's included
+    };
+    // Items exist for the folders on show; 1 + 1 + 4 + 12 + 24 in all.
+    for (const Step& step : {Step{"opened", [] {}, 6},
+                             Step{"Data expanded", [&] { page.ItemOfFolder(data)->setExpanded(true); }, 6},
+                             Step{"entry shown", [&] { QVERIFY(page.ShowEntry("Data\\f2\\g1\\h0", "x")); }, 11},
+                             Step{"place selected", [&] { page.SelectPlace(BrowserPlace{0, {"f3", "g2", "h1"}}); }, 16},
+                             Step{"all expanded", [&] { tree.expandAll(); }, 42}}) {
+        step.action();
+        // Each folder's item, when made, has its name, items for all of its sub-folders or none
+        // (all once expanded), and an arrow exactly when it has sub-folders.
+        int items = 1;
+        std::vector<const FileTreeNode*> pending{data};
+        while (!pending.empty()) {
+            const FileTreeNode* folder = pending.back();
+            pending.pop_back();
+            const QTreeWidgetItem* item = page.ItemOfFolder(folder);
+            int subFolders = 0;
+            for (const FileTreeNode* child = folder->firstChild; child != nullptr; child = child->nextSibling, ++subFolders)
+                pending.push_back(child);
+            if (item == nullptr) continue;
+            ++items;
+            QCOMPARE(item->text(0), QString::fromUtf8(folder->name));
+            QVERIFY2(item->childCount() == 0 || item->childCount() == subFolders, step.what);
+            if (item->isExpanded()) QVERIFY2(item->childCount() == subFolders, step.what);
+            const bool arrow = item->childCount() > 0 || item->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;
+            QVERIFY2(arrow == (subFolders > 0), step.what);
+        }
+        QVERIFY2(items == step.items, qPrintable(QStringLiteral("%1: %2 items").arg(step.what).arg(items)));
+        int inTree = 0;
+        for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) ++inTree;
+        QCOMPARE(inTree, items);
+    }
+    QCOMPARE(page.RestoreToEdit()->text(), QStringLiteral("/data/f3/g2/h1"));
 }
 
 void RestorePagesTest::BrowserRestoresASelectionOfARealSet() {
