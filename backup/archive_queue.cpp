@@ -122,13 +122,14 @@ void ArchiveQueue::Write(bool wait) {
         bool taken = true;
         switch (piece.kind) {
             case ParallelDeflate::Piece::Kind::Method:
-                taken = oldest.opened = archive_.OpenPrecompressedEntry(oldest.entry.header, piece.stored ? 0 : oldest.level);
+                taken = oldest.opened =
+                    archive_.OpenPrecompressedEntry(oldest.entry.header, piece.stored ? 0 : oldest.level, piece.aes);
                 break;
             case ParallelDeflate::Piece::Kind::Data:
-                taken = archive_.WritePrecompressedData(piece.data, piece.size, piece.originalSize);
+                taken = archive_.WritePrecompressedData(piece.data, piece.size, piece.originalSize, piece.encrypted);
                 break;
             case ParallelDeflate::Piece::Kind::End:
-                taken = archive_.ClosePrecompressedEntry(piece.crc);
+                taken = archive_.ClosePrecompressedEntry(piece.crc, piece.encrypted ? &piece.mac : nullptr);
                 if (taken) entries_.pop_front();
                 break;
             case ParallelDeflate::Piece::Kind::Abandoned:
@@ -136,6 +137,7 @@ void ArchiveQueue::Write(bool wait) {
                 entries_.pop_front();
                 break;
             case ParallelDeflate::Piece::Kind::Failed:
+                if (piece.failure) std::rethrow_exception(piece.failure);
                 RaiseZlibError(piece.zlibError, archive_.GetArchivePath());
         }
         if (!taken) {

@@ -52,6 +52,9 @@ public:
     // Files begun from now on are compressed at `level` (1-9; 0 stores them); those queued
     // already keep theirs.
     void SetLevel(int level) { level_ = level; }
+    // Files begun from now on are encrypted with `password` on the pool (empty: none are); it
+    // must be the archive's own when their turn to be written comes.
+    void SetPassword(const std::string& password) { deflate_.SetPassword(password); }
 
     // Writes what is ready, then waits for the pool until one more entry and one more block
     // fit in. Call it before AddFolder, BeginFile and each BlockBuffer.

@@ -282,6 +282,7 @@ bool BackupEngine::CreateArchive(JobRun& run) {
             archive_.Open(partial, ZipOpenExisting);  // the empty file becomes a new archive
             archive_.SetLimits(archiveLimits_);
             archive_.SetPassword(run.password);
+            if (queue_) queue_->SetPassword(run.password);
             return true;
         } catch (const std::exception&) {
             archive_.Close(true);

@@ -105,12 +105,22 @@ void ParallelDeflate::Work(unsigned) {
         const int level = block->entry->level;
         // Once the first block says "store", the others only need their CRC.
         const bool deflate = level != 0 && block->entry->decision != Entry::Decision::Store;
+        const std::shared_ptr<const std::string> password = block->first ? block->entry->password : nullptr;
         lock.unlock();
 
+        AesCipherMaker::Made aes;
+        std::exception_ptr failure;
+        if (password) {
+            try {
+                aes = MakeNewAesCipher(*password);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
         const std::uint32_t crc = Crc32(block->data.get(), block->size);
         int error = Z_OK;
         bool smaller = false;
-        if (deflate) {
+        if (deflate && !failure) {
             try {
                 if (block->first && block->last) {
                     const int whole = level >= 1 && level <= 9 ? level : 6;  // zlib's default is 6 too
@@ -137,6 +147,21 @@ void ParallelDeflate::Work(unsigned) {
                 streamLevel = 0;
             }
         }
+        // A whole entry in one block goes out encrypted from here: what it is stored as is known.
+        bool encrypted = false;
+        std::array<unsigned char, kAesMacLength> mac{};
+        if (aes.cipher && block->last && error == Z_OK) {
+            try {
+                if (smaller)
+                    aes.cipher->Encrypt(block->output.data(), block->output.size());
+                else
+                    aes.cipher->Encrypt(block->data.get(), block->size);
+                mac = aes.cipher->FinishMac();
+                encrypted = true;
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
 
         lock.lock();
         if (block->discard) {
@@ -145,9 +170,14 @@ void ParallelDeflate::Work(unsigned) {
             block->crc = crc;
             block->deflated = deflate;
             block->error = error;
+            block->failure = failure;
+            block->encrypted = encrypted;
+            block->mac = mac;
             block->state = Block::State::Done;
-            if (block->first && error == Z_OK)
+            if (block->first && error == Z_OK && !failure) {
                 block->entry->decision = smaller ? Entry::Decision::Deflate : Entry::Decision::Store;
+                block->entry->aes = std::move(aes);
+            }
         }
         done_.notify_all();
     }
@@ -157,6 +187,8 @@ void ParallelDeflate::Release(Block* block) {
     block->state = Block::State::Free;
     block->discard = false;
     block->entry = nullptr;
+    block->encrypted = false;
+    block->failure = nullptr;
     free_.push_back(block);
 }
 
@@ -190,8 +222,16 @@ void ParallelDeflate::BeginEntry(int level) {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.push_back(std::make_unique<Entry>());
     entries_.back()->level = level;
+    entries_.back()->password = password_;
     adding_ = entries_.back().get();
     tailSize_ = 0;
+}
+
+void ParallelDeflate::SetPassword(const std::string& password) {
+    if (password.empty())
+        password_.reset();
+    else if (!password_ || *password_ != password)
+        password_ = std::make_shared<const std::string>(password);
 }
 
 bool ParallelDeflate::HasFreeBlock() const {
@@ -285,15 +325,17 @@ bool ParallelDeflate::Take(Piece& piece, bool wait) {
             return true;
         }
         Block* next = entry.blocks.empty() ? nullptr : entry.blocks.front();
-        if (next != nullptr && next->state == Block::State::Done && next->error != Z_OK &&
-            (next->first || entry.decision == Entry::Decision::Deflate)) {
+        if (next != nullptr && next->state == Block::State::Done &&
+            (next->failure || (next->error != Z_OK && (next->first || entry.decision == Entry::Decision::Deflate)))) {
             piece.kind = Piece::Kind::Failed;
             piece.zlibError = next->error;
+            piece.failure = next->failure;
             return true;
         }
         if (!entry.methodTaken && entry.decision != Entry::Decision::Open) {
             piece.kind = Piece::Kind::Method;
             piece.stored = entry.decision == Entry::Decision::Store;
+            if (entry.aes.cipher) piece.aes = &entry.aes;
             entry.methodTaken = true;
             return true;
         }
@@ -304,6 +346,11 @@ bool ParallelDeflate::Take(Piece& piece, bool wait) {
             piece.data = stored ? next->data.get() : next->output.data();
             piece.size = stored ? next->size : next->output.size();
             piece.originalSize = next->size;
+            piece.encrypted = next->encrypted;
+            if (next->encrypted) {
+                entry.encrypted = true;
+                entry.mac = next->mac;
+            }
             entry.crc = static_cast<std::uint32_t>(crc32_combine(entry.crc, next->crc, static_cast<z_off_t>(next->size)));
             entry.totalSize += next->size;
             handedOut_ = next;
@@ -313,6 +360,8 @@ bool ParallelDeflate::Take(Piece& piece, bool wait) {
             piece.kind = Piece::Kind::End;
             piece.crc = entry.crc;
             piece.totalSize = entry.totalSize;
+            piece.encrypted = entry.encrypted;
+            piece.mac = entry.mac;
             PopOldest();
             return true;
         }

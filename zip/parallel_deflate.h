@@ -18,17 +18,27 @@
 // first block was decided is deflated in vain). A one-block entry is thus stored exactly when
 // deflating would not make it smaller.
 //
+// Encryption: entries begun after SetPassword get their key (a fresh salt each) on the pool
+// thread that takes their first block, since the key derivation costs more than compressing
+// most files; a one-block entry is encrypted and authenticated there too, so the writer only
+// writes its bytes. A larger entry's cipher is handed to the writer with its method.
+//
 // Memory is bounded: a fixed number of blocks exists. A block is taken for filling only when
 // one is free (HasFreeBlock); it becomes free again once its result has been taken, so the
 // thread that adds must take results when none is free.
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "zip/zip_aes.h"
 
 namespace halvex {
 
@@ -50,7 +60,7 @@ public:
             Data,       // its next bytes as they go into the archive
             End,        // it is complete: `crc` and `totalSize` of its original data
             Abandoned,  // it was abandoned while it was being added (AbandonEntry)
-            Failed,     // zlib failed on one of its blocks: `zlibError`
+            Failed,     // zlib failed on one of its blocks (`zlibError`), or `failure`
         };
         Kind kind = Kind::Method;
         bool stored = false;
@@ -60,6 +70,14 @@ public:
         std::uint32_t crc = 0;
         std::uint64_t totalSize = 0;
         int zlibError = 0;
+        std::exception_ptr failure;  // Failed other than by zlib (making its key)
+        // Method of an encrypted entry: its salt and cipher, for the archive to take over
+        // (valid until the next Take). Null for a plain entry.
+        AesCipherMaker::Made* aes = nullptr;
+        // Data: `data` is encrypted already with that cipher. End: so was all of it, and
+        // `mac` is its authentication code.
+        bool encrypted = false;
+        std::array<unsigned char, kAesMacLength> mac{};
     };
 
     static constexpr std::size_t kBlockBudget = std::size_t{32} << 20;
@@ -78,6 +96,8 @@ public:
     // one before must have had its last block, or have been abandoned or dropped.
     void BeginEntry(int level);
     void BeginEntry() { BeginEntry(level_); }
+    // Entries begun from now on are encrypted with `password` (empty: none are).
+    void SetPassword(const std::string& password);
     // Whether a block is free for the next NextBlockBuffer; when not, take results first.
     bool HasFreeBlock() const;
     // The buffer of the entry's next block (BlockSize() bytes; needs HasFreeBlock()). Fill it,
@@ -118,7 +138,10 @@ private:
         std::vector<unsigned char> output;
         bool deflated = false;
         int error = 0;
+        std::exception_ptr failure;
         std::uint32_t crc = 0;
+        bool encrypted = false;  // `output` or `data`, whichever goes out, is encrypted
+        std::array<unsigned char, kAesMacLength> mac{};
     };
     struct Entry {
         std::deque<Block*> blocks;  // added and not yet taken, in order
@@ -130,6 +153,10 @@ private:
         bool abandoned = false;
         std::uint32_t crc = 0;  // of the blocks taken so far
         std::uint64_t totalSize = 0;
+        std::shared_ptr<const std::string> password;  // null: plain
+        AesCipherMaker::Made aes;   // made with its first block
+        bool encrypted = false;     // its data was taken encrypted
+        std::array<unsigned char, kAesMacLength> mac{};
     };
 
     void Work(unsigned index);
@@ -140,6 +167,7 @@ private:
 
     std::size_t blockSize_;
     int level_;
+    std::shared_ptr<const std::string> password_;  // for entries begun from now on
     std::vector<std::unique_ptr<Block>> blocks_;
     std::vector<std::thread> threads_;
 
