@@ -10,11 +10,11 @@ namespace halvex {
 ArchiveQueue::ArchiveQueue(ZipArchiveFile& archive, const ParallelDeflate::Settings& settings, LeftOutFunction leftOut)
     : archive_(archive), deflate_(settings), level_(settings.level), leftOut_(std::move(leftOut)) {}
 
-void ArchiveQueue::MakeRoom() {
+void ArchiveQueue::MakeRoom(std::size_t blockBytes) {
     Write(false);
-    // The oldest entry always has data in flight when nothing is free (the blocks are held by
-    // it or by later entries), so waiting for it frees room.
-    while (!deflate_.HasFreeBlock() || entries_.size() >= kMaxQueuedEntries) Write(true);
+    // The oldest entry always has data in flight when nothing fits (the blocks are held by it
+    // or by later entries), so waiting for it frees room.
+    while (!deflate_.HasFreeBlock(blockBytes) || entries_.size() >= kMaxQueuedEntries) Write(true);
 }
 
 void ArchiveQueue::AddFolder(Entry entry) {
@@ -40,7 +40,7 @@ void ArchiveQueue::BeginFile(Entry entry) {
     fileLeftOut_ = false;
 }
 
-unsigned char* ArchiveQueue::BlockBuffer() { return deflate_.NextBlockBuffer(); }
+unsigned char* ArchiveQueue::BlockBuffer(std::size_t size) { return deflate_.NextBlockBuffer(size); }
 
 void ArchiveQueue::AddBlock(std::size_t size, bool last) {
     deflate_.AddBlock(size, last);  // (frees the block when the file was left out)

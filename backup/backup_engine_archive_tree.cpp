@@ -180,13 +180,16 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
     bool complete = false;
     std::uint64_t copiedOfFile = 0;
     while (!complete && control_.KeepGoing()) {
-        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, queue_->BlockSize()));
+        // A file that fits is read whole, to be compressed in one piece.
+        const auto chunk = static_cast<std::size_t>(
+            copiedOfFile == 0 && remaining <= queue_->WholeSize() ? remaining
+                                                                   : std::min<std::uint64_t>(remaining, queue_->BlockSize()));
         unsigned char* block = nullptr;
         try {
-            queue_->MakeRoom();
+            queue_->MakeRoom(chunk);
             // Refused by the archive meanwhile; FinishMappingEntries takes it out of the tree.
             if (queue_->FileLeftOut()) return FileCopy::Copied;
-            block = queue_->BlockBuffer();
+            block = queue_->BlockBuffer(chunk);
         } catch (const std::exception& error) {
             FailRun(error);  // the archive itself cannot be written (a full disk): the run ends
             break;

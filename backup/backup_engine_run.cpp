@@ -223,6 +223,7 @@ bool BackupEngine::CopyJobs() {
     deflate.threads = deflateThreads_;
     deflate.level = kDefaultJobLevel;
     deflate.blockSize = CopyChunkSize;
+    deflate.wholeSize = WholeFileSize;
     queue_ = std::make_unique<ArchiveQueue>(archive_, deflate, [this](const ArchiveQueue::Entry& entry, bool refused) {
         EntryLeftOut(entry, refused);
     });

@@ -52,22 +52,17 @@ bool DeflateWhole(Compressor& compressor, int level, const unsigned char* data, 
 }  // namespace
 
 ParallelDeflate::ParallelDeflate(const Settings& settings)
-    : blockSize_(std::max<std::size_t>(settings.blockSize, 1)), level_(settings.level) {
+    : blockSize_(std::max<std::size_t>(settings.blockSize, 1)),
+      wholeSize_(std::max(settings.wholeSize, blockSize_)),
+      maxBlocks_(std::max<std::size_t>(settings.blocksInFlight > 0 ? settings.blocksInFlight : kMaxBlocks, 2)),
+      level_(settings.level) {
     const unsigned threads = settings.threads > 0 ? settings.threads : platform::UsableProcessorCount();
-    // Each block holds its data and, at worst, as much compressed: the budget bounds memory
-    // with large blocks, and two per thread still keep every thread busy.
-    const std::size_t blocks = settings.blocksInFlight > 0
-                                   ? settings.blocksInFlight
-                                   : std::clamp(kBlockBudget / blockSize_, 2 * std::size_t{threads} + 2,
-                                                4 * std::size_t{threads} + 2);
-    // One block is filled while another is handed out: fewer could not keep the pool busy.
-    blocks_.resize(std::max<std::size_t>(blocks, 2));
-    for (auto& block : blocks_) {
-        block = std::make_unique<Block>();
-        block->data = std::make_unique_for_overwrite<unsigned char[]>(blockSize_);
-        block->dictionary = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
-        free_.push_back(block.get());
-    }
+    // Each block holds its data and, at worst, as much compressed. A whole entry and two
+    // blocks per thread besides keep every thread busy while one compresses the large entry.
+    budget_ = settings.budget > 0 ? settings.budget
+                                  : std::max(kBlockBudget, wholeSize_ + (2 * std::size_t{threads} + 2) * blockSize_);
+    // (One block is filled while another is handed out: fewer could not keep the pool busy.)
+    blocks_.reserve(maxBlocks_);
     tail_ = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
     try {
         for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this, i] { Work(i); });
@@ -124,7 +119,13 @@ void ParallelDeflate::Work(unsigned) {
             try {
                 if (block->first && block->last) {
                     const int whole = level >= 1 && level <= 9 ? level : 6;  // zlib's default is 6 too
-                    smaller = DeflateWhole(compressors[whole], whole, block->data.get(), block->size, block->output);
+                    Compressor& compressor = compressors[whole];
+                    // A large entry given whole is deflated only when its first block-size
+                    // shrinks, as an entry joined from blocks is: its data is mostly compressed
+                    // already (images, archives) when that does not.
+                    smaller = (block->size <= blockSize_ ||
+                               DeflateWhole(compressor, whole, block->data.get(), blockSize_, block->output)) &&
+                              DeflateWhole(compressor, whole, block->data.get(), block->size, block->output);
                 } else {
                     if (streamLevel != level) {
                         stream.Release();
@@ -183,7 +184,25 @@ void ParallelDeflate::Work(unsigned) {
     }
 }
 
+bool ParallelDeflate::Fits(std::size_t size) const {
+    if (free_.empty() && blocks_.size() >= maxBlocks_) return false;
+    return inFlight_ == 0 || inFlight_ + size <= budget_;
+}
+
 void ParallelDeflate::Release(Block* block) {
+    inFlight_ -= block->reserved;
+    block->reserved = 0;
+    // Buffers are kept for the next blocks, but not a whole large entry's, nor beyond a
+    // quarter of the budget: the blocks in flight hold the rest.
+    const std::size_t keep = block->capacity + block->output.capacity();
+    if (block->capacity > blockSize_ || held_ + keep > budget_ / 4) {
+        block->data.reset();
+        block->capacity = 0;
+        std::vector<unsigned char>().swap(block->output);
+    } else {
+        block->kept = keep;
+        held_ += keep;
+    }
     block->state = Block::State::Free;
     block->discard = false;
     block->entry = nullptr;
@@ -234,19 +253,34 @@ void ParallelDeflate::SetPassword(const std::string& password) {
         password_ = std::make_shared<const std::string>(password);
 }
 
-bool ParallelDeflate::HasFreeBlock() const {
+bool ParallelDeflate::HasFreeBlock(std::size_t size) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return filling_ != nullptr || !free_.empty();
+    return filling_ != nullptr || Fits(size);
 }
 
-unsigned char* ParallelDeflate::NextBlockBuffer() {
+unsigned char* ParallelDeflate::NextBlockBuffer(std::size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (filling_ == nullptr) {
-        if (free_.empty()) return nullptr;
+        if (!Fits(size)) return nullptr;
+        if (free_.empty()) {
+            blocks_.push_back(std::make_unique<Block>());
+            free_.push_back(blocks_.back().get());
+        }
         filling_ = free_.back();
         free_.pop_back();
         filling_->state = Block::State::Filling;
+        held_ -= filling_->kept;
+        filling_->kept = 0;
     }
+    // Never empty: an empty entry's block still has a buffer to point to.
+    const std::size_t need = std::max<std::size_t>(size, 1);
+    if (filling_->capacity < need) {
+        filling_->data.reset();
+        filling_->data = std::make_unique_for_overwrite<unsigned char[]>(need);
+        filling_->capacity = need;
+    }
+    inFlight_ = inFlight_ - filling_->reserved + size;
+    filling_->reserved = size;
     return filling_->data.get();
 }
 
@@ -263,10 +297,13 @@ void ParallelDeflate::AddBlock(std::size_t size, bool last) {
         }
     }
     // The block is this thread's alone until it is queued.
-    block->size = std::min(size, blockSize_);
+    block->size = std::min(size, block->capacity);
     block->last = last;
     block->dictionarySize = tailSize_;
-    std::memcpy(block->dictionary.get(), tail_.get(), tailSize_);
+    if (tailSize_ > 0) {
+        if (!block->dictionary) block->dictionary = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
+        std::memcpy(block->dictionary.get(), tail_.get(), tailSize_);
+    }
     if (!last) {
         // The next block's dictionary: the last 32 KiB of the data up to the end of this one.
         if (block->size >= kDeflateWindow) {
