@@ -10,11 +10,11 @@ namespace halvex {
 ArchiveQueue::ArchiveQueue(ZipArchiveFile& archive, const ParallelDeflate::Settings& settings, LeftOutFunction leftOut)
     : archive_(archive), deflate_(settings), level_(settings.level), leftOut_(std::move(leftOut)) {}
 
-void ArchiveQueue::MakeRoom() {
+void ArchiveQueue::MakeRoom(std::size_t blockBytes) {
     Write(false);
-    // The oldest entry always has data in flight when nothing is free (the blocks are held by
-    // it or by later entries), so waiting for it frees room.
-    while (!deflate_.HasFreeBlock() || entries_.size() >= kMaxQueuedEntries) Write(true);
+    // The oldest entry always has data in flight when nothing fits (the blocks are held by it
+    // or by later entries), so waiting for it frees room.
+    while (!deflate_.HasFreeBlock(blockBytes) || entries_.size() >= kMaxQueuedEntries) Write(true);
 }
 
 void ArchiveQueue::AddFolder(Entry entry) {
@@ -40,7 +40,7 @@ void ArchiveQueue::BeginFile(Entry entry) {
     fileLeftOut_ = false;
 }
 
-unsigned char* ArchiveQueue::BlockBuffer() { return deflate_.NextBlockBuffer(); }
+unsigned char* ArchiveQueue::BlockBuffer(std::size_t size) { return deflate_.NextBlockBuffer(size); }
 
 void ArchiveQueue::AddBlock(std::size_t size, bool last) {
     deflate_.AddBlock(size, last);  // (frees the block when the file was left out)
@@ -122,13 +122,14 @@ void ArchiveQueue::Write(bool wait) {
         bool taken = true;
         switch (piece.kind) {
             case ParallelDeflate::Piece::Kind::Method:
-                taken = oldest.opened = archive_.OpenPrecompressedEntry(oldest.entry.header, piece.stored ? 0 : oldest.level);
+                taken = oldest.opened =
+                    archive_.OpenPrecompressedEntry(oldest.entry.header, piece.stored ? 0 : oldest.level, piece.aes);
                 break;
             case ParallelDeflate::Piece::Kind::Data:
-                taken = archive_.WritePrecompressedData(piece.data, piece.size, piece.originalSize);
+                taken = archive_.WritePrecompressedData(piece.data, piece.size, piece.originalSize, piece.encrypted);
                 break;
             case ParallelDeflate::Piece::Kind::End:
-                taken = archive_.ClosePrecompressedEntry(piece.crc);
+                taken = archive_.ClosePrecompressedEntry(piece.crc, piece.encrypted ? &piece.mac : nullptr);
                 if (taken) entries_.pop_front();
                 break;
             case ParallelDeflate::Piece::Kind::Abandoned:
@@ -136,6 +137,7 @@ void ArchiveQueue::Write(bool wait) {
                 entries_.pop_front();
                 break;
             case ParallelDeflate::Piece::Kind::Failed:
+                if (piece.failure) std::rethrow_exception(piece.failure);
                 RaiseZlibError(piece.zlibError, archive_.GetArchivePath());
         }
         if (!taken) {

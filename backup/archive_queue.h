@@ -29,7 +29,8 @@ namespace halvex {
 
 class ArchiveQueue {
 public:
-    static constexpr std::size_t kMaxQueuedEntries = 256;
+    // Enough small files to keep the pool busy behind a large one compressed whole.
+    static constexpr std::size_t kMaxQueuedEntries = 1024;
 
     struct Entry {
         ZipEntryHeader header;         // name ('\'), time and attributes
@@ -49,20 +50,27 @@ public:
     ArchiveQueue(ZipArchiveFile& archive, const ParallelDeflate::Settings& settings, LeftOutFunction leftOut);
 
     std::size_t BlockSize() const { return deflate_.BlockSize(); }
+    // A file of at most this many bytes is added as one block (compressed whole).
+    std::size_t WholeSize() const { return deflate_.WholeSize(); }
     // Files begun from now on are compressed at `level` (1-9; 0 stores them); those queued
     // already keep theirs.
     void SetLevel(int level) { level_ = level; }
+    // Files begun from now on are encrypted with `password` on the pool (empty: none are); it
+    // must be the archive's own when their turn to be written comes.
+    void SetPassword(const std::string& password) { deflate_.SetPassword(password); }
 
-    // Writes what is ready, then waits for the pool until one more entry and one more block
-    // fit in. Call it before AddFolder, BeginFile and each BlockBuffer.
-    void MakeRoom();
+    // Writes what is ready, then waits for the pool until one more entry and one more block of
+    // `blockBytes` fit in. Call it before AddFolder, BeginFile and each BlockBuffer (with
+    // that block's size).
+    void MakeRoom(std::size_t blockBytes = 0);
     void AddFolder(Entry entry);
     // A symbolic link: an entry with link attributes whose data is `target`, stored.
     void AddLink(Entry entry, std::string target);
     // Starts a file entry; its data follows block by block.
     void BeginFile(Entry entry);
-    // The next block's buffer (BlockSize() bytes): fill it, then AddBlock.
-    unsigned char* BlockBuffer();
+    // The next block's buffer of `size` bytes (at most BlockSize(), or WholeSize() for a
+    // file's only block): fill it, then AddBlock.
+    unsigned char* BlockBuffer(std::size_t size);
     // `last` completes the file (an empty file is one empty last block).
     void AddBlock(std::size_t size, bool last);
     // Drops the file being added (it could not be read to its end): no entry is written for

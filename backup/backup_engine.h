@@ -39,10 +39,12 @@
 
 namespace halvex {
 
-// Files are read in chunks of this size, each deflated on its own by the pool of threads. A
-// file that fits one chunk is deflated whole in one call, which is faster than joining
-// pieces: most files of a typical tree fit 2 MiB, and larger chunks gained nothing more.
+// Files larger than WholeFileSize are read in chunks of this size, each deflated on its own by
+// the pool of threads and joined into one stream.
 inline constexpr std::size_t CopyChunkSize = std::size_t{2} << 20;
+// Files up to this size are read whole and deflated in one piece: faster and smaller than
+// joining blocks, at the cost of holding the file and its compressed copy in memory.
+inline constexpr std::size_t WholeFileSize = std::size_t{32} << 20;
 // A new archive's name while it is being written.
 inline constexpr const char* kPartialArchiveSuffix = ".partial";
 

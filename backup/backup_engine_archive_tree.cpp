@@ -176,40 +176,64 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
         return FileCopy::Aborted;
     }
 
-    // One block per chunk; an empty file is one empty block.
+    // One block per chunk, or one for the whole file; an empty file is one empty block.
     bool complete = false;
     std::uint64_t copiedOfFile = 0;
     while (!complete && control_.KeepGoing()) {
-        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, queue_->BlockSize()));
+        // A file that fits is read whole, to be compressed in one piece.
+        const auto chunk = static_cast<std::size_t>(
+            copiedOfFile == 0 && remaining <= queue_->WholeSize() ? remaining
+                                                                   : std::min<std::uint64_t>(remaining, queue_->BlockSize()));
         unsigned char* block = nullptr;
         try {
-            queue_->MakeRoom();
+            queue_->MakeRoom(chunk);
             // Refused by the archive meanwhile; FinishMappingEntries takes it out of the tree.
             if (queue_->FileLeftOut()) return FileCopy::Copied;
-            block = queue_->BlockBuffer();
+            block = queue_->BlockBuffer(chunk);
         } catch (const std::exception& error) {
             FailRun(error);  // the archive itself cannot be written (a full disk): the run ends
             break;
         }
-        std::size_t got = 0;
-        int readError = 0;
-        try {
-            if (chunk > 0) got = source.Read(block, chunk);
-        } catch (const platform::FileError& error) {
-            readError = error.osError();
-        }
-        if (got < chunk) {
-            // The file shrank or cannot be read (a log rotated under us): only this file is
-            // given up, no entry is written for it, and the next run retries it.
-            queue_->AbandonFile();
-            source.Abandon();
-            NoteSkipped(readError != 0 ? FillIn(kLogFileReadErrorFormat, {platform::OsErrorText(readError), sourcePathBuffer_})
-                                       : FillIn(kLogFileShrankFormat, {sourcePathBuffer_}));
-            bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
-            bytesToCopy_ = LessOrZero(bytesToCopy_, file->size);
+        // Read in pieces of at most a block, also when the file is read whole: the progress
+        // moves, a cancel is heard and a file that shrinks is seen as between blocks.
+        std::size_t filled = 0;
+        std::size_t counted = 0;  // of the chunk, in the progress already
+        bool stopped = false;
+        for (;;) {
+            const std::size_t piece = std::min(chunk - filled, queue_->BlockSize());
+            std::size_t got = 0;
+            int readError = 0;
+            try {
+                if (piece > 0) got = source.Read(block + filled, piece);
+            } catch (const platform::FileError& error) {
+                readError = error.osError();
+            }
+            if (got < piece) {
+                // The file shrank or cannot be read (a log rotated under us): only this file is
+                // given up, no entry is written for it, and the next run retries it.
+                queue_->AbandonFile();
+                source.Abandon();
+                NoteSkipped(readError != 0
+                                ? FillIn(kLogFileReadErrorFormat, {platform::OsErrorText(readError), sourcePathBuffer_})
+                                : FillIn(kLogFileShrankFormat, {sourcePathBuffer_}));
+                bytesCopied_ = LessOrZero(bytesCopied_, copiedOfFile);
+                bytesToCopy_ = LessOrZero(bytesToCopy_, file->size);
+                UpdateProgress();
+                return FileCopy::Skipped;
+            }
+            filled += piece;
+            if (filled == chunk) break;
+            bytesCopied_ += piece;
+            copiedOfFile += piece;
+            counted += piece;
+            KillPointForTests("chunk-written");
             UpdateProgress();
-            return FileCopy::Skipped;
+            if (!control_.KeepGoing()) {
+                stopped = true;
+                break;
+            }
         }
+        if (stopped) break;
         try {
             queue_->AddBlock(chunk, chunk == remaining);
         } catch (const std::exception& error) {
@@ -219,8 +243,8 @@ BackupEngine::FileCopy BackupEngine::CopyFileEntry(FileTreeFile* file) {
         remaining -= chunk;
         complete = remaining == 0;
         if (chunk == 0) continue;  // an empty file adds nothing to the progress
-        bytesCopied_ += chunk;
-        copiedOfFile += chunk;
+        bytesCopied_ += chunk - counted;
+        copiedOfFile += chunk - counted;
         KillPointForTests("chunk-written");
         UpdateProgress();
     }

@@ -15,6 +15,7 @@
 #include "common/archive_naming.h"
 #include "common/password_file.h"
 #include "common/folder_utils.h"
+#include "common/memory_allowance.h"
 #include "common/wildcard.h"
 #include "platform/directory_listing.h"
 #include "platform/file.h"
@@ -239,6 +240,10 @@ bool BackupEngine::CopyJobs() {
     deflate.threads = deflateThreads_;
     deflate.level = kDefaultJobLevel;
     deflate.blockSize = CopyChunkSize;
+    // A file read whole and its compressed copy: small beside the memory a run may take, and
+    // no larger than blocks where that is little.
+    deflate.wholeSize = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(MemoryLimitBytes() / 32, CopyChunkSize, WholeFileSize));
     queue_ = std::make_unique<ArchiveQueue>(archive_, deflate, [this](const ArchiveQueue::Entry& entry, bool refused) {
         EntryLeftOut(entry, refused);
     });
@@ -298,6 +303,7 @@ bool BackupEngine::CreateArchive(JobRun& run) {
             archive_.Open(partial, ZipOpenExisting);  // the empty file becomes a new archive
             archive_.SetLimits(archiveLimits_);
             archive_.SetPassword(run.password);
+            if (queue_) queue_->SetPassword(run.password);
             return true;
         } catch (const std::exception&) {
             archive_.Close(true);

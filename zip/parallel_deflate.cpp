@@ -52,22 +52,17 @@ bool DeflateWhole(Compressor& compressor, int level, const unsigned char* data, 
 }  // namespace
 
 ParallelDeflate::ParallelDeflate(const Settings& settings)
-    : blockSize_(std::max<std::size_t>(settings.blockSize, 1)), level_(settings.level) {
+    : blockSize_(std::max<std::size_t>(settings.blockSize, 1)),
+      wholeSize_(std::max(settings.wholeSize, blockSize_)),
+      maxBlocks_(std::max<std::size_t>(settings.blocksInFlight > 0 ? settings.blocksInFlight : kMaxBlocks, 2)),
+      level_(settings.level) {
     const unsigned threads = settings.threads > 0 ? settings.threads : platform::UsableProcessorCount();
-    // Each block holds its data and, at worst, as much compressed: the budget bounds memory
-    // with large blocks, and two per thread still keep every thread busy.
-    const std::size_t blocks = settings.blocksInFlight > 0
-                                   ? settings.blocksInFlight
-                                   : std::clamp(kBlockBudget / blockSize_, 2 * std::size_t{threads} + 2,
-                                                4 * std::size_t{threads} + 2);
-    // One block is filled while another is handed out: fewer could not keep the pool busy.
-    blocks_.resize(std::max<std::size_t>(blocks, 2));
-    for (auto& block : blocks_) {
-        block = std::make_unique<Block>();
-        block->data = std::make_unique_for_overwrite<unsigned char[]>(blockSize_);
-        block->dictionary = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
-        free_.push_back(block.get());
-    }
+    // Each block holds its data and, at worst, as much compressed. A whole entry and two
+    // blocks per thread besides keep every thread busy while one compresses the large entry.
+    budget_ = settings.budget > 0 ? settings.budget
+                                  : std::max(kBlockBudget, wholeSize_ + (2 * std::size_t{threads} + 2) * blockSize_);
+    // (One block is filled while another is handed out: fewer could not keep the pool busy.)
+    blocks_.reserve(maxBlocks_);
     tail_ = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
     try {
         for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this, i] { Work(i); });
@@ -105,16 +100,32 @@ void ParallelDeflate::Work(unsigned) {
         const int level = block->entry->level;
         // Once the first block says "store", the others only need their CRC.
         const bool deflate = level != 0 && block->entry->decision != Entry::Decision::Store;
+        const std::shared_ptr<const std::string> password = block->first ? block->entry->password : nullptr;
         lock.unlock();
 
+        AesCipherMaker::Made aes;
+        std::exception_ptr failure;
+        if (password) {
+            try {
+                aes = MakeNewAesCipher(*password);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
         const std::uint32_t crc = Crc32(block->data.get(), block->size);
         int error = Z_OK;
         bool smaller = false;
-        if (deflate) {
+        if (deflate && !failure) {
             try {
                 if (block->first && block->last) {
                     const int whole = level >= 1 && level <= 9 ? level : 6;  // zlib's default is 6 too
-                    smaller = DeflateWhole(compressors[whole], whole, block->data.get(), block->size, block->output);
+                    Compressor& compressor = compressors[whole];
+                    // A large entry given whole is deflated only when its first block-size
+                    // shrinks, as an entry joined from blocks is: its data is mostly compressed
+                    // already (images, archives) when that does not.
+                    smaller = (block->size <= blockSize_ ||
+                               DeflateWhole(compressor, whole, block->data.get(), blockSize_, block->output)) &&
+                              DeflateWhole(compressor, whole, block->data.get(), block->size, block->output);
                 } else {
                     if (streamLevel != level) {
                         stream.Release();
@@ -137,6 +148,21 @@ void ParallelDeflate::Work(unsigned) {
                 streamLevel = 0;
             }
         }
+        // A whole entry in one block goes out encrypted from here: what it is stored as is known.
+        bool encrypted = false;
+        std::array<unsigned char, kAesMacLength> mac{};
+        if (aes.cipher && block->last && error == Z_OK) {
+            try {
+                if (smaller)
+                    aes.cipher->Encrypt(block->output.data(), block->output.size());
+                else
+                    aes.cipher->Encrypt(block->data.get(), block->size);
+                mac = aes.cipher->FinishMac();
+                encrypted = true;
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
 
         lock.lock();
         if (block->discard) {
@@ -145,18 +171,43 @@ void ParallelDeflate::Work(unsigned) {
             block->crc = crc;
             block->deflated = deflate;
             block->error = error;
+            block->failure = failure;
+            block->encrypted = encrypted;
+            block->mac = mac;
             block->state = Block::State::Done;
-            if (block->first && error == Z_OK)
+            if (block->first && error == Z_OK && !failure) {
                 block->entry->decision = smaller ? Entry::Decision::Deflate : Entry::Decision::Store;
+                block->entry->aes = std::move(aes);
+            }
         }
         done_.notify_all();
     }
 }
 
+bool ParallelDeflate::Fits(std::size_t size) const {
+    if (free_.empty() && blocks_.size() >= maxBlocks_) return false;
+    return inFlight_ == 0 || inFlight_ + size <= budget_;
+}
+
 void ParallelDeflate::Release(Block* block) {
+    inFlight_ -= block->reserved;
+    block->reserved = 0;
+    // Buffers are kept for the next blocks, but not a whole large entry's, nor beyond a
+    // quarter of the budget: the blocks in flight hold the rest.
+    const std::size_t keep = block->capacity + block->output.capacity();
+    if (block->capacity > blockSize_ || held_ + keep > budget_ / 4) {
+        block->data.reset();
+        block->capacity = 0;
+        std::vector<unsigned char>().swap(block->output);
+    } else {
+        block->kept = keep;
+        held_ += keep;
+    }
     block->state = Block::State::Free;
     block->discard = false;
     block->entry = nullptr;
+    block->encrypted = false;
+    block->failure = nullptr;
     free_.push_back(block);
 }
 
@@ -190,23 +241,46 @@ void ParallelDeflate::BeginEntry(int level) {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.push_back(std::make_unique<Entry>());
     entries_.back()->level = level;
+    entries_.back()->password = password_;
     adding_ = entries_.back().get();
     tailSize_ = 0;
 }
 
-bool ParallelDeflate::HasFreeBlock() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return filling_ != nullptr || !free_.empty();
+void ParallelDeflate::SetPassword(const std::string& password) {
+    if (password.empty())
+        password_.reset();
+    else if (!password_ || *password_ != password)
+        password_ = std::make_shared<const std::string>(password);
 }
 
-unsigned char* ParallelDeflate::NextBlockBuffer() {
+bool ParallelDeflate::HasFreeBlock(std::size_t size) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return filling_ != nullptr || Fits(size);
+}
+
+unsigned char* ParallelDeflate::NextBlockBuffer(std::size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (filling_ == nullptr) {
-        if (free_.empty()) return nullptr;
+        if (!Fits(size)) return nullptr;
+        if (free_.empty()) {
+            blocks_.push_back(std::make_unique<Block>());
+            free_.push_back(blocks_.back().get());
+        }
         filling_ = free_.back();
         free_.pop_back();
         filling_->state = Block::State::Filling;
+        held_ -= filling_->kept;
+        filling_->kept = 0;
     }
+    // Never empty: an empty entry's block still has a buffer to point to.
+    const std::size_t need = std::max<std::size_t>(size, 1);
+    if (filling_->capacity < need) {
+        filling_->data.reset();
+        filling_->data = std::make_unique_for_overwrite<unsigned char[]>(need);
+        filling_->capacity = need;
+    }
+    inFlight_ = inFlight_ - filling_->reserved + size;
+    filling_->reserved = size;
     return filling_->data.get();
 }
 
@@ -223,10 +297,13 @@ void ParallelDeflate::AddBlock(std::size_t size, bool last) {
         }
     }
     // The block is this thread's alone until it is queued.
-    block->size = std::min(size, blockSize_);
+    block->size = std::min(size, block->capacity);
     block->last = last;
     block->dictionarySize = tailSize_;
-    std::memcpy(block->dictionary.get(), tail_.get(), tailSize_);
+    if (tailSize_ > 0) {
+        if (!block->dictionary) block->dictionary = std::make_unique_for_overwrite<unsigned char[]>(kDeflateWindow);
+        std::memcpy(block->dictionary.get(), tail_.get(), tailSize_);
+    }
     if (!last) {
         // The next block's dictionary: the last 32 KiB of the data up to the end of this one.
         if (block->size >= kDeflateWindow) {
@@ -285,15 +362,17 @@ bool ParallelDeflate::Take(Piece& piece, bool wait) {
             return true;
         }
         Block* next = entry.blocks.empty() ? nullptr : entry.blocks.front();
-        if (next != nullptr && next->state == Block::State::Done && next->error != Z_OK &&
-            (next->first || entry.decision == Entry::Decision::Deflate)) {
+        if (next != nullptr && next->state == Block::State::Done &&
+            (next->failure || (next->error != Z_OK && (next->first || entry.decision == Entry::Decision::Deflate)))) {
             piece.kind = Piece::Kind::Failed;
             piece.zlibError = next->error;
+            piece.failure = next->failure;
             return true;
         }
         if (!entry.methodTaken && entry.decision != Entry::Decision::Open) {
             piece.kind = Piece::Kind::Method;
             piece.stored = entry.decision == Entry::Decision::Store;
+            if (entry.aes.cipher) piece.aes = &entry.aes;
             entry.methodTaken = true;
             return true;
         }
@@ -304,6 +383,11 @@ bool ParallelDeflate::Take(Piece& piece, bool wait) {
             piece.data = stored ? next->data.get() : next->output.data();
             piece.size = stored ? next->size : next->output.size();
             piece.originalSize = next->size;
+            piece.encrypted = next->encrypted;
+            if (next->encrypted) {
+                entry.encrypted = true;
+                entry.mac = next->mac;
+            }
             entry.crc = static_cast<std::uint32_t>(crc32_combine(entry.crc, next->crc, static_cast<z_off_t>(next->size)));
             entry.totalSize += next->size;
             handedOut_ = next;
@@ -313,6 +397,8 @@ bool ParallelDeflate::Take(Piece& piece, bool wait) {
             piece.kind = Piece::Kind::End;
             piece.crc = entry.crc;
             piece.totalSize = entry.totalSize;
+            piece.encrypted = entry.encrypted;
+            piece.mac = entry.mac;
             PopOldest();
             return true;
         }

@@ -224,6 +224,8 @@ AesCipherMaker::Made MakeCipher(const std::string& password) {
 
 }  // namespace
 
+AesCipherMaker::Made MakeNewAesCipher(const std::string& password) { return MakeCipher(password); }
+
 struct AesCipherMaker::State {
     static constexpr std::size_t kAhead = 64;
     std::string password;

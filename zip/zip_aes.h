@@ -120,4 +120,7 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// One new AES-256 cipher with a fresh random salt, made on the calling thread.
+AesCipherMaker::Made MakeNewAesCipher(const std::string& password);
+
 }  // namespace halvex

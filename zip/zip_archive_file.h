@@ -35,6 +35,7 @@
 // are not pure ASCII are flagged as UTF-8). File-system paths use '/'.
 //
 // Not thread-safe: one thread uses an archive object at a time.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -251,12 +252,19 @@ public:
     // deflate option flags follow it). Answers as OpenNewEntry (without a source path). While
     // it is open, WriteNewEntry answers false, and CloseNewEntry (also through Close) drops
     // it: only the caller knows its CRC.
-    bool OpenPrecompressedEntry(const ZipEntryHeader& header, int level);
+    // With a password set, `aes` (when given) is the entry's salt and cipher, made elsewhere
+    // (on the thread that compressed it); it is taken over, and its data may then arrive
+    // encrypted already. Without a password it is ignored.
+    bool OpenPrecompressedEntry(const ZipEntryHeader& header, int level, AesCipherMaker::Made* aes = nullptr);
     // Appends `count` bytes of the entry's data, which stand for `originalCount` bytes of the
     // original data. Refusals as WriteNewEntry, checked exactly before anything is written.
-    bool WritePrecompressedData(const void* data, std::size_t count, std::uint64_t originalCount);
-    // Finishes it: `crc` is the CRC-32 of the original data. Refusals as CloseNewEntry.
-    bool ClosePrecompressedEntry(std::uint32_t crc);
+    // `encrypted`: the bytes were encrypted with the cipher given to OpenPrecompressedEntry
+    // (from its first byte on, nothing written of the entry in between) and go out as they are.
+    bool WritePrecompressedData(const void* data, std::size_t count, std::uint64_t originalCount,
+                                bool encrypted = false);
+    // Finishes it: `crc` is the CRC-32 of the original data. Refusals as CloseNewEntry. `mac`:
+    // the authentication code of data that arrived encrypted (else the archive's cipher's).
+    bool ClosePrecompressedEntry(std::uint32_t crc, const std::array<unsigned char, kAesMacLength>* mac = nullptr);
     // Why the last OpenNewEntry / WriteNewEntry / CloseNewEntry / AddFile answered false
     // because of a limit; ZipRefusal::None after any other answer.
     ZipRefusal LastRefusal() const { return lastRefusal_; }
@@ -297,7 +305,8 @@ private:
     // ExtractEntryAt for a link entry.
     bool ExtractLinkAt(int index, int folder, const std::string& name, const std::string& shownPath,
                        ZipProgressCallback progress, void* userData, std::optional<platform::FileTime> exactTime);
-    bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed);
+    bool BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath, bool precompressed,
+                       AesCipherMaker::Made* aes = nullptr);
     // The end of every written entry: last limit check, CRC and sizes into its headers.
     bool FinishNewEntry();
     bool Refuse(ZipRefusal why);
@@ -354,6 +363,8 @@ private:
     bool aesCrc_ = false;               // reading: the AES entry keeps a CRC to check
     std::vector<unsigned char> cryptBuffer_;  // writing precompressed data encrypted
     std::vector<unsigned char> wholeInput_;   // reading: the compressed bytes inflated in one step
+    bool arrivesEncrypted_ = false;     // writing: precompressed data came encrypted already
+    std::optional<std::array<unsigned char, kAesMacLength>> givenMac_;  // writing: its code
     ZipLimits limits_;
     ZipRefusal lastRefusal_ = ZipRefusal::None;
     std::string emptyPath_;

@@ -46,7 +46,7 @@ bool ZipArchiveFile::OpenNewEntry(const ZipEntryHeader& header, int level, const
 }
 
 bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, const std::string& sourcePath,
-                                   bool precompressed) {
+                                   bool precompressed, AesCipherMaker::Made* givenAes) {
     lastRefusal_ = ZipRefusal::None;
     if (IsClosed(true) || entryState_ != EntryState::None || storage_.IsMultiVolume() == -1 || storage_.IsReadOnly() ||
         level < -1 || level > 9) {
@@ -106,6 +106,8 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
     precompressed_ = precompressed;
     dataMethod_ = dataMethod;
     aes_.reset();
+    arrivesEncrypted_ = false;
+    givenMac_.reset();
     try {
         catalog_.AddEntryHeader(entry);
         entryStart_ = catalog_.Current()->localHeaderOffset;  // on a span, maybe on a new volume
@@ -113,8 +115,13 @@ bool ZipArchiveFile::BeginNewEntry(const ZipEntryHeader& header, int level, cons
         entryZip64Local_ = zip64Local;
         entryState_ = EntryState::Writing;
         if (encrypt) {
-            if (!cipherMaker_) cipherMaker_ = std::make_unique<AesCipherMaker>(password_);
-            AesCipherMaker::Made made = cipherMaker_->Take();
+            AesCipherMaker::Made made;
+            if (givenAes != nullptr && givenAes->cipher) {
+                made = std::move(*givenAes);
+            } else {
+                if (!cipherMaker_) cipherMaker_ = std::make_unique<AesCipherMaker>(password_);
+                made = cipherMaker_->Take();
+            }
             aes_ = std::move(made.cipher);
             std::array<unsigned char, 16 + kAesVerifierLength> head{};
             std::copy(made.salt.begin(), made.salt.end(), head.begin());
@@ -234,7 +241,7 @@ bool ZipArchiveFile::FinishNewEntry() {
         if (why != ZipRefusal::None) return Refuse(why);
         if (pendingOut_ > 0) WriteOut(pendingOut_);
         if (aes_) {
-            const auto mac = aes_->FinishMac();
+            const auto mac = givenMac_ ? *givenMac_ : aes_->FinishMac();
             storage_.Write(mac.data(), mac.size(), false);
             bytesWritten_ += mac.size();
         }

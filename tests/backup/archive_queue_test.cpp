@@ -24,9 +24,9 @@ void QueueFile(ArchiveQueue& queue, const std::string& name, const std::string& 
     queue.BeginFile(std::move(entry));
     std::size_t at = 0;
     do {
-        const std::size_t n = std::min(data.size() - at, queue.BlockSize());
-        queue.MakeRoom();
-        std::memcpy(queue.BlockBuffer(), data.data() + at, n);
+        const std::size_t n = data.size() <= queue.WholeSize() ? data.size() : std::min(data.size() - at, queue.BlockSize());
+        queue.MakeRoom(n);
+        std::memcpy(queue.BlockBuffer(n), data.data() + at, n);
         at += n;
         queue.AddBlock(n, at == data.size());
     } while (at < data.size());
@@ -110,10 +110,12 @@ TEST(ArchiveQueue, JoinedBlocksDecodeToTheFilesAndWhatDoesNotShrinkIsStored) {
 }
 
 TEST(ArchiveQueue, WholeFilesAndLevelsAroundTheBufferSize) {
-    // A file that fits the buffer is deflated whole, a larger one joined from blocks; either
-    // way the entry carries its level's option bits and decodes everywhere.
+    // A file up to the whole size is deflated whole (a larger one than a block only when its
+    // first block's worth shrinks), a larger one joined from blocks; either way the entry
+    // carries its level's option bits and decodes everywhere.
     const std::size_t block = CopyChunkSize;
     const std::string text = ziptest::TextBytes(block + 1);
+    const std::string longer = ziptest::TextBytes(2 * block + 1);
     const struct {
         int level;
         std::string data;
@@ -134,6 +136,12 @@ TEST(ArchiveQueue, WholeFilesAndLevelsAroundTheBufferSize) {
         {1, text, 8, 6},
         {0, text.substr(0, block), 0, 0},
         {0, text, 0, 0},
+        {9, longer.substr(0, 2 * block), 8, 2},
+        {9, longer, 8, 2},
+        {1, longer, 8, 6},
+        {9, ziptest::RandomBytes(2 * block, 22), 0, 0},
+        {9, ziptest::RandomBytes(block, 23) + text, 0, 0},
+        {9, text.substr(0, block) + ziptest::RandomBytes(block, 24), 8, 2},
     };
     TempFolder dir;
     const std::string path = dir / "levels.zip";
@@ -142,6 +150,7 @@ TEST(ArchiveQueue, WholeFilesAndLevelsAroundTheBufferSize) {
     ParallelDeflate::Settings settings;
     settings.threads = 2;
     settings.blockSize = block;
+    settings.wholeSize = 2 * block;
     {
         ArchiveQueue queue(zip, settings, [](const ArchiveQueue::Entry&, bool) { ADD_FAILURE() << "left out"; });
         for (std::size_t i = 0; i < std::size(cases); ++i) {

@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "tests/zip/zip_test_support.h"
+#include "zip/parallel_deflate.h"
 #include "zip/zip_aes.h"
 
 namespace halvex {
@@ -131,6 +132,57 @@ protected:
         }
         test::RemoveTree(dir / "7z");
     }
+
+    // As the backup writes files: keyed, deflated and (when one block) encrypted on the pool.
+    // Answers how many entries came encrypted from the pool.
+    std::size_t WriteThroughPool(ZipArchiveFile& zip, std::size_t blockSize) {
+        zip.SetPassword(password);
+        ParallelDeflate::Settings settings;
+        settings.threads = 2;
+        settings.blockSize = blockSize;
+        settings.blocksInFlight = 3;
+        ParallelDeflate pool(settings);
+        pool.SetPassword(password);
+        std::size_t written = 0, encrypted = 0;
+        const auto drain = [&] {
+            ParallelDeflate::Piece piece;
+            while (pool.Take(piece, true)) {
+                const std::string& name = contents[written].first;
+                switch (piece.kind) {
+                    case ParallelDeflate::Piece::Kind::Method:
+                        ASSERT_NE(piece.aes, nullptr) << name;
+                        ASSERT_TRUE(zip.OpenPrecompressedEntry(Named(name), piece.stored ? 0 : 9, piece.aes));
+                        break;
+                    case ParallelDeflate::Piece::Kind::Data:
+                        ASSERT_TRUE(zip.WritePrecompressedData(piece.data, piece.size, piece.originalSize, piece.encrypted));
+                        break;
+                    case ParallelDeflate::Piece::Kind::End:
+                        ASSERT_TRUE(zip.ClosePrecompressedEntry(piece.crc, piece.encrypted ? &piece.mac : nullptr));
+                        ++written;
+                        encrypted += piece.encrypted;
+                        break;
+                    default: FAIL() << name << " failed";
+                }
+            }
+        };
+        for (const auto& [name, data] : contents) {
+            pool.BeginEntry(9);
+            std::size_t at = 0;
+            do {
+                while (!pool.HasFreeBlock()) drain();
+                const std::size_t n = std::min(data.size() - at, blockSize);
+                std::copy_n(data.data() + at, n, pool.NextBlockBuffer());
+                at += n;
+                pool.AddBlock(n, at == data.size());
+            } while (at < data.size());
+        }
+        drain();
+        EXPECT_EQ(written, contents.size());
+        ZipEntryHeader folder = Named("sub\\");
+        folder.externalAttributes = kZipAttrDirectory;
+        EXPECT_TRUE(zip.OpenNewEntry(folder, 0) && zip.CloseNewEntry());
+        return encrypted;
+    }
 };
 
 TEST_F(Aes, EveryWayOfWritingReadsBackHereAndInOtherTools) {
@@ -140,11 +192,16 @@ TEST_F(Aes, EveryWayOfWritingReadsBackHereAndInOtherTools) {
         bool zip64;
         bool precompressed;
         bool span;
+        std::size_t poolBlock = 0;  // written through the pool in blocks of this size
+        std::size_t onPool = 0;     // of which this many entries are encrypted there
     };
     const std::vector<Case> cases = {
         {"stored", 0, false, false, false},     {"deflated", 9, false, false, false},
         {"zip64", 6, true, false, false},       {"precompressed", 0, false, true, false},
         {"precompressed deflate", 6, false, true, false}, {"split volumes", 9, false, false, true},
+        // Every entry one block, encrypted on the pool; then larger ones joined from blocks,
+        // encrypted by the archive with the pool's keys.
+        {"pool, whole", 9, false, true, false, 1 << 20, 4}, {"pool, blocks", 9, false, true, false, 65536, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,7 +214,9 @@ TEST_F(Aes, EveryWayOfWritingReadsBackHereAndInOtherTools) {
             limits.localZip64From = 0;
             zip.SetLimits(limits);
         }
-        if (c.precompressed) {
+        if (c.poolBlock > 0) {
+            EXPECT_EQ(WriteThroughPool(zip, c.poolBlock), c.onPool);
+        } else if (c.precompressed) {
             zip.SetPassword(password);
             for (const auto& [name, data] : contents) {
                 std::string packed = data;
