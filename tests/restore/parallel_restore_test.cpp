@@ -16,6 +16,7 @@
 #include "restore/archive_set.h"
 #include "tests/restore/scripted_restore_ui.h"
 #include "tests/restore/set_builder.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_folder.h"
 #include "zip/zip_archive_file.h"
 
@@ -46,25 +47,7 @@ std::map<std::string, FileState> Snapshot(const std::string& folder) {
     return files;
 }
 
-// Writes past `bytes` fail with EFBIG while it lives: a full disk, as the file calls see it.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
+using test::FileSizeLimit;
 
 // The file of folder d<folder> numbered n: 0 bytes, a few KiB, or (f7) 1 MiB.
 constexpr std::uint64_t kLarge = 1 << 20;

@@ -12,6 +12,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_error.h"
 #include "platform/file_time.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/zip/zip_test_support.h"
 
 using namespace halvex;
@@ -474,30 +475,7 @@ TEST(ExtractModes, AFileIsPrivateWhileWrittenThenTakesItsUnixPermissions) {
     }
 }
 
-namespace {
-
-// Makes writes beyond `bytes` fail with EFBIG for the life of the guard (a full disk, as the
-// file calls see it).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
-
-}  // namespace
+using test::FileSizeLimit;
 
 TEST(OsFailures, AFailedWriteAbandonsTheEntryAndKeepsTheArchiveUsable) {
     TempFolder dir;

@@ -64,6 +64,18 @@ void ClickRow(QTreeWidget* list, int row, int x) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(x, place.center().y()));
 }
 
+// Restores the first target of the Easy Restore page into `folder`; the message boxes seen.
+QStringList RestoreFirstTarget(RestoreMainWindow& window, const std::string& folder) {
+    EasyRestorePage& page = EasyPage(window);
+    page.SetAlternateFolder(folder);
+    page.AlternateBox()->click();
+    ClickRow(page.TargetList(), 0, page.TargetList()->columnWidth(0) + 20);
+    QStringList seen;
+    AnswerBoxes(&seen, {QMessageBox::Ok});
+    QTest::mouseClick(page.RestoreButton(), Qt::LeftButton);
+    return seen;
+}
+
 // Types `text` into the next input dialog and presses OK, noting its label in `seen`.
 void AnswerInputDialog(QStringList* seen, const QString& text) {
     test::WhenModalAppears([=](QWidget* modal) {
@@ -328,14 +340,7 @@ void RestoreWindowTest::RestoresASetOfTheBackupProgram() {
     RestoreMainWindow window;
     window.show();
     QVERIFY(window.ShowSet(temp_->path() + "/sets/Home2.TQBak"));
-    EasyRestorePage& page = EasyPage(window);
-    page.SetAlternateFolder(temp_->path() + "/restored");
-    page.AlternateBox()->click();
-    ClickRow(page.TargetList(), 0, page.TargetList()->columnWidth(0) + 20);
-    QStringList seen;
-    AnswerBoxes(&seen, {QMessageBox::Ok});
-    QTest::mouseClick(page.RestoreButton(), Qt::LeftButton);
-    QCOMPARE(seen, QStringList{"Success: Restoration Complete"});
+    QCOMPARE(RestoreFirstTarget(window, temp_->path() + "/restored"), QStringList{"Success: Restoration Complete"});
     QCOMPARE(test::ReadFile(temp_->path() + "/restored/Data/a.txt"), std::string("second version"));
     QCOMPARE(test::ReadFile(temp_->path() + "/restored/Data/sub/b.txt"), std::string("stays"));
     QVERIFY(window.isEnabled());
@@ -376,14 +381,7 @@ void RestoreWindowTest::EncryptedSetAsksForItsPassword() {
     QVERIFY(window.ShowSet(root + "/sets/Home2.TQBak"));
     QCOMPARE(asked.size(), 2);
     QCOMPARE(window.DateMenu()->actions().size(), 2);
-    EasyRestorePage& page = EasyPage(window);
-    page.SetAlternateFolder(root + "/restored");
-    page.AlternateBox()->click();
-    ClickRow(page.TargetList(), 0, page.TargetList()->columnWidth(0) + 20);
-    QStringList seen;
-    AnswerBoxes(&seen, {QMessageBox::Ok});
-    QTest::mouseClick(page.RestoreButton(), Qt::LeftButton);
-    QCOMPARE(seen, QStringList{"Success: Restoration Complete"});
+    QCOMPARE(RestoreFirstTarget(window, root + "/restored"), QStringList{"Success: Restoration Complete"});
     QCOMPARE(test::ReadFile(root + "/restored/Data/a.txt"), std::string("secret"));
 }
 
