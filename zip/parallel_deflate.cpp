@@ -16,15 +16,9 @@
 namespace halvex {
 namespace {
 
+// libdeflate's CRC-32 is the zip format's, and runs several times faster than zlib's here.
 std::uint32_t Crc32(const unsigned char* data, std::size_t size) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    constexpr std::size_t kSlice = std::size_t{1} << 30;
-    for (std::size_t done = 0; done < size;) {
-        const std::size_t slice = std::min(size - done, kSlice);
-        crc = crc32(crc, data + done, static_cast<uInt>(slice));
-        done += slice;
-    }
-    return static_cast<std::uint32_t>(crc);
+    return static_cast<std::uint32_t>(libdeflate_crc32(0, data, size));
 }
 
 struct CompressorFree {

@@ -169,7 +169,7 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
             }
             std::size_t n = std::min(room, inputAvailable_);
             std::memcpy(out + delivered, ioBuffer_.get() + inputPosition_, n);
-            runningCrc_ = static_cast<std::uint32_t>(crc32(runningCrc_, out + delivered, static_cast<uInt>(n)));
+            runningCrc_ = static_cast<std::uint32_t>(libdeflate_crc32(runningCrc_, out + delivered, n));
             inputPosition_ += n;
             inputAvailable_ -= n;
             room -= n;
@@ -202,7 +202,7 @@ std::size_t ZipArchiveFile::ReadEntry(void* buffer, std::size_t count) {
         z.avail_out = static_cast<uInt>(slice);
         int rc = inflate(&z, Z_SYNC_FLUSH);
         const std::size_t produced = slice - z.avail_out;
-        runningCrc_ = static_cast<std::uint32_t>(crc32(runningCrc_, out + delivered, static_cast<uInt>(produced)));
+        runningCrc_ = static_cast<std::uint32_t>(libdeflate_crc32(runningCrc_, out + delivered, produced));
         delivered += produced;
         room -= produced;
         bytesToDeliver_ -= produced;

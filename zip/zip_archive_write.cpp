@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include "platform/file_attributes.h"
 #include "platform/file_operations.h"
 #include "platform/file_time.h"
@@ -169,11 +171,7 @@ bool ZipArchiveFile::WriteNewEntry(const void* buffer, std::size_t count) {
     if (early != ZipRefusal::None) return Refuse(early);
     try {
         const auto* in = static_cast<const unsigned char*>(buffer);
-        for (std::size_t done = 0; done < count;) {
-            std::size_t slice = std::min(count - done, kZlibSlice);
-            runningCrc_ = static_cast<std::uint32_t>(crc32(runningCrc_, in + done, static_cast<uInt>(slice)));
-            done += slice;
-        }
+        runningCrc_ = static_cast<std::uint32_t>(libdeflate_crc32(runningCrc_, in, count));
         bytesIn_ += count;
         if (stored) {
             for (std::size_t done = 0; done < count;) {
