@@ -214,9 +214,16 @@ public:
             return kRestoreExitStartup;
         }
         // Older archives may be encrypted where the newest is not, or the other way round: the
-        // password is checked against each of them before anything is read or written.
+        // password is checked against each archive a mode reads entries from, before anything
+        // is read or written. The listings read the opened archive alone, so their cost does
+        // not grow with the set.
         std::vector<std::string> archives;
-        for (int n = 1; n < set_.ArchiveCount(); ++n) archives.push_back(set_.ArchiveFileToOpen(n));
+        if (options_.mode == Mode::Restore || options_.mode == Mode::Verify) {
+            for (int n = 1; n < set_.ArchiveCount(); ++n) archives.push_back(set_.ArchiveFileToOpen(n));
+        } else if (options_.mode == Mode::Log && options_.archive && *options_.archive >= 1 &&
+                   *options_.archive < set_.ArchiveCount()) {
+            archives.push_back(set_.ArchiveFileToOpen(*options_.archive));
+        }
         if (!TakePassword(archives)) return kRestoreExitStartup;
         // The dates and targets --list prints need no tree: the replay is skipped, so its cost
         // does not grow with the set.

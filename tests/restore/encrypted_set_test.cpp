@@ -107,5 +107,39 @@ TEST(EncryptedSetTest, PlainThenEncryptedArchivesRestoreWithThePasswordOnly) {
     EXPECT_EQ(test::ReadFile(temp / "old/T/a.txt"), "first version");
 }
 
+// The other way round: an encrypted first archive under a plain newest one. The listings read
+// the newest archive alone and need no password; a restore that reads the first archive asks
+// for it before anything is written.
+TEST(EncryptedSetTest, EncryptedThenPlainNeedsThePasswordOnlyWhereTheOldArchiveIsRead) {
+    const std::string backup = test::BuiltProgram("halvex-backup"), restore = test::BuiltProgram("halvex-restore");
+    test::TempFolder temp;
+    const std::string data = temp / "data", program = temp / "program", sets = temp / "sets", key = temp / "key";
+    test::MakeFolders(data);
+    test::MakeFolders(program);
+    test::WriteFile(key, "a long enough password of my own\n");
+    ASSERT_EQ(::chmod(key.c_str(), 0600), 0);
+    const std::string job = "[Home]\r\n\tdir:\"" + data + "\"\r\n\tto:\"T\"\r\n\tzip:\"" + sets + "\"\r\n";
+    test::WriteFile(data + "/old.txt", "kept from the first run");
+    test::WriteFile(program + "/backup.ini", job + "\tencrypt:\"" + key + "\"\r\n");
+    ASSERT_EQ(test::RunCommand({backup, "--run", "--dir", program}).exitCode, 0);
+    test::WriteFile(data + "/new.txt", "second run");
+    test::WriteFile(program + "/backup.ini", job);
+    ASSERT_EQ(test::RunCommand({backup, "--run", "--dir", program}).exitCode, 0);
+    const std::string newest = sets + "/Home2.TQBak", out = temp / "out";
+
+    for (const char* mode : {"--list", "--files"}) {
+        const test::CommandResult r = test::RunCommand({restore, mode, newest});
+        EXPECT_EQ(r.exitCode, 0) << mode << r.errors;
+    }
+    EXPECT_NE(test::RunCommand({restore, "--files", newest}).output.find("old.txt"), std::string::npos);
+    test::CommandResult r = test::RunCommand({restore, "--restore", newest, "--to", out});
+    EXPECT_EQ(r.exitCode, 2) << r.errors;
+    EXPECT_NE(r.errors.find("--password-file"), std::string::npos) << r.errors;
+    EXPECT_FALSE(fs::exists(out)) << "nothing is written";
+    r = test::RunCommand({restore, "--restore", newest, "--to", out, "--password-file", key});
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_EQ(test::ReadFile(out + "/T/old.txt"), "kept from the first run");
+}
+
 }  // namespace
 }  // namespace halvex
