@@ -4,7 +4,12 @@
 namespace halvex {
 
 bool HasPathSeparator(std::string_view name) {
-    return name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos;
+    // A plain loop: find_first_of looks each character up in the set with a call of its own,
+    // and every name of every history record passes here.
+    for (const char c : name) {
+        if (c == '/' || c == '\\' || c == '\0') return true;
+    }
+    return false;
 }
 
 bool IsSafeName(std::string_view name) {

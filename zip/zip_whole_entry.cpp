@@ -20,14 +20,17 @@ std::optional<std::vector<unsigned char>> ReadWholeEntry(ZipArchiveFile& zip, in
     if (header.uncompressedSize > budget || (checkRatio && !HasBookkeepingRatio(header))) return std::nullopt;
     if (!zip.OpenEntry(index)) return std::nullopt;
     // The buffer grows with the bytes that really arrive, never ahead of them by more than
-    // one chunk.
-    constexpr std::size_t kChunk = 65536;
+    // one chunk. A size the one-step inflate takes is one chunk: asked for whole, the entry is
+    // inflated in one call, several times faster than in pieces.
+    const std::size_t chunk = header.uncompressedSize <= ZipArchiveFile::WholeInflateLimit()
+                                  ? static_cast<std::size_t>(header.uncompressedSize)
+                                  : 65536;
     std::vector<unsigned char> bytes;
     try {
         for (;;) {
             const std::size_t got = bytes.size();
             const auto want = static_cast<std::size_t>(
-                std::min<std::uint64_t>(kChunk, std::uint64_t{header.uncompressedSize} - got));
+                std::min<std::uint64_t>(chunk, std::uint64_t{header.uncompressedSize} - got));
             if (want == 0) break;
             bytes.resize(got + want);
             const std::size_t n = zip.ReadEntry(bytes.data() + got, want);
