@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <stdexcept>
 #include <sys/stat.h>
 
 #include "backup/backup_engine.h"
 #include "backup/bookkeeping.h"
 #include "backup/current_state.h"
+#include "backup/target_history.h"
 #include "backup/kill_point_for_tests.h"
 #include "backup/run_log.h"
 #include "backup/run_messages.h"
@@ -408,9 +410,11 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
             archive_.SetLimits(archiveLimits_);
         }
         if (!control_.KeepGoing()) return;
-        // The added tree lists exactly what the archive received.
-        mappingRun.addedPart = BuildAddedPart(mappingRun.changeTree.get());
-        mappingRun.compressed = JoinHistory(mappingRun, mapping.sourceFolder);
+        // The added tree lists exactly what the archive received; the history completed with
+        // it is all that is needed of the tree from here on.
+        AppendAddedPart(mappingRun.newHistory, mappingRun.changeTree.get());
+        mappingRun.changeTree.reset();
+        mappingRun.compressed = JoinHistory(mappingRun);
         if (!WriteCompressedHistory(archive_, HistoryEntryName(mapping.targetName), copyTime_, mappingRun.compressed))
             throw refused("a history");
     }
@@ -426,6 +430,8 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
 
     // On disk first, then under its name in the set.
     archive_.Close();
+    // Made once the archive's catalog is gone, so that the two never take memory together.
+    MakeStateEntries(run);
     if (!PutArchiveInPlace(run)) return;
     // Until its folder entry is on disk a crash can still take the archive away, while the
     // store saved after it would count it: a refused flush fails the run as a refused write does.
@@ -434,13 +440,14 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
     KillPointForTests("archive-written");
 }
 
-CompressedHistory BackupEngine::JoinHistory(MappingRun& run, std::string_view sourceFolder) {
+CompressedHistory BackupEngine::JoinHistory(MappingRun& run) {
     std::optional<CompressedHistory> stored = std::move(run.storedCompressed);
     run.storedCompressed.reset();
     // Only this run's record is deflated when the stored history can be continued.
     const std::size_t from = stored ? static_cast<std::size_t>(stored->size - run.newHistoryStart) : 0;
-    HistoryBytes part(run.newHistory.begin() + static_cast<std::ptrdiff_t>(from), run.newHistory.end());
-    part.insert(part.end(), run.addedPart.begin(), run.addedPart.end());
+    HistoryBytes history = std::move(run.newHistory);
+    run.newHistory.clear();
+    const auto part = std::span<const unsigned char>(history).subspan(from);
     CompressedHistory joined;
     if (stored) {
         AppendToHistory(*stored, part);
@@ -448,14 +455,28 @@ CompressedHistory BackupEngine::JoinHistory(MappingRun& run, std::string_view so
     } else {
         joined = CompressHistory(part);
     }
-    // The next run's state: this one's with the run's record applied.
-    HistoryBytes record(run.newHistory.begin() + static_cast<std::ptrdiff_t>(run.recordStart), run.newHistory.end());
-    record.insert(record.end(), run.addedPart.begin(), run.addedPart.end());
-    HistoryBytes next;
-    if (StateAfterRecord(run.stateBefore, record, next)) run.stateEntry = EncodeStateEntry(TagOf(joined), sourceFolder, next);
-    run.stateBefore.clear();
-    run.stateBefore.shrink_to_fit();
+    // The record stays, led by room for the empty record a reader of it needs first.
+    if (run.recordStart >= kRecordLead) {
+        history.erase(history.begin(), history.begin() + static_cast<std::ptrdiff_t>(run.recordStart - kRecordLead));
+    } else {
+        history.insert(history.begin(), kRecordLead - run.recordStart, 0);
+    }
+    if (history.capacity() / 2 > history.size()) history.shrink_to_fit();
+    run.ledRecord = std::move(history);
     return joined;
+}
+
+void BackupEngine::MakeStateEntries(JobRun& run) {
+    for (std::size_t m = 0; m < run.mappings.size(); ++m) {
+        MappingRun& r = run.mappings[m];
+        if (r.ledRecord.empty()) continue;
+        std::vector<unsigned char> entry;
+        if (StateEntryAfterRecord(TagOf(r.compressed), run.job->mappings[m].sourceFolder, r.stateBefore,
+                                  std::move(r.ledRecord), entry))
+            r.stateEntry = std::move(entry);
+        HistoryBytes().swap(r.ledRecord);
+        HistoryBytes().swap(r.stateBefore);
+    }
 }
 
 bool BackupEngine::SaveStore() {
@@ -467,6 +488,8 @@ bool BackupEngine::SaveStore() {
     view_->SetText(ProgressText::TimeRemaining, "");
     view_->EnableCancel(false);
     try {
+        // The added part is in each new history already.
+        static const HistoryBytes kNothingAdded;
         for (const JobRun& run : jobRuns_) {
             const Job& job = *run.job;
             if ((run.flags & JobSelected) == 0) continue;
@@ -475,7 +498,7 @@ bool BackupEngine::SaveStore() {
                 // A run that never read the stored history has only the deflated whole to save.
                 if (run.mappings[m].compressed.deflated.empty() && run.mappings[m].newHistoryStart > 0)
                     throw std::logic_error("history to save is incomplete");
-                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart,
+                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, kNothingAdded,
                                      run.mappings[m].compressed.deflated.empty() ? nullptr : &run.mappings[m].compressed,
                                      run.mappings[m].stateEntry.empty() ? nullptr : &run.mappings[m].stateEntry});
             }

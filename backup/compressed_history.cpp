@@ -17,13 +17,47 @@ constexpr unsigned char kJoinableEnd[] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
 constexpr std::size_t kFinalBlockSize = 2;
 constexpr unsigned char kEndMagic[4] = {'H', 'X', 'E', '1'};
 
-void AppendPiece(CompressedHistory& history, std::span<const unsigned char> part) {
+[[noreturn]] void DeflateFailed(int rc) {
+    throw std::runtime_error("deflate failed on a history (zlib " + std::to_string(rc) + ")");
+}
+
+// Deflates `part`, primed with `dictionary`, onto the end of `out` and ends it with a sync
+// flush. Input and output go through in pieces: a history runs to tens of megabytes, and a
+// buffer for the whole of it beside the history itself would double the run's peak memory.
+void DeflatePiece(std::span<const unsigned char> dictionary, std::span<const unsigned char> part,
+                  std::vector<unsigned char>& out) {
+    constexpr std::size_t kInputPiece = 1 << 20;
+    constexpr std::size_t kOutputPiece = 1 << 16;
     ZlibStream stream;
     stream.StartDeflate(9, "history");
-    std::vector<unsigned char> piece;
-    const int rc = DeflateBlock(stream, history.tail, part, false, piece);
-    if (rc != Z_OK) throw std::runtime_error("deflate failed on a history (zlib " + std::to_string(rc) + ")");
-    history.deflated.insert(history.deflated.end(), piece.begin(), piece.end());
+    z_stream& z = stream.Get();
+    if (dictionary.size() > kDeflateWindow) dictionary = dictionary.last(kDeflateWindow);
+    if (!dictionary.empty()) {
+        const int rc = deflateSetDictionary(&z, dictionary.data(), static_cast<uInt>(dictionary.size()));
+        if (rc != Z_OK) DeflateFailed(rc);
+    }
+    std::vector<unsigned char> buffer(kOutputPiece);
+    std::size_t taken = 0;
+    bool flushed = false;
+    while (!flushed) {
+        const std::size_t size = std::min(part.size() - taken, kInputPiece);
+        flushed = taken + size == part.size();
+        z.next_in = const_cast<unsigned char*>(part.data() + taken);
+        z.avail_in = static_cast<uInt>(size);
+        // Until zlib leaves room in the output: all input taken and, with the flush, all given out.
+        do {
+            z.next_out = buffer.data();
+            z.avail_out = static_cast<uInt>(buffer.size());
+            const int rc = deflate(&z, flushed ? Z_SYNC_FLUSH : Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_BUF_ERROR) DeflateFailed(rc);
+            out.insert(out.end(), buffer.data(), z.next_out);
+        } while (z.avail_out == 0);
+        taken += size;
+    }
+}
+
+void AppendPiece(CompressedHistory& history, std::span<const unsigned char> part) {
+    DeflatePiece(history.tail, part, history.deflated);
     history.deflated.insert(history.deflated.end(), std::end(kJoinableEnd) - kFinalBlockSize, std::end(kJoinableEnd));
 
     std::uint32_t partCrc = 0;

@@ -91,6 +91,20 @@ TEST(CompressedHistory, JoinedRunsInflateToTheOneShotHistory) {
     backuptest::ExpectReadersAccept(path);
 }
 
+// Histories of millions of files are deflated in pieces of input and output: pieces that
+// end mid-buffer and parts of several pieces inflate to the same bytes.
+TEST(CompressedHistory, PartsLargerThanTheDeflatersPiecesInflateWhole) {
+    std::mt19937 random(35);
+    HistoryBytes whole = MakePart(random, (5u << 20) / 2 + 3);
+    CompressedHistory joined = CompressHistory(whole);
+    const HistoryBytes part = MakePart(random, (1u << 20) + 1);
+    AppendToHistory(joined, part);
+    whole.insert(whole.end(), part.begin(), part.end());
+    ASSERT_EQ(InflateRaw(joined.deflated, whole.size()), whole);
+    EXPECT_EQ(joined.crc, crc32(0, whole.data(), static_cast<uInt>(whole.size())));
+    EXPECT_TRUE(EndsJoinable(joined.deflated));
+}
+
 namespace {
 
 class JoinedRunTest : public backuptest::RunFixture {
