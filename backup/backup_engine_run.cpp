@@ -30,6 +30,9 @@
 namespace halvex {
 namespace {
 
+// The serialized added tree is deflated in pieces of this size.
+constexpr std::size_t kAddedPartPiece = 256u << 10;
+
 const std::string kErrorBox(kErrorCaption);
 
 // Whether any file of the folder of `base` is named like an archive of it: the base's name,
@@ -410,10 +413,7 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
             archive_.SetLimits(archiveLimits_);
         }
         if (!control_.KeepGoing()) return;
-        // The added tree lists exactly what the archive received; the history completed with
-        // it is all that is needed of the tree from here on.
-        AppendAddedPart(mappingRun.newHistory, mappingRun.changeTree.get());
-        mappingRun.changeTree.reset();
+        // The added tree lists exactly what the archive received.
         mappingRun.compressed = JoinHistory(mappingRun);
         if (!WriteCompressedHistory(archive_, HistoryEntryName(mapping.targetName), copyTime_, mappingRun.compressed))
             throw refused("a history");
@@ -445,24 +445,34 @@ CompressedHistory BackupEngine::JoinHistory(MappingRun& run) {
     run.storedCompressed.reset();
     // Only this run's record is deflated when the stored history can be continued.
     const std::size_t from = stored ? static_cast<std::size_t>(stored->size - run.newHistoryStart) : 0;
-    HistoryBytes history = std::move(run.newHistory);
-    run.newHistory.clear();
-    const auto part = std::span<const unsigned char>(history).subspan(from);
+    const auto part = std::span<const unsigned char>(run.newHistory).subspan(from);
+    // The added part goes from the tree to the deflater: its serialized form (tens of bytes a
+    // file) is never held beside the tree and the archive's catalog.
+    const FileTreeNode* added = run.changeTree.get();
+    const HistoryPieces addedPart = [added](const std::function<void(std::span<const unsigned char>)>& sink) {
+        const unsigned char flag = added != nullptr ? 1 : 0;
+        sink({&flag, 1});
+        if (added != nullptr) SaveFileTreeInPieces(added, kAddedPartPiece, sink);
+    };
     CompressedHistory joined;
     if (stored) {
-        AppendToHistory(*stored, part);
+        AppendToHistory(*stored, part, addedPart);
         joined = std::move(*stored);
     } else {
-        joined = CompressHistory(part);
+        joined = CompressHistory(part, addedPart);
     }
-    // The record stays, led by room for the empty record a reader of it needs first.
+    // The record up to its added part stays, led by room for the empty record a reader of it
+    // needs first and ended by an added flag of 0: the state takes the added tree itself.
+    HistoryBytes record = std::move(run.newHistory);
+    run.newHistory.clear();
     if (run.recordStart >= kRecordLead) {
-        history.erase(history.begin(), history.begin() + static_cast<std::ptrdiff_t>(run.recordStart - kRecordLead));
+        record.erase(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(run.recordStart - kRecordLead));
     } else {
-        history.insert(history.begin(), kRecordLead - run.recordStart, 0);
+        record.insert(record.begin(), kRecordLead - run.recordStart, 0);
     }
-    if (history.capacity() / 2 > history.size()) history.shrink_to_fit();
-    run.ledRecord = std::move(history);
+    record.push_back(0);
+    if (record.capacity() / 2 > record.size()) record.shrink_to_fit();
+    run.ledRecord = std::move(record);
     return joined;
 }
 
@@ -472,8 +482,9 @@ void BackupEngine::MakeStateEntries(JobRun& run) {
         if (r.ledRecord.empty()) continue;
         std::vector<unsigned char> entry;
         if (StateEntryAfterRecord(TagOf(r.compressed), run.job->mappings[m].sourceFolder, r.stateBefore,
-                                  std::move(r.ledRecord), entry))
+                                  std::move(r.ledRecord), std::move(r.changeTree), entry))
             r.stateEntry = std::move(entry);
+        r.changeTree.reset();
         HistoryBytes().swap(r.ledRecord);
         HistoryBytes().swap(r.stateBefore);
     }
@@ -488,7 +499,7 @@ bool BackupEngine::SaveStore() {
     view_->SetText(ProgressText::TimeRemaining, "");
     view_->EnableCancel(false);
     try {
-        // The added part is in each new history already.
+        // Every history was deflated whole, added part and all, when its archive was written.
         static const HistoryBytes kNothingAdded;
         for (const JobRun& run : jobRuns_) {
             const Job& job = *run.job;

@@ -50,8 +50,10 @@ std::vector<unsigned char> StateEntryHeader(const StateTag& tag, std::string_vie
     return out;
 }
 
-// `state`: `before` loaded, with the record in `led` (after its kRecordLead bytes) applied.
-bool ApplyLedRecord(std::span<const unsigned char> before, std::span<unsigned char> led, FileTreePtr& state) {
+// `state`: `before` loaded, with the record in `led` (after its kRecordLead bytes) applied, and
+// then `addedApart`, when given, as the record's added tree.
+bool ApplyLedRecord(std::span<const unsigned char> before, std::span<unsigned char> led, FileTreePtr& state,
+                    FileTreePtr* addedApart = nullptr) {
     if (led.size() < kRecordLead || !LoadState(before, state)) return false;
     // A reader skips the first record's removed part: an empty record goes first.
     std::fill_n(led.begin(), kRecordLead, 0);
@@ -63,6 +65,11 @@ bool ApplyLedRecord(std::span<const unsigned char> before, std::span<unsigned ch
     MergeIndex index;
     if (run.removed) MergeFileTrees(state, run.removed, MergeMode::RemoveConsuming, kPlatformNameCase, &index);
     if (run.added) MergeFileTrees(state, run.added, MergeMode::AddRecord, kPlatformNameCase, &index);
+    if (addedApart != nullptr && *addedApart) {
+        // In the order a load of its serialized form gives, as a replay has it.
+        ReverseFileLists(addedApart->get());
+        MergeFileTrees(state, *addedApart, MergeMode::AddRecord, kPlatformNameCase, &index);
+    }
     return true;
 }
 
@@ -137,10 +144,10 @@ bool StateAfterRecord(std::span<const unsigned char> before, std::span<const uns
 }
 
 bool StateEntryAfterRecord(const StateTag& tag, std::string_view sourceFolder, std::span<const unsigned char> before,
-                           HistoryBytes&& ledRecord, std::vector<unsigned char>& entry) {
+                           HistoryBytes&& ledRecord, FileTreePtr added, std::vector<unsigned char>& entry) {
     FileTreePtr state;
     HistoryBytes led = std::move(ledRecord);
-    if (!ApplyLedRecord(before, led, state)) return false;
+    if (!ApplyLedRecord(before, led, state, &added)) return false;
     // The trees own their names: the record's bytes go before the state is serialized.
     HistoryBytes().swap(led);
     entry = StateEntryHeader(tag, sourceFolder, static_cast<std::size_t>(FileTreeSerializedSize64(state.get())));

@@ -58,10 +58,12 @@ bool StateAfterRecord(std::span<const unsigned char> before, std::span<const uns
 // Bytes a record is led by for StateEntryAfterRecord: room for an empty first record.
 inline constexpr std::size_t kRecordLead = 1 + 8 + 2;
 // The store's next state entry, the same bytes as EncodeStateEntry(tag, sourceFolder, after)
-// with `after` from StateAfterRecord, made without copying the record or the serialized
-// state: `ledRecord` holds kRecordLead bytes of any value, then the record. It is overwritten
-// and freed as soon as it has been read. False when the bytes do not follow the layout.
+// with `after` from StateAfterRecord, made without a serialized copy of the added tree or of
+// the state: `ledRecord` holds kRecordLead bytes of any value, then the record up to its added
+// flag, which is 0; `added` is the record's added tree (none for no added part). The record is
+// overwritten and freed once read; `added` is used up. False when the bytes do not follow
+// the layout.
 bool StateEntryAfterRecord(const StateTag& tag, std::string_view sourceFolder, std::span<const unsigned char> before,
-                           HistoryBytes&& ledRecord, std::vector<unsigned char>& entry);
+                           HistoryBytes&& ledRecord, FileTreePtr added, std::vector<unsigned char>& entry);
 
 }  // namespace halvex

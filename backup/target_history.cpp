@@ -85,6 +85,4 @@ HistoryBytes BuildAddedPart(const FileTreeNode* addedTree) {
     return out;
 }
 
-void AppendAddedPart(HistoryBytes& history, const FileTreeNode* addedTree) { AppendTreePart(history, addedTree); }
-
 }  // namespace halvex

@@ -31,7 +31,5 @@ HistoryBytes BuildNewHistory(std::string_view sourceFolder, const HistoryBytes* 
 
 // The added part of this run's record: 1 and the serialized tree, or 0 when there is none.
 HistoryBytes BuildAddedPart(const FileTreeNode* addedTree);
-// The same appended to `history`, which then ends with the whole record.
-void AppendAddedPart(HistoryBytes& history, const FileTreeNode* addedTree);
 
 }  // namespace halvex
