@@ -129,7 +129,8 @@ bool ArchiveSet::OpenSet(const std::string& path) {
             openFailureReason_[0] = static_cast<char>(openFailureReason_[0] - 'A' + 'a');
     };
     try {
-        zip_.Open(path, ZipOpenReadOnly, 0);
+        // Only the set's bookkeeping is read here: the catalog need not hold the stored files.
+        zip_.OpenTopLevelOnly(path);
     } catch (const std::exception& error) {
         // Not readable as a zip archive at all.
         noteFailure(error, "not a set");
