@@ -108,6 +108,7 @@ void ArchiveSet::Clear() {
     archiveCount_ = 0;
     dateCount_ = 0;
     currentArchiveIndex_ = 0;
+    historiesTaken_ = false;
 }
 
 bool ArchiveSet::OpenSet(const std::string& path) {
