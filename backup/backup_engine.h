@@ -122,12 +122,14 @@ private:
     struct MappingRun {
         FileTreePtr changeTree;
         HistoryBytes newHistory;
-        HistoryBytes addedPart;
         std::optional<CompressedHistory> storedCompressed;  // to be continued, when there is one
         std::uint64_t newHistoryStart = 0;                  // see MappingAnalysis
         std::size_t recordStart = 0;                        // this run's record in newHistory
         HistoryBytes stateBefore;                           // serialized, as the analysis found it
         CompressedHistory compressed;                        // the whole new history, once written
+        // This run's record (its added tree is still changeTree), led by kRecordLead bytes,
+        // from the history's deflating until the archive is closed and the next state is made.
+        HistoryBytes ledRecord;
         std::vector<unsigned char> stateEntry;              // the store's next state; empty: none
         std::vector<std::string> notices;
         std::vector<std::string> ownFileNotices;
@@ -170,7 +172,10 @@ private:
     void WriteJobArchive(JobRun& run);
     // The mapping's whole new history deflated: its stored form continued with this run's
     // record, or deflated whole when there is none to continue.
-    static CompressedHistory JoinHistory(MappingRun& run, std::string_view sourceFolder);
+    // newHistory is then given up: its record is kept as ledRecord, for MakeStateEntries.
+    static CompressedHistory JoinHistory(MappingRun& run);
+    // The store's next state of each mapping of the job, from its state before and its record.
+    static void MakeStateEntries(JobRun& run);
     bool SaveStore();
     void CancelRun();
     void EndRun();

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <stdexcept>
 #include <sys/stat.h>
 
 #include "backup/backup_engine.h"
 #include "backup/bookkeeping.h"
 #include "backup/current_state.h"
+#include "backup/target_history.h"
 #include "backup/kill_point_for_tests.h"
 #include "backup/run_log.h"
 #include "backup/run_messages.h"
@@ -27,6 +29,9 @@
 
 namespace halvex {
 namespace {
+
+// The serialized added tree is deflated in pieces of this size.
+constexpr std::size_t kAddedPartPiece = 256u << 10;
 
 const std::string kErrorBox(kErrorCaption);
 
@@ -409,8 +414,7 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
         }
         if (!control_.KeepGoing()) return;
         // The added tree lists exactly what the archive received.
-        mappingRun.addedPart = BuildAddedPart(mappingRun.changeTree.get());
-        mappingRun.compressed = JoinHistory(mappingRun, mapping.sourceFolder);
+        mappingRun.compressed = JoinHistory(mappingRun);
         if (!WriteCompressedHistory(archive_, HistoryEntryName(mapping.targetName), copyTime_, mappingRun.compressed))
             throw refused("a history");
     }
@@ -426,6 +430,8 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
 
     // On disk first, then under its name in the set.
     archive_.Close();
+    // Made once the archive's catalog is gone, so that the two never take memory together.
+    MakeStateEntries(run);
     if (!PutArchiveInPlace(run)) return;
     // Until its folder entry is on disk a crash can still take the archive away, while the
     // store saved after it would count it: a refused flush fails the run as a refused write does.
@@ -434,28 +440,54 @@ void BackupEngine::WriteJobArchive(JobRun& run) {
     KillPointForTests("archive-written");
 }
 
-CompressedHistory BackupEngine::JoinHistory(MappingRun& run, std::string_view sourceFolder) {
+CompressedHistory BackupEngine::JoinHistory(MappingRun& run) {
     std::optional<CompressedHistory> stored = std::move(run.storedCompressed);
     run.storedCompressed.reset();
     // Only this run's record is deflated when the stored history can be continued.
     const std::size_t from = stored ? static_cast<std::size_t>(stored->size - run.newHistoryStart) : 0;
-    HistoryBytes part(run.newHistory.begin() + static_cast<std::ptrdiff_t>(from), run.newHistory.end());
-    part.insert(part.end(), run.addedPart.begin(), run.addedPart.end());
+    const auto part = std::span<const unsigned char>(run.newHistory).subspan(from);
+    // The added part goes from the tree to the deflater: its serialized form (tens of bytes a
+    // file) is never held beside the tree and the archive's catalog.
+    const FileTreeNode* added = run.changeTree.get();
+    const HistoryPieces addedPart = [added](const std::function<void(std::span<const unsigned char>)>& sink) {
+        const unsigned char flag = added != nullptr ? 1 : 0;
+        sink({&flag, 1});
+        if (added != nullptr) SaveFileTreeInPieces(added, kAddedPartPiece, sink);
+    };
     CompressedHistory joined;
     if (stored) {
-        AppendToHistory(*stored, part);
+        AppendToHistory(*stored, part, addedPart);
         joined = std::move(*stored);
     } else {
-        joined = CompressHistory(part);
+        joined = CompressHistory(part, addedPart);
     }
-    // The next run's state: this one's with the run's record applied.
-    HistoryBytes record(run.newHistory.begin() + static_cast<std::ptrdiff_t>(run.recordStart), run.newHistory.end());
-    record.insert(record.end(), run.addedPart.begin(), run.addedPart.end());
-    HistoryBytes next;
-    if (StateAfterRecord(run.stateBefore, record, next)) run.stateEntry = EncodeStateEntry(TagOf(joined), sourceFolder, next);
-    run.stateBefore.clear();
-    run.stateBefore.shrink_to_fit();
+    // The record up to its added part stays, led by room for the empty record a reader of it
+    // needs first and ended by an added flag of 0: the state takes the added tree itself.
+    HistoryBytes record = std::move(run.newHistory);
+    run.newHistory.clear();
+    if (run.recordStart >= kRecordLead) {
+        record.erase(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(run.recordStart - kRecordLead));
+    } else {
+        record.insert(record.begin(), kRecordLead - run.recordStart, 0);
+    }
+    record.push_back(0);
+    if (record.capacity() / 2 > record.size()) record.shrink_to_fit();
+    run.ledRecord = std::move(record);
     return joined;
+}
+
+void BackupEngine::MakeStateEntries(JobRun& run) {
+    for (std::size_t m = 0; m < run.mappings.size(); ++m) {
+        MappingRun& r = run.mappings[m];
+        if (r.ledRecord.empty()) continue;
+        std::vector<unsigned char> entry;
+        if (StateEntryAfterRecord(TagOf(r.compressed), run.job->mappings[m].sourceFolder, r.stateBefore,
+                                  std::move(r.ledRecord), std::move(r.changeTree), entry))
+            r.stateEntry = std::move(entry);
+        r.changeTree.reset();
+        HistoryBytes().swap(r.ledRecord);
+        HistoryBytes().swap(r.stateBefore);
+    }
 }
 
 bool BackupEngine::SaveStore() {
@@ -467,6 +499,8 @@ bool BackupEngine::SaveStore() {
     view_->SetText(ProgressText::TimeRemaining, "");
     view_->EnableCancel(false);
     try {
+        // Every history was deflated whole, added part and all, when its archive was written.
+        static const HistoryBytes kNothingAdded;
         for (const JobRun& run : jobRuns_) {
             const Job& job = *run.job;
             if ((run.flags & JobSelected) == 0) continue;
@@ -475,7 +509,7 @@ bool BackupEngine::SaveStore() {
                 // A run that never read the stored history has only the deflated whole to save.
                 if (run.mappings[m].compressed.deflated.empty() && run.mappings[m].newHistoryStart > 0)
                     throw std::logic_error("history to save is incomplete");
-                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, run.mappings[m].addedPart,
+                histories.push_back({job.mappings[m].targetName, run.mappings[m].newHistory, kNothingAdded,
                                      run.mappings[m].compressed.deflated.empty() ? nullptr : &run.mappings[m].compressed,
                                      run.mappings[m].stateEntry.empty() ? nullptr : &run.mappings[m].stateEntry});
             }

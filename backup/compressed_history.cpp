@@ -17,46 +17,117 @@ constexpr unsigned char kJoinableEnd[] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
 constexpr std::size_t kFinalBlockSize = 2;
 constexpr unsigned char kEndMagic[4] = {'H', 'X', 'E', '1'};
 
-void AppendPiece(CompressedHistory& history, std::span<const unsigned char> part) {
-    ZlibStream stream;
-    stream.StartDeflate(9, "history");
-    std::vector<unsigned char> piece;
-    const int rc = DeflateBlock(stream, history.tail, part, false, piece);
-    if (rc != Z_OK) throw std::runtime_error("deflate failed on a history (zlib " + std::to_string(rc) + ")");
-    history.deflated.insert(history.deflated.end(), piece.begin(), piece.end());
-    history.deflated.insert(history.deflated.end(), std::end(kJoinableEnd) - kFinalBlockSize, std::end(kJoinableEnd));
+[[noreturn]] void DeflateFailed(int rc) {
+    throw std::runtime_error("deflate failed on a history (zlib " + std::to_string(rc) + ")");
+}
 
-    std::uint32_t partCrc = 0;
-    for (std::size_t done = 0; done < part.size();) {
-        const std::size_t n = std::min<std::size_t>(part.size() - done, 1u << 30);
-        partCrc = static_cast<std::uint32_t>(crc32(partCrc, part.data() + done, static_cast<uInt>(n)));
-        done += n;
+// Deflates a part given in pieces onto the end of `history`'s stream as one piece of it, primed
+// with the history's tail, and ends it with a sync flush; size, CRC and tail follow each piece.
+// Input and output go through in small buffers: a history runs to tens of megabytes, and a
+// buffer for the whole of it beside the history itself would double the run's peak memory.
+class PieceDeflater {
+public:
+    explicit PieceDeflater(CompressedHistory& history) : history_(history), buffer_(kOutputPiece) {
+        stream_.StartDeflate(9, "history");
+        if (!history.tail.empty()) {
+            const std::span<const unsigned char> dictionary =
+                std::span<const unsigned char>(history.tail).last(std::min(history.tail.size(), kDeflateWindow));
+            const int rc = deflateSetDictionary(&stream_.Get(), dictionary.data(), static_cast<uInt>(dictionary.size()));
+            if (rc != Z_OK) DeflateFailed(rc);
+        }
     }
-    history.crc = static_cast<std::uint32_t>(crc32_combine(history.crc, partCrc, static_cast<z_off_t>(part.size())));
-    history.size += part.size();
 
-    if (part.size() >= kDeflateWindow) {
-        history.tail.assign(part.end() - static_cast<std::ptrdiff_t>(kDeflateWindow), part.end());
-    } else {
-        history.tail.insert(history.tail.end(), part.begin(), part.end());
-        if (history.tail.size() > kDeflateWindow)
-            history.tail.erase(history.tail.begin(),
-                               history.tail.end() - static_cast<std::ptrdiff_t>(kDeflateWindow));
+    void Add(std::span<const unsigned char> bytes) {
+        for (std::size_t taken = 0; taken < bytes.size();) {
+            const std::size_t size = std::min(bytes.size() - taken, kInputPiece);
+            Deflate(bytes.subspan(taken, size), Z_NO_FLUSH);
+            taken += size;
+        }
+        partCrc_ = static_cast<std::uint32_t>(Crc32Of(partCrc_, bytes));
+        partSize_ += bytes.size();
+        std::vector<unsigned char>& tail = history_.tail;
+        if (bytes.size() >= kDeflateWindow) {
+            tail.assign(bytes.end() - static_cast<std::ptrdiff_t>(kDeflateWindow), bytes.end());
+        } else {
+            tail.insert(tail.end(), bytes.begin(), bytes.end());
+            if (tail.size() > kDeflateWindow)
+                tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(kDeflateWindow));
+        }
     }
+
+    void Finish() {
+        Deflate({}, Z_SYNC_FLUSH);
+        history_.deflated.insert(history_.deflated.end(), std::end(kJoinableEnd) - kFinalBlockSize, std::end(kJoinableEnd));
+        history_.crc =
+            static_cast<std::uint32_t>(crc32_combine(history_.crc, partCrc_, static_cast<z_off_t>(partSize_)));
+        history_.size += partSize_;
+    }
+
+private:
+    static constexpr std::size_t kInputPiece = 1 << 20;
+    static constexpr std::size_t kOutputPiece = 1 << 16;
+
+    static std::uint32_t Crc32Of(std::uint32_t crc, std::span<const unsigned char> bytes) {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1u << 30);
+            crc = static_cast<std::uint32_t>(crc32(crc, bytes.data() + done, static_cast<uInt>(n)));
+            done += n;
+        }
+        return crc;
+    }
+
+    void Deflate(std::span<const unsigned char> input, int flush) {
+        z_stream& z = stream_.Get();
+        z.next_in = const_cast<unsigned char*>(input.data());
+        z.avail_in = static_cast<uInt>(input.size());
+        // Until zlib leaves room in the output: all input taken and, with a flush, all given out.
+        do {
+            z.next_out = buffer_.data();
+            z.avail_out = static_cast<uInt>(buffer_.size());
+            const int rc = deflate(&z, flush);
+            if (rc != Z_OK && rc != Z_BUF_ERROR) DeflateFailed(rc);
+            history_.deflated.insert(history_.deflated.end(), buffer_.data(), z.next_out);
+        } while (z.avail_out == 0);
+    }
+
+    CompressedHistory& history_;
+    ZlibStream stream_;
+    std::vector<unsigned char> buffer_;
+    std::uint32_t partCrc_ = 0;
+    std::uint64_t partSize_ = 0;
+};
+
+void AppendPiece(CompressedHistory& history, std::span<const unsigned char> head, const HistoryPieces* rest) {
+    PieceDeflater deflater(history);
+    deflater.Add(head);
+    if (rest != nullptr) (*rest)([&deflater](std::span<const unsigned char> piece) { deflater.Add(piece); });
+    deflater.Finish();
 }
 
 }  // namespace
 
 CompressedHistory CompressHistory(std::span<const unsigned char> history) {
     CompressedHistory out;
-    AppendPiece(out, history);
+    AppendPiece(out, history, nullptr);
+    return out;
+}
+
+CompressedHistory CompressHistory(std::span<const unsigned char> head, const HistoryPieces& rest) {
+    CompressedHistory out;
+    AppendPiece(out, head, &rest);
     return out;
 }
 
 void AppendToHistory(CompressedHistory& history, std::span<const unsigned char> part) {
     if (!EndsJoinable(history.deflated)) throw std::logic_error("history stream cannot be continued");
     history.deflated.resize(history.deflated.size() - kFinalBlockSize);
-    AppendPiece(history, part);
+    AppendPiece(history, part, nullptr);
+}
+
+void AppendToHistory(CompressedHistory& history, std::span<const unsigned char> head, const HistoryPieces& rest) {
+    if (!EndsJoinable(history.deflated)) throw std::logic_error("history stream cannot be continued");
+    history.deflated.resize(history.deflated.size() - kFinalBlockSize);
+    AppendPiece(history, head, &rest);
 }
 
 bool EndsJoinable(std::span<const unsigned char> deflated) {

@@ -10,6 +10,7 @@
 // is combined from the pieces' CRCs.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,6 +31,12 @@ CompressedHistory CompressHistory(std::span<const unsigned char> history);
 
 // Appends `part` as the next piece. Throws std::runtime_error when zlib fails.
 void AppendToHistory(CompressedHistory& history, std::span<const unsigned char> part);
+
+// A part given in pieces: called with a sink, it hands the part's bytes to it in order.
+using HistoryPieces = std::function<void(const std::function<void(std::span<const unsigned char>)>& sink)>;
+// The same with the part given as `head` then the pieces of `rest`, never held whole.
+CompressedHistory CompressHistory(std::span<const unsigned char> head, const HistoryPieces& rest);
+void AppendToHistory(CompressedHistory& history, std::span<const unsigned char> head, const HistoryPieces& rest);
 
 // Whether `deflated` ends the way CompressHistory and AppendToHistory end a stream, so that
 // AppendToHistory may continue it.

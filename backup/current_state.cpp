@@ -26,6 +26,53 @@ void ReverseFileLists(FileTreeNode* tree) {
     });
 }
 
+// Appends the serialized form of `state` (nothing for no state), in the order a load gives back.
+void AppendSerializedState(std::vector<unsigned char>& out, FileTreeNode* state) {
+    if (state == nullptr) return;
+    ReverseFileLists(state);
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(FileTreeSerializedSize64(state)));
+    unsigned char* cursor = out.data() + start;
+    SaveFileTree(state, cursor);
+    ReverseFileLists(state);
+}
+
+std::vector<unsigned char> StateEntryHeader(const StateTag& tag, std::string_view sourceFolder, std::size_t more) {
+    std::vector<unsigned char> out;
+    out.reserve(kTagSize + sourceFolder.size() + 1 + more);
+    out.assign(std::begin(kStateMagic), std::end(kStateMagic));
+    PutLe64(out, tag.historySize);
+    PutLe32(out, tag.historyCrc);
+    PutLe64(out, tag.deflatedSize);
+    PutLe32(out, tag.deflatedCrc);
+    out.insert(out.end(), sourceFolder.begin(), sourceFolder.end());
+    out.push_back(0);
+    return out;
+}
+
+// `state`: `before` loaded, with the record in `led` (after its kRecordLead bytes) applied, and
+// then `addedApart`, when given, as the record's added tree.
+bool ApplyLedRecord(std::span<const unsigned char> before, std::span<unsigned char> led, FileTreePtr& state,
+                    FileTreePtr* addedApart = nullptr) {
+    if (led.size() < kRecordLead || !LoadState(before, state)) return false;
+    // A reader skips the first record's removed part: an empty record goes first.
+    std::fill_n(led.begin(), kRecordLead, 0);
+    TargetHistoryReader reader(led.data(), led.size());
+    BackupRecord skipped, run;
+    if (reader.Next(skipped) != TargetHistoryReader::Step::Record ||
+        reader.Next(run) != TargetHistoryReader::Step::Record || reader.Next(skipped) != TargetHistoryReader::Step::End)
+        return false;
+    MergeIndex index;
+    if (run.removed) MergeFileTrees(state, run.removed, MergeMode::RemoveConsuming, kPlatformNameCase, &index);
+    if (run.added) MergeFileTrees(state, run.added, MergeMode::AddRecord, kPlatformNameCase, &index);
+    if (addedApart != nullptr && *addedApart) {
+        // In the order a load of its serialized form gives, as a replay has it.
+        ReverseFileLists(addedApart->get());
+        MergeFileTrees(state, *addedApart, MergeMode::AddRecord, kPlatformNameCase, &index);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::uint32_t Crc32Of(std::span<const unsigned char> bytes) {
@@ -44,12 +91,7 @@ StateTag TagOf(const CompressedHistory& history) {
 
 HistoryBytes SerializeState(FileTreeNode* state) {
     HistoryBytes out;
-    if (state == nullptr) return out;
-    ReverseFileLists(state);
-    out.resize(static_cast<std::size_t>(FileTreeSerializedSize64(state)));
-    unsigned char* cursor = out.data();
-    SaveFileTree(state, cursor);
-    ReverseFileLists(state);
+    AppendSerializedState(out, state);
     return out;
 }
 
@@ -69,15 +111,8 @@ bool LoadState(std::span<const unsigned char> bytes, FileTreePtr& state) {
 
 std::vector<unsigned char> EncodeStateEntry(const StateTag& tag, std::string_view sourceFolder,
                                             std::span<const unsigned char> serializedState) {
-    std::vector<unsigned char> out(std::begin(kStateMagic), std::end(kStateMagic));
-    PutLe64(out, tag.historySize);
-    PutLe32(out, tag.historyCrc);
-    PutLe64(out, tag.deflatedSize);
-    PutLe32(out, tag.deflatedCrc);
-    out.resize(kTagSize + sourceFolder.size() + 1 + serializedState.size());
-    unsigned char* at = std::copy(sourceFolder.begin(), sourceFolder.end(), out.data() + kTagSize);
-    *at++ = 0;
-    std::copy(serializedState.begin(), serializedState.end(), at);
+    std::vector<unsigned char> out = StateEntryHeader(tag, sourceFolder, serializedState.size());
+    out.insert(out.end(), serializedState.begin(), serializedState.end());
     return out;
 }
 
@@ -100,20 +135,23 @@ bool DecodeStateEntry(std::span<const unsigned char> bytes, DecodedState& out) {
 
 bool StateAfterRecord(std::span<const unsigned char> before, std::span<const unsigned char> record,
                       HistoryBytes& after) {
+    HistoryBytes led(kRecordLead);
+    led.insert(led.end(), record.begin(), record.end());
     FileTreePtr state;
-    if (!LoadState(before, state)) return false;
-    // A reader skips the first record's removed part: an empty record goes first.
-    HistoryBytes history(1 + 8 + 2, 0);
-    history.insert(history.end(), record.begin(), record.end());
-    TargetHistoryReader reader(history);
-    BackupRecord skipped, run;
-    if (reader.Next(skipped) != TargetHistoryReader::Step::Record ||
-        reader.Next(run) != TargetHistoryReader::Step::Record || reader.Next(skipped) != TargetHistoryReader::Step::End)
-        return false;
-    MergeIndex index;
-    if (run.removed) MergeFileTrees(state, run.removed, MergeMode::RemoveConsuming, kPlatformNameCase, &index);
-    if (run.added) MergeFileTrees(state, run.added, MergeMode::AddRecord, kPlatformNameCase, &index);
+    if (!ApplyLedRecord(before, led, state)) return false;
     after = SerializeState(state.get());
+    return true;
+}
+
+bool StateEntryAfterRecord(const StateTag& tag, std::string_view sourceFolder, std::span<const unsigned char> before,
+                           HistoryBytes&& ledRecord, FileTreePtr added, std::vector<unsigned char>& entry) {
+    FileTreePtr state;
+    HistoryBytes led = std::move(ledRecord);
+    if (!ApplyLedRecord(before, led, state, &added)) return false;
+    // The trees own their names: the record's bytes go before the state is serialized.
+    HistoryBytes().swap(led);
+    entry = StateEntryHeader(tag, sourceFolder, static_cast<std::size_t>(FileTreeSerializedSize64(state.get())));
+    AppendSerializedState(entry, state.get());
     return true;
 }
 

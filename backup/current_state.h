@@ -8,6 +8,7 @@
 // 0 byte; then the serialized state tree, or nothing when the state is empty. Files are
 // written in the reverse of their order in memory, so that a load gives the order back.
 // An entry whose tag does not match the stored history is stale and is rebuilt by replaying.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -53,5 +54,16 @@ bool DecodeStateEntry(std::span<const unsigned char> bytes, DecodedState& out);
 // the layout.
 bool StateAfterRecord(std::span<const unsigned char> before, std::span<const unsigned char> record,
                       HistoryBytes& after);
+
+// Bytes a record is led by for StateEntryAfterRecord: room for an empty first record.
+inline constexpr std::size_t kRecordLead = 1 + 8 + 2;
+// The store's next state entry, the same bytes as EncodeStateEntry(tag, sourceFolder, after)
+// with `after` from StateAfterRecord, made without a serialized copy of the added tree or of
+// the state: `ledRecord` holds kRecordLead bytes of any value, then the record up to its added
+// flag, which is 0; `added` is the record's added tree (none for no added part). The record is
+// overwritten and freed once read; `added` is used up. False when the bytes do not follow
+// the layout.
+bool StateEntryAfterRecord(const StateTag& tag, std::string_view sourceFolder, std::span<const unsigned char> before,
+                           HistoryBytes&& ledRecord, FileTreePtr added, std::vector<unsigned char>& entry);
 
 }  // namespace halvex

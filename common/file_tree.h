@@ -15,6 +15,8 @@
 // come from outside are loaded with their depth bounded (kFileTreeMaxDepth).
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string_view>
 
 #include <memory>
@@ -121,6 +123,10 @@ FileTreeNode* LoadFileTree(const unsigned char*& cursor, const unsigned char* en
 void SaveFileTree(const FileTreeNode* node, unsigned char*& cursor);
 // The same into [cursor, end): writes nothing and returns false when the tree does not fit.
 bool SaveFileTree(const FileTreeNode* node, unsigned char*& cursor, const unsigned char* end);
+// The same bytes handed to `sink` in order, in pieces of about `pieceSize` bytes: for a tree
+// whose whole serialized form is not to be held beside it.
+void SaveFileTreeInPieces(const FileTreeNode* node, std::size_t pieceSize,
+                          const std::function<void(std::span<const unsigned char>)>& sink);
 
 // Byte count of the serialized form of `node`, its siblings and all descendants (0 for null).
 std::uint64_t FileTreeSerializedSize64(const FileTreeNode* node);

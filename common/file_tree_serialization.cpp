@@ -151,6 +151,41 @@ void SaveFileTree(const FileTreeNode* node, unsigned char*& cursor) {
         });
 }
 
+void SaveFileTreeInPieces(const FileTreeNode* node, std::size_t pieceSize,
+                          const std::function<void(std::span<const unsigned char>)>& sink) {
+    std::vector<unsigned char> piece;
+    piece.reserve(pieceSize + 64);
+    const auto writeName = [&piece](const char* name) {
+        piece.insert(piece.end(), name, name + std::strlen(name) + 1);
+    };
+    const auto write64 = [&piece](std::uint64_t value) {
+        for (int i = 0; i < 8; ++i) piece.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    const auto handOver = [&] {
+        if (piece.size() < pieceSize) return;
+        sink(piece);
+        piece.clear();
+    };
+    detail::WalkFolders(
+        node,
+        [&](const FileTreeNode* folder) {
+            writeName(folder->name);
+            for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
+                writeName(file->name);
+                write64(file->lastWriteTime);
+                write64(file->size);
+                handOver();
+            }
+            piece.push_back(kEndOfFiles);
+            if (folder->firstChild != nullptr) piece.push_back(kSubFoldersFollow);
+        },
+        [&](const FileTreeNode* folder) {
+            piece.push_back(folder->nextSibling != nullptr ? kSiblingFollows : kNoSibling);
+            handOver();
+        });
+    if (!piece.empty()) sink(piece);
+}
+
 bool SaveFileTree(const FileTreeNode* node, unsigned char*& cursor, const unsigned char* end) {
     if (cursor > end) return false;
     const std::uint64_t size = FileTreeSerializedSize64(node);

@@ -108,6 +108,7 @@ void ArchiveSet::Clear() {
     archiveCount_ = 0;
     dateCount_ = 0;
     currentArchiveIndex_ = 0;
+    historiesTaken_ = false;
 }
 
 bool ArchiveSet::OpenSet(const std::string& path) {
@@ -129,7 +130,8 @@ bool ArchiveSet::OpenSet(const std::string& path) {
             openFailureReason_[0] = static_cast<char>(openFailureReason_[0] - 'A' + 'a');
     };
     try {
-        zip_.Open(path, ZipOpenReadOnly, 0);
+        // Only the set's bookkeeping is read here: the catalog need not hold the stored files.
+        zip_.OpenTopLevelOnly(path);
     } catch (const std::exception& error) {
         // Not readable as a zip archive at all.
         noteFailure(error, "not a set");
@@ -195,14 +197,25 @@ bool ArchiveSet::ReadSet(const std::string& path) {
     archiveBaseName_ = DeriveBaseName(fileName, archiveCount_);
 
     targets_.resize(toDirs->targetNames.size());
+    // Every history is read before any is parsed, so that the archive's catalog (a record for
+    // each file it stores) is gone before the trees are built.
+    std::vector<std::vector<unsigned char>> histories(targets_.size());
     for (std::size_t i = 0; i < targets_.size(); ++i) {
         BackupTarget& target = targets_[i];
         target.targetName = std::move(toDirs->targetNames[i]);
         const int historyIndex = FindBookkeepingEntry(zip_, target.targetName + ".tq");
         if (historyIndex < 0) return false;
-        const auto history = ReadBookkeepingEntry(zip_, historyIndex, budget);
+        auto history = ReadBookkeepingEntry(zip_, historyIndex, budget);
         if (!history) return false;
-        if (!ParseTargetHistory(std::span<const unsigned char>(*history), archiveCount_, target)) return false;
+        histories[i] = std::move(*history);
+    }
+    zip_.Close(true);  // opened read-only: nothing to write
+
+    for (std::size_t i = 0; i < targets_.size(); ++i) {
+        BackupTarget& target = targets_[i];
+        const bool parsed = ParseTargetHistory(std::span<const unsigned char>(histories[i]), archiveCount_, target);
+        std::vector<unsigned char>().swap(histories[i]);
+        if (!parsed) return false;
         // A target with fewer backups than the set has archives joined the set later: its
         // backups lie in the newest archives.
         const int delta = archiveCount_ - target.backupCount;
@@ -217,7 +230,6 @@ bool ArchiveSet::ReadSet(const std::string& path) {
             dates_ = target.backupTimes;
         }
     }
-    zip_.Close(true);  // opened read-only: nothing to write
 
     archiveNames_.reserve(archiveCount_);
     for (int number = 1; number <= archiveCount_; ++number)

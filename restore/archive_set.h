@@ -99,6 +99,11 @@ public:
     // chosen by archive number, never by their times. An index outside the date list
     // changes nothing.
     void SelectDate(int dateIndex);
+    // The same for a reader of that one date alone: the histories' trees become the date's
+    // trees instead of being copied into them, so that no set of trees is held twice. The set
+    // has no other date to give afterwards: SelectDate, the search and the versions see no
+    // backups until OpenSet.
+    void SelectOnlyDate(int dateIndex);
     // Target i's tree at the selected date: its top folder is named after the target and
     // stands for the source folder; every folder's totalSize is filled; every folder and file
     // carries the number of the archive holding the version that counts. Null when none of
@@ -191,6 +196,8 @@ public:
     void SetTickSource(std::function<std::uint32_t()> tick);
 
 private:
+    // SelectDate, or SelectOnlyDate with `takeHistories`.
+    void BuildDate(int dateIndex, bool takeHistories);
     // archive_set.cpp
     bool ReadSet(const std::string& path);
     // Remembers the folder of an archive of the set that was opened from `path`.
@@ -279,6 +286,7 @@ private:
     int dateCount_ = 0;
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;
+    bool historiesTaken_ = false;  // SelectOnlyDate took the histories' trees
     ZipArchiveFile zip_;
     // Folders the set's archives were read from (resolved): never moved aside by a restore.
     std::vector<std::string> archiveFolders_;

@@ -34,6 +34,24 @@ void ApplyBackup(FileTreeNode*& state, const BackupTarget& target, int k, MergeI
     if (target.addedTrees[k]) MergeCopy(state, target.addedTrees[k].get(), MergeMode::AddRecord, index);
 }
 
+// As MergeCopy with `record` itself, which goes (with what the merge leaves of it).
+void MergeTaken(FileTreeNode*& state, FileTreePtr& record, MergeMode mode, MergeIndex& index) {
+    FileTreeNode* taken = record.release();
+    try {
+        MergeFileTrees(&state, &taken, mode, kPlatformNameCase, &index);
+    } catch (...) {
+        FreeFileTree(taken);
+        throw;
+    }
+    FreeFileTree(taken);
+}
+
+// ApplyBackup with the backup's own trees, which are used up.
+void TakeBackup(FileTreeNode*& state, BackupTarget& target, int k, MergeIndex& index) {
+    if (target.removedTrees[k]) MergeTaken(state, target.removedTrees[k], MergeMode::RemoveRecord, index);
+    if (target.addedTrees[k]) MergeTaken(state, target.addedTrees[k], MergeMode::AddRecord, index);
+}
+
 struct SearchRun {
     const char* pattern;
     const char* folderFilter;  // null: every folder
@@ -81,8 +99,13 @@ const FileTreeNode* ArchiveSet::GetTargetTree(int i) const {
     return targetTrees_[i].get();
 }
 
-void ArchiveSet::SelectDate(int dateIndex) {
-    if (dateIndex < 0 || dateIndex >= dateCount_) return;
+void ArchiveSet::SelectDate(int dateIndex) { BuildDate(dateIndex, false); }
+
+void ArchiveSet::SelectOnlyDate(int dateIndex) { BuildDate(dateIndex, true); }
+
+void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
+    if (dateIndex < 0 || dateIndex >= dateCount_ || historiesTaken_) return;
+    historiesTaken_ = takeHistories;
     currentArchiveIndex_ = archiveCount_ - dateCount_ + dateIndex;
     ClearTargetTrees();
     targetTrees_.resize(targets_.size());
@@ -91,13 +114,16 @@ void ArchiveSet::SelectDate(int dateIndex) {
     // bring in a later one.
     const int lastArchive = currentArchiveIndex_ + 1;
     for (std::size_t j = 0; j < targets_.size(); ++j) {
-        const BackupTarget& target = targets_[j];
+        BackupTarget& target = targets_[j];
         // Backup k of a target with B backups lies in archive k + 1 + archiveCount - B.
         const int backups = std::min(target.backupCount, lastArchive - (archiveCount_ - target.backupCount));
         FileTreeNode* state = nullptr;
         try {
             MergeIndex index;  // kept from one backup to the next: only what a record touches is walked
-            for (int k = 0; k < backups; ++k) ApplyBackup(state, target, k, index);
+            for (int k = 0; k < backups; ++k) {
+                if (takeHistories) TakeBackup(state, target, k, index);
+                else ApplyBackup(state, target, k, index);
+            }
             if (state != nullptr) {
                 RenameFileTreeNode(state, target.targetName);
                 SumFolderSizes(state);

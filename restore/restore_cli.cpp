@@ -253,17 +253,22 @@ private:
 
     void Write(const ListingRecord& record) { io_.out << (options_.json ? record.Json() : record.Tsv()) << '\n'; }
 
-    // The date of --date K, or the newest.
+    // The date of --date K, or the newest. --files reads that date alone: its trees are made
+    // of the histories' own rather than of copies.
     bool SelectDate() {
+        const auto select = [this](int index) {
+            if (options_.mode == Mode::Files) set_.SelectOnlyDate(index);
+            else set_.SelectDate(index);
+        };
         if (options_.date) {
             auto index = DateIndexFromLabel(set_.ArchiveCount(), set_.DateCount(), *options_.date);
             if (!index) {
                 PrintMessageBox(io_.err, "no backup date is labelled " + std::to_string(*options_.date));
                 return false;
             }
-            set_.SelectDate(*index);
+            select(*index);
         } else if (set_.DateCount() > 0) {
-            set_.SelectDate(set_.DateCount() - 1);
+            select(set_.DateCount() - 1);
         }
         return true;
     }

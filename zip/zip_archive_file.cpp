@@ -33,6 +33,17 @@ void ZipArchiveFile::Open(const std::string& path, int mode, std::uint64_t volum
     }
 }
 
+void ZipArchiveFile::OpenTopLevelOnly(const std::string& path) {
+    catalog_.SetTopLevelOnly(true);
+    try {
+        Open(path, ZipOpenReadOnly, 0);
+    } catch (...) {
+        catalog_.SetTopLevelOnly(false);
+        throw;
+    }
+    catalog_.SetTopLevelOnly(false);
+}
+
 void ZipArchiveFile::ReleaseAll() noexcept {
     stream_.Release();
     aes_.reset();

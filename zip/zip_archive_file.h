@@ -99,6 +99,11 @@ public:
     //  - Opening the last part (or, on removable disks, the last disk) of an existing one reads
     //    it across its volumes, read only: adding and deleting answer false.
     void Open(const std::string& path, int mode = ZipOpenExisting, std::uint64_t volumeSize = 0);
+    // Opens an existing archive read only with only its top-level entries (names without a
+    // folder) in the catalog: the others are read and checked but not kept, and entry indices
+    // and the count are those of the kept entries. For a reader that wants a few bookkeeping
+    // entries of an archive that may hold millions of files.
+    void OpenTopLevelOnly(const std::string& path);
     // True for a multi-volume archive, opened or being created.
     bool IsMultiVolume() const { return storage_.IsMultiVolume() != 0; }
     // The callback that asks for removable disks, kept across opens (the programs set none).

@@ -326,6 +326,7 @@ void ZipCatalog::ReadDirectory() {
         // A single file's volume numbers were never used; a span's must name one of its volumes.
         if (multiVolume && header.diskStart > thisVolume_) RaiseDamaged();
         at += used;
+        if (topLevelOnly_ && header.fileName.find('\\') != std::string::npos) continue;
         centralSize_ += header.CentralRecordSize(classicMax_);
         entries_.push_back(Pack(header));
     }

@@ -34,6 +34,9 @@ public:
     void ResetCatalog();
     // Frees every header, the index and the comment.
     void ClearCatalog();
+    // While on, ReadCatalog keeps only the entries at the top level (names without a '\'):
+    // the others are read and checked but not kept, and indices count the kept entries.
+    void SetTopLevelOnly(bool on) { topLevelOnly_ = on; }
 
     // Positions the storage at entry `index`'s data after checking its local header against
     // the central one (code 10 on any disagreement). Answers the data's file position.
@@ -218,6 +221,7 @@ private:
     std::string localExtra_;
     std::uint64_t centralSize_ = 0;  // sum of the headers' central record sizes
     bool findFast_ = false;
+    bool topLevelOnly_ = false;
     bool sortedValid_ = false;
     std::vector<std::uint32_t> sortedIndex_;  // entry indices
 };

@@ -91,6 +91,25 @@ TEST(CompressedHistory, JoinedRunsInflateToTheOneShotHistory) {
     backuptest::ExpectReadersAccept(path);
 }
 
+// Histories of millions of files are deflated in pieces of input and output, and parts come
+// in pieces: pieces that end mid-buffer and parts of several pieces inflate to the same bytes.
+TEST(CompressedHistory, PartsLargerThanTheDeflatersPiecesInflateWhole) {
+    std::mt19937 random(35);
+    HistoryBytes whole = MakePart(random, (5u << 20) / 2 + 3);
+    CompressedHistory joined = CompressHistory(whole);
+    // The next part as a head and uneven pieces, as a run hands over its added tree.
+    const HistoryBytes part = MakePart(random, (1u << 20) + 1);
+    const std::span<const unsigned char> bytes(part);
+    AppendToHistory(joined, bytes.first(100), [&](const std::function<void(std::span<const unsigned char>)>& sink) {
+        for (std::size_t at = 100; at < bytes.size(); at += 300000)
+            sink(bytes.subspan(at, std::min<std::size_t>(300000, bytes.size() - at)));
+    });
+    whole.insert(whole.end(), part.begin(), part.end());
+    ASSERT_EQ(InflateRaw(joined.deflated, whole.size()), whole);
+    EXPECT_EQ(joined.crc, crc32(0, whole.data(), static_cast<uInt>(whole.size())));
+    EXPECT_TRUE(EndsJoinable(joined.deflated));
+}
+
 namespace {
 
 class JoinedRunTest : public backuptest::RunFixture {

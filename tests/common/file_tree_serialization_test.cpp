@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,4 +219,23 @@ TEST(FileTreeSerialization, CheckedSaveRefusesASmallBuffer) {
     EXPECT_TRUE(SaveFileTree(tree.head, cursor, buffer.data() + size));
     EXPECT_EQ(cursor, buffer.data() + size);
     EXPECT_EQ(buffer.back(), 0xAA);
+}
+
+TEST(FileTreeSerialization, SavingInPiecesGivesTheSameBytesInBoundedPieces) {
+    OwnedTree tree("top(a.txt@1:2,bb.txt@3:4)[sub(c)[deep(d,e)] other(f)] next(g)[h]");
+    const Bytes whole = Save(tree.head);
+    for (const std::size_t pieceSize : {std::size_t{1}, std::size_t{20}, whole.size(), std::size_t{1} << 20}) {
+        SCOPED_TRACE(pieceSize);
+        Bytes joined;
+        std::size_t largest = 0;
+        SaveFileTreeInPieces(tree.head, pieceSize, [&](std::span<const unsigned char> piece) {
+            EXPECT_FALSE(piece.empty());
+            largest = std::max(largest, piece.size());
+            joined.insert(joined.end(), piece.begin(), piece.end());
+        });
+        EXPECT_EQ(joined, whole);
+        // At most one file record (here under 30 bytes) past the piece size.
+        EXPECT_LT(largest, std::max(pieceSize, std::size_t{1}) + 30);
+    }
+    SaveFileTreeInPieces(nullptr, 16, [](std::span<const unsigned char>) { ADD_FAILURE() << "a piece of no tree"; });
 }

@@ -71,6 +71,27 @@ TEST_F(CatalogTest, EachFileCarriesTheNewestArchiveUpToTheDate) {
     EXPECT_EQ(set.CurrentDateIndex(), 2);
 }
 
+// A reader of one date alone gets the trees SelectDate builds, removals, folder leaves and
+// archive numbers included, and no other date afterwards.
+TEST_F(CatalogTest, OnlyDateTakesTheHistoriesIntoTheSameTrees) {
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@1:1,b@1:2)[docs(x@1:1)[deep(y@1:1)] keep(z@1:1)]"}});
+    builder.Run(Day(2), {{"Data", "(a@1:1)[docs]", "(c@2:3)"}});
+    builder.Run(Day(3), {{"Data", "", "(a@3:4)[docs(x@3:2)]"}});
+    for (int date = 0; date < 3; ++date) {
+        SCOPED_TRACE(date);
+        OpenAt(date);
+        const std::string expected = TreeText();
+        ArchiveSet only;
+        ASSERT_TRUE(only.OpenSet(builder.ArchivePath(builder.ArchiveCount())));
+        only.SelectOnlyDate(date);
+        EXPECT_EQ(test::Describe(only.GetTargetTree(0)), expected);
+        EXPECT_EQ(only.GetTargetTree(0)->totalSize, set.GetTargetTree(0)->totalSize);
+        only.SelectDate(date == 0 ? 2 : 0);
+        EXPECT_EQ(test::Describe(only.GetTargetTree(0)), expected);
+    }
+}
+
 TEST_F(CatalogTest, RemovedFilesVanishAndComeBackWithTheirNewArchive) {
     builder.AddTarget("Data", "/data");
     builder.Run(Day(1), {{"Data", "", "(a@1:1,b@1:2)"}});

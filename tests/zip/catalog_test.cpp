@@ -107,3 +107,29 @@ TEST(Catalog, PackedRecordsKeepEveryFieldThroughDeletesAndReopening) {
         zip.Close();
     }
 }
+
+// A reader of bookkeeping entries keeps only the top level: lookups and reads find the kept
+// entries at their own indices, and the next open sees every entry again.
+TEST(Catalog, TopLevelOnlyKeepsTheTopLevelEntriesAndForgetsItselfAfterTheOpen) {
+    const std::vector<std::pair<std::string, std::string>> entries{
+        {"Data\\", ""}, {"Data\\a.txt", "a"}, {"ToDirs.tq", "dirs"}, {"Data\\sub\\b", "b"}, {"Data.tq", "history"}};
+    TempFolder dir;
+    ZipArchiveFile zip;
+    zip.Open(dir / "x.zip", ZipCreate);
+    for (const auto& [name, content] : entries) AddEntry(zip, name, content);
+    zip.Close();
+
+    zip.OpenTopLevelOnly(dir / "x.zip");
+    EXPECT_EQ(zip.GetEntryCount(), 2);
+    EXPECT_EQ(zip.FindEntry("Data\\a.txt", true), -1);
+    for (const int index : {0, 1}) {
+        const int found = zip.FindEntry(index == 0 ? "ToDirs.tq" : "data.TQ", false);
+        ASSERT_EQ(found, index);
+        EXPECT_EQ(ReadWhole(zip, found), index == 0 ? "dirs" : "history");
+    }
+    zip.Close();
+    zip.Open(dir / "x.zip", ZipOpenReadOnly);
+    EXPECT_EQ(zip.GetEntryCount(), static_cast<int>(entries.size()));
+    EXPECT_EQ(ReadWhole(zip, 3), "b");
+    zip.Close();
+}
