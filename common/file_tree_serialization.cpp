@@ -128,62 +128,72 @@ FileTreeNode* LoadFileTree(const unsigned char*& cursor, const unsigned char* en
     return root;
 }
 
-void SaveFileTree(const FileTreeNode* node, unsigned char*& cursor) {
-    const auto writeName = [&cursor](const char* name) {
-        const std::size_t length = std::strlen(name) + 1;
-        std::memcpy(cursor, name, length);
-        cursor += length;
-    };
+namespace {
+
+// The byte form of a tree, written through `out` (Name, U64, Byte, and PieceDone where a
+// piece may end): one walk for the in-place and the piecewise writers.
+template <class Out>
+void WriteTree(const FileTreeNode* node, Out& out) {
     detail::WalkFolders(
         node,
         [&](const FileTreeNode* folder) {
-            writeName(folder->name);
+            out.Name(folder->name);
             for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
-                writeName(file->name);
-                WriteLittleEndian64(cursor, file->lastWriteTime);
-                WriteLittleEndian64(cursor, file->size);
+                out.Name(file->name);
+                out.U64(file->lastWriteTime);
+                out.U64(file->size);
+                out.PieceDone();
             }
-            *cursor++ = kEndOfFiles;
-            if (folder->firstChild != nullptr) *cursor++ = kSubFoldersFollow;
+            out.Byte(kEndOfFiles);
+            if (folder->firstChild != nullptr) out.Byte(kSubFoldersFollow);
         },
         [&](const FileTreeNode* folder) {
-            *cursor++ = folder->nextSibling != nullptr ? kSiblingFollows : kNoSibling;
+            out.Byte(folder->nextSibling != nullptr ? kSiblingFollows : kNoSibling);
+            out.PieceDone();
         });
+}
+
+struct CursorOut {
+    unsigned char*& cursor;
+    void Name(const char* name) {
+        const std::size_t length = std::strlen(name) + 1;
+        std::memcpy(cursor, name, length);
+        cursor += length;
+    }
+    void U64(std::uint64_t value) { WriteLittleEndian64(cursor, value); }
+    void Byte(unsigned char value) { *cursor++ = value; }
+    void PieceDone() {}
+};
+
+struct PieceOut {
+    std::size_t pieceSize;
+    const std::function<void(std::span<const unsigned char>)>& sink;
+    std::vector<unsigned char> piece;
+    void Name(const char* name) { piece.insert(piece.end(), name, name + std::strlen(name) + 1); }
+    void U64(std::uint64_t value) {
+        for (int i = 0; i < 8; ++i) piece.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    }
+    void Byte(unsigned char value) { piece.push_back(value); }
+    void PieceDone() {
+        if (piece.size() < pieceSize) return;
+        sink(piece);
+        piece.clear();
+    }
+};
+
+}  // namespace
+
+void SaveFileTree(const FileTreeNode* node, unsigned char*& cursor) {
+    CursorOut out{cursor};
+    WriteTree(node, out);
 }
 
 void SaveFileTreeInPieces(const FileTreeNode* node, std::size_t pieceSize,
                           const std::function<void(std::span<const unsigned char>)>& sink) {
-    std::vector<unsigned char> piece;
-    piece.reserve(pieceSize + 64);
-    const auto writeName = [&piece](const char* name) {
-        piece.insert(piece.end(), name, name + std::strlen(name) + 1);
-    };
-    const auto write64 = [&piece](std::uint64_t value) {
-        for (int i = 0; i < 8; ++i) piece.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    };
-    const auto handOver = [&] {
-        if (piece.size() < pieceSize) return;
-        sink(piece);
-        piece.clear();
-    };
-    detail::WalkFolders(
-        node,
-        [&](const FileTreeNode* folder) {
-            writeName(folder->name);
-            for (const FileTreeFile* file = folder->files; file != nullptr; file = file->next) {
-                writeName(file->name);
-                write64(file->lastWriteTime);
-                write64(file->size);
-                handOver();
-            }
-            piece.push_back(kEndOfFiles);
-            if (folder->firstChild != nullptr) piece.push_back(kSubFoldersFollow);
-        },
-        [&](const FileTreeNode* folder) {
-            piece.push_back(folder->nextSibling != nullptr ? kSiblingFollows : kNoSibling);
-            handOver();
-        });
-    if (!piece.empty()) sink(piece);
+    PieceOut out{pieceSize, sink, {}};
+    out.piece.reserve(pieceSize + 64);
+    WriteTree(node, out);
+    if (!out.piece.empty()) sink(out.piece);
 }
 
 bool SaveFileTree(const FileTreeNode* node, unsigned char*& cursor, const unsigned char* end) {

@@ -15,17 +15,20 @@ namespace halvex {
 
 namespace {
 
-// Merges a deep copy of `record` into `state` with `mode`, then frees what is left of the copy;
-// the history keeps its record for the next date change.
-void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode, MergeIndex& index) {
-    FileTreeNode* copy = CloneFileTree(record);
+// Merges `owned` into `state` with `mode`, then frees what the merge leaves of it.
+void MergeOwned(FileTreeNode*& state, FileTreeNode* owned, MergeMode mode, MergeIndex& index) {
     try {
-        MergeFileTrees(&state, &copy, mode, kPlatformNameCase, &index);
+        MergeFileTrees(&state, &owned, mode, kPlatformNameCase, &index);
     } catch (...) {
-        FreeFileTree(copy);
+        FreeFileTree(owned);
         throw;
     }
-    FreeFileTree(copy);
+    FreeFileTree(owned);
+}
+
+// Merges a deep copy of `record`: the history keeps its record for the next date change.
+void MergeCopy(FileTreeNode*& state, const FileTreeNode* record, MergeMode mode, MergeIndex& index) {
+    MergeOwned(state, CloneFileTree(record), mode, index);
 }
 
 // Brings `state` forward over backup k of `target`: what it removed, then what it added.
@@ -36,14 +39,7 @@ void ApplyBackup(FileTreeNode*& state, const BackupTarget& target, int k, MergeI
 
 // As MergeCopy with `record` itself, which goes (with what the merge leaves of it).
 void MergeTaken(FileTreeNode*& state, FileTreePtr& record, MergeMode mode, MergeIndex& index) {
-    FileTreeNode* taken = record.release();
-    try {
-        MergeFileTrees(&state, &taken, mode, kPlatformNameCase, &index);
-    } catch (...) {
-        FreeFileTree(taken);
-        throw;
-    }
-    FreeFileTree(taken);
+    MergeOwned(state, record.release(), mode, index);
 }
 
 // ApplyBackup with the backup's own trees, which are used up.
