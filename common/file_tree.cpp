@@ -34,7 +34,7 @@ class BlockPool {
 public:
     static constexpr std::size_t kGranule = 8;
     static constexpr std::size_t kLargest = 512;
-    static constexpr std::size_t kSlabBytes = 64 * 1024;
+    [[maybe_unused]] static constexpr std::size_t kSlabBytes = 64 * 1024;  // unused without pools
 
     static constexpr std::size_t Rounded(std::size_t size) { return (size + kGranule - 1) & ~(kGranule - 1); }
 

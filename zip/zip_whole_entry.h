@@ -11,7 +11,7 @@
 namespace halvex {
 
 class ZipArchiveFile;
-struct ZipEntryHeader;
+class ZipEntryHeader;
 
 // Real histories deflate 2-20:1; one that inflates past this many times its compressed size
 // (plus the allowance, for tiny entries) is damage, never opened.
