@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "backup/archive_queue.h"
@@ -43,6 +44,22 @@ std::uint32_t OneStreamSize(const TempFolder& dir, const std::string& data) {
     return header.compressedSize;
 }
 
+// Writes a new archive at `path` through a queue with `settings`, `queueOne` queueing file i
+// of `count`; the source paths of the files the queue left out.
+std::vector<std::string> WriteQueued(const std::string& path, const ParallelDeflate::Settings& settings,
+                                     std::size_t count, const std::function<void(ArchiveQueue&, std::size_t)>& queueOne) {
+    ZipArchiveFile zip;
+    zip.Open(path, ZipCreate);
+    std::vector<std::string> leftOut;
+    {
+        ArchiveQueue queue(zip, settings, [&](const ArchiveQueue::Entry& e, bool) { leftOut.push_back(e.sourcePath); });
+        for (std::size_t i = 0; i < count; ++i) queueOne(queue, i);
+        queue.Flush();
+    }
+    zip.Close();
+    return leftOut;
+}
+
 }  // namespace
 
 TEST(ArchiveQueue, JoinedBlocksDecodeToTheFilesAndWhatDoesNotShrinkIsStored) {
@@ -71,20 +88,13 @@ TEST(ArchiveQueue, JoinedBlocksDecodeToTheFilesAndWhatDoesNotShrinkIsStored) {
         };
         TempFolder dir;
         const std::string path = dir / "queued.zip";
-        ZipArchiveFile zip;
-        zip.Open(path, ZipCreate);
         ParallelDeflate::Settings settings;
         settings.threads = 3;
         settings.blockSize = block;
         settings.blocksInFlight = 3;
-        std::vector<std::string> leftOut;
-        {
-            ArchiveQueue queue(zip, settings, [&](const ArchiveQueue::Entry& e, bool) { leftOut.push_back(e.sourcePath); });
-            for (const auto& c : cases) QueueFile(queue, c.name, c.data);
-            queue.Flush();
-        }
-        zip.Close();
-        EXPECT_TRUE(leftOut.empty());
+        EXPECT_TRUE(WriteQueued(path, settings, std::size(cases), [&](ArchiveQueue& queue, std::size_t i) {
+                        QueueFile(queue, cases[i].name, cases[i].data);
+                    }).empty());
 
         ZipArchiveFile reader;
         reader.Open(path, ZipOpenReadOnly);
@@ -145,21 +155,14 @@ TEST(ArchiveQueue, WholeFilesAndLevelsAroundTheBufferSize) {
     };
     TempFolder dir;
     const std::string path = dir / "levels.zip";
-    ZipArchiveFile zip;
-    zip.Open(path, ZipCreate);
     ParallelDeflate::Settings settings;
     settings.threads = 2;
     settings.blockSize = block;
     settings.wholeSize = 2 * block;
-    {
-        ArchiveQueue queue(zip, settings, [](const ArchiveQueue::Entry&, bool) { ADD_FAILURE() << "left out"; });
-        for (std::size_t i = 0; i < std::size(cases); ++i) {
-            queue.SetLevel(cases[i].level);
-            QueueFile(queue, std::to_string(i), cases[i].data);
-        }
-        queue.Flush();
-    }
-    zip.Close();
+    EXPECT_TRUE(WriteQueued(path, settings, std::size(cases), [&](ArchiveQueue& queue, std::size_t i) {
+                    queue.SetLevel(cases[i].level);
+                    QueueFile(queue, std::to_string(i), cases[i].data);
+                }).empty());
 
     ZipArchiveFile reader;
     reader.Open(path, ZipOpenReadOnly);

@@ -275,16 +275,16 @@ void RestorePagesTest::BrowserLayoutFollowsThePageSize() {
 
 void RestorePagesTest::BrowserTreeItemsFollowWhatIsShown() {
     // A generated target three levels deep: f0..f3, each g0..g2, each h0..h1, a file in each.
-    std::string spec = "(top@1:1)[";
+    std::string layout = "(top@1:1)[";
     for (int f = 0; f < 4; ++f) {
-        spec += (f > 0 ? " f" : "f") + std::to_string(f) + "(x@1:1)[";
-        for (int g = 0; g < 3; ++g) spec += (g > 0 ? " g" : "g") + std::to_string(g) + "(x@1:1)[h0(x@1:1) h1(x@1:1)]";
-        spec += "]";
+        layout += (f > 0 ? " f" : "f") + std::to_string(f) + "(x@1:1)[";
+        for (int g = 0; g < 3; ++g) layout += (g > 0 ? " g" : "g") + std::to_string(g) + "(x@1:1)[h0(x@1:1) h1(x@1:1)]";
+        layout += "]";
     }
-    spec += "]";
+    layout += "]";
     test::SetBuilder builder(temp_->path(), "Job");
     builder.AddTarget("Data", "/data");
-    builder.Run(test::Day(1), {{"Data", "", spec}});
+    builder.Run(test::Day(1), {{"Data", "", layout}});
     QVERIFY(window_->ShowSet(builder.ArchivePath(1)));
     Show(RestoreMainWindow::kFileBrowserPage);
     FileBrowserPage& page = *Browser();
