@@ -109,6 +109,7 @@ void ArchiveSet::Clear() {
     dateCount_ = 0;
     currentArchiveIndex_ = 0;
     historiesTaken_ = false;
+    historyBytes_.clear();
 }
 
 bool ArchiveSet::OpenSet(const std::string& path) {
@@ -213,29 +214,45 @@ bool ArchiveSet::ReadSet(const std::string& path) {
 
     for (std::size_t i = 0; i < targets_.size(); ++i) {
         BackupTarget& target = targets_[i];
-        const bool parsed = ParseTargetHistory(std::span<const unsigned char>(histories[i]), archiveCount_, target);
-        std::vector<unsigned char>().swap(histories[i]);
+        const bool parsed = ParseHistory(i, histories[i]);
+        if (!keepHistoryBytes_) std::vector<unsigned char>().swap(histories[i]);
         if (!parsed) return false;
-        // A target with fewer backups than the set has archives joined the set later: its
-        // backups lie in the newest archives.
-        const int delta = archiveCount_ - target.backupCount;
-        if (delta != 0) {
-            for (int k = 0; k < target.backupCount; ++k) {
-                AddToArchiveNumbers(target.removedTrees[k].get(), delta);
-                AddToArchiveNumbers(target.addedTrees[k].get(), delta);
-            }
-        }
         if (target.backupCount >= dateCount_) {
             dateCount_ = target.backupCount;
             dates_ = target.backupTimes;
         }
     }
 
+    if (keepHistoryBytes_) historyBytes_ = std::move(histories);
     archiveNames_.reserve(archiveCount_);
     for (int number = 1; number <= archiveCount_; ++number)
         archiveNames_.push_back(ArchiveNameLike(archiveBaseName_, number, fileName));
     // The opened file is the last archive whatever its name says.
     archiveNames_.back() = fileName;
+    return true;
+}
+
+bool ArchiveSet::ParseHistory(std::size_t i, std::span<const unsigned char> bytes) {
+    BackupTarget& target = targets_[i];
+    if (!ParseTargetHistory(bytes, archiveCount_, target)) return false;
+    // A target with fewer backups than the set has archives joined the set later: its
+    // backups lie in the newest archives.
+    const int delta = archiveCount_ - target.backupCount;
+    if (delta != 0) {
+        for (int k = 0; k < target.backupCount; ++k) {
+            AddToArchiveNumbers(target.removedTrees[k].get(), delta);
+            AddToArchiveNumbers(target.addedTrees[k].get(), delta);
+        }
+    }
+    return true;
+}
+
+bool ArchiveSet::RestoreHistories() {
+    if (!historiesTaken_) return true;
+    if (historyBytes_.size() != targets_.size()) return false;
+    for (std::size_t i = 0; i < targets_.size(); ++i)
+        if (!ParseHistory(i, historyBytes_[i])) return false;
+    historiesTaken_ = false;
     return true;
 }
 

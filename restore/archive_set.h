@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,14 @@ public:
     // has no other date to give afterwards: SelectDate, the search and the versions see no
     // backups until OpenSet.
     void SelectOnlyDate(int dateIndex);
+    // For a reader that shows one date at a time (the window): with the histories' bytes kept
+    // (KeepHistoryBytes before OpenSet), the date is built as SelectOnlyDate builds it, and
+    // the histories are parsed again from their bytes when another date, a search or the
+    // versions of a file need them. The trees are then held once, not twice. Without the
+    // bytes kept, the same as SelectDate.
+    void ShowDate(int dateIndex);
+    // Whether the next OpenSet keeps every history's bytes for ShowDate.
+    void KeepHistoryBytes(bool keep) { keepHistoryBytes_ = keep; }
     // Target i's tree at the selected date: its top folder is named after the target and
     // stands for the source folder; every folder's totalSize is filled; every folder and file
     // carries the number of the archive holding the version that counts. Null when none of
@@ -120,7 +129,7 @@ public:
     // Replays target i's history backup by backup without touching the selected date: after
     // each backup, `visit` gets the target's tree as it then stood (null when empty; its top
     // folder unnamed, no folder sizes) and the number of the archive holding that backup.
-    void ReplayTarget(int i, const std::function<void(const FileTreeNode* tree, int archiveNumber)>& visit) const;
+    void ReplayTarget(int i, const std::function<void(const FileTreeNode* tree, int archiveNumber)>& visit);
     int SearchHitCount() const { return searchHitCount_; }
     // The "tqbackup.log" text of archive archiveIndex + 1 (-1: the selected date's archive),
     // opened through OpenArchiveForRestore. Null when the archive cannot be opened or read or
@@ -166,8 +175,9 @@ public:
     void AbortRestore();
     // Opens archive `number` of the set; asks for its file when it is missing (and, on cancel,
     // "Are you sure you want to abort?"), offers Retry/Cancel when it cannot be read. The time
-    // spent here does not count for the estimate.
-    bool OpenArchiveForRestore(int number);
+    // spent here does not count for the estimate. With `topLevelOnly` the catalog keeps only the
+    // bookkeeping entries, for readers of those alone (an archive may hold millions of files).
+    bool OpenArchiveForRestore(int number, bool topLevelOnly = false);
     // Frees a selection root made by a page: the nodes of its direct sub-folder chain and of its
     // file chain (shallow copies: not what they point to), then the root.
     static void FreeRestoreSelection(FileTreeNode* root);
@@ -198,6 +208,11 @@ public:
 private:
     // SelectDate, or SelectOnlyDate with `takeHistories`.
     void BuildDate(int dateIndex, bool takeHistories);
+    // Target i's backups from its history's bytes, numbered by the archives holding them.
+    bool ParseHistory(std::size_t i, std::span<const unsigned char> bytes);
+    // Parses the histories again from their kept bytes when a date took their trees; false
+    // when they are not there to give.
+    bool RestoreHistories();
     // archive_set.cpp
     bool ReadSet(const std::string& path);
     // Remembers the folder of an archive of the set that was opened from `path`.
@@ -265,7 +280,7 @@ private:
     int NewestRestoreArchive() const;
     void ReportUnreachableEntries(const FileTreeNode* tree, const std::string& start);
     // Opens the archive at `path`; on an error offers Retry/Cancel, naming it `shownAs`.
-    bool OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry);
+    bool OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry, bool topLevelOnly);
     // "" when the open archive (from `path`) is archive `number` of the set by its own
     // ToDirs.tq; otherwise closes it and answers why it cannot stand in for that archive.
     std::string CheckArchiveNumber(const std::string& path, int number);
@@ -286,7 +301,10 @@ private:
     int dateCount_ = 0;
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;
-    bool historiesTaken_ = false;  // SelectOnlyDate took the histories' trees
+    bool historiesTaken_ = false;  // SelectOnlyDate or ShowDate took the histories' trees
+    bool keepHistoryBytes_ = false;
+    // Every target's history as read, when kept: the trees taken by ShowDate come back from it.
+    std::vector<std::vector<unsigned char>> historyBytes_;
     ZipArchiveFile zip_;
     // Folders the set's archives were read from (resolved): never moved aside by a restore.
     std::vector<std::string> archiveFolders_;

@@ -99,8 +99,12 @@ void ArchiveSet::SelectDate(int dateIndex) { BuildDate(dateIndex, false); }
 
 void ArchiveSet::SelectOnlyDate(int dateIndex) { BuildDate(dateIndex, true); }
 
+void ArchiveSet::ShowDate(int dateIndex) {
+    BuildDate(dateIndex, !targets_.empty() && historyBytes_.size() == targets_.size());
+}
+
 void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
-    if (dateIndex < 0 || dateIndex >= dateCount_ || historiesTaken_) return;
+    if (dateIndex < 0 || dateIndex >= dateCount_ || !RestoreHistories()) return;
     historiesTaken_ = takeHistories;
     currentArchiveIndex_ = archiveCount_ - dateCount_ + dateIndex;
     ClearTargetTrees();
@@ -132,8 +136,8 @@ void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
     }
 }
 
-void ArchiveSet::ReplayTarget(int i, const std::function<void(const FileTreeNode*, int)>& visit) const {
-    if (i < 0 || i >= TargetCount()) return;
+void ArchiveSet::ReplayTarget(int i, const std::function<void(const FileTreeNode*, int)>& visit) {
+    if (i < 0 || i >= TargetCount() || !RestoreHistories()) return;
     const BackupTarget& target = targets_[i];
     FileTreePtr state;
     MergeIndex index;
@@ -154,6 +158,8 @@ bool ArchiveSet::Search(const char* pattern, const char* folderFilter, bool allB
                         SearchCallback callback, void* userData) {
     if (pattern == nullptr) return false;
     searchHitCount_ = 0;
+    // Every backup's files are looked through in the histories; without them none are seen.
+    if (allBackups) RestoreHistories();
     SearchRun run{pattern, (folderFilter != nullptr && folderFilter[0] != '\0') ? folderFilter : nullptr,
                   callback, userData, searchHitCount_, {}};
     for (int i = 0; i < TargetCount(); ++i) {
@@ -175,7 +181,8 @@ const std::string* ArchiveSet::RetrieveLog(int archiveIndex) {
     if (archiveIndex == -1) archiveIndex = currentArchiveIndex_;
     logText_.reset();
     if (!IsOpen() || archiveIndex < 0 || archiveIndex >= archiveCount_) return nullptr;
-    if (!OpenArchiveForRestore(archiveIndex + 1)) return nullptr;
+    // The log is a bookkeeping entry: the catalog of the archive's files is not needed.
+    if (!OpenArchiveForRestore(archiveIndex + 1, /*topLevelOnly=*/true)) return nullptr;
     try {
         const int index = FindBookkeepingEntry(zip_, "tqbackup.log");
         std::uint64_t budget = kMaxBookkeepingBytes;

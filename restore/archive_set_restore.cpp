@@ -771,9 +771,13 @@ bool ArchiveSet::AskAboutError(const std::string& text) {
     return false;
 }
 
-bool ArchiveSet::OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry) {
+bool ArchiveSet::OpenArchiveFile(const std::string& path, const std::string& shownAs, bool& retry,
+                                 bool topLevelOnly) {
     try {
-        zip_.Open(path, ZipOpenReadOnly, 0);
+        if (topLevelOnly)
+            zip_.OpenTopLevelOnly(path);
+        else
+            zip_.Open(path, ZipOpenReadOnly, 0);
         return true;
     } catch (const std::exception& error) {
         zip_.Close(true);
@@ -802,7 +806,7 @@ std::string ArchiveSet::CheckArchiveNumber(const std::string& path, int number) 
            "be used as archive " + std::to_string(number) + ".";
 }
 
-bool ArchiveSet::OpenArchiveForRestore(int number) {
+bool ArchiveSet::OpenArchiveForRestore(int number, bool topLevelOnly) {
     const std::uint32_t start = tick_();
     const std::string* name = GetArchiveName(number);
     bool opened = false;
@@ -815,7 +819,7 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
             retry = false;
             const std::string path = ArchiveFileToOpen(number);
             if (!namedFileRefused && platform::PathExists(path)) {
-                opened = OpenArchiveFile(path, platform::NameOfPath(path), retry);
+                opened = OpenArchiveFile(path, platform::NameOfPath(path), retry, topLevelOnly);
                 if (opened) {
                     const std::string refusal = CheckArchiveNumber(path, number);
                     if (!refusal.empty()) {
@@ -834,7 +838,7 @@ bool ArchiveSet::OpenArchiveForRestore(int number) {
                                          MessageOwner::MainWindow) != MessageAnswer::Yes;
                 continue;
             }
-            opened = OpenArchiveFile(*chosen, *chosen, retry);
+            opened = OpenArchiveFile(*chosen, *chosen, retry, topLevelOnly);
             if (opened) {
                 const std::string refusal = CheckArchiveNumber(*chosen, number);
                 if (!refusal.empty()) {

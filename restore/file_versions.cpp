@@ -11,7 +11,7 @@
 
 namespace halvex {
 
-std::vector<FileVersion> ListFileVersions(const ArchiveSet& set, const std::string& entryPath, std::string& error) {
+std::vector<FileVersion> ListFileVersions(ArchiveSet& set, const std::string& entryPath, std::string& error) {
     std::vector<FileVersion> versions;
     const std::vector<std::string> parts = SplitEntryPath(entryPath);
     const int target = parts.size() >= 2 ? FindTargetByName(set, parts[0]) : -1;

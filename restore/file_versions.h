@@ -27,7 +27,7 @@ struct FileVersion {
 // newest first: one per archive that stored it, each at the date of that archive. Files of
 // archives older than the set's first date are left out (no date can reach them). Empty, with
 // `error` set, when the set never held such a file.
-std::vector<FileVersion> ListFileVersions(const ArchiveSet& set, const std::string& entryPath, std::string& error);
+std::vector<FileVersion> ListFileVersions(ArchiveSet& set, const std::string& entryPath, std::string& error);
 
 // A selection of the one version, from its own archive. The FileTreeFile the selection points
 // to is `storage`, which must outlive the selection (and `version` too: it holds the name).

@@ -14,8 +14,9 @@ namespace halvex {
 
 bool ArchiveIsEncrypted(const std::string& path) {
     try {
+        // The bookkeeping entries tell, and the catalog of the files is not needed for it.
         ZipArchiveFile zip;
-        zip.Open(path, ZipOpenReadOnly);
+        zip.OpenTopLevelOnly(path);
         return zip.HasAesEntries();
     } catch (const std::exception&) {
         return false;
@@ -27,13 +28,20 @@ std::optional<std::string> ArchiveRefusingPassword(const std::vector<std::string
         try {
             ZipArchiveFile zip;
             zip.SetPassword(password);
-            zip.Open(path, ZipOpenReadOnly);
-            for (int i = 0; i < zip.GetEntryCount(); ++i) {
-                // One entry tells: every entry of an archive is written with the same password.
-                if (const std::optional<bool> opens = zip.CheckPassword(i)) {
-                    if (!*opens) return path;
-                    break;
-                }
+            // One entry tells: every entry of an archive is written with the same password. A
+            // bookkeeping entry is looked for first, so that the whole catalog is read only for
+            // an archive whose encrypted entries are all files.
+            for (const bool topLevelOnly : {true, false}) {
+                if (topLevelOnly)
+                    zip.OpenTopLevelOnly(path);
+                else
+                    zip.Open(path, ZipOpenReadOnly);
+                std::optional<bool> opens;
+                for (int i = 0; i < zip.GetEntryCount() && !opens; ++i) opens = zip.CheckPassword(i);
+                if (opens && !*opens) return path;
+                const bool onlyFilesEncrypted = !opens && zip.HasAesEntries();
+                zip.Close(true);
+                if (!onlyFilesEncrypted) break;
             }
         } catch (const std::exception&) {
             // Damage is reported where the archive is read.

@@ -45,6 +45,7 @@ bool ZipArchiveFile::IsAesEntry(int index) const {
 }
 
 bool ZipArchiveFile::HasAesEntries() const {
+    if (!IsClosed(true) && catalog_.SkippedAesEntries()) return true;
     for (std::size_t i = 0; i < catalog_.Count(); ++i)
         if (IsAesEntry(static_cast<int>(i))) return true;
     return false;

@@ -187,6 +187,7 @@ void ZipCatalog::ClearCatalog() {
     comment_.clear();
     localExtra_.clear();
     centralSize_ = 0;
+    skippedAes_ = false;
     sortedIndex_.clear();
     sortedValid_ = false;
 }
@@ -326,7 +327,10 @@ void ZipCatalog::ReadDirectory() {
         // A single file's volume numbers were never used; a span's must name one of its volumes.
         if (multiVolume && header.diskStart > thisVolume_) RaiseDamaged();
         at += used;
-        if (topLevelOnly_ && header.fileName.find('\\') != std::string::npos) continue;
+        if (topLevelOnly_ && header.fileName.find('\\') != std::string::npos) {
+            skippedAes_ = skippedAes_ || (header.IsEncrypted() && header.method == kAesMethod);
+            continue;
+        }
         centralSize_ += header.CentralRecordSize(classicMax_);
         entries_.push_back(Pack(header));
     }

@@ -37,6 +37,8 @@ public:
     // While on, ReadCatalog keeps only the entries at the top level (names without a '\'):
     // the others are read and checked but not kept, and indices count the kept entries.
     void SetTopLevelOnly(bool on) { topLevelOnly_ = on; }
+    // After a top-level-only read: whether an entry that was not kept is AES-encrypted.
+    bool SkippedAesEntries() const { return skippedAes_; }
 
     // Positions the storage at entry `index`'s data after checking its local header against
     // the central one (code 10 on any disagreement). Answers the data's file position.
@@ -222,6 +224,7 @@ private:
     std::uint64_t centralSize_ = 0;  // sum of the headers' central record sizes
     bool findFast_ = false;
     bool topLevelOnly_ = false;
+    bool skippedAes_ = false;
     bool sortedValid_ = false;
     std::vector<std::uint32_t> sortedIndex_;  // entry indices
 };

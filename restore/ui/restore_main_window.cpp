@@ -50,6 +50,8 @@ RestoreMainWindow::RestoreMainWindow(QWidget* parent) : QMainWindow(parent), ui_
     setWindowIcon(RestoreProgramIcon());
     // Message boxes of the catalog and the engine are owned by this window.
     set_.SetUi(&ui_);
+    // One date's trees at a time: the histories are parsed again when another date is chosen.
+    set_.KeepHistoryBytes(true);
     ui_.SetBrowseFolder([this] { return BrowseFolder(); });
     busy_.SetOnChange([this](bool busy) { OnBusyChanged(busy); });
 
@@ -297,7 +299,7 @@ void RestoreMainWindow::SelectDate(int index) {
             if (action->data().toInt() == kFirstDateCommand + index) dateText = action->property("dateText").toString();
         status_->SetText(0, FromUtf8(ArchiveDateStatusText(dateText.toStdString())));
         setWindowTitle(FromUtf8(RestoreWindowTitle(*set_.GetArchiveName(set_.ArchiveCount()), dateText.toStdString())));
-        set_.SelectDate(index);
+        set_.ShowDate(index);
         for (RestorePage* page : pages_) page->DateChanged();
     }
     // A click on a checked item unchecks it; the mark always stays on the selected date.

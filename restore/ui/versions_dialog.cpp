@@ -30,7 +30,7 @@ QString ShownPath(std::string path) {
 
 VersionsDialog::VersionsDialog(EntryActions& actions, std::string entryPath, QWidget* parent)
     : QDialog(parent), actions_(actions), entryPath_(std::move(entryPath)) {
-    const ArchiveSet& set = actions_.Context().set;
+    ArchiveSet& set = actions_.Context().set;
     setWindowTitle(QStringLiteral("Versions of ") + Text(entryPath_.substr(entryPath_.rfind('\\') + 1)));
     std::string error;
     versions_ = ListFileVersions(set, entryPath_, error);

@@ -6,6 +6,7 @@
 
 #include "platform/process.h"
 #include "restore/archive_set.h"
+#include "restore/file_versions.h"
 #include "tests/common/file_tree_test_util.h"
 #include "tests/restore/scripted_restore_ui.h"
 #include "tests/restore/set_builder.h"
@@ -90,6 +91,47 @@ TEST_F(CatalogTest, OnlyDateTakesTheHistoriesIntoTheSameTrees) {
         only.SelectDate(date == 0 ? 2 : 0);
         EXPECT_EQ(test::Describe(only.GetTargetTree(0)), expected);
     }
+}
+
+// The window's way: each shown date takes the histories' trees, and a later date, a search of
+// every backup or a file's versions parse them again from the kept bytes, a late-joining
+// target's archive numbers included.
+TEST_F(CatalogTest, ShownDatesComeBackFromTheKeptHistories) {
+    builder.AddTarget("Data", "/data");
+    builder.AddTarget("Late", "/late");
+    builder.Run(Day(1), {{"Data", "", "(a@1:1,b@1:2)[docs(x@1:1)[deep(y@1:1)] keep(z@1:1)]"}});
+    builder.Run(Day(2), {{"Data", "(a@1:1)[docs]", "(c@2:3)"}, {"Late", "", "(m@2:1)"}});
+    builder.Run(Day(3), {{"Data", "", "(a@3:4)[docs(x@3:2)]"}, {"Late", "", "(m@3:2)"}});
+    ASSERT_TRUE(set.OpenSet(builder.ArchivePath(builder.ArchiveCount())));
+    ArchiveSet shown;
+    shown.KeepHistoryBytes(true);
+    ASSERT_TRUE(shown.OpenSet(builder.ArchivePath(builder.ArchiveCount())));
+    const auto hits = [](ArchiveSet& s) {
+        s.Search("*", nullptr, true, [](void*, const FileTreeFile*, const char*, void*) { return SearchStep::GoOn; },
+                 nullptr);
+        return s.SearchHitCount();
+    };
+    const auto versions = [](ArchiveSet& s) {
+        std::string error, text;
+        for (const FileVersion& v : ListFileVersions(s, "Data\\a", error))
+            text += std::to_string(v.archiveNumber) + ":" + std::to_string(v.lastWriteTime) + " ";
+        return text;
+    };
+    for (const int date : {2, 0, 1, 2, 0}) {
+        SCOPED_TRACE(date);
+        set.SelectDate(date);
+        shown.ShowDate(date);
+        EXPECT_EQ(shown.CurrentDateIndex(), date);
+        for (int target = 0; target < 2; ++target)
+            EXPECT_EQ(test::Describe(shown.GetTargetTree(target)), TreeText(target));
+        if (date == 1) {
+            EXPECT_EQ(hits(shown), hits(set));
+        }
+        if (date == 0) {
+            EXPECT_EQ(versions(shown), versions(set));
+        }
+    }
+    EXPECT_NE(versions(set), "");
 }
 
 TEST_F(CatalogTest, RemovedFilesVanishAndComeBackWithTheirNewArchive) {

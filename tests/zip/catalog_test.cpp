@@ -116,11 +116,16 @@ TEST(Catalog, TopLevelOnlyKeepsTheTopLevelEntriesAndForgetsItselfAfterTheOpen) {
     TempFolder dir;
     ZipArchiveFile zip;
     zip.Open(dir / "x.zip", ZipCreate);
-    for (const auto& [name, content] : entries) AddEntry(zip, name, content);
+    for (const auto& [name, content] : entries) {
+        // Only a file entry is encrypted: the top-level read must still tell that there is one.
+        zip.SetPassword(name == "Data\\sub\\b" ? "secret" : "");
+        AddEntry(zip, name, content);
+    }
     zip.Close();
 
     zip.OpenTopLevelOnly(dir / "x.zip");
     EXPECT_EQ(zip.GetEntryCount(), 2);
+    EXPECT_TRUE(zip.HasAesEntries());
     EXPECT_EQ(zip.FindEntry("Data\\a.txt", true), -1);
     for (const int index : {0, 1}) {
         const int found = zip.FindEntry(index == 0 ? "ToDirs.tq" : "data.TQ", false);
@@ -130,6 +135,7 @@ TEST(Catalog, TopLevelOnlyKeepsTheTopLevelEntriesAndForgetsItselfAfterTheOpen) {
     zip.Close();
     zip.Open(dir / "x.zip", ZipOpenReadOnly);
     EXPECT_EQ(zip.GetEntryCount(), static_cast<int>(entries.size()));
+    zip.SetPassword("secret");
     EXPECT_EQ(ReadWhole(zip, 3), "b");
     zip.Close();
 }
