@@ -111,7 +111,11 @@ void ArchiveSet::Clear() {
     historiesTaken_ = false;
 }
 
-bool ArchiveSet::OpenSet(const std::string& path) {
+bool ArchiveSet::OpenSet(const std::string& path) { return Open(path, HistoryRead::Trees); }
+
+bool ArchiveSet::OpenSetDatesOnly(const std::string& path) { return Open(path, HistoryRead::DatesOnly); }
+
+bool ArchiveSet::Open(const std::string& path, HistoryRead read) {
     Clear();
     openFailureDetail_.clear();
     openFailureReason_.clear();
@@ -146,7 +150,7 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     // take at most as much again.
     MemoryAllowance allowance(MemoryLimitBytes() / 2);
     try {
-        ok = ReadSet(path);
+        ok = ReadSet(path, read);
     } catch (const std::exception& error) {
         // A damaged entry (zip error, CRC mismatch), a read error of the disc, or a history too
         // large for memory: the set cannot be used.
@@ -176,7 +180,7 @@ void ArchiveSet::NoteArchiveFolder(const std::string& path) {
         archiveFolders_.push_back(real);
 }
 
-bool ArchiveSet::ReadSet(const std::string& path) {
+bool ArchiveSet::ReadSet(const std::string& path, HistoryRead read) {
     // A zip archive without the set's bookkeeping is some other archive; past this point a
     // record that cannot be read is damage.
     readFailure_ = "not a set";
@@ -213,7 +217,7 @@ bool ArchiveSet::ReadSet(const std::string& path) {
 
     for (std::size_t i = 0; i < targets_.size(); ++i) {
         BackupTarget& target = targets_[i];
-        const bool parsed = ParseTargetHistory(std::span<const unsigned char>(histories[i]), archiveCount_, target);
+        const bool parsed = ParseTargetHistory(std::span<const unsigned char>(histories[i]), archiveCount_, target, read);
         std::vector<unsigned char>().swap(histories[i]);
         if (!parsed) return false;
         // A target with fewer backups than the set has archives joined the set later: its
@@ -236,6 +240,7 @@ bool ArchiveSet::ReadSet(const std::string& path) {
         archiveNames_.push_back(ArchiveNameLike(archiveBaseName_, number, fileName));
     // The opened file is the last archive whatever its name says.
     archiveNames_.back() = fileName;
+    historiesTaken_ = read == HistoryRead::DatesOnly;
     return true;
 }
 

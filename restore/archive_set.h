@@ -30,6 +30,7 @@
 #include "restore/folder_permissions.h"
 #include "restore/archive_set_restore.h"
 #include "restore/restore_ui.h"
+#include "restore/set_records.h"
 #include "restore/entry_pool.h"
 #include "zip/zip_archive_file.h"
 
@@ -49,6 +50,10 @@ public:
     // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
     // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
     bool OpenSet(const std::string& path);
+    // The same for a reader of the dates and targets alone: the histories are read and
+    // checked as OpenSet does, with the same refusals, but no tree is built, so the set has no
+    // tree at any date (SelectDate, the search and the versions see no backups).
+    bool OpenSetDatesOnly(const std::string& path);
     // Why the last OpenSet failed, when the reason is worth more than "Error opening
     // archive.": the path is not a regular file. Empty otherwise.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
@@ -199,7 +204,8 @@ private:
     // SelectDate, or SelectOnlyDate with `takeHistories`.
     void BuildDate(int dateIndex, bool takeHistories);
     // archive_set.cpp
-    bool ReadSet(const std::string& path);
+    bool Open(const std::string& path, HistoryRead read);
+    bool ReadSet(const std::string& path, HistoryRead read);
     // Remembers the folder of an archive of the set that was opened from `path`.
     void NoteArchiveFolder(const std::string& path);
 
@@ -286,7 +292,7 @@ private:
     int dateCount_ = 0;
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;
-    bool historiesTaken_ = false;  // SelectOnlyDate took the histories' trees
+    bool historiesTaken_ = false;  // SelectOnlyDate took the histories' trees, or none were built
     ZipArchiveFile zip_;
     // Folders the set's archives were read from (resolved): never moved aside by a restore.
     std::vector<std::string> archiveFolders_;

@@ -208,7 +208,9 @@ public:
         const std::string& named = options_.positional[0];
         if (!TakePassword({named})) return kRestoreExitStartup;
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
-        if (!set_.OpenSet(named)) {
+        // --list prints dates and targets alone: it needs no tree.
+        const bool opened = options_.mode == Mode::List ? set_.OpenSetDatesOnly(named) : set_.OpenSet(named);
+        if (!opened) {
             const std::string& detail = set_.OpenFailureDetail();
             PrintMessageBox(io_.err, "Error opening archive." + (detail.empty() ? "" : "\n" + detail));
             return kRestoreExitStartup;
