@@ -100,6 +100,7 @@ void ArchiveSet::Clear() {
     zip_.Close(true);
     ClearTargetTrees();
     targets_.clear();
+    keptHistories_.clear();
     dates_.clear();
     archiveNames_.clear();
     folder_.clear();
@@ -111,11 +112,13 @@ void ArchiveSet::Clear() {
     historiesTaken_ = false;
 }
 
-bool ArchiveSet::OpenSet(const std::string& path) { return Open(path, HistoryRead::Trees); }
+bool ArchiveSet::OpenSet(const std::string& path) { return Open(path, SetRead::Trees); }
 
-bool ArchiveSet::OpenSetDatesOnly(const std::string& path) { return Open(path, HistoryRead::DatesOnly); }
+bool ArchiveSet::OpenSetDatesOnly(const std::string& path) { return Open(path, SetRead::DatesOnly); }
 
-bool ArchiveSet::Open(const std::string& path, HistoryRead read) {
+bool ArchiveSet::OpenSetForOneDate(const std::string& path) { return Open(path, SetRead::OneDate); }
+
+bool ArchiveSet::Open(const std::string& path, SetRead read) {
     Clear();
     openFailureDetail_.clear();
     openFailureReason_.clear();
@@ -180,7 +183,7 @@ void ArchiveSet::NoteArchiveFolder(const std::string& path) {
         archiveFolders_.push_back(real);
 }
 
-bool ArchiveSet::ReadSet(const std::string& path, HistoryRead read) {
+bool ArchiveSet::ReadSet(const std::string& path, SetRead read) {
     // A zip archive without the set's bookkeeping is some other archive; past this point a
     // record that cannot be read is damage.
     readFailure_ = "not a set";
@@ -217,8 +220,9 @@ bool ArchiveSet::ReadSet(const std::string& path, HistoryRead read) {
 
     for (std::size_t i = 0; i < targets_.size(); ++i) {
         BackupTarget& target = targets_[i];
-        const bool parsed = ParseTargetHistory(std::span<const unsigned char>(histories[i]), archiveCount_, target, read);
-        std::vector<unsigned char>().swap(histories[i]);
+        const bool parsed = ParseTargetHistory(std::span<const unsigned char>(histories[i]), archiveCount_, target,
+                                               read == SetRead::Trees ? HistoryRead::Trees : HistoryRead::DatesOnly);
+        if (read != SetRead::OneDate) std::vector<unsigned char>().swap(histories[i]);
         if (!parsed) return false;
         // A target with fewer backups than the set has archives joined the set later: its
         // backups lie in the newest archives.
@@ -240,7 +244,8 @@ bool ArchiveSet::ReadSet(const std::string& path, HistoryRead read) {
         archiveNames_.push_back(ArchiveNameLike(archiveBaseName_, number, fileName));
     // The opened file is the last archive whatever its name says.
     archiveNames_.back() = fileName;
-    historiesTaken_ = read == HistoryRead::DatesOnly;
+    historiesTaken_ = read == SetRead::DatesOnly;
+    if (read == SetRead::OneDate) keptHistories_ = std::move(histories);
     return true;
 }
 

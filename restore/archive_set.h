@@ -54,6 +54,10 @@ public:
     // checked as OpenSet does, with the same refusals, but no tree is built, so the set has no
     // tree at any date (SelectDate, the search and the versions see no backups).
     bool OpenSetDatesOnly(const std::string& path);
+    // The same for a reader of one date alone (SelectOnlyDate next): the histories are checked
+    // as OpenSetDatesOnly does and kept as bytes, and the chosen date's records are built one
+    // by one as they are replayed, so that no record's tree waits beside all the others.
+    bool OpenSetForOneDate(const std::string& path);
     // Why the last OpenSet failed, when the reason is worth more than "Error opening
     // archive.": the path is not a regular file. Empty otherwise.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
@@ -204,8 +208,11 @@ private:
     // SelectDate, or SelectOnlyDate with `takeHistories`.
     void BuildDate(int dateIndex, bool takeHistories);
     // archive_set.cpp
-    bool Open(const std::string& path, HistoryRead read);
-    bool ReadSet(const std::string& path, HistoryRead read);
+    enum class SetRead { Trees, DatesOnly, OneDate };
+    bool Open(const std::string& path, SetRead read);
+    bool ReadSet(const std::string& path, SetRead read);
+    // The date's tree of target j built from its kept history bytes, record by record.
+    FileTreeNode* ReplayKeptHistory(std::size_t j, int backups);
     // Remembers the folder of an archive of the set that was opened from `path`.
     void NoteArchiveFolder(const std::string& path);
 
@@ -289,6 +296,8 @@ private:
     int archiveCount_ = 0;
     std::vector<std::string> archiveNames_;  // index number - 1
     std::vector<BackupTarget> targets_;
+    // The checked history bytes of every target, kept by OpenSetForOneDate until the date is built.
+    std::vector<std::vector<unsigned char>> keptHistories_;
     int dateCount_ = 0;
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;
