@@ -118,6 +118,21 @@ inline constexpr std::size_t kFileTreeMaxDepth = 2048;
 FileTreeNode* LoadFileTree(const unsigned char*& cursor, const unsigned char* end,
                            std::uint16_t archiveNumber, bool& ok);
 
+// What SkipFileTree saw of a tree's names: whether its top chain is one folder with the
+// empty name, and whether every name below it passed the check.
+struct SkippedTreeNames {
+    bool oneUnnamedTop = true;
+    bool namesPass = true;
+};
+using FileTreeNameCheck = bool (*)(std::string_view name);
+
+// Reads past one serialized tree as LoadFileTree reads it, with the same checks and the same
+// memory charged for the nodes, but builds nothing: true, with `cursor` advanced, exactly when
+// LoadFileTree would succeed. Every name below the top chain goes through `check` (none: all
+// pass).
+bool SkipFileTree(const unsigned char*& cursor, const unsigned char* end, FileTreeNameCheck check,
+                  SkippedTreeNames& names);
+
 // Writes `node` and all its following siblings with their sub-trees; advances `cursor`. The
 // caller provides FileTreeSerializedSize64(node) bytes at `cursor`.
 void SaveFileTree(const FileTreeNode* node, unsigned char*& cursor);

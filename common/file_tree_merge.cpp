@@ -21,6 +21,9 @@ constexpr Position kNoPosition = 0xFFFFFFFFu;
 // a scan then costs at most kScanLimit comparisons, even as a merge appends to the target.
 constexpr std::size_t kScanLimit = 32;
 
+// The same for a chain whose index is kept from one merge to the next.
+constexpr std::size_t kKeptScanLimit = 8;
+
 // With this few source elements (so this few lookups), scanning a long target costs less than
 // building its index: a date change merges small records into a large state.
 constexpr std::size_t kFewLookups = 8;
@@ -75,8 +78,11 @@ public:
     // merges is indexed whenever it is long, however few lookups this merge makes.
     TargetChain(Item** head, NameCase nameCase, Item* source, bool kept = false)
         : head_(head), nameCase_(nameCase) {
+        // A kept chain is merged into again and again: past a few elements its index costs
+        // less than the scans of every later merge, each of which walks a cold chain.
+        const std::size_t limit = kept ? kKeptScanLimit : kScanLimit;
         indexed_ = (kept || CountUpTo(source, kFewLookups) > kFewLookups) &&
-                   CountUpTo(*head, kScanLimit) + CountUpTo(source, kScanLimit) > kScanLimit;
+                   CountUpTo(*head, limit) + CountUpTo(source, limit) > limit;
         if (!indexed_) return;
         const std::size_t capacity = Count(*head) + Count(source);
         if (capacity >= kNoPosition) throw std::length_error("file tree chain too long to index");

@@ -44,9 +44,59 @@ std::uint64_t NodeCost(std::size_t nodeSize, std::string_view name) {
     return (nodeSize + name.size() + 1 + 7 + 16) & ~std::uint64_t{7};
 }
 
+// Builds the nodes of a tree as the parser reads them. `link` is where the next folder goes.
+class TreeBuilder {
+public:
+    using Folder = FileTreeNode*;
+    TreeBuilder(FileTreeNode*& root, std::uint16_t archiveNumber) : link_(&root), archiveNumber_(archiveNumber) {}
+
+    Folder AddFolder(std::string_view name, std::size_t /*depth*/) {
+        FileTreeNode* folder = NewFolderNode(name, archiveNumber_);
+        *link_ = folder;
+        return folder;
+    }
+    void AddFile(Folder folder, std::string_view name, std::uint64_t lastWriteTime, std::uint64_t size) {
+        FileTreeFile* file = NewFileNode(name, size, lastWriteTime, archiveNumber_);
+        file->next = folder->files;
+        folder->files = file;
+    }
+    void ChildFollows(Folder folder) { link_ = &folder->firstChild; }
+    void SiblingFollows(Folder folder) { link_ = &folder->nextSibling; }
+
+private:
+    FileTreeNode** link_;
+    std::uint16_t archiveNumber_;
+};
+
+// Builds nothing: it only looks at the names as they go by.
+class TreeSkipper {
+public:
+    using Folder = bool;  // nothing to hold
+    TreeSkipper(FileTreeNameCheck check, SkippedTreeNames& names) : check_(check), names_(names) {}
+
+    Folder AddFolder(std::string_view name, std::size_t depth) {
+        if (depth == 0) {
+            if (topFolders_++ != 0 || !name.empty()) names_.oneUnnamedTop = false;
+        } else if (names_.namesPass && check_ != nullptr && !check_(name)) {
+            names_.namesPass = false;
+        }
+        return true;
+    }
+    void AddFile(Folder, std::string_view name, std::uint64_t, std::uint64_t) {
+        if (names_.namesPass && check_ != nullptr && !check_(name)) names_.namesPass = false;
+    }
+    void ChildFollows(Folder) {}
+    void SiblingFollows(Folder) {}
+
+private:
+    FileTreeNameCheck check_;
+    SkippedTreeNames& names_;
+    std::size_t topFolders_ = 0;
+};
+
 // Reads the file records of one folder and its end-of-files byte.
-bool ReadFiles(const unsigned char*& p, const unsigned char* end, FileTreeNode* folder,
-               std::uint16_t archiveNumber) {
+template <class Builder>
+bool ReadFiles(const unsigned char*& p, const unsigned char* end, Builder& builder, typename Builder::Folder folder) {
     for (;;) {
         if (p == end) return false;
         if (*p == kEndOfFiles) {
@@ -60,24 +110,23 @@ bool ReadFiles(const unsigned char*& p, const unsigned char* end, FileTreeNode* 
         const std::uint64_t size = ReadLittleEndian64(p + 8);
         p += 16;
         if (!MemoryAllowance::Charge(NodeCost(sizeof(FileTreeFile), name))) return false;
-        FileTreeFile* file = NewFileNode(name, size, lastWriteTime, archiveNumber);
-        file->next = folder->files;
-        folder->files = file;
+        builder.AddFile(folder, name, lastWriteTime, size);
     }
 }
 
-// Parses one tree; returns false on a damaged record. Whatever was built hangs from `root`.
-bool ParseTree(const unsigned char*& p, const unsigned char* end, std::uint16_t archiveNumber,
-               FileTreeNode*& root) {
-    FileTreeNode** link = &root;     // where the next folder record's node goes
-    std::vector<FileTreeNode*> open;  // folders whose sub-folder chain is being read
+// Parses one tree; returns false on a damaged record. The builder gets every folder and file
+// in stored order; the memory the nodes take is charged whether or not it builds them, so
+// that a skipped tree is refused exactly where a built one is.
+template <class Builder>
+bool ParseTree(const unsigned char*& p, const unsigned char* end, Builder& builder) {
+    using Folder = typename Builder::Folder;
+    std::vector<Folder> open;  // folders whose sub-folder chain is being read
     for (;;) {
         std::string_view name;
         if (!ReadName(p, end, name)) return false;
         if (!MemoryAllowance::Charge(NodeCost(sizeof(FileTreeNode), name))) return false;
-        FileTreeNode* folder = NewFolderNode(name, archiveNumber);
-        *link = folder;
-        if (!ReadFiles(p, end, folder, archiveNumber)) return false;
+        Folder folder = builder.AddFolder(name, open.size());
+        if (!ReadFiles(p, end, builder, folder)) return false;
 
         if (p == end) return false;
         if (*p == kSubFoldersFollow) {
@@ -85,7 +134,7 @@ bool ParseTree(const unsigned char*& p, const unsigned char* end, std::uint16_t 
             // The sub-folder would sit at depth open.size() + 2.
             if (open.size() + 2 > kFileTreeMaxDepth) return false;
             open.push_back(folder);
-            link = &folder->firstChild;
+            builder.ChildFollows(folder);
             continue;
         }
         // Sibling links, climbing out of every chain that ends here.
@@ -93,7 +142,7 @@ bool ParseTree(const unsigned char*& p, const unsigned char* end, std::uint16_t 
             if (p == end) return false;
             const unsigned char marker = *p++;
             if (marker == kSiblingFollows) {
-                link = &folder->nextSibling;
+                builder.SiblingFollows(folder);
                 break;
             }
             if (marker != kNoSibling) return false;
@@ -114,7 +163,8 @@ FileTreeNode* LoadFileTree(const unsigned char*& cursor, const unsigned char* en
     FileTreeNode* root = nullptr;
     bool parsed;
     try {
-        parsed = ParseTree(p, end, archiveNumber, root);
+        TreeBuilder builder(root, archiveNumber);
+        parsed = ParseTree(p, end, builder);
     } catch (...) {
         FreeFileTree(root);
         throw;
@@ -126,6 +176,17 @@ FileTreeNode* LoadFileTree(const unsigned char*& cursor, const unsigned char* en
     cursor = p;
     ok = true;
     return root;
+}
+
+bool SkipFileTree(const unsigned char*& cursor, const unsigned char* end, FileTreeNameCheck check,
+                  SkippedTreeNames& names) {
+    names = SkippedTreeNames{};
+    if (cursor == nullptr || end == nullptr || end <= cursor) return false;
+    const unsigned char* p = cursor;
+    TreeSkipper skipper(check, names);
+    if (!ParseTree(p, end, skipper)) return false;
+    cursor = p;
+    return true;
 }
 
 namespace {

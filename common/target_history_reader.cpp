@@ -7,6 +7,8 @@ namespace halvex {
 namespace {
 
 constexpr std::size_t kRunTimeSize = 8;
+constexpr int kRemovedPart = 0;
+constexpr int kAddedPart = 1;
 
 std::uint64_t ReadLittleEndian64(const unsigned char* p) {
     std::uint64_t value = 0;
@@ -27,42 +29,59 @@ TargetHistoryReader::TargetHistoryReader(const unsigned char* data, std::size_t 
     valid_ = true;
 }
 
-TargetHistoryReader::Step TargetHistoryReader::Next(BackupRecord& record, std::uint16_t archiveNumber) {
-    record = BackupRecord{};
+template <class ReadTree>
+TargetHistoryReader::Step TargetHistoryReader::Read(std::uint64_t& runTime, ReadTree&& readTree) {
     if (!valid_) return Step::Damaged;
     if (cursor_ == end_) return Step::End;
 
     // A tree part: flag byte, then the tree when the flag is 1.
-    auto readTree = [&](FileTreePtr& tree) {
+    auto readPart = [&](int part) {
         if (cursor_ == end_) return false;
         const unsigned char flag = *cursor_++;
         if (flag == 0) return true;
         if (flag != 1) return false;
-        bool ok = false;
-        tree.reset(LoadFileTree(cursor_, end_, archiveNumber, ok));
-        return ok;
+        return readTree(part);
     };
 
     bool ok = static_cast<std::size_t>(end_ - cursor_) >= kRunTimeSize + 1;
     if (ok) {
-        record.runTime = ReadLittleEndian64(cursor_);
+        runTime = ReadLittleEndian64(cursor_);
         cursor_ += kRunTimeSize;
         if (first_) {
             // The first record never has a removed tree.
             ok = !checkFirstRemovedFlag_ || *cursor_ == 0;
             ++cursor_;
         } else {
-            ok = readTree(record.removed);
+            ok = readPart(kRemovedPart);
         }
     }
-    ok = ok && readTree(record.added);
+    ok = ok && readPart(kAddedPart);
     first_ = false;
     if (!ok) {
         valid_ = false;
-        record = BackupRecord{};
         return Step::Damaged;
     }
     return Step::Record;
+}
+
+TargetHistoryReader::Step TargetHistoryReader::Next(BackupRecord& record, std::uint16_t archiveNumber) {
+    record = BackupRecord{};
+    const Step step = Read(record.runTime, [&](int part) {
+        bool ok = false;
+        (part == kRemovedPart ? record.removed : record.added).reset(LoadFileTree(cursor_, end_, archiveNumber, ok));
+        return ok;
+    });
+    if (step == Step::Damaged) record = BackupRecord{};
+    return step;
+}
+
+TargetHistoryReader::Step TargetHistoryReader::Skip(SkippedRecord& record, FileTreeNameCheck check) {
+    record = SkippedRecord{};
+    const Step step = Read(record.runTime, [&](int part) {
+        return SkipFileTree(cursor_, end_, check, part == kRemovedPart ? record.removed : record.added);
+    });
+    if (step == Step::Damaged) record = SkippedRecord{};
+    return step;
 }
 
 }  // namespace halvex

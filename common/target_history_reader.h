@@ -32,6 +32,13 @@ struct BackupRecord {
     FileTreePtr added;    // none when the added flag is 0
 };
 
+// A record read past without its trees: what the names of both trees were like.
+struct SkippedRecord {
+    std::uint64_t runTime = 0;
+    SkippedTreeNames removed;  // all true when there is no removed tree
+    SkippedTreeNames added;
+};
+
 // Reads a history record by record, in place. Every read is checked against the end: a
 // history that does not follow the layout is reported as damaged, never read past.
 class TargetHistoryReader {
@@ -57,8 +64,15 @@ public:
     // Reads the next record; its trees get `archiveNumber`. The first record's removed flag is
     // skipped or checked (see the constructor): there is never a removed tree there.
     Step Next(BackupRecord& record, std::uint16_t archiveNumber = 0);
+    // The same, building no tree (SkipFileTree): the same steps, at the same bytes, with the
+    // same memory charged. Both may be mixed on one reader.
+    Step Skip(SkippedRecord& record, FileTreeNameCheck check = nullptr);
 
 private:
+    // The frame of a record around its trees; `readTree(present)` reads one tree at cursor_.
+    template <class ReadTree>
+    Step Read(std::uint64_t& runTime, ReadTree&& readTree);
+
     const unsigned char* cursor_;
     const unsigned char* end_;
     std::string_view sourceFolder_;

@@ -100,6 +100,7 @@ void ArchiveSet::Clear() {
     zip_.Close(true);
     ClearTargetTrees();
     targets_.clear();
+    keptHistories_.clear();
     dates_.clear();
     archiveNames_.clear();
     folder_.clear();
@@ -109,11 +110,17 @@ void ArchiveSet::Clear() {
     dateCount_ = 0;
     currentArchiveIndex_ = 0;
     historiesTaken_ = false;
-    historyBytes_.clear();
 }
 
-bool ArchiveSet::OpenSet(const std::string& path) {
+bool ArchiveSet::OpenSet(const std::string& path) { return Open(path, SetRead::Trees); }
+
+bool ArchiveSet::OpenSetDatesOnly(const std::string& path) { return Open(path, SetRead::DatesOnly); }
+
+bool ArchiveSet::OpenSetForOneDate(const std::string& path) { return Open(path, SetRead::OneDate); }
+
+bool ArchiveSet::Open(const std::string& path, SetRead read) {
     Clear();
+    if (read == SetRead::Trees && keepHistoryBytes_) read = SetRead::OneDate;
     openFailureDetail_.clear();
     openFailureReason_.clear();
     // `otherwise` names an error that is not one of the file itself.
@@ -147,7 +154,7 @@ bool ArchiveSet::OpenSet(const std::string& path) {
     // take at most as much again.
     MemoryAllowance allowance(MemoryLimitBytes() / 2);
     try {
-        ok = ReadSet(path);
+        ok = ReadSet(path, read);
     } catch (const std::exception& error) {
         // A damaged entry (zip error, CRC mismatch), a read error of the disc, or a history too
         // large for memory: the set cannot be used.
@@ -177,7 +184,7 @@ void ArchiveSet::NoteArchiveFolder(const std::string& path) {
         archiveFolders_.push_back(real);
 }
 
-bool ArchiveSet::ReadSet(const std::string& path) {
+bool ArchiveSet::ReadSet(const std::string& path, SetRead read) {
     // A zip archive without the set's bookkeeping is some other archive; past this point a
     // record that cannot be read is damage.
     readFailure_ = "not a set";
@@ -214,8 +221,9 @@ bool ArchiveSet::ReadSet(const std::string& path) {
 
     for (std::size_t i = 0; i < targets_.size(); ++i) {
         BackupTarget& target = targets_[i];
-        const bool parsed = ParseHistory(i, histories[i]);
-        if (!keepHistoryBytes_) std::vector<unsigned char>().swap(histories[i]);
+        const bool parsed =
+            ParseHistory(i, histories[i], read == SetRead::Trees ? HistoryRead::Trees : HistoryRead::DatesOnly);
+        if (read != SetRead::OneDate) std::vector<unsigned char>().swap(histories[i]);
         if (!parsed) return false;
         if (target.backupCount >= dateCount_) {
             dateCount_ = target.backupCount;
@@ -223,22 +231,23 @@ bool ArchiveSet::ReadSet(const std::string& path) {
         }
     }
 
-    if (keepHistoryBytes_) historyBytes_ = std::move(histories);
     archiveNames_.reserve(archiveCount_);
     for (int number = 1; number <= archiveCount_; ++number)
         archiveNames_.push_back(ArchiveNameLike(archiveBaseName_, number, fileName));
     // The opened file is the last archive whatever its name says.
     archiveNames_.back() = fileName;
+    historiesTaken_ = read != SetRead::Trees;
+    if (read == SetRead::OneDate) keptHistories_ = std::move(histories);
     return true;
 }
 
-bool ArchiveSet::ParseHistory(std::size_t i, std::span<const unsigned char> bytes) {
+bool ArchiveSet::ParseHistory(std::size_t i, std::span<const unsigned char> bytes, HistoryRead read) {
     BackupTarget& target = targets_[i];
-    if (!ParseTargetHistory(bytes, archiveCount_, target)) return false;
+    if (!ParseTargetHistory(bytes, archiveCount_, target, read)) return false;
     // A target with fewer backups than the set has archives joined the set later: its
     // backups lie in the newest archives.
     const int delta = archiveCount_ - target.backupCount;
-    if (delta != 0) {
+    if (delta != 0 && read == HistoryRead::Trees) {
         for (int k = 0; k < target.backupCount; ++k) {
             AddToArchiveNumbers(target.removedTrees[k].get(), delta);
             AddToArchiveNumbers(target.addedTrees[k].get(), delta);
@@ -249,9 +258,9 @@ bool ArchiveSet::ParseHistory(std::size_t i, std::span<const unsigned char> byte
 
 bool ArchiveSet::RestoreHistories() {
     if (!historiesTaken_) return true;
-    if (historyBytes_.size() != targets_.size()) return false;
+    if (keptHistories_.empty() || keptHistories_.size() != targets_.size()) return false;
     for (std::size_t i = 0; i < targets_.size(); ++i)
-        if (!ParseHistory(i, historyBytes_[i])) return false;
+        if (!ParseHistory(i, keptHistories_[i], HistoryRead::Trees)) return false;
     historiesTaken_ = false;
     return true;
 }

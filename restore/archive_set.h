@@ -22,7 +22,6 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -31,6 +30,7 @@
 #include "restore/folder_permissions.h"
 #include "restore/archive_set_restore.h"
 #include "restore/restore_ui.h"
+#include "restore/set_records.h"
 #include "restore/entry_pool.h"
 #include "zip/zip_archive_file.h"
 
@@ -50,6 +50,14 @@ public:
     // no set open, when the archive cannot be read as a zip archive, has no "ToDirs.tq", lacks
     // a target's history, or any bookkeeping record is damaged or unsafe (set_records.h).
     bool OpenSet(const std::string& path);
+    // The same for a reader of the dates and targets alone: the histories are read and
+    // checked as OpenSet does, with the same refusals, but no tree is built, so the set has no
+    // tree at any date (SelectDate, the search and the versions see no backups).
+    bool OpenSetDatesOnly(const std::string& path);
+    // The same for a reader of one date alone (SelectOnlyDate next): the histories are checked
+    // as OpenSetDatesOnly does and kept as bytes, and the chosen date's records are built one
+    // by one as they are replayed, so that no record's tree waits beside all the others.
+    bool OpenSetForOneDate(const std::string& path);
     // Why the last OpenSet failed, when the reason is worth more than "Error opening
     // archive.": the path is not a regular file. Empty otherwise.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
@@ -106,9 +114,10 @@ public:
     // backups until OpenSet.
     void SelectOnlyDate(int dateIndex);
     // For a reader that shows one date at a time (the window): with the histories' bytes kept
-    // (KeepHistoryBytes before OpenSet), the date is built as SelectOnlyDate builds it, and
-    // the histories are parsed again from their bytes when another date, a search or the
-    // versions of a file need them. The trees are then held once, not twice. Without the
+    // (KeepHistoryBytes before OpenSet, which then opens as OpenSetForOneDate does), each date
+    // is built from the bytes record by record, and the histories' trees are parsed from them
+    // only when SelectDate, a search of every backup or the versions of a file need them (and
+    // dropped at the next ShowDate). The trees are then held once, not twice. Without the
     // bytes kept, the same as SelectDate.
     void ShowDate(int dateIndex);
     // Whether the next OpenSet keeps every history's bytes for ShowDate.
@@ -208,13 +217,17 @@ public:
 private:
     // SelectDate, or SelectOnlyDate with `takeHistories`.
     void BuildDate(int dateIndex, bool takeHistories);
-    // Target i's backups from its history's bytes, numbered by the archives holding them.
-    bool ParseHistory(std::size_t i, std::span<const unsigned char> bytes);
-    // Parses the histories again from their kept bytes when a date took their trees; false
-    // when they are not there to give.
-    bool RestoreHistories();
     // archive_set.cpp
-    bool ReadSet(const std::string& path);
+    enum class SetRead { Trees, DatesOnly, OneDate };
+    bool Open(const std::string& path, SetRead read);
+    bool ReadSet(const std::string& path, SetRead read);
+    // The date's tree of target j built from its kept history bytes, record by record.
+    FileTreeNode* ReplayKeptHistory(std::size_t j, int backups);
+    // Target i's backups from its history's bytes, numbered by the archives holding them.
+    bool ParseHistory(std::size_t i, std::span<const unsigned char> bytes, HistoryRead read);
+    // Builds the histories' trees from the kept bytes when they are not built; false when they
+    // are not there to give.
+    bool RestoreHistories();
     // Remembers the folder of an archive of the set that was opened from `path`.
     void NoteArchiveFolder(const std::string& path);
 
@@ -298,13 +311,14 @@ private:
     int archiveCount_ = 0;
     std::vector<std::string> archiveNames_;  // index number - 1
     std::vector<BackupTarget> targets_;
+    // The checked history bytes of every target, kept by OpenSetForOneDate until the date is
+    // built, or for as long as the set is open with KeepHistoryBytes.
+    std::vector<std::vector<unsigned char>> keptHistories_;
+    bool keepHistoryBytes_ = false;
     int dateCount_ = 0;
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;
-    bool historiesTaken_ = false;  // SelectOnlyDate or ShowDate took the histories' trees
-    bool keepHistoryBytes_ = false;
-    // Every target's history as read, when kept: the trees taken by ShowDate come back from it.
-    std::vector<std::vector<unsigned char>> historyBytes_;
+    bool historiesTaken_ = false;  // the histories' trees are not built, or a date took them
     ZipArchiveFile zip_;
     // Folders the set's archives were read from (resolved): never moved aside by a restore.
     std::vector<std::string> archiveFolders_;

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
+#include "common/target_history_reader.h"
 #include "common/wildcard.h"
 #include "platform/nocase.h"
 #include "restore/archive_set.h"
@@ -100,12 +102,24 @@ void ArchiveSet::SelectDate(int dateIndex) { BuildDate(dateIndex, false); }
 void ArchiveSet::SelectOnlyDate(int dateIndex) { BuildDate(dateIndex, true); }
 
 void ArchiveSet::ShowDate(int dateIndex) {
-    BuildDate(dateIndex, !targets_.empty() && historyBytes_.size() == targets_.size());
+    if (dateIndex < 0 || dateIndex >= dateCount_) return;
+    if (keepHistoryBytes_ && keptHistories_.size() == targets_.size() && !historiesTaken_) {
+        // Trees parsed for a search or the versions are dropped: the date comes from the bytes.
+        for (BackupTarget& target : targets_) {
+            for (FileTreePtr& tree : target.removedTrees) tree.reset();
+            for (FileTreePtr& tree : target.addedTrees) tree.reset();
+        }
+        historiesTaken_ = true;
+    }
+    BuildDate(dateIndex, false);
 }
 
 void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
-    if (dateIndex < 0 || dateIndex >= dateCount_ || !RestoreHistories()) return;
-    historiesTaken_ = takeHistories;
+    if (dateIndex < 0 || dateIndex >= dateCount_) return;
+    // Without their trees the histories give a date only from their kept bytes.
+    const bool fromBytes = historiesTaken_ && !keptHistories_.empty();
+    if (historiesTaken_ && !fromBytes) return;
+    historiesTaken_ = historiesTaken_ || takeHistories;
     currentArchiveIndex_ = archiveCount_ - dateCount_ + dateIndex;
     ClearTargetTrees();
     targetTrees_.resize(targets_.size());
@@ -119,10 +133,14 @@ void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
         const int backups = std::min(target.backupCount, lastArchive - (archiveCount_ - target.backupCount));
         FileTreeNode* state = nullptr;
         try {
-            MergeIndex index;  // kept from one backup to the next: only what a record touches is walked
-            for (int k = 0; k < backups; ++k) {
-                if (takeHistories) TakeBackup(state, target, k, index);
-                else ApplyBackup(state, target, k, index);
+            if (fromBytes) {
+                state = ReplayKeptHistory(j, backups);
+            } else {
+                MergeIndex index;  // kept from one backup to the next: only what a record touches is walked
+                for (int k = 0; k < backups; ++k) {
+                    if (takeHistories) TakeBackup(state, target, k, index);
+                    else ApplyBackup(state, target, k, index);
+                }
             }
             if (state != nullptr) {
                 RenameFileTreeNode(state, target.targetName);
@@ -134,6 +152,31 @@ void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
         }
         targetTrees_[j].reset(state);
     }
+    if (fromBytes && !keepHistoryBytes_) keptHistories_.clear();
+}
+
+FileTreeNode* ArchiveSet::ReplayKeptHistory(std::size_t j, int backups) {
+    const std::vector<unsigned char>& bytes = keptHistories_[j];
+    // The bytes were checked whole when the set was opened; a record that does not read now
+    // is damage all the same.
+    TargetHistoryReader reader(bytes, /*checkFirstRemovedFlag=*/true);
+    const int delta = archiveCount_ - targets_[j].backupCount;
+    FileTreeNode* state = nullptr;
+    try {
+        MergeIndex index;
+        BackupRecord record;
+        for (int k = 0; k < backups; ++k) {
+            const auto archiveNumber = static_cast<std::uint16_t>(k + 1 + delta);
+            if (reader.Next(record, archiveNumber) != TargetHistoryReader::Step::Record)
+                throw std::runtime_error("damaged history");
+            if (record.removed) MergeTaken(state, record.removed, MergeMode::RemoveRecord, index);
+            if (record.added) MergeTaken(state, record.added, MergeMode::AddRecord, index);
+        }
+    } catch (...) {
+        FreeFileTree(state);
+        throw;
+    }
+    return state;
 }
 
 void ArchiveSet::ReplayTarget(int i, const std::function<void(const FileTreeNode*, int)>& visit) {

@@ -208,7 +208,12 @@ public:
         const std::string& named = options_.positional[0];
         if (!TakePassword({named})) return kRestoreExitStartup;
         if (options_.mode == Mode::Verify && !options_.set) return VerifyOne();
-        if (!set_.OpenSet(named)) {
+        // --list prints dates and targets alone: it needs no tree. --files needs one date's:
+        // its records are built as they are replayed.
+        const bool opened = options_.mode == Mode::List    ? set_.OpenSetDatesOnly(named)
+                            : options_.mode == Mode::Files ? set_.OpenSetForOneDate(named)
+                                                           : set_.OpenSet(named);
+        if (!opened) {
             const std::string& detail = set_.OpenFailureDetail();
             PrintMessageBox(io_.err, "Error opening archive." + (detail.empty() ? "" : "\n" + detail));
             return kRestoreExitStartup;

@@ -68,19 +68,30 @@ std::optional<ToDirsRecord> ParseToDirs(std::span<const unsigned char> bytes, st
     return record;
 }
 
-bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target) {
+bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target,
+                        HistoryRead read) {
     ClearHistory(target);
     TargetHistoryReader reader(bytes.data(), bytes.size(), /*checkFirstRemovedFlag=*/true);
     if (!reader.Valid()) return false;
     target.sourceFolder = reader.SourceFolder();
     BackupRecord record;
+    SkippedRecord skipped;
+    const auto safe = [](const SkippedTreeNames& names) { return names.oneUnnamedTop && names.namesPass; };
     for (;;) {
         const int k = target.backupCount;
         const auto archiveNumber = static_cast<std::uint16_t>(k + 1);
-        const TargetHistoryReader::Step step = reader.Next(record, archiveNumber);
+        TargetHistoryReader::Step step;
+        bool safeNames;
+        if (read == HistoryRead::Trees) {
+            step = reader.Next(record, archiveNumber);
+            safeNames = HasSafeNames(record.removed.get()) && HasSafeNames(record.added.get());
+        } else {
+            step = reader.Skip(skipped, &IsSafeName);
+            safeNames = safe(skipped.removed) && safe(skipped.added);
+            record.runTime = skipped.runTime;
+        }
         if (step == TargetHistoryReader::Step::End) return true;
-        if (step == TargetHistoryReader::Step::Damaged || k >= archiveCount ||
-            !HasSafeNames(record.removed.get()) || !HasSafeNames(record.added.get())) {
+        if (step == TargetHistoryReader::Step::Damaged || k >= archiveCount || !safeNames) {
             ClearHistory(target);
             return false;
         }

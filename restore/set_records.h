@@ -50,7 +50,11 @@ bool HasSafeNames(const FileTreeNode* root);
 // `target`'s history emptied, when: the source folder is not ended, a record runs past the
 // end, a flag is neither 0 nor 1, the first record has a removed tree, there are more than
 // `archiveCount` records, or a tree is damaged or has unsafe names.
-bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target);
+// With HistoryRead::DatesOnly no tree is built (every tree slot stays null), for a reader of the
+// dates and targets alone; the same histories are refused, for the same memory.
+enum class HistoryRead { Trees, DatesOnly };
+bool ParseTargetHistory(std::span<const unsigned char> bytes, int archiveCount, BackupTarget& target,
+                        HistoryRead read = HistoryRead::Trees);
 
 // Index of the bookkeeping entry `name` in the open archive: the exact name first, then
 // ignoring case; -1 when there is none.

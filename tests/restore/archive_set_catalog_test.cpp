@@ -93,9 +93,9 @@ TEST_F(CatalogTest, OnlyDateTakesTheHistoriesIntoTheSameTrees) {
     }
 }
 
-// The window's way: each shown date takes the histories' trees, and a later date, a search of
-// every backup or a file's versions parse them again from the kept bytes, a late-joining
-// target's archive numbers included.
+// The window's way: each shown date is built from the kept history bytes, and a search of every
+// backup or a file's versions parse the histories' trees from them, a late-joining target's
+// archive numbers included; the next shown date drops those trees again.
 TEST_F(CatalogTest, ShownDatesComeBackFromTheKeptHistories) {
     builder.AddTarget("Data", "/data");
     builder.AddTarget("Late", "/late");
@@ -132,6 +132,42 @@ TEST_F(CatalogTest, ShownDatesComeBackFromTheKeptHistories) {
         }
     }
     EXPECT_NE(versions(set), "");
+}
+
+// The reads that build no tree up front: the one-date read replays the kept history bytes into
+// the trees the full read builds (removals, folder leaves, and the archive numbers of a target
+// that joined the set later included), and the dates-only read gives the same dates and
+// targets with no tree at any date.
+TEST_F(CatalogTest, ReadsWithoutTreesUpFrontAgreeWithTheFullRead) {
+    builder.AddTarget("Data", "/data");
+    builder.Run(Day(1), {{"Data", "", "(a@1:1,b@1:2)[docs(x@1:1)[deep(y@1:1)] keep(z@1:1)]"}});
+    builder.AddTarget("Late", "/late");
+    builder.Run(Day(2), {{"Data", "(a@1:1)[docs]", "(c@2:3)"}, {"Late", "", "(l@2:1)[in(m@2:2)]"}});
+    builder.Run(Day(3), {{"Data", "", "(a@3:4)[docs(x@3:2)]"}, {"Late", "(l@2:1)", "(n@3:5)"}});
+    const std::string last = builder.ArchivePath(builder.ArchiveCount());
+    for (int date = 0; date < 3; ++date) {
+        SCOPED_TRACE(date);
+        OpenAt(date);
+        ArchiveSet oneDate;
+        ASSERT_TRUE(oneDate.OpenSetForOneDate(last));
+        oneDate.SelectOnlyDate(date);
+        for (int t = 0; t < 2; ++t) {
+            EXPECT_EQ(test::Describe(oneDate.GetTargetTree(t)), TreeText(t)) << t;
+            if (set.GetTargetTree(t) != nullptr) {
+                EXPECT_EQ(oneDate.GetTargetTree(t)->totalSize, set.GetTargetTree(t)->totalSize) << t;
+            }
+        }
+        oneDate.SelectDate(date == 0 ? 2 : 0);  // the set has no other date to give
+        EXPECT_EQ(test::Describe(oneDate.GetTargetTree(0)), TreeText(0));
+    }
+    ArchiveSet datesOnly;
+    ASSERT_TRUE(datesOnly.OpenSetDatesOnly(last));
+    EXPECT_EQ(datesOnly.GetBackupDates(), set.GetBackupDates());
+    EXPECT_EQ(datesOnly.TargetCount(), 2);
+    EXPECT_EQ(datesOnly.GetSourceFolder(1), "/late");
+    EXPECT_EQ(datesOnly.GetTarget(1).backupCount, 2);
+    datesOnly.SelectDate(2);
+    EXPECT_EQ(datesOnly.GetTargetTree(0), nullptr);
 }
 
 TEST_F(CatalogTest, RemovedFilesVanishAndComeBackWithTheirNewArchive) {

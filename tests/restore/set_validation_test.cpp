@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
+#include "common/memory_allowance.h"
+#include "common/target_history_reader.h"
 #include "restore/archive_set.h"
 #include "restore/set_records.h"
 #include "tests/restore/set_builder.h"
@@ -15,6 +18,7 @@
 namespace halvex {
 namespace {
 
+using namespace std::string_literals;
 using test::Day;
 using test::HistoryBytes;
 using test::RawRecord;
@@ -203,6 +207,62 @@ TEST_F(SetValidationTest, ANewOpenAfterARefusalWorks) {
     EXPECT_FALSE(OpenWithHistory("/d"));
     EXPECT_TRUE(OpenWithHistory(GoodHistory()));
     EXPECT_EQ(set.TargetCount(), 1);
+}
+
+// The dates-only read against the building read, over good, damaged, unsafe and deep
+// histories within several memory allowances: the same records at the same bytes (any mix of
+// skipped and built records reads alike) and the same histories accepted, with the same
+// dates, or refused, for the same reason.
+TEST(SetRecordsTest, TheDatesOnlyReadAgreesWithTheBuildingRead) {
+    const std::string good = HistoryBytes("/d", std::vector<Record>{{Day(1), "", "(a@1:1)[s(b@2:2)[t(c@3:3)]]"},
+                                                                    {Day(2), "[s(b@2:2)]", "(d@4:4)"},
+                                                                    {Day(3), "", ""}, {Day(4), "(a@1:1)", "[u(e@5:5)]"}});
+    const auto raw = [](int removedFlag, const std::string& removed, const std::string& added) {
+        return HistoryBytes("/d", std::vector<RawRecord>{{Day(1), 0, "", 1, TreeBytes("(a@1:1)")},
+                                                         {Day(2), removedFlag, removed, 1, added}});
+    };
+    std::string separator = TreeBytes("[sub(aXb@1:1)]"), badLink = TreeBytes("[s(b@1:1)]");
+    separator[separator.find('X')] = '/';
+    badLink.back() = '\3';
+    std::string deep = "\0\0\1"s;  // one level deeper than any tree may be
+    for (std::size_t d = 1; d < kFileTreeMaxDepth; ++d) deep += "d\0\0\1"s;
+    deep += "d\0\0"s + std::string(kFileTreeMaxDepth, '\0');
+    const std::string cases[] = {good, good.substr(0, good.size() - 1), good + std::string(5, '\1'), "/d",
+                                 HistoryBytes("/d", std::vector<RawRecord>{{Day(1), 1, TreeBytes("(a@1:1)"), 0, ""}}),
+                                 raw(2, TreeBytes("(a@1:1)"), TreeBytes("(b@1:1)")), raw(0, "", TreeBytes("top(b@1:1)")),
+                                 raw(0, "", TreeBytes("(b@1:1) other(c@1:1)")), raw(1, TreeBytes("[..]"), TreeBytes("(b@1:1)")),
+                                 raw(0, "", separator), raw(0, "", deep), raw(0, "", badLink)};
+    for (std::size_t c = 0; c < std::size(cases); ++c) {
+        const auto bytes = std::span(reinterpret_cast<const unsigned char*>(cases[c].data()), cases[c].size());
+        for (std::size_t skips = 0; skips < 6; ++skips) {
+            TargetHistoryReader built(bytes.data(), bytes.size()), mixed(bytes.data(), bytes.size());
+            BackupRecord a, b;
+            SkippedRecord skipped;
+            for (std::size_t i = 0; i < 6; ++i) {
+                const auto step = built.Next(a);
+                EXPECT_EQ(i < skips ? mixed.Skip(skipped) : mixed.Next(b), step) << c << " " << skips << " " << i;
+                EXPECT_EQ(i < skips ? skipped.runTime : b.runTime, a.runTime) << c << " " << i;
+            }
+        }
+        for (const std::uint64_t limit : {std::uint64_t{64}, std::uint64_t{400}, std::uint64_t{1000}, kMaxBookkeepingBytes}) {
+            for (const int archives : {3, 4}) {
+                BackupTarget whole, dates;
+                MemoryAllowance first(limit);
+                const bool wholeOk = ParseTargetHistory(bytes, archives, whole);
+                MemoryAllowance second(limit);
+                EXPECT_EQ(ParseTargetHistory(bytes, archives, dates, HistoryRead::DatesOnly), wholeOk) << c << " " << limit;
+                EXPECT_EQ(second.Exceeded(), first.Exceeded()) << c << " " << limit << " " << archives;
+                EXPECT_EQ(dates.sourceFolder, whole.sourceFolder) << c;
+                EXPECT_EQ(dates.backupTimes, whole.backupTimes) << c << " " << limit << " " << archives;
+                EXPECT_EQ(dates.addedTrees, decltype(dates.addedTrees)(dates.backupCount)) << c;  // all null
+            }
+        }
+    }
+    // The anchors of the comparison: the good history is read whole, with its four dates.
+    BackupTarget target;
+    EXPECT_TRUE(ParseTargetHistory(std::span(reinterpret_cast<const unsigned char*>(good.data()), good.size()), 4,
+                                   target, HistoryRead::DatesOnly));
+    EXPECT_EQ(target.backupTimes, (std::vector<std::uint64_t>{Day(1), Day(2), Day(3), Day(4)}));
 }
 
 // The record parsers on their own, for the cases an archive can hardly be made to hold.
