@@ -42,6 +42,7 @@ ListingPipeline::~ListingPipeline() {
         pending_.clear();
     }
     work_.notify_all();
+    room_.notify_all();
     for (std::thread& t : threads_) t.join();
 }
 
@@ -66,7 +67,7 @@ ListingPipeline::JobPtr ListingPipeline::Request(const std::string& path) {
 void ListingPipeline::Release(Job& job) {
     if (job.state != Job::State::Worker || job.released) return;
     job.released = true;
-    --waiting_;
+    if (waiting_-- == kFoldersWaiting) work_.notify_all();
 }
 
 bool ListingPipeline::Next(const JobPtr& job, const std::string& path, platform::ListingChunk& chunk) {
@@ -96,15 +97,13 @@ bool ListingPipeline::Next(const JobPtr& job, const std::string& path, platform:
     ready_.wait(guard, [&] { return !job->chunks.empty() || job->done; });
     if (job->chunks.empty()) {
         Release(*job);
-        guard.unlock();
-        work_.notify_all();
         return false;
     }
+    const bool wasFull = job->chunks.size() >= kChunksPerFolder;
     chunk = std::move(job->chunks.front());
     job->chunks.pop_front();
     if (job->done && job->chunks.empty()) Release(*job);
-    guard.unlock();
-    work_.notify_all();
+    if (wasFull) room_.notify_all();
     return true;
 }
 
@@ -123,7 +122,7 @@ void ListingPipeline::Drop(const JobPtr& job) {
         job->chunks.clear();
         Release(*job);
     }
-    work_.notify_all();
+    room_.notify_all();
     job->reader.Close();
 }
 
@@ -149,11 +148,11 @@ void ListingPipeline::Work() {
             if (stop_ || job->dropped) break;
             job->chunks.push_back(std::move(chunk));
             job->done = last;
-            ready_.notify_all();
+            ready_.notify_one();
             if (last) break;
             // Bounded per folder: the scan takes this folder's chunks before it needs any
             // later folder, so this wait always ends.
-            work_.wait(guard, [&] { return stop_ || job->dropped || job->chunks.size() < kChunksPerFolder; });
+            room_.wait(guard, [&] { return stop_ || job->dropped || job->chunks.size() < kChunksPerFolder; });
             if (stop_ || job->dropped) break;
             guard.unlock();
             chunk = platform::ListingChunk{};

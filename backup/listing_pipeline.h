@@ -58,7 +58,8 @@ private:
 
     const bool identity_;
     std::mutex lock_;
-    std::condition_variable work_;   // workers: a request, room, or the end
+    std::condition_variable work_;   // workers: a request, or the end
+    std::condition_variable room_;   // workers: room for their folder's next chunk
     std::condition_variable ready_;  // the scan: a chunk
     std::deque<JobPtr> pending_;
     std::size_t batchAtFront_ = 0;  // requests of the current batch at the front of pending_
