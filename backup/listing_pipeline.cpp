@@ -15,8 +15,8 @@ int ScanThreadCount() {
     }
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
-    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::clamp(CPU_COUNT(&cpus), 1, 2);
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::clamp(CPU_COUNT(&cpus), 1, 4);
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
 struct ListingPipeline::Job {

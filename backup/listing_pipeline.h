@@ -19,9 +19,10 @@
 
 namespace halvex {
 
-// The threads that list folders for a scan: HALVEX_SCAN_THREADS when it is a number from 1
-// to 16 (1: the scan lists every folder itself), else the cores this process may run on, at
-// most 2.
+// The threads that list folders for a scan, the scan's own included (it lists what no worker
+// has taken when it needs it): HALVEX_SCAN_THREADS when it is a number from 1 to 16 (1: the
+// scan lists every folder itself, with no other thread), else the cores this process may run
+// on, at most 4.
 int ScanThreadCount();
 
 class ListingPipeline {

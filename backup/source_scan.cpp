@@ -166,8 +166,9 @@ FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::v
         Notice(kNoticeTooLong, sourcePath_);
         return nullptr;
     }
-    // Folders are opened with their identity only when some folder holds own files.
-    ListingPipeline pipeline(threads_ > 1 ? threads_ : 0, !ownFolders_.empty());
+    // The scan lists folders too, so one thread fewer is started; folders are opened with
+    // their identity only when some folder holds own files.
+    ListingPipeline pipeline(threads_ - 1, !ownFolders_.empty());
     pipeline_ = &pipeline;
     pipeline.BeginBatch();
     FileTreePtr tree(ScanFolder(rootEnd_, 0, "", pipeline.Request(sourcePath_)));

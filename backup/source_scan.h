@@ -57,7 +57,10 @@ struct OwnFilesFolder {
     bool programFolder = false;
 };
 
-// Lists source folders into file trees, with one path buffer for the whole scan.
+// Lists source folders into file trees, with one path buffer for the whole scan. The folders'
+// entries are read and stat'ed by listing threads ahead of the walk (ListingPipeline); the walk
+// itself (filters, order, notices, own files) stays on the calling thread, so the tree and the
+// notices are the same whatever the number of threads.
 class SourceScanner {
 public:
     explicit SourceScanner(RunControl& control);
@@ -68,7 +71,7 @@ public:
     // The folder in which a source folder without a leading '/' is taken (the job file's).
     void SetBaseFolder(const std::string& folder) { baseFolder_ = folder; }
     // The threads that list folders (1: the scan lists them itself); ScanThreadCount() at first.
-    void SetThreads(int threads) { threads_ = threads; }
+    void SetThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
 
     // The tree of the mapping's source folder: a root folder with the empty name, its files
     // in the reverse of listing order, its sub-folders in listing order; sizes and

@@ -322,7 +322,7 @@ TEST(SourceScan, ListingOnWorkerThreadsGivesTheSameScanAsOneThread) {
         int threads;
         bool filtered;
     };
-    const Case cases[] = {{2, false}, {2, true}, {3, true}, {8, false}};
+    const Case cases[] = {{2, false}, {2, true}, {3, true}, {9, false}};
     WithoutRootRights(dir / "", [&] {
         const ScanOutcome plain = ScanOn(1, src, {}, own);
         const ScanOutcome filtered = ScanOn(1, src, filters, own);
