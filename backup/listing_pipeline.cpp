@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <sched.h>
+#include <utility>
 
 namespace halvex {
 
@@ -27,6 +29,7 @@ struct ListingPipeline::Job {
     bool released = false;  // no longer counted among the listings waiting
     bool dropped = false;
     std::deque<platform::ListingChunk> chunks;
+    std::exception_ptr error;  // what the worker's listing threw, thrown again to the scan
     platform::FolderReader reader;  // when the scan lists the folder itself
 };
 
@@ -57,6 +60,7 @@ ListingPipeline::JobPtr ListingPipeline::Request(const std::string& path) {
     job->folder = path;
     {
         std::lock_guard guard(lock_);
+        batchAtFront_ = std::min(batchAtFront_, pending_.size());
         pending_.insert(pending_.begin() + static_cast<std::ptrdiff_t>(batchAtFront_), job);
         ++batchAtFront_;
     }
@@ -97,6 +101,7 @@ bool ListingPipeline::Next(const JobPtr& job, const std::string& path, platform:
     ready_.wait(guard, [&] { return !job->chunks.empty() || job->done; });
     if (job->chunks.empty()) {
         Release(*job);
+        if (job->error) std::rethrow_exception(std::exchange(job->error, nullptr));
         return false;
     }
     const bool wasFull = job->chunks.size() >= kChunksPerFolder;
@@ -140,13 +145,36 @@ void ListingPipeline::Work() {
 
         platform::FolderReader reader;
         platform::ListingChunk chunk;
-        reader.Open(job->folder, identity_, chunk);
+        std::exception_ptr error;
+        try {
+            reader.Open(job->folder, identity_, chunk);
+        } catch (...) {
+            error = std::current_exception();
+        }
         for (;;) {
-            if (!chunk.last) reader.Read(chunk, kChunkEntries);
-            const bool last = chunk.last;
+            if (!error && !chunk.last) {
+                try {
+                    reader.Read(chunk, kChunkEntries);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            }
             guard.lock();
+            if (error) {
+                // Out of memory, most likely: the scan fails as it would have listing alone.
+                job->error = error;
+                job->done = true;
+                ready_.notify_one();
+                break;
+            }
+            bool last = chunk.last;
             if (stop_ || job->dropped) break;
-            job->chunks.push_back(std::move(chunk));
+            try {
+                job->chunks.push_back(std::move(chunk));
+            } catch (...) {
+                job->error = std::current_exception();
+                last = true;
+            }
             job->done = last;
             ready_.notify_one();
             if (last) break;
