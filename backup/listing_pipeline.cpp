@@ -15,10 +15,13 @@ int ScanThreadCount() {
         const long n = std::strtol(forced, &end, 10);
         if (end != forced && *end == '\0' && n >= 1 && n <= 16) return static_cast<int>(n);
     }
+    int cores = static_cast<int>(std::thread::hardware_concurrency());
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
-    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::clamp(CPU_COUNT(&cpus), 1, 4);
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) cores = CPU_COUNT(&cpus);
+    // The scan itself mostly walks and waits, so a worker per core keeps the cores busy; on
+    // one core a worker would only add switches.
+    return cores <= 1 ? 1 : std::min(cores, 4) + 1;
 }
 
 struct ListingPipeline::Job {

@@ -21,8 +21,8 @@ namespace halvex {
 
 // The threads that list folders for a scan, the scan's own included (it lists what no worker
 // has taken when it needs it): HALVEX_SCAN_THREADS when it is a number from 1 to 16 (1: the
-// scan lists every folder itself, with no other thread), else the cores this process may run
-// on, at most 4.
+// scan lists every folder itself, with no other thread), else one worker per core this
+// process may run on (at most 4) beside the scan, and none on a single core.
 int ScanThreadCount();
 
 class ListingPipeline {
