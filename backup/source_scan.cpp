@@ -13,7 +13,7 @@
 #include "common/folder_utils.h"
 #include "common/memory_allowance.h"
 #include "common/wildcard.h"
-#include "platform/directory_listing.h"
+#include "platform/folder_reader.h"
 #include "platform/file_time.h"
 #include "platform/nocase.h"
 #include "platform/path_limits.h"
@@ -144,10 +144,7 @@ void SourceScanner::SetOwnFiles(const std::vector<OwnFilesFolder>& folders) {
     }
 }
 
-const OwnFilesFolder* SourceScanner::OwnFilesOf(const std::string& folder) const {
-    if (ownFolders_.empty()) return nullptr;
-    std::uint64_t device = 0, inode = 0;
-    if (!FolderIdentity(folder, device, inode)) return nullptr;
+const OwnFilesFolder* SourceScanner::OwnFilesAt(std::uint64_t device, std::uint64_t inode) const {
     for (const OwnFolder& own : ownFolders_)
         if (own.device == device && own.inode == inode) return own.rules;
     return nullptr;
@@ -169,100 +166,125 @@ FileTreePtr SourceScanner::ScanSource(const SourceMapping& mapping, const std::v
         Notice(kNoticeTooLong, sourcePath_);
         return nullptr;
     }
-    return FileTreePtr(ScanFolder(rootEnd_, 0, ""));
+    // The scan lists folders too, so one thread fewer is started; folders are opened with
+    // their identity only when some folder holds own files.
+    ListingPipeline pipeline(threads_ - 1, !ownFolders_.empty());
+    pipeline_ = &pipeline;
+    pipeline.BeginBatch();
+    FileTreePtr tree(ScanFolder(rootEnd_, 0, "", pipeline.Request(sourcePath_)));
+    pipeline_ = nullptr;
+    return tree;
 }
 
-FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name) {
-    if (!control_.KeepGoing()) return nullptr;
+FileTreeNode* SourceScanner::ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name,
+                                        const ListingPipeline::JobPtr& job) {
+    if (!control_.KeepGoing()) {
+        pipeline_->Drop(job);
+        return nullptr;
+    }
     FileTreePtr node(NewFolderNode(name));
     sourcePath_.resize(pathEnd);
-    platform::DirectoryListing listing;
-    if (!listing.Open(sourcePath_)) {
+    platform::ListingChunk chunk;
+    pipeline_->Next(job, sourcePath_, chunk);
+    if (!chunk.opened) {
         Unlisted();
         return nullptr;
     }
     // Several folders may hold the backup's own files (each job's archive folder, the
     // program folder); they are told apart by identity, whatever path leads to them.
-    const OwnFilesFolder* own = OwnFilesOf(sourcePath_);
+    const OwnFilesFolder* own = nullptr;
+    if (chunk.hasIdentity) own = OwnFilesAt(chunk.device, chunk.inode);
     const bool addSeparator = !(pathEnd == rootEnd_ && rootHasSeparator_);
-    // Sub-folders are entered once this listing is closed, so a deep tree holds one open
-    // listing at a time.
-    std::vector<std::string> folders;
-    platform::DirEntry entry;
-    while (listing.Next(entry)) {
-        sourcePath_.resize(pathEnd);
-        if (addSeparator) sourcePath_ += '/';
-        sourcePath_ += entry.name;
-        if (entry.name.find('\\') != std::string::npos) {
-            Notice(kNoticeBackslash, sourcePath_);
-            continue;
-        }
-        if (sourcePath_.size() >= platform::kPathLimit) {
-            Notice(kNoticeTooLong, sourcePath_);
-            continue;
-        }
-        if (hasFilters_) {
-            filterPath_.resize(filterEnd);
-            if (filterEnd > 0) filterPath_ += '\\';
-            const std::size_t nameStart = filterPath_.size();
-            filterPath_ += entry.name;
-            platform::UpperCaseInPlace(filterPath_.data() + nameStart);
-            if (IsExcluded(filterPath_, mapping_->filters, *globalFilters_)) continue;
-        }
-        if (entry.isSymlink) {
-            // Kept as a link whatever it points to (a folder, nothing, itself): never
-            // followed. Its size is its target's length and its time its own, so a link
-            // pointed elsewhere is a changed entry.
-            FileTreeFile* file = NewFileNode(entry.name, entry.linkSize, entry.linkTime);
-            file->next = node->files;
-            node->files = file;
-            continue;
-        }
-        switch (entry.kind) {
-            case platform::EntryKind::Directory: folders.push_back(entry.name); break;
-            case platform::EntryKind::RegularFile: {
-                if (own != nullptr && IsOwnFile(*own, entry.name)) {
-                    ownFileNotices_.push_back(FillIn(kNoticeOwnFile, {sourcePath_}));
-                    break;
-                }
-                FileTreeFile* file = NewFileNode(entry.name, entry.size, entry.lastWriteTime);
+    // Sub-folders are requested as soon as they are known, so that they are listed while
+    // this one is gone through; they are entered once it is done.
+    struct SubFolder {
+        std::string name;
+        ListingPipeline::JobPtr job;
+    };
+    std::vector<SubFolder> folders;
+    pipeline_->BeginBatch();
+    for (;;) {
+        for (const platform::ListedEntry& entry : chunk.entries) {
+            const std::string_view entryName = chunk.Name(entry);
+            sourcePath_.resize(pathEnd);
+            if (addSeparator) sourcePath_ += '/';
+            sourcePath_ += entryName;
+            if (entryName.find('\\') != std::string_view::npos) {
+                Notice(kNoticeBackslash, sourcePath_);
+                continue;
+            }
+            if (sourcePath_.size() >= platform::kPathLimit) {
+                Notice(kNoticeTooLong, sourcePath_);
+                continue;
+            }
+            if (hasFilters_) {
+                filterPath_.resize(filterEnd);
+                if (filterEnd > 0) filterPath_ += '\\';
+                const std::size_t nameStart = filterPath_.size();
+                filterPath_ += entryName;
+                platform::UpperCaseInPlace(filterPath_.data() + nameStart);
+                if (IsExcluded(filterPath_, mapping_->filters, *globalFilters_)) continue;
+            }
+            if (entry.isSymlink) {
+                // Kept as a link whatever it points to (a folder, nothing, itself): never
+                // followed. Its size is its target's length and its time its own, so a link
+                // pointed elsewhere is a changed entry.
+                FileTreeFile* file = NewFileNode(entryName, entry.size, entry.time);
                 file->next = node->files;
                 node->files = file;
-                break;
+                continue;
             }
-            case platform::EntryKind::Other:
-                if (const std::string_view kind = SpecialKindName(entry.special); !kind.empty()) {
-                    // Nothing a backup could keep: told in the log, not counted as a skip.
-                    ownFileNotices_.push_back(std::string(kNoticePassedOverStart) + std::string(kind) + "): " +
-                                              sourcePath_);
-                } else {
-                    Notice(kNoticeNotRegular, sourcePath_);
+            switch (entry.kind) {
+                case platform::EntryKind::Directory:
+                    folders.push_back({std::string(entryName), pipeline_->Request(sourcePath_)});
+                    break;
+                case platform::EntryKind::RegularFile: {
+                    if (own != nullptr && IsOwnFile(*own, entryName)) {
+                        ownFileNotices_.push_back(FillIn(kNoticeOwnFile, {sourcePath_}));
+                        break;
+                    }
+                    FileTreeFile* file = NewFileNode(entryName, entry.size, entry.time);
+                    file->next = node->files;
+                    node->files = file;
+                    break;
                 }
-                break;
-            case platform::EntryKind::Unreadable: Notice(kNoticeUnreadable, sourcePath_); break;
+                case platform::EntryKind::Other:
+                    if (const std::string_view kind = SpecialKindName(entry.special); !kind.empty()) {
+                        // Nothing a backup could keep: told in the log, not counted as a skip.
+                        ownFileNotices_.push_back(std::string(kNoticePassedOverStart) + std::string(kind) + "): " +
+                                                  sourcePath_);
+                    } else {
+                        Notice(kNoticeNotRegular, sourcePath_);
+                    }
+                    break;
+                case platform::EntryKind::Unreadable: Notice(kNoticeUnreadable, sourcePath_); break;
+            }
         }
+        if (chunk.last) break;
+        sourcePath_.resize(pathEnd);
+        pipeline_->Next(job, sourcePath_, chunk);
     }
-    if (listing.Error() != 0) {
+    if (chunk.error != 0) {
         // A listing that broke off midway is no picture of the folder: it counts as unlisted.
+        for (const SubFolder& folder : folders) pipeline_->Drop(folder.job);
         sourcePath_.resize(pathEnd);
         Unlisted();
         return nullptr;
     }
-    listing.Close();
 
     FileTreeNode** tail = &node->firstChild;
-    for (const std::string& folder : folders) {
+    for (const SubFolder& folder : folders) {
         sourcePath_.resize(pathEnd);
         if (addSeparator) sourcePath_ += '/';
-        sourcePath_ += folder;
+        sourcePath_ += folder.name;
         std::size_t childFilterEnd = filterEnd;
         if (hasFilters_) {
             filterPath_.resize(filterEnd);
             if (filterEnd > 0) filterPath_ += '\\';
-            filterPath_ += platform::UpperCased(folder);
+            filterPath_ += platform::UpperCased(folder.name);
             childFilterEnd = filterPath_.size();
         }
-        FileTreeNode* child = ScanFolder(sourcePath_.size(), childFilterEnd, folder);
+        FileTreeNode* child = ScanFolder(sourcePath_.size(), childFilterEnd, folder.name, folder.job);
         if (child == nullptr) continue;
         *tail = child;
         tail = &child->nextSibling;

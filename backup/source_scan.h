@@ -29,6 +29,7 @@
 
 #include "backup/file_list_store.h"
 #include "backup/job_config.h"
+#include "backup/listing_pipeline.h"
 #include "backup/run_control.h"
 #include "backup/target_history.h"
 #include "common/file_tree_ptr.h"
@@ -56,7 +57,10 @@ struct OwnFilesFolder {
     bool programFolder = false;
 };
 
-// Lists source folders into file trees, with one path buffer for the whole scan.
+// Lists source folders into file trees, with one path buffer for the whole scan. The folders'
+// entries are read and stat'ed by listing threads ahead of the walk (ListingPipeline); the walk
+// itself (filters, order, notices, own files) stays on the calling thread, so the tree and the
+// notices are the same whatever the number of threads.
 class SourceScanner {
 public:
     explicit SourceScanner(RunControl& control);
@@ -66,6 +70,8 @@ public:
     void SetOwnFiles(const std::vector<OwnFilesFolder>& folders);
     // The folder in which a source folder without a leading '/' is taken (the job file's).
     void SetBaseFolder(const std::string& folder) { baseFolder_ = folder; }
+    // The threads that list folders (1: the scan lists them itself); ScanThreadCount() at first.
+    void SetThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
 
     // The tree of the mapping's source folder: a root folder with the empty name, its files
     // in the reverse of listing order, its sub-folders in listing order; sizes and
@@ -83,7 +89,8 @@ public:
 private:
     // Lists the folder whose path is sourcePath_[0, pathEnd) and whose filter path is
     // filterPath_[0, filterEnd); `name` becomes the node's name.
-    FileTreeNode* ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name);
+    FileTreeNode* ScanFolder(std::size_t pathEnd, std::size_t filterEnd, std::string_view name,
+                             const ListingPipeline::JobPtr& job);
     void Notice(std::string_view format, const std::string& path);
     // Notes that the folder at sourcePath_ cannot be listed.
     void Unlisted();
@@ -91,7 +98,7 @@ private:
         std::uint64_t device = 0, inode = 0;
         const OwnFilesFolder* rules = nullptr;
     };
-    const OwnFilesFolder* OwnFilesOf(const std::string& folder) const;
+    const OwnFilesFolder* OwnFilesAt(std::uint64_t device, std::uint64_t inode) const;
 
     RunControl& control_;
     std::string sourcePath_;  // the path being listed, built in place
@@ -107,6 +114,8 @@ private:
     std::string baseFolder_ = ".";
     std::vector<OwnFolder> ownFolders_;
     std::vector<std::string> ownFileNotices_;
+    int threads_ = ScanThreadCount();
+    ListingPipeline* pipeline_ = nullptr;  // during a scan
 };
 
 struct MappingAnalysis {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ctime>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,12 @@
 using namespace halvex;
 
 namespace {
+
+double CpuSeconds() {
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
 
 double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -101,7 +108,23 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // The scan alone, on one thread and on the default number, taken in turns.
+    const int threads = ScanThreadCount();
+    double bestScan[2] = {1e9, 1e9}, bestScanCpu[2] = {1e9, 1e9};
+    for (int round = 0; round < 10; ++round) {
+        for (int i = 0; i < 2; ++i) {
+            scanner.SetThreads(i == 0 ? 1 : threads);
+            std::vector<std::string> notices;
+            const double cpu = CpuSeconds();
+            const auto start = std::chrono::steady_clock::now();
+            FileTreePtr tree = scanner.ScanSource(mapping, global, notices);
+            bestScan[i] = std::min(bestScan[i], Seconds(start));
+            bestScanCpu[i] = std::min(bestScanCpu[i], CpuSeconds() - cpu);
+        }
+    }
     std::printf("tree: %ld files in %ld folders\n", files, folders);
+    std::printf("scan, 1 thread:        %.3f s (cpu %.3f s, best of 10)\n", bestScan[0], bestScanCpu[0]);
+    std::printf("scan, %d threads:       %.3f s (cpu %.3f s, best of 10)\n", threads, bestScan[1], bestScanCpu[1]);
     std::printf("bare walk with stat:   %.3f s (best of 5)\n", bestWalk);
     std::printf("no-change analysis:    %.3f s (best of 5)\n", bestAnalysis);
     std::printf("ratio analysis / walk: %.2f\n", bestAnalysis / bestWalk);

@@ -4,11 +4,14 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "backup/current_state.h"
 #include "backup/source_scan.h"
 #include "platform/directory_listing.h"
 #include "platform/file_time.h"
@@ -216,4 +219,133 @@ TEST(SourceScan, RootFolderAndMissingSource) {
     EXPECT_EQ(Paths(s.tree.get()), (std::vector<std::string>{"a"}));
     EXPECT_TRUE(s.notices.empty());
     EXPECT_EQ(s.passedOver, (std::vector<std::string>{"Not backed up (fifo): " + (dir / "p")}));
+}
+
+namespace {
+
+// Everything a scan answers, in its order.
+struct ScanOutcome {
+    bool hasTree = false;
+    HistoryBytes tree;  // serialized: names, order, sizes and times
+    std::vector<std::string> notices, passedOver;
+    std::vector<std::vector<std::string>> unlisted;
+};
+
+ScanOutcome ScanOn(int threads, const std::string& folder, const std::vector<FilterRule>& rules,
+                   const std::vector<OwnFilesFolder>& own) {
+    RunControl control;
+    control.Start();
+    SourceScanner scanner(control);
+    scanner.SetThreads(threads);
+    scanner.SetOwnFiles(own);
+    ScanOutcome out;
+    FileTreePtr tree = scanner.ScanSource(SourceMapping{folder, "Data", rules}, {}, out.notices);
+    out.hasTree = tree != nullptr;
+    if (tree) out.tree = SerializeState(tree.get());
+    out.passedOver = scanner.OwnFileNotices();
+    out.unlisted = scanner.UnlistedFolders();
+    return out;
+}
+
+// A tree with every kind of entry the scan treats apart, many folders (more than the
+// listings that may wait) and a folder of many chunks.
+void MakeAwkwardTree(const std::string& src) {
+    MakeFolders(src + "/locked/inner");
+    WriteFile(src + "/locked/inner/a", "a");
+    MakeFolders(src + "/Excluded/locked");
+    WriteFile(src + "/top.txt", "top");
+    WriteFile(src + "/skip.tmp", "t");
+    WriteFile(src + "/back\\slash", "b");
+    ASSERT_EQ(mkfifo((src + "/fifo").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("top.txt", (src + "/file-link").c_str()), 0);
+    ASSERT_EQ(symlink("deep", (src + "/folder-link").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (src + "/dangling").c_str()), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string sockPath = src + "/sock";
+    ASSERT_LT(sockPath.size(), sizeof address.sun_path);
+    std::copy(sockPath.begin(), sockPath.end(), address.sun_path);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(sock);
+    MakeFolders(src + "/own/sub");
+    for (const char* name : {"Job.TQBak", "Job12.TQBak.partial", "Other.TQBak", "FileLists.tq", "backups.log", "keep"})
+        WriteFile(src + "/own/" + name, name);
+    WriteFile(src + "/own/sub/Job.TQBak", "not own: another folder");
+    std::string deep = src + "/deep";
+    for (int level = 0; level < 60; ++level, deep += "/d") {
+        MakeFolders(deep);
+        WriteFile(deep + "/f", std::string(static_cast<std::size_t>(level), 'x'));
+    }
+    for (int i = 0; i < 300; ++i) {
+        const std::string folder = src + "/many/m" + std::to_string(i);
+        MakeFolders(folder + "/sub");
+        WriteFile(folder + "/x", std::to_string(i));
+    }
+    MakeFolders(src + "/big");
+    WriteFile(src + "/big/0", "same file under every name");  // links are made much faster than files
+    for (std::size_t i = 1; i < ListingPipeline::kChunkEntries * (ListingPipeline::kChunksPerFolder + 2); ++i)
+        ASSERT_EQ(link((src + "/big/0").c_str(), (src + "/big/" + std::to_string(i)).c_str()), 0);
+}
+
+// Runs the comparisons of a test where folder permissions hold: in a child without root's
+// rights when the tests run as root.
+void WithoutRootRights(const std::string& folder, const std::function<void()>& body) {
+    if (geteuid() != 0) {
+        body();
+        return;
+    }
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        body();
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "root's rights cannot be dropped here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the scans without root's rights differ";
+}
+
+}  // namespace
+
+TEST(SourceScan, ListingOnWorkerThreadsGivesTheSameScanAsOneThread) {
+    TempFolder dir;
+    const std::string src = dir / "src";
+    MakeAwkwardTree(src);
+    ASSERT_EQ(chmod((src + "/locked").c_str(), 0), 0);
+    ASSERT_EQ(chmod((src + "/Excluded/locked").c_str(), 0), 0);
+    const std::vector<OwnFilesFolder> own{{src + "/own", {"Job"}, true}};
+    const auto filters = Rules({{kExclude, "EXCLUDED"}, {kExclude, "*.TMP"}, {kExclude, "MANY\\M1*\\SUB"}});
+    struct Case {
+        int threads;
+        bool filtered;
+    };
+    const Case cases[] = {{2, false}, {2, true}, {3, true}, {9, false}};
+    WithoutRootRights(dir / "", [&] {
+        const ScanOutcome plain = ScanOn(1, src, {}, own);
+        const ScanOutcome filtered = ScanOn(1, src, filters, own);
+        // The single-thread scan itself sees every awkward case.
+        ASSERT_TRUE(plain.hasTree);
+        EXPECT_EQ(plain.unlisted, (std::vector<std::vector<std::string>>{{"Excluded", "locked"}, {"locked"}}));
+        EXPECT_EQ(filtered.unlisted, (std::vector<std::vector<std::string>>{{"locked"}}));
+        EXPECT_EQ(plain.notices.size(), 3u);  // the backslash and two unlisted folders
+        EXPECT_EQ(plain.passedOver.size(), 6u);  // fifo, socket and four own files
+        EXPECT_LT(filtered.tree.size(), plain.tree.size());
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.threads << " threads, filtered " << c.filtered);
+            const ScanOutcome& one = c.filtered ? filtered : plain;
+            for (int round = 0; round < 2; ++round) {
+                const ScanOutcome many = ScanOn(c.threads, src, c.filtered ? filters : std::vector<FilterRule>{}, own);
+                EXPECT_EQ(many.hasTree, one.hasTree);
+                EXPECT_TRUE(many.tree == one.tree);
+                EXPECT_EQ(many.notices, one.notices);
+                EXPECT_EQ(many.passedOver, one.passedOver);
+                EXPECT_EQ(many.unlisted, one.unlisted);
+            }
+        }
+    });
 }
