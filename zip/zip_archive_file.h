@@ -339,7 +339,7 @@ private:
     std::string PasswordForReading() const;
 
     ZipVolumeStorage storage_;
-    ZipCatalog catalog_;
+    mutable ZipCatalog catalog_;  // (queries may bring spooled entries back into memory)
     enum class EntryState { None, Writing, Reading };
     EntryState entryState_ = EntryState::None;
     std::unique_ptr<unsigned char[]> ioBuffer_;
