@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/file_tree.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -117,8 +119,16 @@ BlockPool& NamePool() {
 
 template <class Node>
 char* InlineName(Node* node) {
-    return reinterpret_cast<char*>(node) + sizeof(Node);
+    return node->nameStart;
 }
+
+// The block of a node that carries a name of `length` bytes and its 0.
+template <class Node>
+constexpr std::size_t NamedNodeSize(std::size_t length) {
+    return std::max(sizeof(Node), offsetof(Node, nameStart) + length + 1);
+}
+static_assert(sizeof(FileTreeFile) == offsetof(FileTreeFile, nameStart) + 4);
+static_assert(sizeof(FileTreeNode) == offsetof(FileTreeNode, nameStart) + 4);
 
 // A node with every link null and a copy of `name`, in the same block when it fits.
 // A name ends at its first 0 byte, as freeing measures it.
@@ -127,7 +137,7 @@ std::string_view UpToZero(std::string_view name) { return name.substr(0, name.fi
 template <class Node>
 Node* NewNamedNode(std::string_view name) {
     name = UpToZero(name);
-    const std::size_t withName = sizeof(Node) + name.size() + 1;
+    const std::size_t withName = NamedNodeSize<Node>(name.size());
     if (withName <= BlockPool::kLargest) {
         Node* node = ::new (NodePool().Get(withName)) Node;
         char* copy = InlineName(node);
@@ -153,7 +163,7 @@ template <class Node>
 void FreeNamedNode(Node* node) {
     std::size_t size = sizeof(Node);
     if (node->name == InlineName(node)) {
-        size += std::strlen(node->name) + 1;
+        size = NamedNodeSize<Node>(std::strlen(node->name));
     } else {
         FreeFileTreeName(node->name);
     }
@@ -204,9 +214,13 @@ FileTreeFile* NewFileNode(std::string_view name, std::uint64_t size, std::uint64
 
 void RenameFileTreeNode(FileTreeNode*& node, std::string_view name) {
     FileTreeNode* renamed = NewNamedNode<FileTreeNode>(name);
-    char* copy = renamed->name;
-    *renamed = *node;
-    renamed->name = copy;
+    // Field by field: the new node's name begins inside it.
+    renamed->firstChild = node->firstChild;
+    renamed->nextSibling = node->nextSibling;
+    renamed->files = node->files;
+    renamed->totalSize = node->totalSize;
+    renamed->archiveNumber = node->archiveNumber;
+    renamed->kind = node->kind;
     node->firstChild = nullptr;
     node->nextSibling = nullptr;
     node->files = nullptr;

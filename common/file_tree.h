@@ -25,18 +25,21 @@
 
 namespace halvex {
 
-inline constexpr std::int32_t kFileTreeFolderKind = 1;
-inline constexpr std::int32_t kFileTreeFileKind = 0;
+inline constexpr std::int16_t kFileTreeFolderKind = 1;
+inline constexpr std::int16_t kFileTreeFileKind = 0;
 
-// Fields ordered so that no padding is wasted; `new` and `delete` on the types use the
-// module's pools too (shallow copies made that way never own their names).
+// Fields ordered so that no padding is wasted: a name made with the node begins in its last
+// bytes (nameStart) and runs on past its end, in the same block, so assign fields one by one,
+// never a whole node onto one of those. `new` and `delete` on the types use the module's pools
+// too (shallow copies made that way never own their names).
 struct FileTreeFile {
     char* name = nullptr;
     FileTreeFile* next = nullptr;
     std::uint64_t size = 0;
     std::uint64_t lastWriteTime = 0;  // 100-ns units since 1601-01-01 UTC
     std::uint16_t archiveNumber = 0;
-    std::int32_t kind = kFileTreeFileKind;
+    std::int16_t kind = kFileTreeFileKind;
+    char nameStart[4] = {};
 
     static void* operator new(std::size_t size);
     static void operator delete(void* block, std::size_t size) noexcept;
@@ -49,7 +52,8 @@ struct FileTreeNode {
     FileTreeFile* files = nullptr;
     std::uint64_t totalSize = 0;  // filled by SumFolderSizes
     std::uint16_t archiveNumber = 0;
-    std::int32_t kind = kFileTreeFolderKind;
+    std::int16_t kind = kFileTreeFolderKind;
+    char nameStart[4] = {};
 
     static void* operator new(std::size_t size);
     static void operator delete(void* block, std::size_t size) noexcept;

@@ -2,6 +2,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +81,43 @@ bool File::TryOpenAt(int folder, const std::string& path, Mode mode, Access acce
         errno = ENOMEM;
         return false;
     }
+    return true;
+}
+
+bool File::TryOpenTemporary(const std::string& folder) noexcept {
+    Abandon();
+    std::string path;
+    try {
+        path = folder.empty() ? std::string(".") : folder;
+    } catch (...) {
+        errno = ENOMEM;
+        return false;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // File systems without unnamed files: a named one, removed at once.
+        std::string pattern;
+        try {
+            pattern = path + "/.halvex-tmp-XXXXXX";
+        } catch (...) {
+            errno = ENOMEM;
+            return false;
+        }
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd >= 0 && ::unlink(pattern.c_str()) != 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(pattern.c_str());
+            errno = error;
+            return false;
+        }
+    }
+    if (fd < 0) return false;
+    fd_ = fd;
+    path_ = std::move(path);
     return true;
 }
 

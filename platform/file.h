@@ -42,6 +42,10 @@ public:
     // As TryOpen for `name` in the open folder `folder` (openat); CreateNew never follows a
     // link there. Path() is `name`.
     bool TryOpenAt(int folder, const std::string& name, Mode mode, Access access = Access::Shared) noexcept;
+    // Opens a new file in `folder` that has no name (it is gone once closed, also after a
+    // crash where the file system allows), read and write, mode 600. Path() is `folder`.
+    // False (errno set) when none can be made there.
+    bool TryOpenTemporary(const std::string& folder) noexcept;
     // Closes and reports a failed close (data not written) as FileError.
     void Close();
     // Closes and ignores every error (after an exception).

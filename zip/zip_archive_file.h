@@ -20,6 +20,10 @@
 //    why; a refused entry leaves the archive exactly as it was before that entry was begun
 //    (see OpenNewEntry).
 //
+// Memory: a new single-file archive keeps the directory records of its finished entries in an
+// unnamed temporary file in its own folder (ZipCatalog::SpoolBatch) rather than in memory; it
+// takes a little more room there than the directory will in the archive, and is gone at Close.
+//
 // Zip64: sizes and offsets past 32 bits get zip64 extra blocks, archives past 65,535 entries
 // or 4 GiB the zip64 end record and its locator; an archive within the classic limits is
 // written without any zip64 record. An entry's local header is written before its data, so
@@ -339,7 +343,7 @@ private:
     std::string PasswordForReading() const;
 
     ZipVolumeStorage storage_;
-    ZipCatalog catalog_;
+    mutable ZipCatalog catalog_;  // (queries may bring spooled entries back into memory)
     enum class EntryState { None, Writing, Reading };
     EntryState entryState_ = EntryState::None;
     std::unique_ptr<unsigned char[]> ioBuffer_;

@@ -111,8 +111,13 @@ std::size_t ZipCatalog::CentralSize(const PackedEntry& entry) const {
                                                  entry.localHeaderOffset, classicMax_);
 }
 
-void ZipCatalog::CopyHeader(int index, ZipEntryHeader& into) const {
-    const PackedEntry& entry = entries_[static_cast<std::size_t>(index)];
+void ZipCatalog::CopyHeader(int index, ZipEntryHeader& into) {
+    Live(index);
+    CopyLive(static_cast<std::size_t>(index) - spooled_, into);
+}
+
+void ZipCatalog::CopyLive(std::size_t position, ZipEntryHeader& into) const {
+    const PackedEntry& entry = entries_[position];
     const RareFields* rare = RareOf(entry);
     into.signature = rare != nullptr ? rare->signature : kCentralHeaderSignature;
     into.versionMadeBy = entry.versionMadeBy;
@@ -136,7 +141,7 @@ void ZipCatalog::CopyHeader(int index, ZipEntryHeader& into) const {
     into.zip64Local = rare != nullptr && rare->zip64Local;
 }
 
-ZipEntryHeader ZipCatalog::Header(int index) const {
+ZipEntryHeader ZipCatalog::Header(int index) {
     ZipEntryHeader header;
     CopyHeader(index, header);
     return header;
@@ -144,6 +149,7 @@ ZipEntryHeader ZipCatalog::Header(int index) const {
 
 template <class Keep>
 void ZipCatalog::Compact(Keep keep) {
+    Unspool();
     std::deque<PackedEntry> entries;
     std::deque<RareFields> rare;
     BytePool pool;
@@ -172,9 +178,12 @@ void ZipCatalog::RaiseDamaged() const { RaiseZipError(kZipDamaged, storage_.Path
 void ZipCatalog::ResetCatalog() {
     ClearCatalog();
     onDisk_ = false;
+    // Removable disks may be changed while a span is written: nothing is kept on them.
+    spoolAllowed_ = storage_.IsMultiVolume() == 0;
 }
 
 void ZipCatalog::ClearCatalog() {
+    EndSpool();
     entries_.clear();
     rare_.clear();
     pool_.Clear();
@@ -427,6 +436,8 @@ void ZipCatalog::RemoveCatalogFromFile() {
 void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     RemoveCatalogFromFile();
     currentIndex_ = -1;
+    // Before anything of the new entry is written: a failure here leaves the archive as it was.
+    if (spoolAllowed_ && !findFast_ && !sortedValid_ && SpoolBatch() > 0 && entries_.size() >= SpoolBatch()) Spool();
     current_ = header;
     ZipEntryHeader* entry = &current_;
     std::string local = entry->BuildLocalHeader();
@@ -448,7 +459,7 @@ void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
     entry->localHeaderOffset = position - bytesBeforeArchive_;
     centralSize_ += entry->CentralRecordSize(classicMax_);
     entries_.push_back(Pack(*entry));
-    currentIndex_ = static_cast<int>(entries_.size() - 1);
+    currentIndex_ = static_cast<int>(Count() - 1);
     if (sortedValid_) {
         const auto added = static_cast<std::uint32_t>(currentIndex_);
         const std::string_view name = entry->fileName;
@@ -462,7 +473,7 @@ void ZipCatalog::AddEntryHeader(const ZipEntryHeader& header) {
 
 void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed) {
     ZipEntryHeader& entry = current_;
-    PackedEntry& packed = entries_[static_cast<std::size_t>(currentIndex_)];
+    PackedEntry& packed = Live(currentIndex_);
     centralSize_ -= CentralSize(packed);
     entry.crc32 = packed.crc32 = crc;
     entry.compressedSize = packed.compressedSize = compressed;
@@ -501,7 +512,7 @@ void ZipCatalog::FinishEntryWrite(std::uint32_t crc, std::uint64_t compressed, s
 }
 
 void ZipCatalog::AbandonLastEntry() {
-    if (entries_.empty()) return;
+    if (entries_.empty()) return;  // (the entry being written is always in memory)
     const PackedEntry& entry = entries_.back();
     // A finished volume is never opened again.
     if (storage_.IsMultiVolume() == 1 && entry.diskStart != storage_.GetCurrentVolume())
@@ -526,7 +537,7 @@ bool ZipCatalog::NeedsZip64End(std::uint64_t count, std::uint64_t size, std::uin
 std::uint64_t ZipCatalog::TrailerSize(std::uint64_t directoryOffset, std::uint64_t extraCentral) const {
     const std::uint64_t size = centralSize_ + extraCentral;
     const std::uint64_t zip64 =
-        NeedsZip64End(entries_.size(), size, directoryOffset) ? kZip64EndRecordSize + kZip64LocatorSize : 0;
+        NeedsZip64End(Count(), size, directoryOffset) ? kZip64EndRecordSize + kZip64LocatorSize : 0;
     return size + zip64 + kEndRecordSize + comment_.size();
 }
 
@@ -553,16 +564,20 @@ void ZipCatalog::WriteCatalog() {
         }
     };
     ZipEntryHeader header;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        CopyHeader(static_cast<int>(i), header);
+    auto writeRecord = [&](const ZipEntryHeader& entry) {
         record.clear();
-        header.AppendCentralRecord(record, classicMax_);
+        entry.AppendCentralRecord(record, classicMax_);
         place(record.size());
         storage_.Write(record.data(), record.size(), true);
         size += record.size();
         ++onVolume;
+    };
+    ReadSpool(writeRecord);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        CopyLive(i, header);
+        writeRecord(header);
     }
-    const std::uint64_t count = entries_.size();
+    const std::uint64_t count = Count();
     const bool zip64 = NeedsZip64End(count, size, offset);
     const std::size_t trailerSize =
         (zip64 ? kZip64EndRecordSize + kZip64LocatorSize : 0) + kEndRecordSize + comment_.size();
@@ -613,6 +628,7 @@ void ZipCatalog::WriteCatalog() {
 }
 
 void ZipCatalog::RecountCentralSize() {
+    Unspool();
     centralSize_ = 0;
     for (const PackedEntry& entry : entries_) centralSize_ += CentralSize(entry);
 }
@@ -634,7 +650,8 @@ void ZipCatalog::RemoveEntryHeaders(const std::vector<int>& ascendingIndices) {
     sortedIndex_.clear();
 }
 
-int ZipCatalog::FindIndex(std::string_view name, bool caseSensitive) const {
+int ZipCatalog::FindIndex(std::string_view name, bool caseSensitive) {
+    Unspool();
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const std::string_view entry = NameOf(entries_[i]);
         if (caseSensitive ? entry == name : platform::EqualNoCase(entry, name)) return static_cast<int>(i);
@@ -643,6 +660,7 @@ int ZipCatalog::FindIndex(std::string_view name, bool caseSensitive) const {
 }
 
 void ZipCatalog::BuildSortedIndex() {
+    Unspool();
     sortedIndex_.clear();
     sortedIndex_.reserve(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) sortedIndex_.push_back(static_cast<std::uint32_t>(i));

@@ -2,10 +2,13 @@
 #pragma once
 // An open archive's central directory: reads and validates it, keeps one packed record per
 // entry, checks local headers before an entry is read, patches entries after they are written,
-// and writes the directory and end record back when the archive changed.
+// and writes the directory and end record back when the archive changed. A large new archive
+// keeps its finished entries in a temporary file beside it instead of in memory, until the
+// directory is written or an entry is asked for.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file.h"
 #include "zip/zip_entry_header.h"
 #include "zip/zip_volume_storage.h"
 
@@ -70,6 +74,8 @@ public:
     // Where the classic fields end when writing (tests lower them to reach zip64 records with
     // small archives). Kept across ClearCatalog.
     void SetClassicLimits(std::uint64_t maxValue, std::uint64_t maxEntries) {
+        if (maxValue == classicMax_ && maxEntries == classicMaxEntries_) return;
+        Unspool();
         classicMax_ = maxValue;
         classicMaxEntries_ = maxEntries;
         RecountCentralSize();
@@ -81,17 +87,25 @@ public:
     void RemoveEntryHeaders(const std::vector<int>& ascendingIndices);
     void RemoveEntryHeader(int index) { RemoveEntryHeaders({index}); }
 
+    // A new archive moves its finished entries to a temporary file beside it, in batches of
+    // this many (process-wide; tests lower it). 0 keeps them in memory.
+    static std::size_t SpoolBatch();
+    static void SetSpoolBatch(std::size_t entries);
+    static constexpr std::size_t kDefaultSpoolBatch = 4096;
+
     // --- Queries ---
-    std::size_t Count() const { return entries_.size(); }
+    // Those that name an entry bring the entries in the temporary file back into memory first
+    // (file errors throw platform::FileError); the archive then keeps them there.
+    std::size_t Count() const { return spooled_ + entries_.size(); }
     // A copy of entry `index`'s header; CopyHeader reuses the strings of `into`.
-    ZipEntryHeader Header(int index) const;
-    void CopyHeader(int index, ZipEntryHeader& into) const;
-    bool IsFolder(int index) const {
-        return (entries_[static_cast<std::size_t>(index)].externalAttributes & kZipAttrDirectory) != 0;
+    ZipEntryHeader Header(int index);
+    void CopyHeader(int index, ZipEntryHeader& into);
+    bool IsFolder(int index) {
+        return (Live(index).externalAttributes & kZipAttrDirectory) != 0;
     }
     // Deleting moves entries down the file.
     void SetLocalHeaderOffset(int index, std::uint64_t offset) {
-        PackedEntry& entry = entries_[static_cast<std::size_t>(index)];
+        PackedEntry& entry = Live(index);
         centralSize_ -= CentralSize(entry);
         entry.localHeaderOffset = offset;
         centralSize_ += CentralSize(entry);
@@ -114,7 +128,7 @@ public:
 
     // Lookups: exact bytes when case-sensitive, ASCII letters folded otherwise. The first
     // matching entry in catalog order wins; -1 when none.
-    int FindIndex(std::string_view name, bool caseSensitive) const;
+    int FindIndex(std::string_view name, bool caseSensitive);
     // The same through the sorted index (built on first use).
     int FindIndexFast(std::string_view name, bool caseSensitive);
     void EnableFindFast(bool on);
@@ -173,6 +187,20 @@ private:
     };
 
     PackedEntry Pack(const ZipEntryHeader& header);
+    // Entry `index` in memory (the temporary file's entries brought back first).
+    PackedEntry& Live(int index) {
+        if (static_cast<std::size_t>(index) < spooled_) Unspool();
+        return entries_[static_cast<std::size_t>(index) - spooled_];
+    }
+    void CopyLive(std::size_t position, ZipEntryHeader& into) const;
+    // Moves the entries in memory, all finished, to the temporary file (made on first use; when
+    // none can be made, they stay). Write errors throw platform::FileError.
+    void Spool();
+    // Brings the entries in the temporary file back into memory and ends spooling.
+    void Unspool();
+    void EndSpool() noexcept;
+    // Calls `each` with the temporary file's entries, in order.
+    void ReadSpool(const std::function<void(const ZipEntryHeader&)>& each);
     std::string_view NameOf(const PackedEntry& entry) const;
     std::string_view ExtraOf(const PackedEntry& entry) const;
     const RareFields* RareOf(const PackedEntry& entry) const {
@@ -227,6 +255,13 @@ private:
     bool skippedAes_ = false;
     bool sortedValid_ = false;
     std::vector<std::uint32_t> sortedIndex_;  // entry indices
+    // Entries 0..spooled_-1 lie in spoolFile_ (then spoolBuffer_) in their exact form; the
+    // ones in entries_ follow them.
+    bool spoolAllowed_ = false;
+    std::size_t spooled_ = 0;
+    platform::File spoolFile_;
+    std::string spoolBuffer_;
+    std::uint64_t spoolFileBytes_ = 0;
 };
 
 }  // namespace halvex

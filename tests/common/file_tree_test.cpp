@@ -131,7 +131,8 @@ TEST(FileTree, ConstructorsCopyNames) {
 // Short names share their node's block, long ones get their own; both must survive cloning,
 // renaming and freeing at every length around the limits.
 TEST(FileTree, NamesOfEveryLengthSurviveCloneRenameAndFree) {
-    const std::size_t lengths[] = {0, 1, 7, 8, 9, 40, 455, 456, 463, 464, 465, 511, 512, 513, 600, 5000};
+    const std::size_t lengths[] = {0, 1, 3, 4, 5, 7, 8, 9, 40, 455, 456, 463, 464, 465, 467,
+                                   468, 475, 476, 511, 512, 513, 600, 5000};
     for (const std::size_t length : lengths) {
         SCOPED_TRACE(length);
         const std::string name(length, 'n');
