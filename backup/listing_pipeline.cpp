@@ -1,24 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/listing_pipeline.h"
+#include "platform/process.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
-#include <sched.h>
+#include <optional>
 #include <utility>
 
 namespace halvex {
 
 int ScanThreadCount() {
-    if (const char* forced = std::getenv("HALVEX_SCAN_THREADS"); forced != nullptr) {
-        char* end = nullptr;
-        const long n = std::strtol(forced, &end, 10);
-        if (end != forced && *end == '\0' && n >= 1 && n <= 16) return static_cast<int>(n);
-    }
-    int cores = static_cast<int>(std::thread::hardware_concurrency());
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) cores = CPU_COUNT(&cpus);
+    if (const std::optional<int> forced = platform::ForcedThreadCount("HALVEX_SCAN_THREADS", 16)) return *forced;
+    const int cores = static_cast<int>(platform::UsableProcessorCount());
     // The scan itself mostly walks and waits, so a worker per core keeps the cores busy; on
     // one core a worker would only add switches.
     return cores <= 1 ? 1 : std::min(cores, 4) + 1;

@@ -60,23 +60,24 @@ bool DirectoryListing::Next(DirEntry& entry) {
             entry.kind = EntryKind::Unreadable;
             return true;
         }
-        if (S_ISDIR(st.st_mode)) {
-            entry.kind = EntryKind::Directory;
-        } else if (S_ISREG(st.st_mode)) {
-            entry.kind = EntryKind::RegularFile;
-            entry.size = static_cast<std::uint64_t>(st.st_size);
-        } else {
-            entry.kind = EntryKind::Other;
-            entry.special = S_ISFIFO(st.st_mode)   ? SpecialKind::Fifo
-                            : S_ISSOCK(st.st_mode) ? SpecialKind::Socket
-                            : S_ISCHR(st.st_mode)  ? SpecialKind::CharacterDevice
-                            : S_ISBLK(st.st_mode)  ? SpecialKind::BlockDevice
-                                                   : SpecialKind::None;
-        }
+        entry.kind = KindOfMode(st.st_mode, entry.special);
+        if (entry.kind == EntryKind::RegularFile) entry.size = static_cast<std::uint64_t>(st.st_size);
         entry.attributes = AttributesFromMode(st.st_mode);
         entry.lastWriteTime = FileTimeFromTimespec(st.st_mtim);
         return true;
     }
+}
+
+EntryKind KindOfMode(unsigned mode, SpecialKind& special) {
+    special = SpecialKind::None;
+    if (S_ISDIR(mode)) return EntryKind::Directory;
+    if (S_ISREG(mode)) return EntryKind::RegularFile;
+    special = S_ISFIFO(mode)   ? SpecialKind::Fifo
+              : S_ISSOCK(mode) ? SpecialKind::Socket
+              : S_ISCHR(mode)  ? SpecialKind::CharacterDevice
+              : S_ISBLK(mode)  ? SpecialKind::BlockDevice
+                               : SpecialKind::None;
+    return EntryKind::Other;
 }
 
 }  // namespace halvex::platform

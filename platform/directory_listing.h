@@ -17,6 +17,8 @@ enum class EntryKind {
 
 // What an entry of kind Other is.
 enum class SpecialKind { None, Fifo, Socket, CharacterDevice, BlockDevice };
+// The kind of what a file mode describes (never Unreadable), and for Other which one it is.
+EntryKind KindOfMode(unsigned mode, SpecialKind& special);
 
 struct DirEntry {
     std::string name;

@@ -79,19 +79,12 @@ void FolderReader::Read(ListingChunk& chunk, std::size_t maxEntries) {
         }
         if (fstatat(fd, de->d_name, &st, 0) != 0) {
             e.kind = EntryKind::Unreadable;
-        } else if (S_ISDIR(st.st_mode)) {
-            e.kind = EntryKind::Directory;
-        } else if (S_ISREG(st.st_mode)) {
-            e.kind = EntryKind::RegularFile;
-            e.size = static_cast<std::uint64_t>(st.st_size);
-            e.time = FileTimeFromTimespec(st.st_mtim);
         } else {
-            e.kind = EntryKind::Other;
-            e.special = S_ISFIFO(st.st_mode)   ? SpecialKind::Fifo
-                        : S_ISSOCK(st.st_mode) ? SpecialKind::Socket
-                        : S_ISCHR(st.st_mode)  ? SpecialKind::CharacterDevice
-                        : S_ISBLK(st.st_mode)  ? SpecialKind::BlockDevice
-                                               : SpecialKind::None;
+            e.kind = KindOfMode(st.st_mode, e.special);
+            if (e.kind == EntryKind::RegularFile) {
+                e.size = static_cast<std::uint64_t>(st.st_size);
+                e.time = FileTimeFromTimespec(st.st_mtim);
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/process.h"
 
+#include <cstdlib>
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
@@ -32,6 +33,15 @@ unsigned UsableProcessorCount() {
     }
     const unsigned all = std::thread::hardware_concurrency();
     return all > 0 ? all : 1;
+}
+
+std::optional<int> ForcedThreadCount(const char* name, int most) {
+    const char* forced = std::getenv(name);
+    if (forced == nullptr) return std::nullopt;
+    char* end = nullptr;
+    const long n = std::strtol(forced, &end, 10);
+    if (end == forced || *end != '\0' || n < 1 || n > most) return std::nullopt;
+    return static_cast<int>(n);
 }
 
 }  // namespace halvex::platform

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "restore/entry_pool.h"
+#include "platform/process.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,22 +9,15 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <sched.h>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace halvex {
 
 int RestoreThreadCount() {
-    if (const char* forced = std::getenv("HALVEX_RESTORE_THREADS"); forced != nullptr) {
-        char* end = nullptr;
-        const long n = std::strtol(forced, &end, 10);
-        if (end != forced && *end == '\0' && n >= 1 && n <= 64) return static_cast<int>(n);
-    }
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::clamp(CPU_COUNT(&cpus), 1, 64);
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
+    if (const std::optional<int> forced = platform::ForcedThreadCount("HALVEX_RESTORE_THREADS", 64)) return *forced;
+    return std::clamp(static_cast<int>(platform::UsableProcessorCount()), 1, 64);
 }
 
 std::uint64_t EntryReadMemory(const ZipEntryHeader& header, std::size_t bufferSize) {
