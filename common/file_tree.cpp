@@ -117,9 +117,11 @@ BlockPool& NamePool() {
     return pool;
 }
 
+// Reached from the node's own address, not through the 4-byte member, since the name runs on
+// past it into the rest of the block.
 template <class Node>
 char* InlineName(Node* node) {
-    return node->nameStart;
+    return reinterpret_cast<char*>(node) + offsetof(Node, nameStart);
 }
 
 // The block of a node that carries a name of `length` bytes and its 0.
