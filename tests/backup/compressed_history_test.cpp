@@ -29,7 +29,7 @@ HistoryBytes InflateRaw(const std::vector<unsigned char>& deflated, std::size_t 
     z.avail_out = static_cast<uInt>(out.size());
     EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
     EXPECT_EQ(z.avail_in, 0u) << "bytes after the end of the stream";
-    out.resize(out.size() - z.avail_out);
+    out.erase(out.begin() + (z.next_out - out.data()), out.end());
     inflateEnd(&z);
     return out;
 }
