@@ -120,7 +120,6 @@ bool ArchiveSet::OpenSetForOneDate(const std::string& path) { return Open(path, 
 
 bool ArchiveSet::Open(const std::string& path, SetRead read) {
     Clear();
-    if (read == SetRead::Trees && keepHistoryBytes_) read = SetRead::OneDate;
     openFailureDetail_.clear();
     openFailureReason_.clear();
     // `otherwise` names an error that is not one of the file itself.

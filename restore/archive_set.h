@@ -54,9 +54,10 @@ public:
     // checked as OpenSet does, with the same refusals, but no tree is built, so the set has no
     // tree at any date (SelectDate, the search and the versions see no backups).
     bool OpenSetDatesOnly(const std::string& path);
-    // The same for a reader of one date alone (SelectOnlyDate next): the histories are checked
-    // as OpenSetDatesOnly does and kept as bytes, and the chosen date's records are built one
-    // by one as they are replayed, so that no record's tree waits beside all the others.
+    // The same for a reader of one date at a time (SelectOnlyDate or ShowDate next): the
+    // histories are checked as OpenSetDatesOnly does and kept as bytes, and a date's records
+    // are built one by one as they are replayed, so that no record's tree waits beside all the
+    // others.
     bool OpenSetForOneDate(const std::string& path);
     // Why the last OpenSet failed, when the reason is worth more than "Error opening
     // archive.": the path is not a regular file. Empty otherwise.
@@ -113,15 +114,12 @@ public:
     // has no other date to give afterwards: SelectDate, the search and the versions see no
     // backups until OpenSet.
     void SelectOnlyDate(int dateIndex);
-    // For a reader that shows one date at a time (the window): with the histories' bytes kept
-    // (KeepHistoryBytes before OpenSet, which then opens as OpenSetForOneDate does), each date
-    // is built from the bytes record by record, and the histories' trees are parsed from them
-    // only when SelectDate, a search of every backup or the versions of a file need them (and
-    // dropped at the next ShowDate). The trees are then held once, not twice. Without the
-    // bytes kept, the same as SelectDate.
+    // For a reader that shows one date at a time (the window): after OpenSetForOneDate, each
+    // date is built from the kept history bytes record by record, and the bytes stay; the
+    // histories' trees are parsed from them only when a search of every backup or the versions
+    // of a file need them, and dropped at the next ShowDate. The trees are then held once, not
+    // twice. After OpenSet, the same as SelectDate.
     void ShowDate(int dateIndex);
-    // Whether the next OpenSet keeps every history's bytes for ShowDate.
-    void KeepHistoryBytes(bool keep) { keepHistoryBytes_ = keep; }
     // Target i's tree at the selected date: its top folder is named after the target and
     // stands for the source folder; every folder's totalSize is filled; every folder and file
     // carries the number of the archive holding the version that counts. Null when none of
@@ -215,8 +213,9 @@ public:
     void SetTickSource(std::function<std::uint32_t()> tick);
 
 private:
-    // SelectDate, or SelectOnlyDate with `takeHistories`.
-    void BuildDate(int dateIndex, bool takeHistories);
+    // SelectDate, or SelectOnlyDate with `takeHistories`; a date built from the kept history
+    // bytes frees them unless `keepBytes`.
+    void BuildDate(int dateIndex, bool takeHistories, bool keepBytes);
     // archive_set.cpp
     enum class SetRead { Trees, DatesOnly, OneDate };
     bool Open(const std::string& path, SetRead read);
@@ -311,10 +310,9 @@ private:
     int archiveCount_ = 0;
     std::vector<std::string> archiveNames_;  // index number - 1
     std::vector<BackupTarget> targets_;
-    // The checked history bytes of every target, kept by OpenSetForOneDate until the date is
-    // built, or for as long as the set is open with KeepHistoryBytes.
+    // The checked history bytes of every target, kept by OpenSetForOneDate until SelectOnlyDate
+    // builds its date, or for as long as the set is open when dates are shown (ShowDate).
     std::vector<std::vector<unsigned char>> keptHistories_;
-    bool keepHistoryBytes_ = false;
     int dateCount_ = 0;
     std::vector<std::uint64_t> dates_;
     int currentArchiveIndex_ = 0;

@@ -44,10 +44,15 @@ void MergeTaken(FileTreeNode*& state, FileTreePtr& record, MergeMode mode, Merge
     MergeOwned(state, record.release(), mode, index);
 }
 
-// ApplyBackup with the backup's own trees, which are used up.
+// Brings `state` forward over one record's own trees, which are used up.
+void TakeRecord(FileTreeNode*& state, FileTreePtr& removed, FileTreePtr& added, MergeIndex& index) {
+    if (removed) MergeTaken(state, removed, MergeMode::RemoveRecord, index);
+    if (added) MergeTaken(state, added, MergeMode::AddRecord, index);
+}
+
+// ApplyBackup with the backup's own trees.
 void TakeBackup(FileTreeNode*& state, BackupTarget& target, int k, MergeIndex& index) {
-    if (target.removedTrees[k]) MergeTaken(state, target.removedTrees[k], MergeMode::RemoveRecord, index);
-    if (target.addedTrees[k]) MergeTaken(state, target.addedTrees[k], MergeMode::AddRecord, index);
+    TakeRecord(state, target.removedTrees[k], target.addedTrees[k], index);
 }
 
 struct SearchRun {
@@ -97,13 +102,13 @@ const FileTreeNode* ArchiveSet::GetTargetTree(int i) const {
     return targetTrees_[i].get();
 }
 
-void ArchiveSet::SelectDate(int dateIndex) { BuildDate(dateIndex, false); }
+void ArchiveSet::SelectDate(int dateIndex) { BuildDate(dateIndex, false, true); }
 
-void ArchiveSet::SelectOnlyDate(int dateIndex) { BuildDate(dateIndex, true); }
+void ArchiveSet::SelectOnlyDate(int dateIndex) { BuildDate(dateIndex, true, false); }
 
 void ArchiveSet::ShowDate(int dateIndex) {
     if (dateIndex < 0 || dateIndex >= dateCount_) return;
-    if (keepHistoryBytes_ && keptHistories_.size() == targets_.size() && !historiesTaken_) {
+    if (!keptHistories_.empty() && !historiesTaken_) {
         // Trees parsed for a search or the versions are dropped: the date comes from the bytes.
         for (BackupTarget& target : targets_) {
             for (FileTreePtr& tree : target.removedTrees) tree.reset();
@@ -111,10 +116,10 @@ void ArchiveSet::ShowDate(int dateIndex) {
         }
         historiesTaken_ = true;
     }
-    BuildDate(dateIndex, false);
+    BuildDate(dateIndex, false, true);
 }
 
-void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
+void ArchiveSet::BuildDate(int dateIndex, bool takeHistories, bool keepBytes) {
     if (dateIndex < 0 || dateIndex >= dateCount_) return;
     // Without their trees the histories give a date only from their kept bytes.
     const bool fromBytes = historiesTaken_ && !keptHistories_.empty();
@@ -152,7 +157,7 @@ void ArchiveSet::BuildDate(int dateIndex, bool takeHistories) {
         }
         targetTrees_[j].reset(state);
     }
-    if (fromBytes && !keepHistoryBytes_) keptHistories_.clear();
+    if (fromBytes && !keepBytes) keptHistories_.clear();
 }
 
 FileTreeNode* ArchiveSet::ReplayKeptHistory(std::size_t j, int backups) {
@@ -169,8 +174,7 @@ FileTreeNode* ArchiveSet::ReplayKeptHistory(std::size_t j, int backups) {
             const auto archiveNumber = static_cast<std::uint16_t>(k + 1 + delta);
             if (reader.Next(record, archiveNumber) != TargetHistoryReader::Step::Record)
                 throw std::runtime_error("damaged history");
-            if (record.removed) MergeTaken(state, record.removed, MergeMode::RemoveRecord, index);
-            if (record.added) MergeTaken(state, record.added, MergeMode::AddRecord, index);
+            TakeRecord(state, record.removed, record.added, index);
         }
     } catch (...) {
         FreeFileTree(state);

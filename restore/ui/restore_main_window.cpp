@@ -50,8 +50,6 @@ RestoreMainWindow::RestoreMainWindow(QWidget* parent) : QMainWindow(parent), ui_
     setWindowIcon(RestoreProgramIcon());
     // Message boxes of the catalog and the engine are owned by this window.
     set_.SetUi(&ui_);
-    // One date's trees at a time: the histories are parsed again when another date is chosen.
-    set_.KeepHistoryBytes(true);
     ui_.SetBrowseFolder([this] { return BrowseFolder(); });
     busy_.SetOnChange([this](bool busy) { OnBusyChanged(busy); });
 
@@ -254,7 +252,8 @@ bool RestoreMainWindow::ShowSet(const std::string& path) {
         ShowMessageBox(this, message, MessageCaption(), MessageButtons::Ok);
     };
     if (!TakeSetPassword({path}, std::nullopt, password_, askPassword, tell)) return false;
-    if (!set_.OpenSet(path)) {
+    // One date's trees at a time: each date shown is built from the kept history bytes.
+    if (!set_.OpenSetForOneDate(path)) {
         ShowMessageBox(this, OpenErrorText(set_), MessageCaption(), MessageButtons::Ok);
         return false;
     }

@@ -104,8 +104,7 @@ TEST_F(CatalogTest, ShownDatesComeBackFromTheKeptHistories) {
     builder.Run(Day(3), {{"Data", "", "(a@3:4)[docs(x@3:2)]"}, {"Late", "", "(m@3:2)"}});
     ASSERT_TRUE(set.OpenSet(builder.ArchivePath(builder.ArchiveCount())));
     ArchiveSet shown;
-    shown.KeepHistoryBytes(true);
-    ASSERT_TRUE(shown.OpenSet(builder.ArchivePath(builder.ArchiveCount())));
+    ASSERT_TRUE(shown.OpenSetForOneDate(builder.ArchivePath(builder.ArchiveCount())));
     const auto hits = [](ArchiveSet& s) {
         s.Search("*", nullptr, true, [](void*, const FileTreeFile*, const char*, void*) { return SearchStep::GoOn; },
                  nullptr);
